@@ -1,0 +1,16 @@
+#!/usr/bin/env bash
+# Builds everything and runs every test: the normal build, then the same suite under
+# AddressSanitizer + UndefinedBehaviorSanitizer.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/setup.sh
+jobs=$(nproc)
+cmake --preset dev >/dev/null
+cmake --build --preset dev -j "$jobs"
+ctest --test-dir build --output-on-failure -j "$jobs"
+if [ "${KV_SKIP_ASAN:-0}" != "1" ]; then
+  cmake --preset asan >/dev/null
+  cmake --build --preset asan -j "$jobs"
+  ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+    ctest --test-dir build-asan --output-on-failure -j "$jobs"
+fi

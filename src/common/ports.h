@@ -1,0 +1,104 @@
+#pragma once
+// The small interfaces the cores call instead of the platform. Qt implementations live in
+// src/platform and src/app/ui; tests use the fakes in tests/support.
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "common/datetime.h"
+
+namespace kv {
+
+// ---- time -------------------------------------------------------------------------------
+class Clock {
+public:
+    virtual ~Clock() = default;
+    virtual LocalTime Now() const = 0;          // wall clock, whole seconds, local time
+    virtual int64_t MonotonicMs() const = 0;    // for waits: never jumps
+};
+
+// Waiting without spinning. Handlers (timers, socket notifications, user commands) run inside.
+class EventPump {
+public:
+    virtual ~EventPump() = default;
+    // Process what is pending now, without blocking.
+    virtual void PumpOnce() = 0;
+    // Run the event loop until done() is true or the monotonic clock reaches deadlineMs.
+    // done() is tested before waiting and after every batch of events. Returns done().
+    virtual bool WaitUntil(const std::function<bool()>& done, int64_t deadlineMs) = 0;
+};
+
+class Timer {
+public:
+    virtual ~Timer() = default;
+    virtual void SetInterval(int ms) = 0;
+    virtual int Interval() const = 0;
+    virtual void SetEnabled(bool on) = 0;  // enabling restarts the interval
+    virtual bool Enabled() const = 0;
+    virtual void SetHandler(std::function<void()> tick) = 0;
+};
+
+// ---- settings store (per-user application settings; every value a string) -------------------
+class SettingsStore {
+public:
+    virtual ~SettingsStore() = default;
+    // application e.g. "Qel"; section e.g. "Kestrovan\\Setup"; absent -> nullopt.
+    virtual std::optional<std::string> Read(const std::string& application,
+                                            const std::string& section,
+                                            const std::string& key) = 0;
+    // Returns false when the value could not be written.
+    virtual bool Write(const std::string& application, const std::string& section,
+                       const std::string& key, const std::string& value) = 0;
+    // Deletes application\appKey (e.g. "Qel", "Kestrovan") with all sections below it.
+    // Returns false when nothing was stored or it could not be deleted.
+    virtual bool DeleteAppKey(const std::string& application, const std::string& appKey) = 0;
+    virtual bool HasAppKey(const std::string& application, const std::string& appKey) = 0;
+};
+
+// ---- router console transport (WinSock-like, UI thread) -----------------------------------
+// Errors are WinSock numbers: 10035 would block, 10038 not a socket, 10061 refused, ...
+class ConsoleTransport {
+public:
+    virtual ~ConsoleTransport() = default;
+    // Blocking connect to a dotted IPv4 address. 0 on success, else the WinSock error code.
+    virtual int Connect(const std::string& ipv4, uint16_t port) = 0;
+    // Returns bytes sent, or -1 with LastError() set.
+    virtual int Send(const char* data, int len) = 0;
+    // Returns n > 0 bytes, 0 when the peer closed, -1 with LastError() set (10035: nothing waiting).
+    virtual int Recv(char* buffer, int len) = 0;
+    virtual void Close() = 0;
+    // 0 after a successful call, else the WinSock code of the last failed call.
+    virtual int LastError() const = 0;
+    // readEvents false: only close events are delivered (while the handler reads).
+    virtual void SetNotifications(bool readEvents) = 0;
+    // Called on the UI thread, between pumps, for every read or close event.
+    virtual void SetNotifyHandler(std::function<void()> handler) = 0;
+};
+
+// ---- processes, shell, program end -------------------------------------------------------
+class ProcessRunner {
+public:
+    virtual ~ProcessRunner() = default;
+    virtual bool FileExists(const std::string& path) = 0;
+    // Starts the program at path exactly (no shell, no arguments). Returns a handle > 0, or 0
+    // with error set when it could not be started.
+    virtual int64_t Start(const std::string& path, std::string& error) = 0;
+    virtual void Terminate(int64_t handle) = 0;
+};
+
+class Shell {
+public:
+    virtual ~Shell() = default;
+    // Opens a URL or a local file with the desktop's handler; the result is ignored by callers.
+    virtual bool Open(const std::string& urlOrPath) = 0;
+};
+
+class ProgramExit {
+public:
+    virtual ~ProgramExit() = default;
+    // Ends the program at once. Never returns (the test fake throws ProgramEnded).
+    [[noreturn]] virtual void Exit(int code) = 0;
+};
+
+}  // namespace kv

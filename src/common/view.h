@@ -1,0 +1,60 @@
+#pragma once
+// What the cores need from the windows. The main window (src/app/ui) implements it; tests use
+// RecordingView (tests/support). All texts are UTF-8.
+#include <cstdint>
+#include <string>
+
+namespace kv {
+
+// Colours as the system keeps them: blue, green, red bytes from high to low.
+inline constexpr uint32_t kColourGreen = 65280;
+inline constexpr uint32_t kColourRed = 255;
+inline constexpr uint32_t kColourYellow = 65535;
+
+enum class MsgIcon { None, Information, Exclamation, Critical, Question };
+enum class MsgButtons { Ok, OkCancel, YesNo };
+enum class MsgResult { Ok, Cancel, Yes, No };
+
+enum class MenuItem {
+    MainCutBrk,   // main window "自動切断一時解除"
+    TrayCutBrk,   // tray menu "自動切断一時解除"
+    TrayRight3,   // tray menu "接続抑制"
+    MainWinend,   // main window "切断後Win終了"
+};
+
+enum class CheckBox {
+    ChkAutoMode,  // setting it to a new value runs ChkAutoMode_Click, as a click would
+    ChkTopDsp,    // likewise runs ChkTopDsp_Click
+};
+
+class MainView {
+public:
+    virtual ~MainView() = default;
+    // Read-outs LCD0 .. LCD11.
+    virtual void SetLcdText(int lcd, const std::string& text) = 0;
+    virtual void SetLcdColour(int lcd, uint32_t colour) = 0;
+    // Labels Lbl2 .. Lbl7 (only Lbl3 changes at run time).
+    virtual void SetLabelCaption(int label, const std::string& text) = 0;
+    virtual void SetWindowCaption(const std::string& text) = 0;
+    virtual void SetStatusText(const std::string& text) = 0;
+
+    virtual void ShowMainWindow(bool restoreNormal) = 0;
+    virtual void HideMainWindow() = 0;
+    virtual void SetTopmost(bool on) = 0;
+
+    virtual void SetMenuChecked(MenuItem item, bool checked) = 0;
+    virtual bool MenuChecked(MenuItem item) const = 0;
+    virtual void SetCheckBox(CheckBox box, int value) = 0;
+    virtual int CheckBoxValue(CheckBox box) const = 0;
+
+    // Modal; title "" means the program's default title.
+    virtual MsgResult MessageBox(const std::string& text, const std::string& title, MsgIcon icon,
+                                 MsgButtons buttons) = 0;
+
+    // The message window FrmMSG (topmost, one label).
+    virtual void ShowMessageWindow() = 0;
+    virtual void CloseMessageWindow() = 0;
+    virtual void SetMessageText(const std::string& text) = 0;
+};
+
+}  // namespace kv

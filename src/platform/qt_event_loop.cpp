@@ -1,0 +1,66 @@
+#include "platform/qt_event_loop.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QEventLoop>
+
+namespace kv {
+
+LocalTime SystemClock::Now() const {
+    const QDateTime now = QDateTime::currentDateTime();
+    const QDate d = now.date();
+    const QTime t = now.time();
+    return LocalTime{Date{d.year(), d.month(), d.day()}, TimeOfDay{t.hour(), t.minute(), t.second()}};
+}
+
+int64_t SystemClock::MonotonicMs() const {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+void QtEventPump::PumpOnce() { QCoreApplication::processEvents(QEventLoop::AllEvents); }
+
+bool QtEventPump::WaitUntil(const std::function<bool()>& done, int64_t deadlineMs) {
+    // Blocks in the event loop (no spinning); a single-shot timer wakes it at the deadline.
+    QTimer wake;
+    wake.setSingleShot(true);
+    wake.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&wake, &QTimer::timeout, [] {});
+    PumpOnce();
+    while (!done()) {
+        const int64_t left = deadlineMs - clock_.MonotonicMs();
+        if (left <= 0) break;
+        wake.start(static_cast<int>(std::min<int64_t>(left, 1 << 30)));
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    }
+    return done();
+}
+
+QtTimer::QtTimer() {
+    QObject::connect(&timer_, &QTimer::timeout, [this] {
+        if (tick_) tick_();
+    });
+}
+
+// An interval of 0 (a missing setting) means the timer never fires, as on the original
+// platform; it must not become a busy 1 ms timer.
+void QtTimer::Apply() {
+    if (enabled_ && interval_ > 0) {
+        if (!timer_.isActive() || timer_.interval() != interval_) timer_.start(interval_);
+    } else {
+        timer_.stop();
+    }
+}
+
+void QtTimer::SetInterval(int ms) {
+    interval_ = ms;
+    Apply();
+}
+
+void QtTimer::SetEnabled(bool on) {
+    enabled_ = on;
+    Apply();
+}
+
+}  // namespace kv

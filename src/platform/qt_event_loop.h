@@ -1,0 +1,45 @@
+#pragma once
+// Clock, event pump and timers on Qt's event loop (the user-interface thread).
+#include <QObject>
+#include <QTimer>
+#include <chrono>
+#include <functional>
+
+#include "common/ports.h"
+
+namespace kv {
+
+class SystemClock : public Clock {
+public:
+    LocalTime Now() const override;
+    int64_t MonotonicMs() const override;
+};
+
+class QtEventPump : public EventPump {
+public:
+    explicit QtEventPump(const Clock& clock) : clock_(clock) {}
+    void PumpOnce() override;
+    bool WaitUntil(const std::function<bool()>& done, int64_t deadlineMs) override;
+
+private:
+    const Clock& clock_;
+};
+
+class QtTimer : public Timer {
+public:
+    QtTimer();
+    void SetInterval(int ms) override;
+    int Interval() const override { return interval_; }
+    void SetEnabled(bool on) override;
+    bool Enabled() const override { return enabled_; }
+    void SetHandler(std::function<void()> tick) override { tick_ = std::move(tick); }
+
+private:
+    void Apply();
+    QTimer timer_;
+    std::function<void()> tick_;
+    int interval_ = 0;
+    bool enabled_ = false;
+};
+
+}  // namespace kv

@@ -1,0 +1,208 @@
+#pragma once
+// Fakes of the ports for tests: a clock that advances only when the code waits, an in-memory
+// settings store, a recording main window, a program end that throws.
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "app/context.h"
+#include "common/ports.h"
+#include "common/view.h"
+
+namespace kv::test {
+
+// EndProgram's process end, observable: the fake throws this.
+struct ProgramEnded {
+    int code;
+};
+
+class FakeTimer;
+
+// Simulated time. Waits jump straight to the next scheduled event or the deadline, so a
+// 30-second reply time-out takes microseconds.
+class FakeEventLoop : public Clock, public EventPump {
+public:
+    explicit FakeEventLoop(LocalTime start = {Date{2026, 12, 7}, TimeOfDay{10, 0, 0}});
+    ~FakeEventLoop() override;
+
+    LocalTime Now() const override;
+    int64_t MonotonicMs() const override { return now_; }
+    void PumpOnce() override;
+    bool WaitUntil(const std::function<bool()>& done, int64_t deadlineMs) override;
+
+    // Run fn when simulated time reaches atMs (monotonic).
+    void At(int64_t atMs, std::function<void()> fn);
+    void After(int64_t delayMs, std::function<void()> fn) { At(now_ + delayMs, std::move(fn)); }
+    // Let simulated time pass, running timers and scheduled events.
+    void Advance(int64_t ms);
+    // Make the wall clock read `t` now, without moving the monotonic clock (a clock change).
+    void SetWallClock(LocalTime t);
+    // Counters for tests that check nothing spins.
+    int64_t waits() const { return waits_; }
+
+    std::unique_ptr<FakeTimer> MakeTimer();
+
+private:
+    friend class FakeTimer;
+    bool RunDue();
+    int64_t NextEventAt() const;
+
+    struct Event {
+        int64_t at;
+        uint64_t seq;
+        std::function<void()> fn;
+    };
+    int64_t now_ = 0;
+    uint64_t seq_ = 0;
+    int32_t wallBaseSerial_;     // date of the wall clock at monotonic wallBaseMs_
+    int64_t wallBaseSecs_;       // seconds of day then
+    int64_t wallBaseMs_ = 0;
+    std::vector<Event> events_;
+    std::vector<FakeTimer*> timers_;
+    int64_t waits_ = 0;
+};
+
+class FakeTimer : public Timer {
+public:
+    explicit FakeTimer(FakeEventLoop& loop);
+    ~FakeTimer() override;
+    void SetInterval(int ms) override;
+    int Interval() const override { return interval_; }
+    void SetEnabled(bool on) override;
+    bool Enabled() const override { return enabled_; }
+    void SetHandler(std::function<void()> tick) override { tick_ = std::move(tick); }
+    int ticks() const { return ticks_; }
+
+private:
+    friend class FakeEventLoop;
+    FakeEventLoop& loop_;
+    int interval_ = 0;
+    bool enabled_ = false;
+    int64_t due_ = 0;
+    int ticks_ = 0;
+    std::function<void()> tick_;
+};
+
+class MemorySettingsStore : public SettingsStore {
+public:
+    std::optional<std::string> Read(const std::string& application, const std::string& section,
+                                    const std::string& key) override;
+    bool Write(const std::string& application, const std::string& section, const std::string& key,
+               const std::string& value) override;
+    bool DeleteAppKey(const std::string& application, const std::string& appKey) override;
+    bool HasAppKey(const std::string& application, const std::string& appKey) override;
+    // application\section\key -> value
+    std::map<std::string, std::string> values;
+    bool failWrites = false;
+};
+
+struct RecordedBox {
+    std::string text;
+    std::string title;
+    MsgIcon icon;
+    MsgButtons buttons;
+};
+
+class RecordingView : public MainView {
+public:
+    void SetLcdText(int lcd, const std::string& text) override { lcd_[lcd] = text; }
+    void SetLcdColour(int lcd, uint32_t colour) override { colour_[lcd] = colour; }
+    void SetLabelCaption(int label, const std::string& text) override { label_[label] = text; }
+    void SetWindowCaption(const std::string& text) override { caption = text; }
+    void SetStatusText(const std::string& text) override { statusHistory.push_back(text); }
+    void ShowMainWindow(bool restoreNormal) override {
+        visible = true;
+        if (restoreNormal) ++restores;
+    }
+    void HideMainWindow() override { visible = false; }
+    void SetTopmost(bool on) override { topmost = on; }
+    void SetMenuChecked(MenuItem item, bool checked) override { menu_[item] = checked; }
+    bool MenuChecked(MenuItem item) const override;
+    void SetCheckBox(CheckBox box, int value) override;
+    int CheckBoxValue(CheckBox box) const override;
+    MsgResult MessageBox(const std::string& text, const std::string& title, MsgIcon icon,
+                         MsgButtons buttons) override;
+    void ShowMessageWindow() override { messageWindowOpen = true; }
+    void CloseMessageWindow() override { messageWindowOpen = false; }
+    void SetMessageText(const std::string& text) override { messageTexts.push_back(text); }
+
+    std::string lcd(int n) const;
+    uint32_t colour(int n) const;
+    std::string label(int n) const;
+    std::string status() const { return statusHistory.empty() ? "" : statusHistory.back(); }
+
+    std::string caption;
+    std::vector<std::string> statusHistory;
+    std::vector<RecordedBox> boxes;
+    std::vector<MsgResult> answers;  // answers for the next boxes; Ok / Yes when empty
+    std::vector<std::string> messageTexts;
+    bool messageWindowOpen = false;
+    bool visible = true;
+    bool topmost = false;
+    int restores = 0;
+    // Runs when SetCheckBox changes a value, as the control's click handler would.
+    std::function<void(CheckBox, int)> onCheckBoxClick;
+
+private:
+    std::map<int, std::string> lcd_;
+    std::map<int, uint32_t> colour_;
+    std::map<int, std::string> label_;
+    std::map<MenuItem, bool> menu_;
+    std::map<CheckBox, int> check_;
+};
+
+class FakeExit : public ProgramExit {
+public:
+    [[noreturn]] void Exit(int code) override { throw ProgramEnded{code}; }
+};
+
+class FakeRunner : public ProcessRunner {
+public:
+    bool FileExists(const std::string& path) override { return existing.count(path) != 0; }
+    int64_t Start(const std::string& path, std::string& error) override;
+    void Terminate(int64_t handle) override { terminated.push_back(handle); }
+    std::map<std::string, bool> existing;  // path -> starts successfully
+    std::vector<std::string> started;
+    std::vector<int64_t> terminated;
+    int64_t nextHandle = 100;
+};
+
+class FakeShell : public Shell {
+public:
+    bool Open(const std::string& target) override {
+        opened.push_back(target);
+        return true;
+    }
+    std::vector<std::string> opened;
+};
+
+// A context wired to fresh fakes; AppPath is a new temporary folder (removed by the dtor).
+class TestRig {
+public:
+    explicit TestRig(LocalTime start = {Date{2026, 12, 7}, TimeOfDay{10, 0, 0}});
+    ~TestRig();
+    TestRig(const TestRig&) = delete;
+    TestRig& operator=(const TestRig&) = delete;
+
+    // Reads a file in AppPath as UTF-8 text (decoded from CP932), "" when missing.
+    std::string ReadDataFile(const std::string& name) const;
+
+    FakeEventLoop loop;
+    MemorySettingsStore store;
+    RecordingView view;
+    FakeExit exit;
+    FakeRunner runner;
+    FakeShell shell;
+    std::unique_ptr<FakeTimer> tmrSOHO, tmrDSP, Tmr1Sec;
+    Context cx;
+    std::string dir;
+};
+
+// Creates a fresh empty temporary folder; the caller removes it.
+std::string MakeTempDir();
+void RemoveTree(const std::string& dir);
+
+}  // namespace kv::test
