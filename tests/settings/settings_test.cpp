@@ -1,0 +1,261 @@
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <fstream>
+#include <sstream>
+
+#include "platform/qt_settings_store.h"
+#include "app/trace.h"
+#include "settings/reg_copy.h"
+#include "settings/settings.h"
+#include "support/fakes.h"
+
+namespace kv {
+namespace {
+
+using test::TestRig;
+
+TEST(SettingInt, LeadingNumberRule) {
+    EXPECT_EQ(ParseSettingInt("12abc").value, 12);
+    EXPECT_EQ(ParseSettingInt("-1").value, -1);
+    EXPECT_EQ(ParseSettingInt("abc").value, 0);
+    EXPECT_FALSE(ParseSettingInt("abc").hasNumber);
+    EXPECT_EQ(ParseSettingInt("").value, 0);
+    EXPECT_EQ(ParseSettingInt("   180").value, 180);
+    EXPECT_EQ(ParseSettingInt("+7").value, 7);
+    // Halves go to the even neighbour.
+    EXPECT_EQ(ParseSettingInt("2.5").value, 2);
+    EXPECT_EQ(ParseSettingInt("3.5").value, 4);
+    EXPECT_EQ(ParseSettingInt("-2.5").value, -2);
+    EXPECT_EQ(ParseSettingInt("2.51").value, 3);
+}
+
+TEST(SettingInt, OutOfRangeIsClampedAndReported) {
+    const ParsedInt big = ParseSettingInt("40000");
+    EXPECT_EQ(big.value, 32767);
+    EXPECT_FALSE(big.inRange);
+    const ParsedInt small = ParseSettingInt("-99999999999999999999");
+    EXPECT_EQ(small.value, -32768);
+    EXPECT_FALSE(small.inRange);
+    EXPECT_TRUE(ParseSettingInt("32767").inRange);
+    EXPECT_TRUE(ParseSettingInt("-32768").inRange);
+    EXPECT_FALSE(ParseSettingInt("32767.5").inRange);  // rounds to 32768
+    EXPECT_EQ(FormatSettingInt(-1), "-1");
+}
+
+TEST(Password, ScrambleShiftsByPositionPlusTwo) {
+    EXPECT_EQ(ScramblePassword(1, "abc").value(), "dfh");
+    EXPECT_EQ(ScramblePassword(2, "dfh").value(), "abc");
+    EXPECT_EQ(ScramblePassword(1, "").value(), "");
+}
+
+TEST(Password, EveryPrintablePasswordRoundTrips) {
+    // Up to 20 characters: late positions push letters past 0x7F into codes that are not
+    // characters of their own; they must still come back.
+    std::string all;
+    for (char c = ' '; c <= '~'; ++c) all += c;
+    for (size_t start = 0; start < all.size(); start += 20) {
+        const std::string pw = all.substr(start, 20);
+        const auto s = ScramblePassword(1, pw);
+        ASSERT_TRUE(s) << pw;
+        EXPECT_EQ(ScramblePassword(2, *s).value(), pw) << pw;
+    }
+    const std::string tildes(20, '~');
+    EXPECT_EQ(ScramblePassword(2, ScramblePassword(1, tildes).value()).value(), tildes);
+    // Japanese characters shift by their two-byte code.
+    EXPECT_EQ(ScramblePassword(2, ScramblePassword(1, "端末").value()).value(), "端末");
+}
+
+TEST(Password, UnreadableStoredTextIsRefusedNotGarbled) {
+    // Codes that would go below zero cannot be unscrambled.
+    EXPECT_FALSE(ScramblePassword(2, std::string("\x01", 1)));
+}
+
+TEST(Holidays, SplitAndJoin) {
+    const HolidayArray t = SplitHolidays(kDefaultHolidays);
+    EXPECT_EQ(t[0], " 1/ 1");
+    EXPECT_EQ(t[8], " 9/15");
+    EXPECT_EQ(t[12], "12/23");
+    EXPECT_EQ(t[13], "");
+    HolidayArray typed;
+    typed[0] = "1/1";
+    typed[2] = "11/ 3";
+    const std::string joined = JoinHolidays(typed);
+    EXPECT_EQ(joined.substr(0, 15), "  1/1     11/ 3");
+    EXPECT_EQ(joined.size(), 90u);
+    const HolidayArray back = SplitHolidays(joined);
+    EXPECT_EQ(back[0], "  1/1");
+    EXPECT_EQ(back[1], "");  // spaces only read back as empty
+    EXPECT_EQ(back[2], "11/ 3");
+    // A short last entry holds what is there.
+    EXPECT_EQ(SplitHolidays(" 1/ 1 2/")[1], " 2/");
+}
+
+TEST(Holidays, EntryParsing) {
+    EXPECT_EQ(ParseHolidayEntry("11/ 3"), (std::pair<int, int>{11, 3}));
+    EXPECT_EQ(ParseHolidayEntry("  1/1"), (std::pair<int, int>{1, 1}));
+    EXPECT_EQ(ParseHolidayEntry(" 2/29"), (std::pair<int, int>{2, 29}));
+    EXPECT_FALSE(ParseHolidayEntry("13/ 1"));
+    EXPECT_FALSE(ParseHolidayEntry(" 2/30"));
+    EXPECT_FALSE(ParseHolidayEntry("ab/cd"));
+    EXPECT_FALSE(ParseHolidayEntry("     "));
+}
+
+TEST(Keys, RunnerSlotsAndSections) {
+    EXPECT_EQ(RunnerKey("runid", 0), "runid");
+    EXPECT_EQ(RunnerKey("runstop", 3), "runstop3");
+    EXPECT_EQ(SectionName("Kestrovan", "Setup"), "Kestrovan\\Setup");
+    EXPECT_EQ(kSetupIntKeys.size(), 26u);
+    EXPECT_STREQ(kSetupIntKeys[17].name, "linecut");
+}
+
+Settings FullRecord() {
+    Settings s;
+    s.sohoip = " 10.0.0.1 ";
+    s.sohowp = " p,w\"~zz\\";
+    int v = 1;
+    for (const IntKey& k : kSetupIntKeys) {
+        s.*k.field = static_cast<int16_t>(v % 2 ? -v : v);
+        ++v;
+    }
+    s.seca = 32767;
+    s.secb = -32768;
+    s.HolidayTable[0] = "1/1";
+    s.HolidayTable[1] = "11/ 3";
+    s.HolidayTable[17] = "12/31";
+    s.runid = {"C:\\Program Files\\a,b.exe", "/usr/bin/x y", "", "端末型.exe", "", ""};
+    s.runenab = {1, 0, 1, 1, 0, 0};
+    s.runstop = {0, 1, 1, 0, 0, 0};
+    s.sizehigh = 3;
+    s.rmtauto = 1;
+    return s;
+}
+
+void ExpectSameRecord(const Settings& a, const Settings& b) {
+    EXPECT_EQ(a.sohoip, b.sohoip);
+    EXPECT_EQ(a.sohowp, b.sohowp);
+    for (const IntKey& k : kSetupIntKeys) EXPECT_EQ(a.*k.field, b.*k.field) << k.name;
+    for (int i = 0; i < kHolidayEntries; ++i) {
+        // Stored right-aligned in five characters.
+        std::string e = a.HolidayTable[i];
+        if (!e.empty() && e.size() < 5) e = std::string(5 - e.size(), ' ') + e;
+        EXPECT_EQ(e, b.HolidayTable[i]) << i;
+    }
+    for (int i = 0; i < kRunnerSlots; ++i) {
+        EXPECT_EQ(a.runid[i], b.runid[i]);
+        EXPECT_EQ(a.runenab[i], b.runenab[i]);
+        EXPECT_EQ(a.runstop[i], b.runstop[i]);
+    }
+    EXPECT_EQ(a.sizehigh, b.sizehigh);
+    EXPECT_EQ(a.rmtauto, b.rmtauto);
+}
+
+// Through the real QSettings backend in a temporary config folder.
+TEST(RegCopy, StoreThenLoadThroughQSettingsGivesEveryFieldBack) {
+    TestRig rig;
+    QtSettingsStore store(rig.dir + "/config");
+    rig.cx.ports.store = &store;
+    const Settings original = FullRecord();
+    rig.cx.settings = original;
+    EXPECT_TRUE(RegCopy(rig.cx, 1));
+    EXPECT_EQ(rig.cx.settings.ver, "Ver 0.66β");
+
+    TestRig second;
+    QtSettingsStore store2(rig.dir + "/config");
+    second.cx.ports.store = &store2;
+    RegCopy(second.cx, 2);
+    ExpectSameRecord(original, second.cx.settings);
+    EXPECT_EQ(second.cx.settings.holiday.substr(0, 10), "  1/111/ 3");
+    // The password is kept scrambled in the store.
+    EXPECT_EQ(store2.Read("Qel", "Kestrovan\\Setup", "sohowp").value(),
+              ScramblePassword(1, original.sohowp).value());
+    // The check box and the tray's check mark follow rmtauto.
+    EXPECT_EQ(second.view.CheckBoxValue(CheckBox::ChkAutoMode), 1);
+    EXPECT_FALSE(second.view.MenuChecked(MenuItem::TrayRight3));
+}
+
+TEST(RegCopy, EdgeValuesRoundTripByteForByte) {
+    TestRig rig;
+    QtSettingsStore store(rig.dir + "/config");
+    for (const std::string& v : {std::string("  a, b ,c  "), std::string("\"quoted\""),
+                                std::string("back\\slash\\"), std::string("@Invalid()"),
+                                std::string("; not a comment"), std::string("x=y"),
+                                std::string("ﾃﾚﾎｰﾀﾞｲ 端末型"), std::string("#hash"),
+                                std::string(" "), std::string("")}) {
+        ASSERT_TRUE(store.Write("Qel", "Kestrovan\\Setup", "runid", v));
+        EXPECT_EQ(store.Read("Qel", "Kestrovan\\Setup", "runid").value(), v) << v;
+    }
+    EXPECT_FALSE(store.Read("Qel", "Kestrovan\\Setup", "missing"));
+    EXPECT_TRUE(store.HasAppKey("Qel", "Kestrovan"));
+    EXPECT_FALSE(store.HasAppKey("Qel", "Orlavine"));
+    EXPECT_TRUE(store.DeleteAppKey("Qel", "Kestrovan"));
+    EXPECT_FALSE(store.HasAppKey("Qel", "Kestrovan"));
+    EXPECT_FALSE(store.DeleteAppKey("Qel", "Kestrovan"));
+}
+
+TEST(RegCopy, EmptyStoreReadsZerosAndTheDefaultHolidays) {
+    TestRig rig;
+    RegCopy(rig.cx, 2);
+    const Settings& s = rig.cx.settings;
+    EXPECT_EQ(s.sohoip, "");
+    EXPECT_EQ(s.seca, 0);
+    EXPECT_EQ(s.holiday, kDefaultHolidays);
+    EXPECT_EQ(s.HolidayTable[0], " 1/ 1");
+    EXPECT_EQ(s.HolidayTable[12], "12/23");
+    EXPECT_EQ(s.HolidayTable[13], "");
+}
+
+TEST(RegCopy, HandEditedValuesAreReadSoundlyAndTraced) {
+    TestRig rig;
+    rig.cx.settings.debuglog = 1;
+    rig.store.values["Qel\\Kestrovan\\Setup\\seca"] = "99999";
+    rig.store.values["Qel\\Kestrovan\\Setup\\secb"] = "12abc";
+    rig.store.values["Qel\\Kestrovan\\Setup\\sohowp"] = std::string("\x01", 1);
+    rig.cx.TracePath = rig.dir + "/Kestrovan.dbg";
+    WriteTrace(rig.cx, 1, "");
+    RegCopy(rig.cx, 2);
+    EXPECT_EQ(rig.cx.settings.seca, 32767);
+    EXPECT_EQ(rig.cx.settings.secb, 12);
+    EXPECT_EQ(rig.cx.settings.sohowp, "");
+    WriteTrace(rig.cx, 2, "query");
+    const std::string trace = rig.ReadDataFile("Kestrovan.dbg");
+    EXPECT_NE(trace.find("setting err:out of range seca=99999"), std::string::npos);
+    EXPECT_NE(trace.find("sohowp"), std::string::npos);
+}
+
+TEST(RegCopy, AFailedStoreIsReported) {
+    TestRig rig;
+    rig.store.failWrites = true;
+    EXPECT_FALSE(RegCopy(rig.cx, 1));
+}
+
+TEST(FirstRun, ValuesAsStartUpAppliesThem) {
+    Settings s;
+    ApplyFirstRunValues(s);
+    EXPECT_EQ(s.sohoip, "192.168.0.1");
+    EXPECT_EQ(s.seca, 180);
+    EXPECT_EQ(s.secc, 240);
+    EXPECT_EQ(s.dspint, 1000);
+    EXPECT_EQ(s.atcutdly, 3);
+    EXPECT_EQ(s.telstday, 0);
+    EXPECT_EQ(s.HolidayTable[0], "");
+}
+
+TEST(SingleValues, LoadAndSave) {
+    TestRig rig;
+    EXPECT_TRUE(SaveIntSetting(rig.store, "Variant", "sizehigh", 4));
+    EXPECT_EQ(rig.store.values.at("Qel\\Kestrovan\\Variant\\sizehigh"), "4");
+    EXPECT_EQ(LoadIntSetting(rig.store, "Variant", "sizehigh"), 4);
+    EXPECT_TRUE(SaveStringSetting(rig.store, "Setup", "sohoip", "1.2.3.4", "Orlavine"));
+    EXPECT_EQ(LoadStringSetting(rig.store, "Setup", "sohoip", "Orlavine"), "1.2.3.4");
+    EXPECT_EQ(LoadStringSetting(rig.store, "Setup", "sohoip"), "");
+}
+
+}  // namespace
+}  // namespace kv
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
