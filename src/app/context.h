@@ -14,6 +14,8 @@
 
 namespace kv {
 
+class TrayIconPort;  // app/tray.h
+
 // ---- router status snapshot ---------------------------------------------------------------
 struct ChannelStatusRecord {
     std::string Mode;         // "端末型" marks a channel that carries a connection
@@ -61,6 +63,8 @@ struct ChargeTotals {
     int32_t MonthUnits = 0;
     int32_t PrevMonthUnits = 0;
     Date PeriodMarker;  // the zero date until the totals file (or start-up) sets it
+    // The last write of the totals file failed: the file is older than these figures.
+    bool FileStale = false;
 };
 
 // ---- router console link ------------------------------------------------------------------
@@ -110,6 +114,7 @@ struct Ports {
     ProcessRunner* runner = nullptr;
     Shell* shell = nullptr;
     ProgramExit* exit = nullptr;
+    TrayIconPort* tray = nullptr;  // the notification-area icon (FrmMnu); null: none
 };
 
 struct Context {
@@ -136,6 +141,8 @@ struct Context {
     CallRecord call;
     ChargeTotals totals;
     int16_t CutBreak = 0;
+    // The holiday list whose unreadable entries were last traced, so each is reported once.
+    std::string HolidayTableReported;
     RunnerState runner;
     TraceState trace;
 

@@ -61,6 +61,9 @@ public:
 class ConsoleTransport {
 public:
     virtual ~ConsoleTransport() = default;
+    // Creates the stream socket. Returns its handle (>= 0), or -1 with LastError() set.
+    // Connect creates one itself when this was not called.
+    virtual int Create() { return 0; }
     // Blocking connect to a dotted IPv4 address. 0 on success, else the WinSock error code.
     virtual int Connect(const std::string& ipv4, uint16_t port) = 0;
     // Returns bytes sent, or -1 with LastError() set.

@@ -1,0 +1,45 @@
+#pragma once
+// The main window's command and timer handlers. The window forwards its events here.
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "app/context.h"
+
+namespace kv {
+
+inline constexpr int kMainWindowWidthTwips = 1830;
+inline constexpr int kTwipsPerPixel = 15;
+
+void BtnConnect_Click(Context& cx);
+void BtnDisConnect_Click(Context& cx);
+void ChkAutoMode_Click(Context& cx);
+// The next height of the size cycle in twips (sizehigh advanced and stored), or nullopt when
+// sizehigh is outside 0..4 and the height stays.
+std::optional<int> BtnSize_Click(Context& cx);
+void ChkTopDsp_Click(Context& cx, int value);
+void Lbl3_Click(Context& cx);
+void LCD3_Click(Context& cx);
+void LCD0_DblClick(Context& cx);
+void mnuCutBrk_Click(Context& cx);
+void mnuB0_Click(Context& cx);
+void mnuB12_Click(Context& cx);
+void mnuInit_Click(Context& cx);
+void mnuSOHO_Click(Context& cx);
+void mnuLOG_Click(Context& cx);
+void mnuHELP_Click(Context& cx);
+void mnuVER_Click(Context& cx);
+void mnuLastInfo_Click(Context& cx);
+void BtnMsg_Click(Context& cx);
+void BtnDEBUG_Click(Context& cx);
+std::string DebugSummary(Context& cx);
+std::string AboutText();
+
+void tmrSOHO_Timer(Context& cx);
+void tmrDSP_Timer(Context& cx);
+void Tmr1Sec_Timer(Context& cx);
+
+// The hint shown when the mouse is over a control, "" for controls without one.
+std::string HintFor(const std::string& controlName);
+
+}  // namespace kv

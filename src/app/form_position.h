@@ -1,0 +1,64 @@
+#pragma once
+// Remembers where a window was and puts it back at the next start, as one text value
+// "left top width height" in twips in the settings store.
+#include <cstdint>
+#include <string>
+
+#include "common/ports.h"
+#include "common/view.h"
+
+namespace kv {
+
+// A window as the position store sees it. The Qt implementation for a QWidget is
+// QtWindowPlacement (src/app/ui/qt_window_placement.h).
+class WindowPlacementPort {
+public:
+    struct PixelRect {
+        int32_t left = 0, top = 0, right = 0, bottom = 0;
+    };
+    virtual ~WindowPlacementPort() = default;
+    // The rectangle the window has, or would have when restored, in pixels.
+    virtual PixelRect NormalRect() const = 0;
+    virtual void Move(int32_t left, int32_t top, int32_t width, int32_t height) = 0;  // twips
+    virtual int32_t TwipsPerPixelX() const = 0;
+    virtual int32_t TwipsPerPixelY() const = 0;
+    virtual int32_t CurrentWidth() const = 0;   // twips
+    virtual int32_t CurrentHeight() const = 0;  // twips
+};
+
+class clsSetFormPosition {
+public:
+    // view shows the message about missing properties; it may be null (then nothing is shown,
+    // and still nothing is read, written or moved).
+    clsSetFormPosition(SettingsStore& store, MainView* view) : store_(store), view_(view) {}
+
+    // Defaults in twips, used when nothing is stored (width/height 0: the window's own).
+    void Height(int16_t v) { height_ = v; }
+    void Left(int16_t v) { left_ = v; }
+    void Top(int16_t v) { top_ = v; }
+    void Width(int16_t v) { width_ = v; }
+    void Form(WindowPlacementPort* window) { form_ = window; }
+    void MainKey(const std::string& v) { mainKey_ = v; }
+    void SubKey(const std::string& v) { subKey_ = v; }
+    void ValueKey(const std::string& v) { valueKey_ = v; }
+
+    void GetFormPosition();
+    // Negative left/top are stored as 0.
+    void SetFormPosition();
+
+    // The stored text's number fields: leading decimal number, 0 when there is none, clamped to
+    // -32768..32767 (a window beyond 32767 twips is put at the edge, not wrapped around).
+    static int16_t FieldValue(const std::string& field);
+    static std::string FormatPosition(int64_t left, int64_t top, int64_t width, int64_t height);
+
+private:
+    bool CheckProperties();
+
+    SettingsStore& store_;
+    MainView* view_;
+    int16_t height_ = 0, left_ = 0, top_ = 0, width_ = 0;
+    WindowPlacementPort* form_ = nullptr;
+    std::string mainKey_, subKey_, valueKey_;
+};
+
+}  // namespace kv

@@ -1,0 +1,117 @@
+#include "app/ui/frm_mnu.h"
+
+#include <QAction>
+#include <QCursor>
+#include <QMenu>
+
+namespace kv {
+
+FrmMnu::FrmMnu(Context& cx)
+    : cx_(cx),
+      TxtTray_(std::make_unique<QSystemTrayIcon>()),
+      mnuTray1_(std::make_unique<QMenu>(QString::fromUtf8("メニュー１"))),
+      mnuTray2_(std::make_unique<QMenu>(QString::fromUtf8("メニュー２"))) {
+    TxtTray_->setObjectName("TxtTray");
+    TxtTray_->setIcon(ProgramIcon());
+    mnuTray1_->setObjectName("mnuTray1");
+    mnuTray2_->setObjectName("mnuTray2");
+
+    QAction* mnuSOHO = AddItem(mnuTray1_.get(), "mnuSOHO", "SOHO表示");
+    QAction* mnuInit = AddItem(mnuTray1_.get(), "mnuInit", "基本設定");
+    mnuCutBrk_ = AddItem(mnuTray1_.get(), "mnuCutBrk", "自動切断一時解除");
+    mnuCutBrk_->setCheckable(true);
+    QAction* mnuOut = AddItem(mnuTray1_.get(), "mnuOut", "トレイから出る");
+    mnuTray1_->addSeparator()->setObjectName("mnuSep");
+    QAction* mnuEnd = AddItem(mnuTray1_.get(), "mnuEnd", "終了");
+
+    QAction* mnuRight1 = AddItem(mnuTray2_.get(), "mnuRight1", "接続");
+    QAction* mnuRight2 = AddItem(mnuTray2_.get(), "mnuRight2", "切断");
+    mnuRight3_ = AddItem(mnuTray2_.get(), "mnuRight3", "接続抑制");
+    mnuRight3_->setCheckable(true);
+
+    Context& c = cx_;
+    QObject::connect(mnuSOHO, &QAction::triggered, [&c] { frm_mnu::mnuSOHO_Click(c); });
+    QObject::connect(mnuInit, &QAction::triggered, [&c] { frm_mnu::mnuInit_Click(c); });
+    QObject::connect(mnuCutBrk_, &QAction::triggered, [this, &c] {
+        KeepCheckMarks();
+        frm_mnu::mnuCutBrk_Click(c);
+    });
+    QObject::connect(mnuOut, &QAction::triggered, [&c] { frm_mnu::mnuOut_Click(c); });
+    QObject::connect(mnuEnd, &QAction::triggered, [&c] { frm_mnu::mnuEnd_Click(c); });
+    QObject::connect(mnuRight1, &QAction::triggered, [&c] { frm_mnu::mnuRight_Click(c, 1); });
+    QObject::connect(mnuRight2, &QAction::triggered, [&c] { frm_mnu::mnuRight_Click(c, 2); });
+    QObject::connect(mnuRight3_, &QAction::triggered, [this, &c] {
+        KeepCheckMarks();
+        frm_mnu::mnuRight_Click(c, 3);
+    });
+    QObject::connect(TxtTray_.get(), &QSystemTrayIcon::activated,
+                     [this](QSystemTrayIcon::ActivationReason r) { TxtTray_Activated(r); });
+}
+
+FrmMnu::~FrmMnu() { TxtTray_->hide(); }
+
+QIcon FrmMnu::ProgramIcon() {
+    QIcon icon;
+    for (const char* file :
+         {":/icons/kestrovan_32.png", ":/icons/kestrovan_64.png", ":/icons/kestrovan_128.png"})
+        icon.addFile(QString::fromLatin1(file));
+    return icon;
+}
+
+QAction* FrmMnu::AddItem(QMenu* menu, const char* name, const char* caption) {
+    QAction* action = menu->addAction(QString::fromUtf8(caption));
+    action->setObjectName(QString::fromLatin1(name));
+    return action;
+}
+
+bool FrmMnu::Available() { return QSystemTrayIcon::isSystemTrayAvailable(); }
+
+void FrmMnu::Add(const std::string& tip) {
+    TxtTray_->setToolTip(QString::fromStdString(tip));
+    TxtTray_->show();
+}
+
+void FrmMnu::Remove() {
+    mnuTray1_->hide();
+    mnuTray2_->hide();
+    TxtTray_->setToolTip(QString());
+    TxtTray_->hide();
+}
+
+void FrmMnu::SetItemChecked(MenuItem item, bool checked) {
+    QAction* action = item == MenuItem::TrayCutBrk   ? mnuCutBrk_
+                      : item == MenuItem::TrayRight3 ? mnuRight3_
+                                                     : nullptr;
+    if (!action) return;
+    checked_[item] = checked;
+    action->setChecked(checked);
+}
+
+bool FrmMnu::ItemChecked(MenuItem item) const {
+    const auto it = checked_.find(item);
+    return it != checked_.end() && it->second;
+}
+
+void FrmMnu::KeepCheckMarks() {
+    mnuCutBrk_->setChecked(ItemChecked(MenuItem::TrayCutBrk));
+    mnuRight3_->setChecked(ItemChecked(MenuItem::TrayRight3));
+}
+
+void FrmMnu::TxtTray_Activated(QSystemTrayIcon::ActivationReason reason) {
+    switch (reason) {
+        case QSystemTrayIcon::Trigger:
+            mnuTray1_->popup(QCursor::pos());
+            break;
+        case QSystemTrayIcon::Context:
+            mnuTray2_->popup(QCursor::pos());
+            break;
+        case QSystemTrayIcon::DoubleClick:
+            mnuTray1_->hide();
+            frm_mnu::mnuOut_Click(cx_);
+            break;
+        default:
+            break;
+    }
+}
+
+}  // namespace kv

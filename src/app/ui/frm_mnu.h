@@ -1,0 +1,67 @@
+#pragma once
+// FrmMnu: the notification-area icon and its two pop-up menus. Never shown as a window.
+//
+// Goes into kestrovan_ui together with qt_window_placement.cpp and the icons
+// (qt_add_resources(kestrovan_ui kestrovan_icons PREFIX "/icons" BASE icons FILES
+// icons/kestrovan_32.png icons/kestrovan_64.png icons/kestrovan_128.png)).
+// Wiring in main, before start-up reaches TrayIn:
+//     FrmMnu frmMnu(cx);                       // "LoadTrayMenu"
+//     cx.ports.tray = &frmMnu;
+//     mainWindow.SetTrayMenuCheckHandler(
+//         [&](MenuItem item, bool on) { frmMnu.SetItemChecked(item, on); });
+// The handlers themselves are the core's kv::frm_mnu functions (app/tray.h).
+#include <QIcon>
+#include <QSystemTrayIcon>
+#include <map>
+#include <memory>
+
+#include "app/context.h"
+#include "app/tray.h"
+#include "common/view.h"
+
+class QAction;
+class QMenu;
+
+namespace kv {
+
+class FrmMnu : public TrayIconPort {
+public:
+    explicit FrmMnu(Context& cx);
+    ~FrmMnu() override;
+    FrmMnu(const FrmMnu&) = delete;
+    FrmMnu& operator=(const FrmMnu&) = delete;
+
+    // TrayIconPort
+    bool Available() override;
+    void Add(const std::string& tip) override;
+    void Remove() override;
+
+    // The check marks of mnuCutBrk (MenuItem::TrayCutBrk) and mnuRight(3) (TrayRight3), as the
+    // main window's view hands them on. Other items are ignored.
+    void SetItemChecked(MenuItem item, bool checked);
+    bool ItemChecked(MenuItem item) const;
+
+    QMenu* mnuTray1() const { return mnuTray1_.get(); }
+    QMenu* mnuTray2() const { return mnuTray2_.get(); }
+    QSystemTrayIcon* TxtTray() const { return TxtTray_.get(); }
+    static QIcon ProgramIcon();
+
+    // The icon's clicks: left opens mnuTray1, right mnuTray2, double-click shows the window.
+    void TxtTray_Activated(QSystemTrayIcon::ActivationReason reason);
+
+private:
+    QAction* AddItem(QMenu* menu, const char* name, const char* caption);
+    // A checkable item ticks itself when chosen; put back the mark the program keeps, so only
+    // the handler's outcome shows.
+    void KeepCheckMarks();
+
+    Context& cx_;
+    std::unique_ptr<QSystemTrayIcon> TxtTray_;
+    std::unique_ptr<QMenu> mnuTray1_;
+    std::unique_ptr<QMenu> mnuTray2_;
+    QAction* mnuCutBrk_ = nullptr;
+    QAction* mnuRight3_ = nullptr;
+    std::map<MenuItem, bool> checked_;
+};
+
+}  // namespace kv

@@ -1,0 +1,22 @@
+#pragma once
+// The message window "Information": one label filling it, always on top.
+#include <QWidget>
+
+class QLabel;
+
+namespace kv {
+
+class FrmMSG : public QWidget {
+public:
+    FrmMSG();
+    void SetText(const QString& text);
+    QString Text() const;
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    QLabel* LblMSG_;
+};
+
+}  // namespace kv

@@ -1,0 +1,147 @@
+// Kestrovan: start-up of the process, the ports, and the main window's load.
+#include <QApplication>
+#include <QDir>
+#include <QGuiApplication>
+#include <QSessionManager>
+#include <QStandardPaths>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "accounting/accounting.h"
+#include "app/commands.h"
+#include "app/context.h"
+#include "app/form_position.h"
+#include "app/single_instance.h"
+#include "app/startup.h"
+#include "app/ui/frm_mnu.h"
+#include "app/ui/main_window.h"
+#include "app/ui/qt_ports.h"
+#include "app/ui/qt_window_placement.h"
+#include "app/ui/shutdown_signals.h"
+#include "logview/ui/frm_log.h"
+#include "platform/posix_process_runner.h"
+#include "platform/qt_event_loop.h"
+#include "platform/qt_settings_store.h"
+#include "platform/socket_transport.h"
+#include "settings/ui/frm_setup.h"
+
+namespace {
+
+// The console port of the router; the simulator listens on an unprivileged one.
+uint16_t ConsolePortFromEnvironment() {
+    const char* text = std::getenv("KESTROVAN_CONSOLE_PORT");
+    if (!text || !*text) return 23;
+    char* end = nullptr;
+    const long port = std::strtol(text, &end, 10);
+    if (*end != '\0' || port < 1 || port > 65535) {
+        std::fprintf(stderr, "kestrovan: KESTROVAN_CONSOLE_PORT=%s is not a port; using 23\n", text);
+        return 23;
+    }
+    return static_cast<uint16_t>(port);
+}
+
+// One lock per user's settings: beside them, in the (per-user) configuration folder.
+std::string LockPath() {
+    QString dir = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
+    if (dir.isEmpty()) dir = QDir::homePath() + QStringLiteral("/.config");
+    return (dir + QStringLiteral("/Qel/Kestrovan.lock")).toStdString();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    // The program lives in the tray: hiding or closing its windows never ends it.
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    kv::SystemClock clock;
+    kv::QtEventPump pump(clock);
+    kv::QtSettingsStore store;
+    kv::SocketTransport transport;
+    kv::QtTimer tmrSOHO, tmrDSP, Tmr1Sec;
+    kv::PosixProcessRunner runner;
+    kv::QtShell shell;
+    kv::QtProgramExit programExit;
+
+    kv::Context cx;
+    cx.ports.clock = &clock;
+    cx.ports.pump = &pump;
+    cx.ports.store = &store;
+    cx.ports.transport = &transport;
+    cx.ports.tmrSOHO = &tmrSOHO;
+    cx.ports.tmrDSP = &tmrDSP;
+    cx.ports.Tmr1Sec = &Tmr1Sec;
+    cx.ports.runner = &runner;
+    cx.ports.shell = &shell;
+    cx.ports.exit = &programExit;
+    cx.ConsolePort = ConsolePortFromEnvironment();
+
+    kv::Kestrovan window(cx);
+    cx.ports.view = &window;
+    // The tray's window is loaded here, before start-up reaches TrayIn; it is never shown.
+    kv::FrmMnu frmMnu(cx);
+    cx.ports.tray = &frmMnu;
+    window.SetTrayMenuCheckHandler(
+        [&frmMnu](kv::MenuItem item, bool checked) { frmMnu.SetItemChecked(item, checked); });
+
+    kv::QtWindowPlacement placement(&window);
+    std::unique_ptr<kv::clsSetFormPosition> formPosition;
+
+    cx.hooks.ShowSetupDialog = [&cx, &window] { ShowSetupDialog(cx, &window); };
+    cx.hooks.ShowLogViewer = [&cx, &window] { ShowLogViewer(cx.LogPath, &window); };
+    cx.hooks.SaveWindowPosition = [&formPosition] {
+        if (!formPosition) return;
+        formPosition->SetFormPosition();
+        formPosition.reset();
+    };
+
+    tmrSOHO.SetHandler([&cx] { kv::tmrSOHO_Timer(cx); });
+    tmrDSP.SetHandler([&cx] { kv::tmrDSP_Timer(cx); });
+    Tmr1Sec.SetHandler([&cx] { kv::Tmr1Sec_Timer(cx); });
+
+    // Ending the session or a termination signal runs the same shutdown as "終了".
+    auto shutdown = [&cx] {
+        int16_t cancel = 0;
+        kv::Form_QueryUnload(cx, cancel, 1);
+    };
+    kv::ShutdownSignals shutdownSignals(shutdown);
+    QObject::connect(&app, &QGuiApplication::commitDataRequest, &app,
+                     [&shutdown](QSessionManager&) { shutdown(); });
+
+    kv::InstanceLock lock;
+    kv::FormLoadSteps steps;
+    steps.AnotherInstanceRunning = [&lock] {
+        std::string error;
+        switch (lock.Acquire(LockPath(), error)) {
+            case kv::InstanceLock::Result::Acquired:
+                return false;
+            case kv::InstanceLock::Result::HeldElsewhere:
+                return true;
+            case kv::InstanceLock::Result::Failed:
+                // Without a lock file the program still runs; it just cannot refuse a twin.
+                std::fprintf(stderr, "kestrovan: no single-instance lock: %s\n", error.c_str());
+                return false;
+        }
+        return false;
+    };
+    steps.RestoreWindowPosition = [&] {
+        formPosition = std::make_unique<kv::clsSetFormPosition>(store, &window);
+        formPosition->Form(&placement);
+        formPosition->MainKey(kv::kApplication);
+        formPosition->SubKey("Kestrovan\\FormPos");
+        formPosition->ValueKey("Main");
+        formPosition->Left(0);
+        formPosition->Top(0);
+        formPosition->Width(1830);
+        formPosition->Height(3890);
+        formPosition->GetFormPosition();
+    };
+
+    std::vector<std::string> args;
+    for (int i = 1; i < argc; ++i) args.emplace_back(argv[i]);
+    kv::Form_Load(cx, args, QCoreApplication::applicationDirPath().toStdString(), steps);
+    return QApplication::exec();
+}

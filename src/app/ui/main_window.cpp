@@ -1,0 +1,354 @@
+#include "app/ui/main_window.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QFrame>
+#include <QLabel>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QStatusBar>
+
+#include "app/commands.h"
+#include "app/startup.h"
+#include "app/ui/frm_msg.h"
+#include "app/ui/qt_ports.h"
+
+namespace kv {
+
+namespace {
+
+QString Q(const std::string& s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
+
+// A Japanese fixed-width Gothic face, whichever of the usual ones is installed.
+QFont GothicFont(int pointSize) {
+    QFont f;
+    f.setFamilies({QStringLiteral("Noto Sans Mono CJK JP"), QStringLiteral("IPAGothic"),
+                   QStringLiteral("IPAexGothic"), QStringLiteral("VL Gothic"),
+                   QStringLiteral("Noto Sans CJK JP"), QStringLiteral("monospace")});
+    f.setStyleHint(QFont::TypeWriter);
+    f.setPointSize(pointSize);
+    return f;
+}
+
+QRect Twips(int left, int top, int width, int height) {
+    return QRect(Kestrovan::TwipsToPixels(left), Kestrovan::TwipsToPixels(top),
+                 Kestrovan::TwipsToPixels(width), Kestrovan::TwipsToPixels(height));
+}
+
+// Colours are kept as the system keeps them: red in the low byte, blue in the high one.
+QString CssColour(uint32_t colour) {
+    return QStringLiteral("rgb(%1,%2,%3)")
+        .arg(colour & 0xFF)
+        .arg((colour >> 8) & 0xFF)
+        .arg((colour >> 16) & 0xFF);
+}
+
+}  // namespace
+
+int Kestrovan::TwipsToPixels(int twips) {
+    return (twips + kTwipsPerPixel / 2) / kTwipsPerPixel;
+}
+
+Kestrovan::Kestrovan(Context& cx) : QMainWindow(nullptr), cx_(cx) {
+    setObjectName(QStringLiteral("Kestrovan"));
+    setWindowTitle(QStringLiteral("Kestrovan"));
+    setFont(GothicFont(9));
+    BuildControls();
+    BuildMenus();
+    statusBar_ = new QStatusBar(this);
+    statusBar_->setObjectName(QStringLiteral("StatusBar1"));
+    statusBar_->setSizeGripEnabled(false);
+    setStatusBar(statusBar_);
+    msg_ = new FrmMSG();
+    // The first start places the window through the position store; this is only its size
+    // until then.
+    resize(TwipsToPixels(kMainWindowWidthTwips), TwipsToPixels(3890));
+}
+
+Kestrovan::~Kestrovan() { delete msg_; }
+
+QLabel* Kestrovan::MakeLcd(int n, int left, int top, int width, int height, const char* tip) {
+    auto* l = new QLabel(centralWidget());
+    l->setObjectName(QStringLiteral("LCD%1").arg(n));
+    l->setGeometry(Twips(left, top, width, height));
+    l->setAutoFillBackground(true);
+    l->setTextFormat(Qt::PlainText);
+    l->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    if (tip) l->setToolTip(QString::fromUtf8(tip));
+    lcd_[n] = l;
+    lcdColour_[n] = kColourGreen;
+    ApplyLcdStyle(n);
+    return l;
+}
+
+void Kestrovan::ApplyLcdStyle(int n) {
+    lcd_[n]->setStyleSheet(QStringLiteral("QLabel { color: %1; background-color: black; }")
+                               .arg(CssColour(lcdColour_[n])));
+}
+
+QLabel* Kestrovan::MakeLabel(const char* name, const char* text, int left, int top, int width,
+                             int height) {
+    auto* l = new QLabel(QString::fromUtf8(text), centralWidget());
+    l->setObjectName(QString::fromLatin1(name));
+    l->setGeometry(Twips(left, top, width, height));
+    return l;
+}
+
+void Kestrovan::MakeSeparator(int n, int top) {
+    auto* line = new QFrame(centralWidget());
+    line->setObjectName(QStringLiteral("Line%1").arg(n));
+    line->setFrameShape(QFrame::HLine);
+    line->setFrameShadow(QFrame::Sunken);
+    line->setGeometry(0, TwipsToPixels(top) - 1, TwipsToPixels(1740), 3);
+}
+
+void Kestrovan::BuildControls() {
+    auto* client = new QWidget(this);
+    client->setObjectName(QStringLiteral("Client"));
+    setCentralWidget(client);
+
+    auto button = [&](QPushButton*& b, const char* name, const char* text, QRect r) {
+        b = new QPushButton(QString::fromUtf8(text), client);
+        b->setObjectName(QString::fromLatin1(name));
+        b->setGeometry(r);
+        b->setFocusPolicy(Qt::NoFocus);
+    };
+    button(btnConnect_, "BtnConnect", "接", Twips(0, 0, 360, 360));
+    button(btnDisConnect_, "BtnDisConnect", "切", Twips(360, 0, 360, 360));
+    button(btnSize_, "BtnSize", "長", Twips(720, 0, 360, 360));
+    chkAutoMode_ = new QCheckBox(QStringLiteral("自動"), client);
+    chkAutoMode_->setObjectName(QStringLiteral("ChkAutoMode"));
+    chkAutoMode_->setGeometry(Twips(1080, 0, 675, 375));
+    chkTopDsp_ = new QCheckBox(QStringLiteral("Top"), client);
+    chkTopDsp_->setObjectName(QStringLiteral("ChkTopDsp"));
+    chkTopDsp_->setToolTip(QStringLiteral("最前面表示"));
+    chkTopDsp_->setGeometry(Twips(1080, 360, 675, 230));
+    chkTopDsp_->setFont(GothicFont(7));
+
+    MakeLcd(0, 60, 360, 975, 255, nullptr);
+    MakeLcd(1, 60, 660, 1665, 435, "今回の接続秒数")->setFont(GothicFont(18));
+    MakeLcd(11, 120, 840, 135, 195, nullptr)->raise();
+    labels_[2] = MakeLabel("Lbl2", "今回", 50, 1095, 450, 225);
+    labels_[3] = MakeLabel("Lbl3", "当月累積", 900, 1090, 810, 225);
+    MakeSeparator(1, 1200);
+    MakeLcd(2, 60, 1320, 795, 375, "今回の課金");
+    MakeLcd(3, 900, 1320, 855, 375, "今月の課金");
+    labels_[5] = MakeLabel("Lbl5", "次課金", 50, 1695, 690, 225);
+    labels_[6] = MakeLabel("Lbl6", "無通信", 900, 1690, 690, 225);
+    MakeSeparator(2, 1800);
+    MakeLcd(5, 60, 1920, 795, 375, "次の課金までの秒数 赤色の時は課金５秒前に自動切断");
+    MakeLcd(6, 900, 1920, 855, 375, "無通信秒数");
+    labels_[7] = MakeLabel("Lbl7", "使用率", 50, 2295, 690, 225);
+    button(btnDebug_, "BtnDEBUG", "debug", Twips(780, 2280, 615, 255));
+    button(btnMsg_, "BtnMsg", "窓", Twips(1380, 2280, 375, 255));
+    MakeSeparator(3, 2400);
+    MakeLcd(7, 60, 2520, 1680, 375, "送信/受信/BOD");
+    MakeSeparator(4, 3000);
+    MakeLcd(8, 50, 3480, 1695, 375, nullptr);
+    MakeLcd(9, 50, 3840, 1695, 375, nullptr);
+    MakeLcd(10, 50, 4200, 1695, 375, nullptr);
+    // LCD4 is not part of the window.
+    lcd_[4] = nullptr;
+
+    for (QWidget* w : std::initializer_list<QWidget*>{btnConnect_, btnDisConnect_, btnSize_,
+                                                      chkAutoMode_, chkTopDsp_}) {
+        w->setMouseTracking(true);
+        w->installEventFilter(this);
+    }
+    labels_[3]->installEventFilter(this);
+    lcd_[3]->installEventFilter(this);
+    lcd_[0]->installEventFilter(this);
+
+    connect(btnConnect_, &QPushButton::clicked, this, [this] { BtnConnect_Click(cx_); });
+    connect(btnDisConnect_, &QPushButton::clicked, this, [this] { BtnDisConnect_Click(cx_); });
+    connect(btnSize_, &QPushButton::clicked, this, [this] {
+        const std::optional<int> height = BtnSize_Click(cx_);
+        if (height)
+            SetClientHeightTwips(*height);
+        else
+            resize(TwipsToPixels(kMainWindowWidthTwips), this->height());
+        repaint();
+        QApplication::processEvents();
+    });
+    connect(btnMsg_, &QPushButton::clicked, this, [this] { BtnMsg_Click(cx_); });
+    connect(btnDebug_, &QPushButton::clicked, this, [this] { BtnDEBUG_Click(cx_); });
+    connect(chkAutoMode_, &QCheckBox::clicked, this, [this] { ChkAutoMode_Click(cx_); });
+    connect(chkTopDsp_, &QCheckBox::clicked, this,
+            [this](bool checked) { ChkTopDsp_Click(cx_, checked ? 1 : 0); });
+}
+
+void Kestrovan::BuildMenus() {
+    QMenuBar* bar = menuBar();
+    bar->setObjectName(QStringLiteral("MenuBar"));
+    auto menu = [&](const char* name, const char* title) {
+        QMenu* m = bar->addMenu(QString::fromUtf8(title));
+        m->setObjectName(QString::fromLatin1(name));
+        m->menuAction()->setObjectName(QString::fromLatin1(name));
+        return m;
+    };
+    auto item = [&](QMenu* m, const char* name, const char* text, std::function<void()> fn) {
+        QAction* a = m->addAction(QString::fromUtf8(text));
+        a->setObjectName(QString::fromLatin1(name));
+        connect(a, &QAction::triggered, this, [fn = std::move(fn)] { fn(); });
+        return a;
+    };
+    QMenu* setup = menu("mnuSETUP", "設定");
+    item(setup, "mnuInit", "基本設定", [this] { mnuInit_Click(cx_); });
+    item(setup, "mnuSOHO", "SOHO表示", [this] { mnuSOHO_Click(cx_); });
+    setup->addSeparator();
+    // The check marks belong to the handlers: undo Qt's own toggle before they run.
+    mnuCutBrk_ = item(setup, "mnuCutBrk", "自動切断一時解除", [this] {
+        mnuCutBrk_->setChecked(!mnuCutBrk_->isChecked());
+        mnuCutBrk_Click(cx_);
+    });
+    mnuCutBrk_->setCheckable(true);
+    mnuWinend_ = item(setup, "mnuWinend", "切断後Win終了", [this] {
+        mnuWinend_->setChecked(!mnuWinend_->isChecked());
+        mnuWinend_Click(cx_);
+    });
+    mnuWinend_->setCheckable(true);
+    setup->addSeparator();
+    item(setup, "mnuEnd", "終了", [this] { mnuEnd_Click(cx_); });
+
+    QMenu* dsp = menu("mnuDSP", "表示");
+    item(dsp, "mnuLastInfo", "LastInformation", [this] { mnuLastInfo_Click(cx_); });
+    item(dsp, "mnuB0", "表示切替(Auto)", [this] { mnuB0_Click(cx_); });
+    item(dsp, "mnuB12", "表示切替(B1-B2)", [this] { mnuB12_Click(cx_); });
+    item(dsp, "mnuLOG", "接続ログ", [this] { mnuLOG_Click(cx_); });
+
+    QMenu* other = menu("mnuHOKA", "他");
+    item(other, "mnuHELP", "ヘルプ", [this] { mnuHELP_Click(cx_); });
+    item(other, "mnuVER", "バージョン", [this] { mnuVER_Click(cx_); });
+}
+
+void Kestrovan::SetClientHeightTwips(int twips) {
+    resize(TwipsToPixels(kMainWindowWidthTwips), TwipsToPixels(twips));
+}
+
+bool Kestrovan::eventFilter(QObject* watched, QEvent* event) {
+    const QEvent::Type type = event->type();
+    if (type == QEvent::Enter || type == QEvent::MouseMove) {
+        const std::string hint = HintFor(watched->objectName().toStdString());
+        if (!hint.empty()) ShowHint(cx_, hint);
+    } else if (type == QEvent::MouseButtonRelease) {
+        if (watched == labels_[3]) Lbl3_Click(cx_);
+        if (watched == lcd_[3]) LCD3_Click(cx_);
+    } else if (type == QEvent::MouseButtonDblClick && watched == lcd_[0]) {
+        LCD0_DblClick(cx_);
+        return true;
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void Kestrovan::closeEvent(QCloseEvent* event) {
+    int16_t cancel = 0;
+    Form_QueryUnload(cx_, cancel, 0);
+    if (cancel != 0)
+        event->ignore();
+    else
+        event->accept();
+}
+
+// ---- MainView -----------------------------------------------------------------------------
+
+void Kestrovan::SetLcdText(int lcd, const std::string& text) {
+    if (lcd >= 0 && lcd < 12 && lcd_[lcd]) lcd_[lcd]->setText(Q(text));
+}
+
+void Kestrovan::SetLcdColour(int lcd, uint32_t colour) {
+    if (lcd < 0 || lcd >= 12 || !lcd_[lcd] || lcdColour_[lcd] == colour) return;
+    lcdColour_[lcd] = colour;
+    ApplyLcdStyle(lcd);
+}
+
+void Kestrovan::SetLabelCaption(int label, const std::string& text) {
+    const auto it = labels_.find(label);
+    if (it != labels_.end()) it->second->setText(Q(text));
+}
+
+void Kestrovan::SetWindowCaption(const std::string& text) { setWindowTitle(Q(text)); }
+
+void Kestrovan::SetStatusText(const std::string& text) { statusBar_->showMessage(Q(text)); }
+
+void Kestrovan::ShowMainWindow(bool restoreNormal) {
+    if (restoreNormal)
+        showNormal();
+    else
+        show();
+    raise();
+    activateWindow();
+}
+
+void Kestrovan::HideMainWindow() { hide(); }
+
+void Kestrovan::SetTopmost(bool on) {
+    if (windowFlags().testFlag(Qt::WindowStaysOnTopHint) == on) return;
+    // Changing a window flag hides the window; put it back only if it was showing, so a
+    // window that is to stay hidden at start does not flash up.
+    const bool wasVisible = isVisible();
+    setWindowFlag(Qt::WindowStaysOnTopHint, on);
+    if (wasVisible) show();
+}
+
+void Kestrovan::SetMenuChecked(MenuItem item, bool checked) {
+    switch (item) {
+        case MenuItem::MainCutBrk:
+            mnuCutBrk_->setChecked(checked);
+            break;
+        case MenuItem::MainWinend:
+            mnuWinend_->setChecked(checked);
+            break;
+        case MenuItem::TrayCutBrk:
+        case MenuItem::TrayRight3:
+            trayChecks_[item] = checked;
+            if (trayCheck_) trayCheck_(item, checked);
+            break;
+    }
+}
+
+bool Kestrovan::MenuChecked(MenuItem item) const {
+    switch (item) {
+        case MenuItem::MainCutBrk:
+            return mnuCutBrk_->isChecked();
+        case MenuItem::MainWinend:
+            return mnuWinend_->isChecked();
+        default: {
+            const auto it = trayChecks_.find(item);
+            return it != trayChecks_.end() && it->second;
+        }
+    }
+}
+
+void Kestrovan::SetCheckBox(CheckBox box, int value) {
+    QCheckBox* b = box == CheckBox::ChkAutoMode ? chkAutoMode_ : chkTopDsp_;
+    const bool on = value != 0;
+    if (b->isChecked() == on) return;
+    b->setChecked(on);
+    // A change made by the program runs the click handler, as a click would.
+    if (box == CheckBox::ChkAutoMode)
+        ChkAutoMode_Click(cx_);
+    else
+        ChkTopDsp_Click(cx_, on ? 1 : 0);
+}
+
+int Kestrovan::CheckBoxValue(CheckBox box) const {
+    return (box == CheckBox::ChkAutoMode ? chkAutoMode_ : chkTopDsp_)->isChecked() ? 1 : 0;
+}
+
+MsgResult Kestrovan::MessageBox(const std::string& text, const std::string& title, MsgIcon icon,
+                                MsgButtons buttons) {
+    return ShowMessageBox(isVisible() ? this : nullptr, text, title, icon, buttons);
+}
+
+void Kestrovan::ShowMessageWindow() {
+    msg_->show();
+    msg_->raise();
+}
+
+void Kestrovan::CloseMessageWindow() { msg_->hide(); }
+
+void Kestrovan::SetMessageText(const std::string& text) { msg_->SetText(Q(text)); }
+
+}  // namespace kv

@@ -1,0 +1,115 @@
+#include "app/ui/qt_ports.h"
+
+#include <QApplication>
+#include <QDesktopServices>
+#include <QFileInfo>
+#include <QMessageBox>
+#include <QUrl>
+#include <cstdio>
+#include <cstdlib>
+
+namespace kv {
+
+namespace {
+
+QString Q(const std::string& s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
+
+MsgResult DefaultAnswer(MsgButtons buttons) {
+    return buttons == MsgButtons::YesNo ? MsgResult::Yes : MsgResult::Ok;
+}
+
+std::string Escaped(const std::string& text) {
+    std::string out;
+    for (char c : text) {
+        if (c == '\n')
+            out += "\\n";
+        else if (c == '\r')
+            out += "\\r";
+        else if (c == '\t')
+            out += "\\t";
+        else
+            out += c;
+    }
+    return out;
+}
+
+}  // namespace
+
+bool QtShell::Open(const std::string& urlOrPath) {
+    const QString target = Q(urlOrPath);
+    // A local file (the help page) opens as a file URL; everything else is taken as a URL.
+    if (!target.contains(QLatin1String("://")) && QFileInfo::exists(target))
+        return QDesktopServices::openUrl(QUrl::fromLocalFile(target));
+    return QDesktopServices::openUrl(QUrl(target));
+}
+
+void QtProgramExit::Exit(int code) {
+    // EndProgram has saved what must survive; leave without running any more handlers.
+    std::fflush(nullptr);
+    std::_Exit(code);
+}
+
+MsgResult ShowMessageBox(QWidget* parent, const std::string& text, const std::string& title,
+                         MsgIcon icon, MsgButtons buttons) {
+    const std::string shownTitle = title.empty() ? std::string("Kestrovan") : title;
+    if (const char* log = std::getenv("KESTROVAN_MESSAGEBOX_LOG"); log && *log) {
+        if (std::FILE* f = std::fopen(log, "ab")) {
+            const std::string line = Escaped(shownTitle) + "\t" + Escaped(text) + "\n";
+            std::fwrite(line.data(), 1, line.size(), f);
+            std::fclose(f);
+        }
+        return DefaultAnswer(buttons);
+    }
+    QMessageBox box(parent);
+    box.setWindowTitle(Q(shownTitle));
+    box.setText(Q(text));
+    switch (icon) {
+        case MsgIcon::Information:
+            box.setIcon(QMessageBox::Information);
+            break;
+        case MsgIcon::Exclamation:
+            box.setIcon(QMessageBox::Warning);
+            break;
+        case MsgIcon::Critical:
+            box.setIcon(QMessageBox::Critical);
+            break;
+        case MsgIcon::Question:
+            box.setIcon(QMessageBox::Question);
+            break;
+        case MsgIcon::None:
+            box.setIcon(QMessageBox::NoIcon);
+            break;
+    }
+    switch (buttons) {
+        case MsgButtons::Ok:
+            box.setStandardButtons(QMessageBox::Ok);
+            box.setDefaultButton(QMessageBox::Ok);
+            break;
+        case MsgButtons::OkCancel:
+            box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel);
+            box.setDefaultButton(QMessageBox::Ok);
+            break;
+        case MsgButtons::YesNo:
+            box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+            box.setDefaultButton(QMessageBox::Yes);
+            break;
+    }
+    box.setWindowFlag(Qt::WindowStaysOnTopHint, true);
+    switch (box.exec()) {
+        case QMessageBox::Ok:
+            return MsgResult::Ok;
+        case QMessageBox::Yes:
+            return MsgResult::Yes;
+        case QMessageBox::No:
+            return MsgResult::No;
+        case QMessageBox::Cancel:
+            return MsgResult::Cancel;
+        default:
+            // Closed without a button: the answer that does nothing.
+            return buttons == MsgButtons::YesNo      ? MsgResult::No
+                   : buttons == MsgButtons::OkCancel ? MsgResult::Cancel
+                                                     : MsgResult::Ok;
+    }
+}
+
+}  // namespace kv

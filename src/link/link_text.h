@@ -1,0 +1,19 @@
+#pragma once
+// Text helpers shared by the link's procedures.
+#include <string>
+#include <string_view>
+
+namespace kv::link {
+
+// The terminator the program sends and the router's lines end with: LF CR.
+inline constexpr std::u16string_view kLineBreak = u"\n\r";
+
+// Position (from 1) of pattern in text searching from start; 0 when absent. An empty pattern
+// is found at start. ignoreCase folds ASCII and full-width Latin letters.
+int FindText(int start, std::u16string_view text, std::u16string_view pattern, bool ignoreCase);
+
+// Reply text for people and the trace: UTF-8, without the zero filler characters Receive puts
+// behind every read (a message box or a text file would be cut or garbled by them).
+std::string Visible(std::u16string_view text);
+
+}  // namespace kv::link

@@ -1,0 +1,95 @@
+#include "logview/ui/log_chart.h"
+
+#include <QPainter>
+#include <QPalette>
+#include <algorithm>
+
+namespace kv {
+namespace {
+
+constexpr int kMinSlot = 4;  // pixels per bar, gap included
+
+QString KeyText(const logview::PeriodTotal& total) {
+    return QString::fromStdString(total.key).trimmed();
+}
+
+}  // namespace
+
+LogChart::LogChart(QWidget* parent) : QWidget(parent) {
+    setAutoFillBackground(true);
+    QPalette colours = palette();
+    colours.setColor(QPalette::Window, colours.color(QPalette::Base));
+    setPalette(colours);
+}
+
+void LogChart::SetTotals(std::vector<logview::PeriodTotal> totals) {
+    totals_ = std::move(totals);
+    update();
+}
+
+void LogChart::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    const QFontMetrics metrics(font());
+    const int lineHeight = metrics.height();
+    const QRect area = rect().adjusted(6, 4, -6, -4);
+    painter.setPen(palette().color(QPalette::Text));
+
+    if (totals_.empty()) {
+        shown_ = 0;
+        painter.drawText(area, Qt::AlignCenter, QStringLiteral("集計する通話がありません"));
+        return;
+    }
+
+    int64_t highest = 0;
+    for (const auto& total : totals_) highest = std::max(highest, total.units);
+    const QString top = QString::number(highest);
+    const int axisWidth = metrics.horizontalAdvance(top) + 6;
+    const QRect plot(area.left() + axisWidth, area.top() + lineHeight + 4, area.width() - axisWidth,
+                     area.height() - 2 * lineHeight - 8);
+    if (plot.width() < kMinSlot || plot.height() < 4) return;
+
+    const int count = static_cast<int>(std::min<size_t>(totals_.size(), 1u << 20));
+    shown_ = std::min(count, plot.width() / kMinSlot);
+    const double slot = static_cast<double>(plot.width()) / shown_;
+
+    QString title = QStringLiteral("課金単位数");
+    if (shown_ < count) title += QStringLiteral("（新しい%1件）").arg(shown_);
+    painter.drawText(QRect(area.left(), area.top(), area.width(), lineHeight), Qt::AlignLeft | Qt::AlignVCenter,
+                     title);
+
+    painter.drawText(QRect(area.left(), plot.top() - lineHeight / 2, axisWidth - 4, lineHeight),
+                     Qt::AlignRight | Qt::AlignVCenter, top);
+    painter.drawText(QRect(area.left(), plot.bottom() - lineHeight / 2, axisWidth - 4, lineHeight),
+                     Qt::AlignRight | Qt::AlignVCenter, QStringLiteral("0"));
+    painter.drawLine(plot.bottomLeft(), plot.bottomRight());
+    painter.setPen(QPen(palette().color(QPalette::Mid), 1, Qt::DotLine));
+    painter.drawLine(plot.topLeft(), plot.topRight());
+
+    // Label every step-th bar counted from the newest, so labels never overlap.
+    int labelWidth = 0;
+    for (int index = 0; index < shown_; ++index) {
+        labelWidth = std::max(labelWidth, metrics.horizontalAdvance(KeyText(totals_[static_cast<size_t>(index)])));
+    }
+    const int step = std::max(1, static_cast<int>((labelWidth + 8) / slot) + 1);
+
+    const QColor barColour(0x3a, 0x6e, 0xa5);
+    for (int index = 0; index < shown_; ++index) {
+        const auto& total = totals_[static_cast<size_t>(index)];
+        const int position = shown_ - 1 - index;  // newest at the right
+        const int left = plot.left() + static_cast<int>(position * slot);
+        const int width = std::max(1, static_cast<int>(slot * 0.8));
+        if (highest > 0 && total.units > 0) {
+            const int height = static_cast<int>(static_cast<double>(total.units) / static_cast<double>(highest) *
+                                                plot.height());
+            painter.fillRect(QRect(left, plot.bottom() - height + 1, width, height), barColour);
+        }
+        if (index % step == 0) {
+            painter.setPen(palette().color(QPalette::Text));
+            const int centre = left + width / 2;
+            painter.drawText(QRect(centre - labelWidth / 2 - 4, plot.bottom() + 3, labelWidth + 8, lineHeight),
+                             Qt::AlignHCenter | Qt::AlignTop, KeyText(total));
+        }
+    }
+}
+
+}  // namespace kv

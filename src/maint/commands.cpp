@@ -1,0 +1,191 @@
+#include "maint/commands.h"
+
+#include <filesystem>
+
+#include "maint/export_file.h"
+#include "settings/settings.h"
+
+namespace kv::maint {
+
+namespace fs = std::filesystem;
+
+const char* const kAboutText =
+    "Pelvaro 1.01\n"
+    "Kestrovan用レジストリ保守\n"
+    " \n"
+    "作者: Kestrovan 開発チーム\n"
+    "連絡先: 同梱の README をご覧ください";
+
+namespace {
+
+bool Ask(MaintContext& cx, const std::string& question) {
+    return cx.view.MessageBox(question, kQuestionTitle, MsgIcon::Question, MsgButtons::YesNo) ==
+           MsgResult::Yes;
+}
+
+void Report(MaintContext& cx, const std::string& text) {
+    cx.view.MessageBox(text, kProgramTitle, MsgIcon::Information, MsgButtons::Ok);
+}
+
+void Warn(MaintContext& cx, const std::string& text) {
+    cx.view.MessageBox(text, kProgramTitle, MsgIcon::Exclamation, MsgButtons::Ok);
+}
+
+std::string JoinLines(const std::vector<std::string>& items) {
+    std::string s;
+    for (const std::string& i : items) s += "\n" + i;
+    return s;
+}
+
+void WarnRangeAndLoss(MaintContext& cx, const std::vector<std::string>& clamped,
+                      const std::vector<std::string>& lossy) {
+    if (!clamped.empty())
+        Warn(cx, "次の値は範囲外のため -32768 から 32767 に丸めて扱いました:" + JoinLines(clamped));
+    if (!lossy.empty())
+        Warn(cx, std::string("次の値は ") + kExportFileName +
+                     " に書けない文字を含むため、読込で元の値に戻りません:" + JoinLines(lossy));
+}
+
+std::string RegistryWriteFailure(const std::string& where) {
+    return "レジストリに書き込めません (" + where + ")。";
+}
+
+// The conversion's failures before Kestrovan's sections are complete: nothing or only the export
+// file has changed, and Orlavine's settings are kept.
+void StopConversion(MaintContext& cx, const std::string& why, const std::string& state) {
+    Warn(cx, why + "\n変換を中止しました。" + state);
+}
+
+}  // namespace
+
+bool IsUpgradeCommandLine(const std::string& commandLine) {
+    std::string lower = commandLine;
+    for (char& c : lower)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return lower == "upgrade";
+}
+
+void Form_Load(MaintContext& cx, const std::string& commandLine) {
+    cx.view.SetConvVisible(IsUpgradeCommandLine(commandLine));
+}
+
+void CmdSave_Click(MaintContext& cx) {
+    std::vector<std::string> clamped;
+    SettingsRegistryCopy(cx, 2, nullptr, &clamped);
+    const FileIoResult w = SettingsFileIo(cx, 2);
+    if (!w.ok) {
+        Warn(cx, w.message);
+        return;
+    }
+    Report(cx, "保存しました");
+    WarnRangeAndLoss(cx, clamped, w.lossyKeys);
+}
+
+void CmdLoad_Click(MaintContext& cx) {
+    if (!Ask(cx, "読み込みます")) return;
+    const FileIoResult r = SettingsFileIo(cx, 1);
+    if (!r.ok) {
+        Warn(cx, r.message);
+        return;
+    }
+    std::string where;
+    if (!SettingsRegistryCopy(cx, 1, &where)) {
+        Warn(cx, RegistryWriteFailure(where) +
+                     "読込を中止しました。それより前の値だけが書き込まれています");
+        return;
+    }
+    Report(cx, "読込ました");
+}
+
+void CmdDel_Click(MaintContext& cx) {
+    if (!Ask(cx, "削除します")) return;
+    switch (DeleteAllSettings(cx)) {
+        case DeleteResult::Deleted:
+            Report(cx, "削除しました");
+            break;
+        case DeleteResult::NothingStored:
+            Warn(cx, "削除するレジストリ情報がありません");
+            break;
+        case DeleteResult::Failed:
+            Warn(cx, "レジストリ情報を削除できませんでした");
+            break;
+    }
+}
+
+void CmdConv_Click(MaintContext& cx) {
+    if (!Ask(cx, "OrlavineからKestrovanへ変換しますか？")) return;
+    cx.ConvertMode = true;
+    struct ModeOff {
+        MaintContext& c;
+        ~ModeOff() { c.ConvertMode = false; }
+    } modeOff{cx};
+
+    // Without Orlavine's settings the conversion would overwrite Kestrovan's with blanks.
+    if (!cx.store.HasAppKey(kApplication, kOldAppKey)) {
+        StopConversion(cx, "Orlavine のレジストリ情報がありません。", "何も変更していません");
+        return;
+    }
+    std::vector<std::string> clamped;
+    SettingsRegistryCopy(cx, 2, nullptr, &clamped);
+    const FileIoResult w = SettingsFileIo(cx, 2);
+    if (!w.ok) {
+        StopConversion(cx, w.message, "レジストリは変更していません");
+        return;
+    }
+    const FileIoResult r = SettingsFileIo(cx, 1);
+    if (!r.ok) {
+        StopConversion(cx, r.message,
+                       std::string(kExportFileName) +
+                           " は Orlavine の値で書き換えましたが、レジストリは変更していません");
+        return;
+    }
+    std::string where;
+    if (!SettingsRegistryCopy(cx, 1, &where)) {
+        StopConversion(cx, RegistryWriteFailure(where),
+                       "Kestrovan のレジストリは途中まで書き込まれています。Orlavine "
+                       "のレジストリ情報とデータファイルはそのまま残しています");
+        return;
+    }
+
+    // From here Kestrovan's settings are complete: the remaining steps are independent of each
+    // other, so each runs and what failed is reported together.
+    std::vector<std::string> problems;
+    if (DeleteAllSettings(cx) != DeleteResult::Deleted)
+        problems.push_back("Orlavine のレジストリ情報を削除できませんでした (残っています)");
+
+    static constexpr const char* kRenames[][2] = {{"orlavine.dbg", "Kestrovan.dbg"},
+                                                  {"orlavine.log", "Kestrovan.log"},
+                                                  {"orlavine.dat", "Kestrovan.dat"}};
+    for (const auto& [from, to] : kRenames) {
+        const fs::path source = fs::path(cx.CurrentDir) / from;
+        const fs::path target = fs::path(cx.CurrentDir) / to;
+        std::error_code ec;
+        if (!fs::exists(fs::symlink_status(source, ec))) continue;
+        // Never overwrite Kestrovan's own data: keep both files and say so.
+        if (fs::exists(fs::symlink_status(target, ec))) {
+            problems.push_back(std::string(from) + " は " + to +
+                               " が既にあるため名前を変えていません (両方のファイルを残しています)");
+            continue;
+        }
+        fs::rename(source, target, ec);
+        if (ec)
+            problems.push_back(std::string(from) + " を " + to + " に名前を変えられませんでした (" +
+                               ec.message() + ")");
+    }
+
+    if (problems.empty()) {
+        Report(cx, "変換が終了しました");
+    } else {
+        Warn(cx, "設定は Kestrovan へ変換しましたが、次の処理はできませんでした:" +
+                     JoinLines(problems));
+    }
+    WarnRangeAndLoss(cx, clamped, w.lossyKeys);
+}
+
+void CmdEnd_Click(MaintContext& cx) { cx.view.EndProgram(); }
+
+void mnuVer_Click(MaintContext& cx) {
+    cx.view.MessageBox(kAboutText, kAboutTitle, MsgIcon::Information, MsgButtons::Ok);
+}
+
+}  // namespace kv::maint

@@ -1,0 +1,37 @@
+#pragma once
+// The handlers of Pelvaro's window. The window only forwards its events here.
+#include <string>
+
+#include "common/view.h"
+#include "maint/maint_context.h"
+
+namespace kv::maint {
+
+// What the handlers need from the window.
+class MaintView {
+public:
+    virtual ~MaintView() = default;
+    virtual MsgResult MessageBox(const std::string& text, const std::string& title, MsgIcon icon,
+                                 MsgButtons buttons) = 0;
+    virtual void SetConvVisible(bool visible) = 0;
+    virtual void EndProgram() = 0;
+};
+
+inline constexpr const char* kProgramTitle = "Pelvaro";
+inline constexpr const char* kQuestionTitle = "確認";
+inline constexpr const char* kAboutTitle = "ABOUT Pelvaro";
+extern const char* const kAboutText;
+
+// commandLine: the program's arguments joined by one space.
+void Form_Load(MaintContext& cx, const std::string& commandLine);
+void CmdSave_Click(MaintContext& cx);
+void CmdLoad_Click(MaintContext& cx);
+void CmdDel_Click(MaintContext& cx);
+void CmdConv_Click(MaintContext& cx);
+void CmdEnd_Click(MaintContext& cx);
+void mnuVer_Click(MaintContext& cx);
+
+// The conversion button shows only for this word, in any letter case.
+bool IsUpgradeCommandLine(const std::string& commandLine);
+
+}  // namespace kv::maint

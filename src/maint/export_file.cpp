@@ -1,0 +1,176 @@
+#include "maint/export_file.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <optional>
+
+#include "common/cp932.h"
+#include "maint/maint_context.h"
+
+namespace kv::maint {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string Describe(const std::error_code& ec) { return ec ? " (" + ec.message() + ")" : ""; }
+
+// Whole file as bytes; nullopt when it cannot be read.
+std::optional<std::string> ReadBytes(const fs::path& path) {
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f) return std::nullopt;
+    std::string bytes;
+    char buffer[4096];
+    size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) bytes.append(buffer, n);
+    const bool failed = std::ferror(f) != 0;
+    std::fclose(f);
+    if (failed) return std::nullopt;
+    return bytes;
+}
+
+// Lines end with CR LF; a bare LF (a file edited elsewhere) ends a line as well. CR and LF are
+// never the second byte of a CP932 character, so splitting the bytes is safe.
+std::vector<std::string> SplitLines(const std::string& bytes) {
+    std::vector<std::string> lines;
+    size_t start = 0;
+    while (start < bytes.size()) {
+        size_t end = bytes.find('\n', start);
+        const bool last = end == std::string::npos;
+        if (last) end = bytes.size();
+        std::string line = bytes.substr(start, end - start);
+        if (!last && !line.empty() && line.back() == '\r') line.pop_back();
+        lines.push_back(std::move(line));
+        start = end + 1;
+    }
+    return lines;
+}
+
+FileIoResult Failure(std::string message) {
+    FileIoResult r;
+    r.ok = false;
+    r.message = std::move(message);
+    return r;
+}
+
+FileIoResult ReadFile(MaintContext& cx) {
+    const fs::path path = ExportFilePath(cx);
+    const std::string name = kExportFileName;
+    std::error_code ec;
+    const fs::file_status st = fs::status(path, ec);
+    if (!fs::exists(st))
+        return Failure(name + " が見つかりません。読込を中止しました\n" + path.string());
+    std::optional<std::string> bytes;
+    if (fs::is_regular_file(st)) bytes = ReadBytes(path);
+    if (!bytes) return Failure(name + " を読み込めません。読込を中止しました\n" + path.string());
+
+    const std::vector<std::string> lines = SplitLines(*bytes);
+    if (lines.size() < static_cast<size_t>(kExportLines))
+        return Failure(name + " は " + std::to_string(lines.size()) + " 行しかありません (" +
+                       std::to_string(kExportLines) + " 行必要です)。読込を中止しました");
+
+    // Fill a copy first so that a bad line leaves the record as it was.
+    Settings loaded = cx.settings;
+    const auto fields = FieldsInFileOrder(loaded);
+    for (size_t i = 0; i < fields.size(); ++i) {
+        const FieldRef& f = fields[i];
+        if (f.text) {
+            *f.text = cp932::DecodeToUtf8(lines[i]);
+            continue;
+        }
+        const ExportInt v = ParseExportInt(lines[i]);
+        const std::string where =
+            name + " の " + std::to_string(i + 1) + " 行目 (" + f.key + ")";
+        if (!v.isNumber)
+            return Failure(where + " が数値ではありません。読込を中止しました");
+        if (!v.inRange)
+            return Failure(where + " の値が範囲外です (-32768 から 32767)。読込を中止しました");
+        *f.number = v.value;
+    }
+    cx.settings = std::move(loaded);
+    return {};
+}
+
+FileIoResult WriteFile(MaintContext& cx) {
+    const fs::path path = ExportFilePath(cx);
+    const std::string name = kExportFileName;
+    FileIoResult result;
+    std::string bytes;
+    for (const FieldRef& f : FieldsInFileOrder(cx.settings)) {
+        if (!f.text) {
+            bytes += FormatExportInt(*f.number);
+        } else {
+            // A line break inside a value would shift every later line of the file.
+            if (f.text->find_first_of("\r\n") != std::string::npos)
+                return Failure(f.key + " の値に改行が含まれているため " + name +
+                               " に保存できません。保存を中止しました");
+            const std::string encoded = cp932::EncodeFromUtf8(*f.text);
+            if (cp932::DecodeToUtf8(encoded) != *f.text) result.lossyKeys.push_back(f.key);
+            bytes += encoded;
+        }
+        bytes += "\r\n";
+    }
+
+    // A temporary file renamed over the old one: a failed write never leaves a torn file.
+    fs::path temp = path;
+    temp += ".tmp";
+    const std::string cannot = name + " を保存できません。保存を中止しました\n";
+    std::FILE* f = std::fopen(temp.c_str(), "wb");
+    if (!f) return Failure(cannot + path.parent_path().string() + " に書き込めません");
+    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+    const bool closed = std::fclose(f) == 0;
+    std::error_code ec;
+    if (!written || !closed) {
+        fs::remove(temp, ec);
+        return Failure(cannot + temp.string() + " に書き込めません");
+    }
+    fs::rename(temp, path, ec);
+    if (ec) {
+        std::error_code ignored;
+        fs::remove(temp, ignored);
+        return Failure(cannot + path.string() + " を置き換えられません" + Describe(ec));
+    }
+    return result;
+}
+
+}  // namespace
+
+std::string ExportFilePath(const MaintContext& cx) {
+    return (fs::path(cx.ProgramDir) / kExportFileName).string();
+}
+
+std::string FormatExportInt(int16_t value) {
+    const int v = value;
+    return (v < 0 ? "-" : " ") + std::to_string(v < 0 ? -v : v) + " ";
+}
+
+ExportInt ParseExportInt(std::string_view line) {
+    ExportInt r;
+    size_t b = line.find_first_not_of(' ');
+    if (b == std::string_view::npos) return r;
+    const size_t e = line.find_last_not_of(' ');
+    std::string_view s = line.substr(b, e - b + 1);
+    bool negative = false;
+    if (s.front() == '-' || s.front() == '+') {
+        negative = s.front() == '-';
+        s.remove_prefix(1);
+    }
+    if (s.empty()) return r;
+    long long v = 0;
+    for (char c : s) {
+        if (c < '0' || c > '9') return r;
+        if (v <= 100000) v = v * 10 + (c - '0');  // enough to tell out of range
+    }
+    r.isNumber = true;
+    if (negative) v = -v;
+    if (v < -32768 || v > 32767) return r;
+    r.inRange = true;
+    r.value = static_cast<int16_t>(v);
+    return r;
+}
+
+FileIoResult SettingsFileIo(MaintContext& cx, int direction) {
+    return direction == 1 ? ReadFile(cx) : WriteFile(cx);
+}
+
+}  // namespace kv::maint

@@ -1,0 +1,98 @@
+#include "maint/ui/frm_main.h"
+
+#include <QApplication>
+#include <QLabel>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace kv::maint {
+
+namespace {
+
+QString Q(const std::string& s) {
+    return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
+}
+
+QPushButton* MakeButton(QWidget* parent, const char* name, const char* caption) {
+    auto* b = new QPushButton(QString::fromUtf8(caption), parent);
+    b->setObjectName(QString::fromLatin1(name));
+    b->setMinimumHeight(32);
+    return b;
+}
+
+}  // namespace
+
+FrmMain::FrmMain() {
+    setObjectName(QStringLiteral("FrmMain"));
+    setWindowTitle(QStringLiteral("レジストリツール"));
+
+    QMenu* file = menuBar()->addMenu(QStringLiteral("ファイル"));
+    mnuVer = file->addAction(QStringLiteral("バージョン"));
+    mnuVer->setObjectName(QStringLiteral("mnuVer"));
+
+    auto* central = new QWidget(this);
+    auto* layout = new QVBoxLayout(central);
+    Label1 = new QLabel(QStringLiteral("Kestrovan用レジストリ保守"), central);
+    Label1->setObjectName(QStringLiteral("Label1"));
+    Label1->setAlignment(Qt::AlignCenter);
+    layout->addWidget(Label1);
+    CmdSave = MakeButton(central, "CmdSave", "レジストリ情報の保存");
+    CmdLoad = MakeButton(central, "CmdLoad", "レジストリ情報の読込");
+    CmdDel = MakeButton(central, "CmdDel", "レジストリ情報の削除");
+    CmdConv = MakeButton(central, "CmdConv", "Orlavine->Kestrovan変換");
+    CmdEnd = MakeButton(central, "CmdEnd", "終了");
+    for (QPushButton* b : {CmdSave, CmdLoad, CmdDel, CmdConv, CmdEnd}) layout->addWidget(b);
+    CmdConv->setVisible(false);
+    setCentralWidget(central);
+    setMinimumWidth(280);
+
+    connect(CmdSave, &QPushButton::clicked, this, &FrmMain::CmdSave_Click);
+    connect(CmdLoad, &QPushButton::clicked, this, &FrmMain::CmdLoad_Click);
+    connect(CmdDel, &QPushButton::clicked, this, &FrmMain::CmdDel_Click);
+    connect(CmdConv, &QPushButton::clicked, this, &FrmMain::CmdConv_Click);
+    connect(CmdEnd, &QPushButton::clicked, this, &FrmMain::CmdEnd_Click);
+    connect(mnuVer, &QAction::triggered, this, &FrmMain::mnuVer_Click);
+}
+
+MsgResult FrmMain::MessageBox(const std::string& text, const std::string& title, MsgIcon icon,
+                              MsgButtons buttons) {
+    QMessageBox box(this);
+    box.setWindowTitle(Q(title));
+    box.setText(Q(text));
+    switch (icon) {
+        case MsgIcon::Information: box.setIcon(QMessageBox::Information); break;
+        case MsgIcon::Exclamation: box.setIcon(QMessageBox::Warning); break;
+        case MsgIcon::Critical: box.setIcon(QMessageBox::Critical); break;
+        case MsgIcon::Question: box.setIcon(QMessageBox::Question); break;
+        case MsgIcon::None: break;
+    }
+    switch (buttons) {
+        case MsgButtons::Ok: box.setStandardButtons(QMessageBox::Ok); break;
+        case MsgButtons::OkCancel: box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel); break;
+        case MsgButtons::YesNo: box.setStandardButtons(QMessageBox::Yes | QMessageBox::No); break;
+    }
+    switch (box.exec()) {
+        case QMessageBox::Yes: return MsgResult::Yes;
+        case QMessageBox::No: return MsgResult::No;
+        case QMessageBox::Cancel: return MsgResult::Cancel;
+        default: return buttons == MsgButtons::YesNo ? MsgResult::No : MsgResult::Ok;
+    }
+}
+
+void FrmMain::SetConvVisible(bool visible) { CmdConv->setVisible(visible); }
+
+void FrmMain::EndProgram() {
+    close();
+    QApplication::quit();
+}
+
+void FrmMain::CmdSave_Click() { if (cx_) maint::CmdSave_Click(*cx_); }
+void FrmMain::CmdLoad_Click() { if (cx_) maint::CmdLoad_Click(*cx_); }
+void FrmMain::CmdDel_Click() { if (cx_) maint::CmdDel_Click(*cx_); }
+void FrmMain::CmdConv_Click() { if (cx_) maint::CmdConv_Click(*cx_); }
+void FrmMain::CmdEnd_Click() { if (cx_) maint::CmdEnd_Click(*cx_); }
+void FrmMain::mnuVer_Click() { if (cx_) maint::mnuVer_Click(*cx_); }
+
+}  // namespace kv::maint

@@ -1,0 +1,210 @@
+#include "platform/socket_transport.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+
+namespace kv {
+
+namespace {
+
+constexpr int kWouldBlock = 10035;
+constexpr int kNotSocket = 10038;
+constexpr int kTimedOut = 10060;
+
+bool SetNonBlocking(int fd, bool on) {
+    const int flags = fcntl(fd, F_GETFL, 0);
+    if (flags < 0) return false;
+    return fcntl(fd, F_SETFL, on ? (flags | O_NONBLOCK) : (flags & ~O_NONBLOCK)) == 0;
+}
+
+}  // namespace
+
+SocketTransport::SocketTransport(int connectTimeoutMs) : connectTimeoutMs_(connectTimeoutMs) {}
+
+SocketTransport::~SocketTransport() { Close(); }
+
+int SocketTransport::WinsockCode(int err) {
+    switch (err) {
+        case 0: return 0;
+        case EINTR: return 10004;
+        case EBADF: return kNotSocket;
+        case EACCES: return 10013;
+        case EFAULT: return 10014;
+        case EINVAL: return 10022;
+        case EMFILE:
+        case ENFILE: return 10024;
+#if EAGAIN != EWOULDBLOCK
+        case EAGAIN:
+#endif
+        case EWOULDBLOCK: return kWouldBlock;
+        case EINPROGRESS: return 10036;
+        case EALREADY: return 10037;
+        case ENOTSOCK: return kNotSocket;
+        case EDESTADDRREQ: return 10039;
+        case EMSGSIZE: return 10040;
+        case EPROTOTYPE: return 10041;
+        case ENOPROTOOPT: return 10042;
+        case EPROTONOSUPPORT: return 10043;
+        case ESOCKTNOSUPPORT: return 10044;
+        case EOPNOTSUPP: return 10045;
+        case EPFNOSUPPORT: return 10046;
+        case EAFNOSUPPORT: return 10047;
+        case EADDRINUSE: return 10048;
+        case EADDRNOTAVAIL: return 10049;
+        case ENETDOWN: return 10050;
+        case ENETUNREACH: return 10051;
+        case ENETRESET: return 10052;
+        case ECONNABORTED:
+        case EPIPE: return 10053;
+        case ECONNRESET: return 10054;
+        case ENOBUFS:
+        case ENOMEM: return 10055;
+        case EISCONN: return 10056;
+        case ENOTCONN: return 10057;
+        case ESHUTDOWN: return 10058;
+        case ETOOMANYREFS: return 10059;
+        case ETIMEDOUT: return kTimedOut;
+        case ECONNREFUSED: return 10061;
+        case ELOOP: return 10062;
+        case ENAMETOOLONG: return 10063;
+        case EHOSTDOWN: return 10064;
+        case EHOSTUNREACH: return 10065;
+        case ENOTEMPTY: return 10066;
+        case EUSERS: return 10068;
+        case EDQUOT: return 10069;
+        case ESTALE: return 10070;
+        case EREMOTE: return 10071;
+        default: return 10050;  // anything else: the network is not usable
+    }
+}
+
+int SocketTransport::Create() {
+    if (fd_ >= 0) return fd_;
+    fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd_ < 0) {
+        lastError_ = WinsockCode(errno);
+        return -1;
+    }
+    lastError_ = 0;
+    return fd_;
+}
+
+int SocketTransport::Connect(const std::string& ipv4, uint16_t port) {
+    if (fd_ < 0 && Create() < 0) return lastError_;
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(port);
+    // Only a dotted address is accepted; anything else becomes the broadcast address, which
+    // cannot be connected to, as the router address always behaved.
+    if (inet_pton(AF_INET, ipv4.c_str(), &addr.sin_addr) != 1) addr.sin_addr.s_addr = INADDR_NONE;
+
+    // A blocking connect, but bounded: a silent address must not hang the program.
+    if (!SetNonBlocking(fd_, true)) {
+        lastError_ = WinsockCode(errno);
+        return lastError_;
+    }
+    int rc = ::connect(fd_, reinterpret_cast<const sockaddr*>(&addr), sizeof addr);
+    if (rc != 0 && errno == EINPROGRESS) {
+        const auto deadline =
+            std::chrono::steady_clock::now() + std::chrono::milliseconds(connectTimeoutMs_);
+        pollfd p{fd_, POLLOUT, 0};
+        for (;;) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                  deadline - std::chrono::steady_clock::now())
+                                  .count();
+            if (left <= 0) {
+                lastError_ = kTimedOut;
+                return lastError_;
+            }
+            const int pr = ::poll(&p, 1, static_cast<int>(left));
+            if (pr < 0 && errno == EINTR) continue;
+            if (pr < 0) {
+                lastError_ = WinsockCode(errno);
+                return lastError_;
+            }
+            if (pr == 0) continue;
+            int err = 0;
+            socklen_t len = sizeof err;
+            if (getsockopt(fd_, SOL_SOCKET, SO_ERROR, &err, &len) != 0) err = errno;
+            rc = err == 0 ? 0 : -1;
+            errno = err;
+            break;
+        }
+    }
+    if (rc != 0) {
+        // Broadcast and other unroutable targets come back as access or address errors.
+        lastError_ = WinsockCode(errno);
+        if (lastError_ == 0) lastError_ = 10061;
+        return lastError_;
+    }
+    lastError_ = 0;
+    notifier_ = std::make_unique<QSocketNotifier>(fd_, QSocketNotifier::Read);
+    notifier_->setEnabled(false);
+    QObject::connect(notifier_.get(), &QSocketNotifier::activated, [this] { OnActivated(); });
+    return 0;
+}
+
+void SocketTransport::OnActivated() {
+    if (handler_) handler_();
+}
+
+int SocketTransport::Send(const char* data, int len) {
+    if (fd_ < 0) {
+        lastError_ = kNotSocket;
+        return -1;
+    }
+    ssize_t r;
+    do {
+        r = ::send(fd_, data, static_cast<size_t>(len), MSG_NOSIGNAL);
+    } while (r < 0 && errno == EINTR);
+    if (r < 0) {
+        lastError_ = WinsockCode(errno);
+        return -1;
+    }
+    lastError_ = 0;
+    return static_cast<int>(r);
+}
+
+int SocketTransport::Recv(char* buffer, int len) {
+    if (fd_ < 0) {
+        lastError_ = kNotSocket;
+        return -1;
+    }
+    ssize_t r;
+    do {
+        r = ::recv(fd_, buffer, static_cast<size_t>(len), 0);
+    } while (r < 0 && errno == EINTR);
+    if (r < 0) {
+        lastError_ = WinsockCode(errno);
+        return -1;
+    }
+    lastError_ = 0;
+    return static_cast<int>(r);
+}
+
+void SocketTransport::Close() {
+    // The notifier must go before its descriptor does.
+    notifier_.reset();
+    if (fd_ >= 0) {
+        ::close(fd_);
+        fd_ = -1;
+    }
+    readEvents_ = false;
+    lastError_ = 0;
+}
+
+// A closing peer makes the socket readable too, so with read events off a close is seen at
+// the next read, which the handler that switched them off is about to do.
+void SocketTransport::SetNotifications(bool readEvents) {
+    readEvents_ = readEvents;
+    if (notifier_) notifier_->setEnabled(readEvents);
+}
+
+}  // namespace kv

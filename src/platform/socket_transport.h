@@ -1,0 +1,43 @@
+#pragma once
+// The router console transport on a plain TCP socket: blocking connect, then non-blocking
+// reads announced by a socket notifier on the user-interface thread.
+#include <QSocketNotifier>
+#include <functional>
+#include <memory>
+
+#include "common/ports.h"
+
+namespace kv {
+
+class SocketTransport : public ConsoleTransport {
+public:
+    // connectTimeoutMs bounds the blocking connect; running out is reported as 10060.
+    explicit SocketTransport(int connectTimeoutMs = 30000);
+    ~SocketTransport() override;
+    SocketTransport(const SocketTransport&) = delete;
+    SocketTransport& operator=(const SocketTransport&) = delete;
+
+    int Create() override;
+    int Connect(const std::string& ipv4, uint16_t port) override;
+    int Send(const char* data, int len) override;
+    int Recv(char* buffer, int len) override;
+    void Close() override;
+    int LastError() const override { return lastError_; }
+    void SetNotifications(bool readEvents) override;
+    void SetNotifyHandler(std::function<void()> handler) override { handler_ = std::move(handler); }
+
+    // errno to the WinSock number the error tables know.
+    static int WinsockCode(int err);
+
+private:
+    void OnActivated();
+
+    int fd_ = -1;
+    int lastError_ = 0;
+    int connectTimeoutMs_;
+    bool readEvents_ = false;
+    std::unique_ptr<QSocketNotifier> notifier_;
+    std::function<void()> handler_;
+};
+
+}  // namespace kv

@@ -1,0 +1,329 @@
+#include <gtest/gtest.h>
+#include <filesystem>
+
+#include "call_rig.h"
+
+namespace kv::test {
+namespace {
+
+std::string BadFileIn(const std::string& dir) {
+    for (const auto& e : std::filesystem::directory_iterator(dir)) {
+        const std::string name = e.path().filename().string();
+        if (name.rfind("Kestrovan.dat.bad-", 0) == 0) return name;
+    }
+    return "";
+}
+
+TEST(Conversions, TimesAndDurations) {
+    EXPECT_EQ(TimeToSecs(TimeOfDay{10, 15, 30}), 36930);
+    EXPECT_EQ(TextToTime("18:58:07"), (TimeOfDay{18, 58, 7}));
+    EXPECT_EQ(TextToTime("7:5"), (TimeOfDay{7, 0, 0}));  // short text: no crash, parts read as numbers
+    EXPECT_EQ(FormatHms(0), "00:00:00");
+    EXPECT_EQ(FormatHms(927), "00:15:27");
+    EXPECT_EQ(FormatHms(3725), "01:02:05");
+    EXPECT_EQ(FormatHms(360000), "100:00:00");
+    EXPECT_EQ(FormatHms(-5), "-00:00:05");
+}
+
+// The computer clock is 2 s behind the router; the call is noticed 6 s after the router
+// connected it.
+TEST(CallLog, FinishedCallWritesTheThreeLines) {
+    CallRig rig({Date{2026, 12, 6}, TimeOfDay{10, 0, 9}});
+    rig.cx.settings.secb = 240;  // a Sunday: band B
+    rig.cx.settings.telstday = 1;
+    rig.cx.link.ClockOffset = -2;
+    rig.Open(1, "2026/12/06 10:00:05");
+    EXPECT_EQ(rig.cx.call.ConnectAdjust, -4);
+    EXPECT_EQ(rig.ReadDataFile("Kestrovan.log"), "\"Connect\",\"2026/12/06\",\"10:00:05\",-4,-2\r\n");
+    rig.AdvanceSecs(921);
+    rig.Close(1);
+    EXPECT_EQ(rig.ReadDataFile("Kestrovan.log"),
+              "\"Connect\",\"2026/12/06\",\"10:00:05\",-4,-2\r\n"
+              "\"DisConnect\",\"2026/12/06\",\"10:15:30\",\"00:15:27\",927,4,-4,-2\r\n"
+              "\"Tel\",\"2026/12/06\",\"10:00:05\",\"2026/12/06\",\"10:15:30\",\"00:15:27\",927,4,-4,"
+              "-2\r\n");
+    EXPECT_EQ(rig.ReadDataFile("Kestrovan.dat"), "4,6,4,\"2026/11/30\",0\r\n");
+}
+
+TEST(Records, CntStStartsTheMeterAndTheInCallRhythm) {
+    CallRig rig;
+    rig.cx.settings.winmodec = 0;
+    rig.view.visible = false;
+    rig.cx.settings.runenab = {1, 0, 1, 1, 0, 0};
+    rig.cx.settings.runid = {"/bin/a", "/bin/b", "/bin/c", "/bin/d", "", ""};
+    rig.runner.existing = {{"/bin/a", true}, {"/bin/c", true}, {"/bin/d", true}};
+    rig.OpenAgo(1, 7);
+    const CallRecord& c = rig.cx.call;
+    EXPECT_EQ(c.ChConnected[1], 1);
+    EXPECT_EQ(c.ConnectAdjust, -7);
+    EXPECT_EQ(c.CallUnits, 1);
+    EXPECT_EQ(rig.cx.totals.DayUnits, 1);
+    EXPECT_EQ(rig.cx.totals.MonthUnits, 1);
+    EXPECT_TRUE(rig.tmrDSP->Enabled());
+    EXPECT_EQ(rig.tmrSOHO->Interval(), 3000);
+    EXPECT_EQ(rig.view.caption, "接続 ");
+    EXPECT_TRUE(rig.view.visible);
+    EXPECT_EQ(rig.view.restores, 1);
+    EXPECT_EQ(rig.runner.started, (std::vector<std::string>{"/bin/a", "/bin/c"}));
+
+    // The first tick takes off the whole time since the router's connect instant.
+    rig.AdvanceSecs(1);
+    EXPECT_EQ(c.ElapsedSecs, 8);
+    EXPECT_EQ(c.NextUnitSecs, 172);
+
+    // Seen again by the next poll: nothing changes.
+    rig.Open(1, "garbage");
+    EXPECT_EQ(c.CallUnits, 1);
+    EXPECT_EQ(rig.runner.started.size(), 2u);
+
+    rig.cx.settings.runstop = {1, 0, 0, 0, 0, 0};
+    rig.Close(1);
+    EXPECT_FALSE(rig.tmrDSP->Enabled());
+    EXPECT_EQ(rig.tmrSOHO->Interval(), 2000);
+    EXPECT_TRUE(rig.tmrSOHO->Enabled());
+    EXPECT_EQ(rig.view.caption, "Kestrovan");
+    EXPECT_EQ(rig.runner.terminated.size(), 1u);  // slot 0 only
+    EXPECT_EQ(rig.runner.started.back(), "/bin/d");
+    EXPECT_EQ(rig.cx.DelayedAction, 0);  // winmodedc 1: the window stays
+}
+
+TEST(Records, CntEndOfAClosedChannelOnlyResetsTheTimers) {
+    CallRig rig;
+    rig.cx.settings.winmodedc = 0;
+    rig.cx.totals.MonthUnits = 5;
+    rig.tmrSOHO->SetInterval(3000);
+    rig.tmrDSP->SetEnabled(true);
+    CntEnd(rig.cx, 1);
+    CntEnd(rig.cx, 0);
+    EXPECT_FALSE(rig.tmrDSP->Enabled());
+    EXPECT_EQ(rig.tmrSOHO->Interval(), 2000);
+    EXPECT_EQ(rig.cx.totals.MonthUnits, 5);
+    EXPECT_FALSE(rig.DataFileExists("Kestrovan.log"));
+    EXPECT_FALSE(rig.DataFileExists("Kestrovan.dat"));
+    EXPECT_EQ(rig.cx.DelayedAction, 0);
+
+    // A real end with winmodedc 0 hides the window five seconds later.
+    rig.OpenAgo(1, 0);
+    rig.Close(1);
+    EXPECT_EQ(rig.cx.DelayedAction, 2);
+    EXPECT_EQ(rig.Tmr1Sec->Interval(), 5000);
+    EXPECT_TRUE(rig.Tmr1Sec->Enabled());
+}
+
+TEST(Records, SecondChannelRestartsTheOneMeter) {
+    CallRig rig;
+    rig.OpenAgo(1, 0);
+    rig.AdvanceSecs(100);
+    rig.OpenAgo(2, 0);
+    EXPECT_EQ(rig.cx.call.ChConnected[1], 1);
+    EXPECT_EQ(rig.cx.call.ChConnected[2], 1);
+    EXPECT_EQ(rig.cx.call.CallUnits, 1);
+    EXPECT_EQ(rig.cx.totals.MonthUnits, 2);
+    EXPECT_EQ(rig.cx.call.NextUnitSecs, 180);
+}
+
+TEST(Records, ConnectTimeJustBeforeMidnightSeenAfterIt) {
+    CallRig rig({Date{2026, 12, 8}, TimeOfDay{0, 0, 3}});
+    rig.Open(1, "2026/12/07 23:59:58");
+    EXPECT_EQ(rig.cx.call.ConnectAdjust, -5);
+    EXPECT_EQ(rig.cx.call.ConnDate, (Date{2026, 12, 7}));
+    rig.AdvanceSecs(1);
+    EXPECT_EQ(rig.cx.call.ElapsedSecs, 6);
+    EXPECT_EQ(rig.cx.call.NextUnitSecs, 240 - 6);  // the unit began in band C before midnight
+    rig.AdvanceSecs(60);
+    rig.Close(1);
+    EXPECT_NE(rig.ReadDataFile("Kestrovan.log").find(
+                  "\"Tel\",\"2026/12/07\",\"23:59:58\",\"2026/12/08\",\"00:01:04\",\"00:01:06\",66,1,-5,0"),
+              std::string::npos);
+}
+
+TEST(Records, UnreadableConnectTimeMetersFromWhenTheCallWasSeen) {
+    for (const std::string text : {"", "2026/12/07", "2026/12/07 1O:OO:OO", "garbage text here!!",
+                                   "2026/13/07 10:00:00", "2026/12/07 25:00:00", "接続中です。しばらくお待ち"}) {
+        SCOPED_TRACE(text);
+        CallRig rig;
+        rig.OpenTrace();
+        rig.Open(1, text);
+        const CallRecord& c = rig.cx.call;
+        EXPECT_EQ(c.ConnectAdjust, 0);
+        EXPECT_EQ(c.ConnDate, (Date{2026, 12, 7}));
+        EXPECT_EQ(c.ConnTime, (TimeOfDay{10, 0, 0}));
+        rig.AdvanceSecs(2);
+        EXPECT_EQ(c.ElapsedSecs, 2);
+        EXPECT_EQ(c.NextUnitSecs, 178);
+        EXPECT_EQ(rig.ReadDataFile("Kestrovan.log"),
+                  "\"Connect\",\"2026/12/07\",\"10:00:00\",0,0\r\n");
+        EXPECT_NE(rig.ReadDataFile("Kestrovan.dbg").find("connect time err:" + text), std::string::npos);
+    }
+}
+
+TEST(TotalsFile, PeriodMarkers) {
+    struct Case {
+        Date today;
+        int telstday;
+        Date marker;
+    };
+    const Case cases[] = {
+        {{2026, 12, 6}, 1, {2026, 11, 30}},  {{2026, 12, 6}, 15, {2026, 11, 14}},
+        {{2026, 12, 15}, 15, {2026, 12, 14}}, {{2026, 12, 6}, 0, {2026, 11, 29}},
+        {{2026, 12, 1}, 0, {2026, 11, 29}},  {{2026, 1, 6}, 15, {2025, 12, 14}},
+        {{2026, 12, 30}, 31, {2026, 11, 30}}, {{2026, 12, 31}, 31, {2026, 12, 30}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(FormatDate(c.today) + " telstday " + std::to_string(c.telstday));
+        CallRig rig({c.today, TimeOfDay{12, 0, 0}});
+        rig.cx.settings.telstday = static_cast<int16_t>(c.telstday);
+        // a file from long ago rolls over to the period of today
+        rig.WriteDataFile("Kestrovan.dat", "7,1,2,\"2020/01/01\",3\r\n");
+        DatFileIO(rig.cx, 1);
+        EXPECT_EQ(rig.cx.totals.PeriodMarker, c.marker);
+        EXPECT_EQ(rig.cx.totals.PrevMonthUnits, 7);
+        EXPECT_EQ(rig.cx.totals.MonthUnits, 0);
+    }
+}
+
+TEST(TotalsFile, WriteAndReadBack) {
+    CallRig rig({Date{2026, 12, 6}, TimeOfDay{12, 0, 0}});
+    rig.cx.totals = ChargeTotals{12, 123, 456, Date{2026, 11, 30}};
+    DatFileIO(rig.cx, 2);
+    EXPECT_EQ(rig.ReadDataFile("Kestrovan.dat"), "123,6,12,\"2026/11/30\",456\r\n");
+    EXPECT_FALSE(rig.DataFileExists("Kestrovan.dat.tmp"));
+    rig.cx.totals = ChargeTotals{};
+    DatFileIO(rig.cx, 1);
+    EXPECT_EQ(rig.cx.totals.MonthUnits, 123);
+    EXPECT_EQ(rig.cx.totals.DayUnits, 12);
+    EXPECT_EQ(rig.cx.totals.PrevMonthUnits, 456);
+    EXPECT_EQ(rig.cx.totals.PeriodMarker, (Date{2026, 11, 30}));
+
+    // Next morning before 05:00 it is still the same accounting day; at 05:00 it is not.
+    rig.loop.SetWallClock({Date{2026, 12, 7}, TimeOfDay{4, 59, 59}});
+    DatFileIO(rig.cx, 1);
+    EXPECT_EQ(rig.cx.totals.DayUnits, 12);
+    rig.loop.SetWallClock({Date{2026, 12, 7}, TimeOfDay{5, 0, 0}});
+    DatFileIO(rig.cx, 1);
+    EXPECT_EQ(rig.cx.totals.DayUnits, 0);
+    EXPECT_EQ(rig.cx.totals.MonthUnits, 123);
+}
+
+TEST(TotalsFile, DayNumberZeroEarlyOnTheFirst) {
+    CallRig rig({Date{2026, 12, 1}, TimeOfDay{3, 0, 0}});
+    rig.cx.totals.PeriodMarker = Date{2026, 11, 30};
+    DatFileIO(rig.cx, 2);
+    EXPECT_EQ(rig.ReadDataFile("Kestrovan.dat"), "0,0,0,\"2026/11/30\",0\r\n");
+}
+
+// A new installation: the first call counts in the current month, not the previous one.
+TEST(TotalsFile, MissingFileStartsInTheCurrentPeriod) {
+    CallRig rig({Date{2026, 11, 30}, TimeOfDay{23, 0, 0}});
+    rig.cx.settings.telstday = 1;
+    DatFileIO(rig.cx, 1);
+    EXPECT_EQ(rig.cx.totals.PeriodMarker, (Date{2026, 10, 31}));
+    EXPECT_FALSE(rig.DataFileExists("Kestrovan.dat"));
+    rig.OpenAgo(1, 0);
+    rig.AdvanceSecs(100);
+    rig.Close(1);
+    EXPECT_EQ(rig.cx.totals.MonthUnits, 1);
+    EXPECT_EQ(rig.cx.totals.PrevMonthUnits, 0);
+    EXPECT_EQ(rig.ReadDataFile("Kestrovan.dat"), "1,30,1,\"2026/10/31\",0\r\n");
+
+    // A call that ends in the new period rolls the month over at its end.
+    rig.AdvanceSecs(3500);
+    rig.OpenAgo(1, 0);
+    rig.AdvanceSecs(200);  // ends 2026/12/01 00:03:20
+    rig.Close(1);
+    EXPECT_EQ(rig.cx.totals.PrevMonthUnits, 2);
+    EXPECT_EQ(rig.cx.totals.MonthUnits, 0);
+    EXPECT_EQ(rig.cx.totals.DayUnits, 2);
+    EXPECT_EQ(rig.cx.totals.PeriodMarker, (Date{2026, 11, 30}));
+    EXPECT_EQ(rig.ReadDataFile("Kestrovan.dat"), "2,0,2,\"2026/10/31\",0\r\n");
+}
+
+TEST(TotalsFile, BadFilesAreKeptAsideAndTheTotalsStartAfresh) {
+    using namespace std::string_literals;
+    const std::string bad[] = {
+        ""s,
+        "\r\n"s,
+        "123,6,12\r\n"s,
+        "123,6,12,\"2026/11/30\"\r\n"s,
+        "12x,6,12,\"2026/11/30\",456\r\n"s,
+        "123,6,12,\"2026/02/30\",456\r\n"s,
+        "123,6,12,\"yesterday\",456\r\n"s,
+        "-5,6,12,\"2026/11/30\",456\r\n"s,
+        "123,6,12,\"2026/11/30\",99999999999999999999\r\n"s,
+        "\x82\xa0\x82\xa2\xff\x00garbage\x00"s,
+        "123,6,12,\"2026/11/30\",456,7\r\n"s,
+    };
+    for (const std::string& text : bad) {
+        SCOPED_TRACE(text);
+        CallRig rig({Date{2026, 12, 6}, TimeOfDay{12, 0, 0}});
+        rig.cx.settings.telstday = 1;
+        rig.OpenTrace();
+        rig.WriteDataFile("Kestrovan.dat", text);
+        DatFileIO(rig.cx, 1);
+        EXPECT_EQ(rig.cx.totals.MonthUnits, 0);
+        EXPECT_EQ(rig.cx.totals.DayUnits, 0);
+        EXPECT_EQ(rig.cx.totals.PrevMonthUnits, 0);
+        EXPECT_EQ(rig.cx.totals.PeriodMarker, (Date{2026, 11, 30}));
+        EXPECT_FALSE(rig.DataFileExists("Kestrovan.dat"));
+        const std::string aside = BadFileIn(rig.dir);
+        EXPECT_EQ(aside, "Kestrovan.dat.bad-20261206120000");
+        EXPECT_NE(rig.ReadDataFile("Kestrovan.dbg").find("dat bad:"), std::string::npos);
+        EXPECT_FALSE(rig.view.status().empty());
+
+        rig.OpenAgo(1, 0);
+        rig.Close(1);
+        EXPECT_EQ(rig.ReadDataFile("Kestrovan.dat"), "1,6,1,\"2026/11/30\",0\r\n");
+        EXPECT_EQ(BadFileIn(rig.dir), aside);  // the unreadable file is still there
+    }
+}
+
+TEST(TotalsFile, HandWrittenVariantsStillRead) {
+    CallRig rig({Date{2026, 12, 6}, TimeOfDay{12, 0, 0}});
+    rig.cx.settings.telstday = 1;
+    rig.WriteDataFile("Kestrovan.dat", "123, 6 ,12,2026/11/30,456\n");
+    DatFileIO(rig.cx, 1);
+    EXPECT_EQ(rig.cx.totals.MonthUnits, 123);
+    EXPECT_EQ(rig.cx.totals.DayUnits, 12);
+    EXPECT_EQ(rig.cx.totals.PrevMonthUnits, 456);
+    EXPECT_EQ(BadFileIn(rig.dir), "");
+}
+
+// Directories in the way make both files unwritable, also for root.
+TEST(TotalsFile, UnwritableFilesKeepMeteringAndTheOldTotals) {
+    CallRig rig({Date{2026, 12, 6}, TimeOfDay{12, 0, 0}});
+    rig.cx.settings.telstday = 1;
+    rig.WriteDataFile("Kestrovan.dat", "10,6,4,\"2026/11/30\",20\r\n");
+    DatFileIO(rig.cx, 1);
+    std::filesystem::create_directory(rig.dir + "/Kestrovan.dat.tmp");
+    std::filesystem::create_directory(rig.dir + "/Kestrovan.log");
+    rig.OpenTrace();
+    for (int call = 1; call <= 2; ++call) {
+        rig.OpenAgo(1, 0);
+        rig.AdvanceSecs(400);  // band B, 180 s: three units
+        rig.Close(1);
+        EXPECT_EQ(rig.cx.call.LoggedUnits, 3);
+        EXPECT_EQ(rig.cx.totals.MonthUnits, 10 + 3 * call);
+        EXPECT_EQ(rig.cx.totals.DayUnits, 4 + 3 * call);
+        EXPECT_EQ(rig.cx.totals.PrevMonthUnits, 20);
+    }
+    EXPECT_EQ(rig.ReadDataFile("Kestrovan.dat"), "10,6,4,\"2026/11/30\",20\r\n");
+    bool logReported = false, datReported = false;
+    for (const std::string& s : rig.view.statusHistory) {
+        logReported |= s.find("Kestrovan.log") != std::string::npos;
+        datReported |= s.find("Kestrovan.dat") != std::string::npos;
+    }
+    EXPECT_TRUE(logReported);
+    EXPECT_TRUE(datReported);
+    const std::string trace = rig.ReadDataFile("Kestrovan.dbg");
+    EXPECT_NE(trace.find("log err:"), std::string::npos);
+    EXPECT_NE(trace.find("dat err:"), std::string::npos);
+
+    // Once the folder is writable again the next call saves everything.
+    std::filesystem::remove(rig.dir + "/Kestrovan.dat.tmp");
+    rig.OpenAgo(1, 0);
+    rig.Close(1);
+    EXPECT_EQ(rig.ReadDataFile("Kestrovan.dat"), "17,6,11,\"2026/11/30\",20\r\n");
+}
+
+}  // namespace
+}  // namespace kv::test

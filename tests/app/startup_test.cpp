@@ -1,0 +1,375 @@
+// Start-up, shutdown and the main window's commands, on the fakes.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "app/commands.h"
+#include "app/single_instance.h"
+#include "app/startup.h"
+#include "app/trace.h"
+#include "app/tray.h"
+#include "support/fakes.h"
+
+namespace kv::test {
+namespace {
+
+// A router that is never there: every connect is refused, so a start-up runs up to the login
+// and ends there through EndProgram (which the fake exit turns into ProgramEnded).
+class RefusingTransport : public ConsoleTransport {
+public:
+    int Connect(const std::string&, uint16_t) override {
+        ++connects;
+        error = 10061;
+        return error;
+    }
+    int Send(const char*, int len) override {
+        ++sends;
+        return len;
+    }
+    int Recv(char*, int) override {
+        error = 10035;
+        return -1;
+    }
+    void Close() override {}
+    int LastError() const override { return error; }
+    void SetNotifications(bool) override {}
+    void SetNotifyHandler(std::function<void()>) override {}
+    int connects = 0;
+    int sends = 0;
+    int error = 0;
+};
+
+class FakeTray : public TrayIconPort {
+public:
+    bool Available() override { return true; }
+    void Add(const std::string&) override { ++icons; }
+    void Remove() override { --icons; }
+    int icons = 0;
+};
+
+std::vector<std::string> TraceLines(const TestRig& rig) {
+    std::vector<std::string> lines;
+    const std::string text = rig.ReadDataFile("Kestrovan.dbg");
+    size_t p = 0;
+    while (p < text.size()) {
+        const size_t e = text.find("\r\n", p);
+        const std::string line = text.substr(p, e == std::string::npos ? std::string::npos : e - p);
+        // "yymmdd hh:mm:ss message" between quotes
+        lines.push_back(line.size() >= 18 ? line.substr(17, line.size() - 18) : line);
+        if (e == std::string::npos) break;
+        p = e + 2;
+    }
+    return lines;
+}
+
+class StartupTest : public ::testing::Test {
+protected:
+    StartupTest() {
+        rig.cx.ports.transport = &transport;
+        rig.cx.ports.tray = &tray;
+        rig.cx.hooks.ShowSetupDialog = [this] {
+            dialogCalls.push_back(transport.connects);
+            dialogAtMs.push_back(rig.loop.MonotonicMs());
+        };
+        rig.view.onCheckBoxClick = [this](CheckBox box, int value) {
+            if (box == CheckBox::ChkTopDsp) ChkTopDsp_Click(rig.cx, value);
+        };
+    }
+    void Store(const std::string& word, const std::string& key, const std::string& value) {
+        SaveStringSetting(rig.store, word, key, value);
+    }
+    // Runs Form_Load to its end at the refused login. Returns whether it ended there.
+    bool Load(const std::vector<std::string>& args, const FormLoadSteps& steps = {}) {
+        try {
+            Form_Load(rig.cx, args, rig.dir, steps);
+        } catch (const ProgramEnded&) {
+            return true;
+        }
+        return false;
+    }
+
+    TestRig rig;
+    RefusingTransport transport;
+    FakeTray tray;
+    std::vector<int> dialogCalls;  // router connects made before each dialog
+    std::vector<int64_t> dialogAtMs;
+};
+
+TEST(CommandLineTest, SwitchesAreWholeWordsInAnyCase) {
+    EXPECT_EQ(BuildCommandLine({}), "  ");
+    const std::string lower = BuildCommandLine({"-debug"});
+    EXPECT_EQ(lower, " -DEBUG ");
+    EXPECT_TRUE(HasSwitch(lower, "-DEBUG"));
+
+    const std::string joined = BuildCommandLine({"-DEBUG-W"});
+    EXPECT_FALSE(HasSwitch(joined, "-DEBUG"));
+    EXPECT_FALSE(HasSwitch(joined, "-W"));
+
+    // One blank between them serves both words.
+    const std::string both = BuildCommandLine({"-DEBUG", "-w"});
+    EXPECT_EQ(both, " -DEBUG -W ");
+    EXPECT_TRUE(HasSwitch(both, "-DEBUG"));
+    EXPECT_TRUE(HasSwitch(both, "-W"));
+    EXPECT_FALSE(HasSwitch(BuildCommandLine({"-Sx"}), "-S"));
+}
+
+TEST_F(StartupTest, FirstRunSetsDefaultsAndOpensTheDialogBeforeTheRouter) {
+    ASSERT_TRUE(Load({}));
+    ASSERT_EQ(dialogCalls.size(), 1u);
+    EXPECT_EQ(dialogCalls[0], 0);  // nothing had dialled the router yet
+    const Settings& s = rig.cx.settings;
+    EXPECT_EQ(s.seca, 180);
+    EXPECT_EQ(s.secc, 240);
+    EXPECT_EQ(s.ctanni, 10);
+    EXPECT_EQ(s.atcutdly, 3);
+    EXPECT_EQ(s.dspint, 1000);
+    EXPECT_EQ(s.sohoip, "192.168.0.1");
+    EXPECT_EQ(rig.cx.AppPath, rig.dir);
+    EXPECT_EQ(rig.cx.LogPath, rig.dir + "/Kestrovan.log");
+    EXPECT_EQ(rig.cx.TracePath, rig.dir + "/Kestrovan.dbg");
+    EXPECT_EQ(rig.cx.DataPath, rig.dir + "/Kestrovan.dat");
+    EXPECT_EQ(rig.tmrDSP->Interval(), 1000);
+    EXPECT_EQ(rig.tmrSOHO->Interval(), 2000);
+    EXPECT_EQ(transport.connects, 1);
+}
+
+TEST_F(StartupTest, SettingsSwitchOpensTheDialogOnlyWhenSettingsExist) {
+    Store("Setup", "sohoip", "127.0.0.1");
+    Store("Setup", "seca", "120");
+    Store("Setup", "sohoint", "1500");
+    ASSERT_TRUE(Load({}));
+    EXPECT_TRUE(dialogCalls.empty());
+    EXPECT_EQ(rig.cx.settings.seca, 120);  // the whole record was loaded
+    EXPECT_EQ(rig.tmrSOHO->Interval(), 1500);
+
+    dialogCalls.clear();
+    rig.cx.settings = Settings{};
+    ASSERT_TRUE(Load({"-s"}));
+    EXPECT_EQ(dialogCalls.size(), 1u);
+}
+
+TEST_F(StartupTest, WaitSwitchDelaysTheStartBeforeAnythingIsRead) {
+    ASSERT_TRUE(Load({"-W"}));
+    ASSERT_EQ(dialogAtMs.size(), 1u);
+    EXPECT_GE(dialogAtMs[0], 5000);
+    EXPECT_LT(dialogAtMs[0], 7000);
+}
+
+TEST_F(StartupTest, TraceCoversStartUpAndStepLinesNeedDebugMode) {
+    Store("Setup", "sohoip", "127.0.0.1");
+    Store("Setup", "debuglog", "1");
+    ASSERT_TRUE(Load({"-debug"}));
+    EXPECT_EQ(rig.cx.DebugMode, 1);
+    std::vector<std::string> lines = TraceLines(rig);
+    ASSERT_GE(lines.size(), 3u);
+    EXPECT_EQ(lines.front(), "run");
+    EXPECT_NE(std::find(lines.begin(), lines.end(), "init-end"), lines.end());
+    EXPECT_NE(std::find(lines.begin(), lines.end(), "trayin-st"), lines.end());
+    // The step display went to the status bar as well.
+    const auto& h = rig.view.statusHistory;
+    EXPECT_NE(std::find(h.begin(), h.end(), "init-st"), h.end());
+
+    // Without the switch: the same start-up writes no step lines.
+    TestRig quiet;
+    RefusingTransport t2;
+    quiet.cx.ports.transport = &t2;
+    SaveStringSetting(quiet.store, "Setup", "sohoip", "127.0.0.1");
+    SaveStringSetting(quiet.store, "Setup", "debuglog", "1");
+    EXPECT_THROW(Form_Load(quiet.cx, {}, quiet.dir, {}), ProgramEnded);
+    lines = TraceLines(quiet);
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.front(), "run");
+    EXPECT_EQ(std::find(lines.begin(), lines.end(), "init-end"), lines.end());
+    const auto& q = quiet.view.statusHistory;
+    EXPECT_EQ(std::find(q.begin(), q.end(), "init-st"), q.end());
+}
+
+TEST_F(StartupTest, WindowSettingsAreApplied) {
+    Store("Setup", "sohoip", "127.0.0.1");
+    Store("Setup", "winmodes", "1");
+    Store("Setup", "dsptop", "1");
+    Store("Setup", "dosuumode", "1");
+    FormLoadSteps steps;
+    int restored = 0;
+    steps.RestoreWindowPosition = [&] { ++restored; };
+    rig.view.visible = false;  // a new window is not on screen yet
+    ASSERT_TRUE(Load({}, steps));
+    EXPECT_EQ(restored, 1);
+    EXPECT_FALSE(rig.view.visible);  // only the tray icon
+    EXPECT_EQ(rig.view.restores, 0);
+    EXPECT_EQ(tray.icons, 1);
+    EXPECT_TRUE(rig.view.topmost);
+    EXPECT_EQ(rig.view.CheckBoxValue(CheckBox::ChkTopDsp), 1);
+    EXPECT_EQ(rig.view.label(3), "当日累積");
+    EXPECT_FALSE(rig.view.MenuChecked(MenuItem::MainCutBrk));
+    EXPECT_EQ(rig.cx.CutBreak, 0);
+}
+
+TEST_F(StartupTest, SecondInstanceIsRefusedBeforeAnythingElse) {
+    FormLoadSteps steps;
+    steps.AnotherInstanceRunning = [] { return true; };
+    ASSERT_TRUE(Load({"-DEBUG"}, steps));
+    ASSERT_EQ(rig.view.boxes.size(), 1u);
+    EXPECT_EQ(rig.view.boxes[0].text, "すでに起動されています");
+    EXPECT_EQ(rig.cx.DebugMode, 0);
+    EXPECT_TRUE(dialogCalls.empty());
+    EXPECT_EQ(transport.connects, 0);
+    EXPECT_TRUE(rig.store.values.empty());
+}
+
+TEST(InstanceLockTest, OneHolderAtATimeAndNoStaleLockAfterACrash) {
+    const std::string dir = MakeTempDir();
+    const std::string path = dir + "/sub/Kestrovan.lock";
+    std::string error;
+    {
+        InstanceLock first, second;
+        EXPECT_EQ(first.Acquire(path, error), InstanceLock::Result::Acquired);
+        EXPECT_EQ(second.Acquire(path, error), InstanceLock::Result::HeldElsewhere);
+        first.Release();
+        EXPECT_EQ(second.Acquire(path, error), InstanceLock::Result::Acquired);
+    }
+
+    // A holder that dies without releasing leaves nothing behind.
+    int ready[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        InstanceLock held;
+        std::string e;
+        const char ok = held.Acquire(path, e) == InstanceLock::Result::Acquired ? 'y' : 'n';
+        [[maybe_unused]] ssize_t n = ::write(ready[1], &ok, 1);
+        ::pause();
+        ::_exit(0);
+    }
+    char ok = 0;
+    ASSERT_EQ(::read(ready[0], &ok, 1), 1);
+    EXPECT_EQ(ok, 'y');
+    InstanceLock third;
+    EXPECT_EQ(third.Acquire(path, error), InstanceLock::Result::HeldElsewhere);
+    ::kill(child, SIGKILL);
+    ::waitpid(child, nullptr, 0);
+    EXPECT_EQ(third.Acquire(path, error), InstanceLock::Result::Acquired);
+    ::close(ready[0]);
+    ::close(ready[1]);
+
+    InstanceLock nowhere;
+    EXPECT_EQ(nowhere.Acquire("/proc/no-such-folder/x.lock", error), InstanceLock::Result::Failed);
+    EXPECT_FALSE(error.empty());
+    RemoveTree(dir);
+}
+
+TEST_F(StartupTest, CloseBoxOnlyHides) {
+    int16_t cancel = 0;
+    Form_QueryUnload(rig.cx, cancel, 0);
+    EXPECT_EQ(cancel, 1);
+    EXPECT_FALSE(rig.view.visible);
+}
+
+TEST_F(StartupTest, EndClosesTheOpenRecordAndTheTraceEndsWithQuery) {
+    rig.cx.settings.debuglog = 1;
+    rig.cx.settings.ctanni = 10;
+    rig.cx.settings.linecut = 0;
+    WriteTrace(rig.cx, 1, "");
+    rig.cx.TrayInstalled = 1;
+    tray.icons = 1;
+    // A call on B1 that is still up: without linecut the line is left alone.
+    rig.cx.status.CurrentChannel() = 1;
+    rig.cx.call.ChConnected[1] = 1;
+    rig.cx.call.ConnDate = rig.loop.Now().date;
+    rig.cx.call.ConnTime = rig.loop.Now().time;
+    rig.cx.call.CallUnits = 1;
+    EXPECT_THROW(mnuEnd_Click(rig.cx), ProgramEnded);
+    EXPECT_EQ(transport.sends, 0);
+    EXPECT_EQ(rig.cx.call.ChConnected[1], 0);
+    EXPECT_EQ(rig.cx.TrayInstalled, 0);
+    EXPECT_EQ(tray.icons, 0);
+    EXPECT_NE(rig.ReadDataFile("Kestrovan.log").find("DisConnect"), std::string::npos);
+    const std::vector<std::string> lines = TraceLines(rig);
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.back(), "query");
+    EXPECT_TRUE(rig.view.boxes.empty());
+}
+
+TEST_F(StartupTest, DelayedActions) {
+    rig.Tmr1Sec->SetHandler([this] { Tmr1Sec_Timer(rig.cx); });
+    ShowHint(rig.cx, "x");
+    rig.loop.Advance(4999);
+    EXPECT_EQ(rig.view.status(), "x");
+    rig.loop.Advance(1);
+    EXPECT_EQ(rig.view.status(), "");
+    EXPECT_FALSE(rig.Tmr1Sec->Enabled());
+
+    ArmDelayedAction(rig.cx, 2, 5000);
+    rig.loop.Advance(5000);
+    EXPECT_FALSE(rig.view.visible);
+
+    rig.cx.settings.debuglog = 1;
+    WriteTrace(rig.cx, 1, "");
+    ArmDelayedAction(rig.cx, 1, 100);
+    EXPECT_THROW(rig.loop.Advance(100), ProgramEnded);
+    EXPECT_EQ(TraceLines(rig).back(), "query");
+}
+
+TEST_F(StartupTest, PollTimerWaitsForTheLinkToBeReady) {
+    rig.cx.link.LinkReady = 0;
+    tmrSOHO_Timer(rig.cx);
+    EXPECT_EQ(transport.sends, 0);
+    rig.cx.link.LinkReady = 1;
+    rig.cx.link.SocketOpen = true;
+    tmrSOHO_Timer(rig.cx);
+    EXPECT_GE(transport.sends, 1);
+}
+
+TEST_F(StartupTest, DebugSummaryHasItsEightLines) {
+    TestRig holiday({Date{2026, 1, 1}, TimeOfDay{9, 0, 0}});
+    Context& cx = holiday.cx;
+    cx.settings.holiday = kDefaultHolidays;
+    cx.settings.HolidayTable = SplitHolidays(kDefaultHolidays);
+    cx.status.CurrentChannel() = 2;
+    cx.DisplayChannel = 0;
+    cx.link.LinkReady = 1;
+    cx.link.ActivityTag = "getnow";
+    cx.link.ClockOffset = -3;
+    cx.call.ConnectAdjust = 12;
+    cx.link.ReplyText = u"MN128>";
+    holiday.tmrSOHO->SetInterval(2000);
+    holiday.tmrSOHO->SetEnabled(true);
+    BtnDEBUG_Click(cx);
+    ASSERT_EQ(holiday.view.boxes.size(), 1u);
+    EXPECT_EQ(holiday.view.boxes[0].text,
+              "Connect:B2\n\rStsDsp:B\n\rholiday:1\n\rtmrSOHO:(sw:1) sub:getnow\n\rtrue\n\r"
+              "秒adjust:-3  ＋はPCが進んでいる\n\r接続adjust:12\n\rrecv:MN128>@@");
+    EXPECT_EQ(holiday.view.boxes[0].title, "");
+}
+
+TEST_F(StartupTest, MenuCommands) {
+    rig.cx.settings.sohoip = "127.0.0.1";
+    mnuSOHO_Click(rig.cx);
+    mnuHELP_Click(rig.cx);
+    ASSERT_EQ(rig.shell.opened.size(), 2u);
+    EXPECT_EQ(rig.shell.opened[0], "http://127.0.0.1");
+    EXPECT_EQ(rig.shell.opened[1], rig.dir + "/使用方法.htm");
+
+    mnuVER_Click(rig.cx);
+    mnuWinend_Click(rig.cx);
+    mnuLastInfo_Click(rig.cx);
+    ASSERT_EQ(rig.view.boxes.size(), 3u);
+    EXPECT_EQ(rig.view.boxes[0].title, "ABOUT Kestrovan");
+    EXPECT_EQ(rig.view.boxes[0].icon, MsgIcon::Information);
+    EXPECT_EQ(rig.view.boxes[0].text.rfind("Kestrovan Ver 0.66β", 0), 0u);
+    EXPECT_EQ(rig.view.boxes[1].text, "現在は未対応です");
+    EXPECT_TRUE(rig.view.MenuChecked(MenuItem::MainWinend));
+    EXPECT_EQ(rig.view.boxes[2].text, "");  // no message shown yet
+
+    BtnMsg_Click(rig.cx);
+    EXPECT_TRUE(rig.view.messageWindowOpen);
+    EXPECT_EQ(rig.cx.MessageWindowOpen, 1);
+    BtnMsg_Click(rig.cx);
+    EXPECT_FALSE(rig.view.messageWindowOpen);
+    EXPECT_EQ(rig.cx.MessageWindowOpen, 0);
+}
+
+}  // namespace
+}  // namespace kv::test

@@ -1,0 +1,191 @@
+// The reply wait, the field cutter, the seconds clock, the message window and the program end.
+#include <gtest/gtest.h>
+
+#include "link/link_rig.h"
+
+namespace kv::test {
+namespace {
+
+TEST(WaitReply, ReplyAlreadyThereEndsAtOnce) {
+    LinkRig r;
+    r.Open();
+    r.cx.link.ReplyText = u"show status\n\rMN128-SOHO% ";
+    const int64_t start = r.loop.MonotonicMs();
+    EXPECT_TRUE(WaitReply(r.cx, u"MN128-SOHO"));
+    EXPECT_EQ(r.loop.MonotonicMs(), start);
+}
+
+TEST(WaitReply, EndsWhenTheAwaitedTextArrivesInPieces) {
+    LinkRig r;
+    r.Open();
+    r.cx.link.PendingReceives = 1;
+    r.transport.Deliver("abc\n\r", 500);
+    r.transport.Deliver("MN128-SOHO% ", 700);
+    EXPECT_TRUE(WaitReply(r.cx, u"MN128-SOHO"));
+    EXPECT_LT(r.loop.MonotonicMs(), 1000);
+    EXPECT_EQ(r.view.boxes.size(), 0u);
+}
+
+TEST(WaitReply, MatchIsCaseSensitive) {
+    LinkRig r;
+    r.Open();
+    r.cx.link.ReplyText = u"mn128-soho% ";
+    EXPECT_FALSE(WaitReply(r.cx, u"MN128-SOHO"));
+}
+
+TEST(WaitReply, NoReplyMeansThreeAttemptsSixTraceLinesAndTheMessage) {
+    LinkRig r;
+    r.Open();
+    r.cx.link.ReplyText = u"partial";
+    r.cx.link.PendingReceives = 1;
+    const int64_t start = r.loop.MonotonicMs();
+    EXPECT_FALSE(WaitReply(r.cx, u"MN128-SOHO"));
+    const int64_t took = r.loop.MonotonicMs() - start;
+    // Three attempts of 10 to 11 seconds, then the message held for 3 seconds.
+    EXPECT_GE(took, 33000);
+    EXPECT_LE(took, 36000);
+    const std::string trace = r.Trace();
+    for (int i = 1; i <= 3; ++i) {
+        EXPECT_EQ(Count(trace, "retry(a):" + std::to_string(i) + "\r\npartial\""), 1u) << i;
+        EXPECT_EQ(Count(trace, "retry(b):" + std::to_string(i) + "\r\npartial\""), 1u) << i;
+    }
+    EXPECT_EQ(Count(trace, "retry("), 6u);
+    // Each forced read counted one receive.
+    EXPECT_EQ(r.cx.link.PendingReceives, -2);
+    ASSERT_EQ(r.view.messageTexts.size(), 1u);
+    EXPECT_EQ(r.view.messageTexts[0], "wait err:retry3");
+    EXPECT_EQ(r.cx.LastInformation, "wait err:retry3");
+    EXPECT_FALSE(r.view.messageWindowOpen);
+}
+
+TEST(WaitReply, ForcedReadBetweenAttemptsPicksUpWhatNoEventAnnounced) {
+    LinkRig r;
+    r.Open();
+    r.transport.SetNotifications(false);  // data arrives, but no event reports it
+    r.cx.link.PendingReceives = 1;
+    r.transport.Deliver("MN128-SOHO% ", 100);
+    EXPECT_TRUE(WaitReply(r.cx, u"MN128-SOHO"));
+    EXPECT_EQ(Count(r.Trace(), "retry(a):1"), 1u);
+    EXPECT_EQ(Count(r.Trace(), "retry(a):2"), 0u);
+}
+
+TEST(WaitReply, EmptyAwaitedTextWaitsForOneReceive) {
+    LinkRig r;
+    r.Open();
+    r.cx.link.PendingReceives = 0;
+    EXPECT_TRUE(WaitReply(r.cx, u""));
+    EXPECT_EQ(r.loop.MonotonicMs(), 0);
+
+    // No greeting: the forced read after the first attempt brings the count to 0.
+    r.cx.link.PendingReceives = 1;
+    EXPECT_TRUE(WaitReply(r.cx, u""));
+    EXPECT_EQ(Count(r.Trace(), "retry(a):"), 1u);
+    EXPECT_TRUE(r.view.messageTexts.empty());
+}
+
+TEST(WaitReply, WallClockJumpDoesNotStretchAnAttempt) {
+    LinkRig r;
+    r.Open();
+    r.cx.link.PendingReceives = 1;
+    r.loop.After(2000, [&] { r.loop.SetWallClock({Date{2026, 12, 6}, TimeOfDay{23, 0, 0}}); });
+    r.transport.SetNotifications(false);
+    EXPECT_FALSE(WaitReply(r.cx, u"never"));
+    EXPECT_LE(r.loop.MonotonicMs(), 36000);
+}
+
+TEST(ExtractField, CutsBetweenMarkersIgnoringCase) {
+    std::u16string out;
+    EXPECT_EQ(ExtractField(1, u"Welcome to abc!", u"Welcome", u"to ", u"!", out), 11);
+    EXPECT_EQ(out, u"abc");
+    EXPECT_EQ(ExtractField(1, u"xx WELCOME TO MN128-SOHO! y", u"welcome", u"to ", u"!", out), 14);
+    EXPECT_EQ(out, u"MN128-SOHO");
+    // Full-width letters fold as well.
+    EXPECT_EQ(ExtractField(1, u"ａｂ[x]", u"ＡＢ", u"[", u"]", out), 3);
+    EXPECT_EQ(out, u"x");
+}
+
+TEST(ExtractField, MissingMarkerGivesNothing) {
+    std::u16string out = u"old";
+    EXPECT_EQ(ExtractField(1, u"Welcome to abc", u"Welcome", u"to ", u"!", out), 0);
+    EXPECT_EQ(out, u"");
+    out = u"old";
+    EXPECT_EQ(ExtractField(1, u"Welcome abc!", u"Welcome", u"to ", u"!", out), 0);
+    EXPECT_EQ(out, u"");
+    EXPECT_EQ(ExtractField(1, u"Hello to abc!", u"Welcome", u"to ", u"!", out), 0);
+    // A start before the text or beyond it finds nothing.
+    EXPECT_EQ(ExtractField(0, u"a[b]", u"a", u"[", u"]", out), 0);
+    EXPECT_EQ(ExtractField(9, u"a[b]", u"a", u"[", u"]", out), 0);
+}
+
+TEST(ExtractField, SearchesStartWhereTheyShould) {
+    std::u16string out;
+    // The label search starts at start; the close search starts at the last open character,
+    // so a close equal to the open's end ends the field at once.
+    EXPECT_EQ(ExtractField(5, u"L[1] L[2]", u"L", u"[", u"]", out), 7);
+    EXPECT_EQ(out, u"2");
+    EXPECT_EQ(ExtractField(1, u"L[]", u"L", u"[", u"[", out), 2);
+    EXPECT_EQ(out, u"");
+    EXPECT_EQ(ExtractField(1, u"L[x]", u"L", u"[", u"]", out), 2);
+    EXPECT_EQ(out, u"x");
+}
+
+TEST(NowSeconds, KeepsRisingOverDays) {
+    TestRig rig({Date{2026, 12, 6}, TimeOfDay{10, 0, 0}});
+    rig.cx.BaseSeconds = 36000;
+    rig.cx.BaseDate = Date{2026, 12, 6};
+    EXPECT_EQ(NowSeconds(rig.cx), 36000);
+    rig.loop.SetWallClock({Date{2026, 12, 7}, TimeOfDay{0, 0, 30}});
+    EXPECT_EQ(NowSeconds(rig.cx), 86430);
+    // Past the start time on the next day it does not drop back by a day.
+    rig.loop.SetWallClock({Date{2026, 12, 7}, TimeOfDay{11, 0, 0}});
+    EXPECT_EQ(NowSeconds(rig.cx), 86400 + 39600);
+    rig.loop.SetWallClock({Date{2026, 12, 9}, TimeOfDay{0, 0, 1}});
+    EXPECT_EQ(NowSeconds(rig.cx), 3 * 86400 + 1);
+}
+
+TEST(ShowMessage, HoldsTheCallerAndClosesTheWindowUnlessTheUserHoldsIt) {
+    LinkRig r;
+    ShowMessage(r.cx, "切断しました");
+    EXPECT_EQ(r.loop.MonotonicMs(), 3000);
+    EXPECT_EQ(r.view.messageTexts, std::vector<std::string>{"切断しました"});
+    EXPECT_FALSE(r.view.messageWindowOpen);
+    EXPECT_EQ(r.cx.LastInformation, "切断しました");
+
+    r.cx.MessageWindowOpen = 1;
+    r.view.messageWindowOpen = true;
+    ShowMessage(r.cx, "two");
+    EXPECT_TRUE(r.view.messageWindowOpen);
+    EXPECT_EQ(r.view.messageTexts.back(), "two");
+}
+
+TEST(EndProgram, BoxFirstThenCloseSaveAndEnd) {
+    LinkRig r;
+    r.Open();
+    std::vector<std::string> order;
+    r.cx.hooks.SaveWindowPosition = [&] {
+        order.push_back(r.transport.closedByProgram() ? "saved after close" : "saved before close");
+    };
+    const std::string msg = r.Ends([&] { EndProgram(r.cx, 1, "MN128と接続出来ません(err=4)"); });
+    EXPECT_EQ(msg, "MN128と接続出来ません(err=4)");
+    EXPECT_EQ(order, std::vector<std::string>{"saved after close"});
+    EXPECT_EQ(r.cx.link.LinkReady, 0);
+    EXPECT_EQ(r.view.status(), "Socket closed");
+    EXPECT_NE(r.Trace().find("MN128と接続出来ません(err=4)\"\r\n"), std::string::npos);
+    EXPECT_EQ(r.cx.trace.TraceFile, nullptr);  // the final line closed the trace
+}
+
+TEST(EndProgram, QuietModeShowsNoBox) {
+    LinkRig r;
+    r.Open();
+    try {
+        EndProgram(r.cx, 0, "query");
+        FAIL() << "EndProgram returned";
+    } catch (const ProgramEnded& e) {
+        EXPECT_EQ(e.code, 0);
+    }
+    EXPECT_TRUE(r.view.boxes.empty());
+    EXPECT_TRUE(r.transport.closedByProgram());
+}
+
+}  // namespace
+}  // namespace kv::test

@@ -1,0 +1,153 @@
+// The login dialogue against a scripted router.
+#include <gtest/gtest.h>
+
+#include "link/link_rig.h"
+
+namespace kv::test {
+namespace {
+
+using Lines = std::vector<std::string>;
+
+TEST(Login, PlainDialogueWithoutOptionalSteps) {
+    LinkRig r;
+    r.ScriptLogin();
+    LoginSOHO(r.cx);
+    EXPECT_EQ(r.transport.SentLines(), (Lines{"", "user", "show time", "show status"}));
+    EXPECT_EQ(r.transport.sent, "\n\ruser\n\rshow time\n\rshow status\n\r");
+    EXPECT_EQ(r.cx.link.RouterName, u"MN128-SOHO");
+    EXPECT_EQ(r.cx.link.LinkReady, 1);
+    EXPECT_EQ(r.cx.link.LoggedIn, 1);
+    EXPECT_TRUE(r.rig.tmrSOHO->Enabled());
+    EXPECT_EQ(r.cx.status.CurrentChannel(), 0);
+    EXPECT_TRUE(r.view.boxes.empty());
+    // The router answers 09:59:55 a few milliseconds after a send at 10:00:00.
+    EXPECT_EQ(r.cx.link.ClockOffset, 5);
+    const std::string trace = r.Trace();
+    for (const char* step : {"LoginSOHO", "Login-0", "Login-1", "Login-2", "Login-3", "Login-4",
+                             "Login-10", "Login-11", "LoginEnd"})
+        EXPECT_EQ(Count(trace, std::string(" ") + step + "\""), 1u) << step;
+    EXPECT_EQ(Count(trace, "Login-kcode"), 0u);
+}
+
+TEST(Login, PasswordKanjiCodeAndClockSteps) {
+    LinkRig r;
+    r.rig.loop.SetWallClock({Date{1999, 6, 24}, TimeOfDay{14, 5, 9}});
+    r.ScriptLogin();
+    r.transport.Answer("user\r\nsecret", "\n\rWelcome to MN128-SOHO!" + kPrompt);
+    r.transport.Answer("sys time 1999/06/24-14:05", kPrompt);
+    r.transport.Answer("show time", TimeReply("14:05:00"));
+    r.cx.settings.sohowp = "secret";
+    r.cx.settings.sohokcode = 1;
+    r.cx.settings.sohotime = 1;
+    LoginSOHO(r.cx);
+    EXPECT_EQ(r.transport.sent,
+              "\n\ruser\r\nsecret\n\rsys kcode sjis\n\rsys time 1999/06/24-14:05\n\rshow time\n\r"
+              "show status\n\r");
+    EXPECT_EQ(r.cx.link.LoggedIn, 1);
+    EXPECT_EQ(r.cx.link.ClockOffset, 9);
+    EXPECT_EQ(Count(r.Trace(), "Login-kcode"), 1u);
+    EXPECT_EQ(Count(r.Trace(), "Login-timeset"), 1u);
+}
+
+TEST(Login, ClockOffsetAcrossMidnightStaysSmall) {
+    LinkRig r;
+    r.rig.loop.SetWallClock({Date{2026, 12, 8}, TimeOfDay{0, 0, 2}});
+    r.ScriptLogin();
+    r.transport.Answer("show time", TimeReply("23:59:58"));
+    LoginSOHO(r.cx);
+    EXPECT_EQ(r.cx.link.ClockOffset, 4);
+
+    LinkRig s;
+    s.rig.loop.SetWallClock({Date{2026, 12, 7}, TimeOfDay{23, 59, 59}});
+    s.ScriptLogin();
+    s.transport.Answer("show time", TimeReply("00:00:03"));
+    LoginSOHO(s.cx);
+    EXPECT_EQ(s.cx.link.ClockOffset, -4);
+}
+
+TEST(Login, AConnectionAlreadyUpIsTakenOver) {
+    LinkRig r;
+    r.ScriptLogin(StatusReport(true, false, 3));
+    LoginSOHO(r.cx);
+    EXPECT_EQ(r.cx.status.CurrentChannel(), 1);
+    EXPECT_EQ(r.cx.call.ChConnected[1], 1);  // the call record was opened
+    EXPECT_EQ(r.view.lcd(0), "端末型(B1)");
+    EXPECT_EQ(r.view.lcd(6), "0");
+}
+
+struct FailureCase {
+    const char* name;
+    std::function<void(LinkRig&)> script;
+    const char* tag;
+    const char* message;
+};
+
+class LoginFailure : public ::testing::TestWithParam<FailureCase> {};
+
+TEST_P(LoginFailure, TracesTheTagEndsWithTheMessage) {
+    const FailureCase& c = GetParam();
+    LinkRig r;
+    r.ScriptLogin();
+    r.cx.settings.sohokcode = 1;
+    r.cx.settings.sohotime = 1;
+    r.transport.onLine = [](const std::string&) { return std::optional<std::string>(kPrompt); };
+    c.script(r);
+    bool saved = false;
+    r.cx.hooks.SaveWindowPosition = [&] { saved = true; };
+    EXPECT_EQ(r.Ends([&] { LoginSOHO(r.cx); }), c.message);
+    EXPECT_TRUE(saved);
+    EXPECT_TRUE(r.transport.closedByProgram());
+    EXPECT_EQ(r.cx.link.LoggedIn, 0);
+    EXPECT_EQ(r.cx.link.LinkReady, 0);
+    EXPECT_FALSE(r.rig.tmrSOHO->Enabled());
+    const std::string trace = r.Trace();
+    EXPECT_EQ(Count(trace, std::string(" ") + c.tag), 1u) << trace;
+    EXPECT_NE(trace.find(std::string(c.message) + "\"\r\n"), std::string::npos);
+}
+
+void Silence(LinkRig& r, const std::string& line) {
+    r.transport.AnswerBytes(line, "");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EveryStep, LoginFailure,
+    ::testing::Values(
+        FailureCase{"NoPrompt", [](LinkRig& r) { r.transport.Answer("", "\n\rlogin"); },
+                    "dummy send err:\n\rlogin", "MN128と接続出来ません(err=1)"},
+        FailureCase{"WrongPassword",
+                    [](LinkRig& r) { r.transport.Answer("user", "\n\rpassword incorrect\n\r"); },
+                    "login err:", "MN128と接続出来ません(err=2)"},
+        FailureCase{"OtherDevice",
+                    [](LinkRig& r) { r.transport.Answer("user", "\n\rWelcome to Other!\n\r% "); },
+                    "welcome err:", "MN128のIPアドレスを確認してください(err=99)"},
+        FailureCase{"NoName",
+                    [](LinkRig& r) { r.transport.Answer("user", "Welcome to MN128-SOHO\n\r% "); },
+                    "name err:", "MN128と接続出来ません(err=name)"},
+        FailureCase{"KanjiCode", [](LinkRig& r) { Silence(r, "sys kcode sjis"); },
+                    "set kcode err:", "MN128と接続出来ません(err=kcodeset)"},
+        FailureCase{"TimeSet",
+                    [](LinkRig& r) { Silence(r, "sys time 2026/12/07-10:00"); },
+                    "set time err:", "MN128と接続出来ません(err=timeset)"},
+        FailureCase{"ShowTime", [](LinkRig& r) { Silence(r, "show time"); }, "get time err:",
+                    "MN128と接続出来ません(err=time)"},
+        FailureCase{"ShowTimeGarbled",
+                    [](LinkRig& r) { r.transport.Answer("show time", TimeReply("9:59:55 ")); },
+                    "get time err:", "MN128と接続出来ません(err=time)"},
+        FailureCase{"ShowStatus", [](LinkRig& r) { Silence(r, "show status"); },
+                    "show status send err:", "MN128と接続出来ません(err=3)"},
+        FailureCase{"NotShiftJis",
+                    [](LinkRig& r) { r.transport.Answer("show status", "\n\rLine: ISDN" + kPrompt); },
+                    "isdn ck err:\n\rLine: ISDN", "漢字コードが違います。SJISにして下さい"}),
+    [](const ::testing::TestParamInfo<FailureCase>& p) { return p.param.name; });
+
+TEST(Login, NoGreetingCostsOneAttemptOnly) {
+    LinkRig r;
+    r.ScriptLogin(StatusReport(false, false), false);
+    LoginSOHO(r.cx);
+    EXPECT_EQ(r.cx.link.LoggedIn, 1);
+    EXPECT_EQ(Count(r.Trace(), "retry(a):"), 1u);
+    EXPECT_LT(r.loop.MonotonicMs(), 12000);
+}
+
+}  // namespace
+}  // namespace kv::test

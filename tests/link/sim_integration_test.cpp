@@ -1,0 +1,151 @@
+// The link against the router simulator over loopback, with the real socket transport and the
+// Qt event loop.
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <regex>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "app/trace.h"
+#include "link/link.h"
+#include "platform/qt_event_loop.h"
+#include "platform/socket_transport.h"
+#include "support/fakes.h"
+#include "support/sim_process.h"
+
+namespace kv::test {
+namespace {
+
+class QtApp : public ::testing::Environment {
+public:
+    void SetUp() override { app_ = std::make_unique<QCoreApplication>(argc_, argv_); }
+    void TearDown() override { app_.reset(); }
+
+private:
+    int argc_ = 1;
+    char name_[16] = "link_sim_test";
+    char* argv_[2] = {name_, nullptr};
+    std::unique_ptr<QCoreApplication> app_;
+};
+const auto* const kQtApp = ::testing::AddGlobalTestEnvironment(new QtApp);
+
+// The fakes' context with the real clock, event loop and socket in place of the fakes.
+struct RealRig {
+    explicit RealRig(uint16_t port) : cx(rig.cx), view(rig.view) {
+        cx.ports.clock = &clock;
+        cx.ports.pump = &pump;
+        cx.ports.transport = &transport;
+        const LocalTime now = clock.Now();
+        cx.BaseDate = now.date;
+        cx.BaseSeconds = now.time.Seconds();
+        cx.settings.sohoip = "127.0.0.1";
+        cx.ConsolePort = port;
+        cx.settings.debuglog = 1;
+        WriteTrace(cx, 1, "");
+    }
+    bool WaitFor(const std::function<bool()>& done, int ms = 5000) {
+        return pump.WaitUntil(done, clock.MonotonicMs() + ms);
+    }
+
+    TestRig rig;
+    SystemClock clock;
+    QtEventPump pump{clock};
+    SocketTransport transport{5000};
+    Context& cx;
+    RecordingView& view;
+};
+
+TEST(LinkWithSimulator, LoginWithPasswordKanjiCodeAndClock) {
+    SimProcess sim({"--password", "secret", "--kcode", "euc"});
+    RealRig r(sim.port());
+    r.cx.settings.sohowp = "secret";
+    r.cx.settings.sohokcode = 1;
+    r.cx.settings.sohotime = 1;
+    LoginSOHO(r.cx);
+    EXPECT_EQ(r.cx.link.LoggedIn, 1);
+    EXPECT_EQ(r.cx.link.RouterName, u"MN128-SOHO");
+    EXPECT_LE(std::abs(r.cx.link.ClockOffset), 2);
+    EXPECT_TRUE(r.view.boxes.empty());
+
+    ASSERT_TRUE(sim.WaitReceived("show status\n\r"));
+    const std::string got = sim.Received();
+    std::smatch m;
+    ASSERT_TRUE(std::regex_search(got, m, std::regex("sys time (\\d{4}/\\d\\d/\\d\\d-\\d\\d:\\d\\d)")));
+    EXPECT_EQ(got, "\n\ruser\r\nsecret\n\rsys kcode sjis\n\rsys time " + m[1].str() +
+                       "\n\rshow time\n\rshow status\n\r");
+    EXPECT_EQ(m[1].str().substr(0, 10), FormatDate(r.clock.Now().date));
+}
+
+TEST(LinkWithSimulator, PollSeesTheLineAndDisconnectDropsIt) {
+    SimProcess sim;
+    RealRig r(sim.port());
+    LoginSOHO(r.cx);
+    ASSERT_EQ(r.cx.link.LoggedIn, 1);
+    ASSERT_EQ(sim.Command("up 2"), "ok");
+    GetNow(r.cx);
+    EXPECT_EQ(r.cx.status.CurrentChannel(), 2);
+    EXPECT_EQ(r.cx.status.ChannelStatus[2].Mode, "端末型");
+    EXPECT_EQ(r.cx.status.ChannelStatus[2].ConnectTime.size(), 19u);
+    EXPECT_EQ(r.cx.call.ChConnected[2], 1);
+
+    DisConnect(r.cx, r.cx.status.CurrentChannel());
+    EXPECT_EQ(r.cx.call.ChConnected[2], 0);
+    ASSERT_TRUE(sim.WaitReceived("disconnect b2\n\r"));
+    GetNow(r.cx);
+    EXPECT_EQ(r.cx.status.CurrentChannel(), 0);
+    EXPECT_TRUE(r.view.boxes.empty());
+}
+
+TEST(LinkWithSimulator, RefusedConnectionEndsWithTheSocketBox) {
+    // A loopback port that was free a moment ago: nothing listens there.
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_GE(fd, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof addr;
+    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    ASSERT_EQ(::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len), 0);
+    ::close(fd);
+
+    RealRig r(ntohs(addr.sin_port));
+    EXPECT_THROW(LoginSOHO(r.cx), ProgramEnded);
+    ASSERT_EQ(r.view.boxes.size(), 1u);
+    EXPECT_EQ(r.view.boxes[0].title, "WinsockErrorMessage");
+    EXPECT_EQ(r.view.boxes[0].text,
+              "Program is Sub Connect_Socket\n\rFunction is connect\n\rError Number is 10061\n\r"
+              "WSAECONNREFUSED");
+    EXPECT_EQ(r.cx.link.LoggedIn, 0);
+}
+
+TEST(LinkWithSimulator, AddressThatIsNotDottedCannotConnect) {
+    RealRig r(23);
+    r.cx.settings.sohoip = "router.local";
+    EXPECT_THROW(OpenLink(r.cx), ProgramEnded);
+    ASSERT_EQ(r.view.boxes.size(), 1u);
+    EXPECT_NE(r.view.boxes[0].text.find("Function is connect"), std::string::npos);
+}
+
+TEST(LinkWithSimulator, RouterClosingTheSessionShowsServerShutdown) {
+    SimProcess sim;
+    RealRig r(sim.port());
+    LoginSOHO(r.cx);
+    ASSERT_EQ(r.cx.link.LoggedIn, 1);
+    const int16_t pending = r.cx.link.PendingReceives;
+    ASSERT_EQ(sim.Command("close"), "ok");
+    EXPECT_TRUE(r.WaitFor([&] { return r.view.status() == "Server Shutdown"; }));
+    ASSERT_EQ(r.view.boxes.size(), 1u);
+    EXPECT_EQ(r.view.boxes[0].text, "Server Shutdown");
+    EXPECT_EQ(r.cx.link.PendingReceives, pending);
+
+    r.cx.link.SendText = u"show status";
+    Sendbyte(r.cx);
+    ASSERT_EQ(r.view.boxes.size(), 2u);
+    EXPECT_NE(r.view.boxes[1].text.find("Error Number is 10038\n\rWSAENOTSOCK"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace kv::test

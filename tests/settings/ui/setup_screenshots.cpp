@@ -1,0 +1,46 @@
+// Renders each tab of the settings dialog to docs/screenshots/setup-<tab>.png, offscreen.
+// Usage: setup_screenshots [output folder]
+#include <QApplication>
+#include <QDir>
+#include <QFont>
+#include <QPixmap>
+#include <QTabWidget>
+#include <cstdio>
+
+#include "settings/ui/frm_setup.h"
+#include "support/fakes.h"
+
+int main(int argc, char** argv) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    QApplication::setFont(QFont(QStringLiteral("Noto Sans CJK JP"), 9));
+    const QString folder = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("docs/screenshots");
+    QDir().mkpath(folder);
+
+    kv::test::TestRig rig;
+    kv::Settings& s = rig.cx.settings;
+    kv::ApplyFirstRunValues(s);
+    s.sohoip = "127.0.0.1";
+    s.sohowp = "secret";
+    s.HolidayTable = kv::SplitHolidays(kv::kDefaultHolidays);
+    s.runid[0] = "/usr/local/bin/mailcheck";
+    s.runenab[0] = 1;
+    s.runstop[0] = 1;
+
+    kv::FrmSetup dialog(rig.cx, nullptr, [](QWidget*, const QString&) { return std::optional<QString>(); });
+    dialog.show();
+    auto* tabs = dialog.findChild<QTabWidget*>(QStringLiteral("SSTab1"));
+    const char* names[] = {"basic", "advanced", "other", "linked"};
+    for (int i = 0; i < tabs->count(); ++i) {
+        tabs->setCurrentIndex(i);
+        dialog.adjustSize();
+        app.processEvents();
+        const QString path = folder + "/setup-" + names[i] + ".png";
+        if (!dialog.grab().save(path)) {
+            std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
+            return 1;
+        }
+        std::printf("%s\n", qPrintable(path));
+    }
+    return 0;
+}

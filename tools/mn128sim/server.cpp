@@ -1,0 +1,559 @@
+#include "tools/mn128sim/server.h"
+
+#include <algorithm>
+#include <arpa/inet.h>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <fstream>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sstream>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace mn128sim {
+namespace {
+
+// Longest console line taken; the rest of a longer line is dropped.
+constexpr size_t kMaxLine = 1024;
+constexpr size_t kMaxControlLine = 4096;
+constexpr size_t kMaxBig = 1 << 20;
+constexpr size_t kMaxGarbage = 1 << 20;
+// A client that sends but never reads: stop reading from it once this much output waits.
+constexpr size_t kMaxQueued = 4 << 20;
+
+volatile std::sig_atomic_t g_stop = 0;
+void OnSignal(int) { g_stop = 1; }
+
+std::string Escape(const char* data, size_t n) {
+    std::string out;
+    out.reserve(n);
+    for (size_t i = 0; i < n; ++i) {
+        auto c = static_cast<unsigned char>(data[i]);
+        if (c == '\\') {
+            out += "\\\\";
+        } else if (c >= 0x20 && c < 0x7F) {
+            out += static_cast<char>(c);
+        } else {
+            char hex[5];
+            std::snprintf(hex, sizeof hex, "\\x%02x", c);
+            out += hex;
+        }
+    }
+    return out;
+}
+
+std::vector<std::string> Words(const std::string& line) {
+    std::vector<std::string> words;
+    std::istringstream in(line);
+    std::string w;
+    while (in >> w) words.push_back(w);
+    return words;
+}
+
+bool ToInt(const std::string& text, long lo, long hi, long& out) {
+    if (text.empty()) return false;
+    char* end = nullptr;
+    errno = 0;
+    long v = std::strtol(text.c_str(), &end, 10);
+    if (errno != 0 || *end != '\0' || v < lo || v > hi) return false;
+    out = v;
+    return true;
+}
+
+void WriteAll(int fd, const std::string& s) {
+    size_t done = 0;
+    while (done < s.size()) {
+        ssize_t n = ::write(fd, s.data() + done, s.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return;
+        done += static_cast<size_t>(n);
+    }
+}
+
+}  // namespace
+
+const char* const kDemoScript =
+    "# one call every 150 seconds\n"
+    "at 3 traffic on      # the router calls by itself (automatic calling on); up 1.5 s later\n"
+    "at 20 traffic off    # the line falls idle: the idle counter rises from here\n"
+    "#                      the client may cut the idle line (its automatic disconnection);\n"
+    "#                      otherwise the router cuts it after 90 idle seconds (about at 111)\n"
+    "at 145 hangup        # whatever is still up goes down before the next cycle\n"
+    "repeat 150\n";
+
+bool ParseScript(const std::string& text, std::vector<ScriptEntry>& entries, double& repeat,
+                 std::string& error) {
+    std::istringstream in(text);
+    std::string line;
+    int number = 0;
+    while (std::getline(in, line)) {
+        ++number;
+        if (auto hash = line.find('#'); hash != std::string::npos) line.erase(hash);
+        std::istringstream words(line);
+        std::string keyword;
+        if (!(words >> keyword)) continue;
+        double seconds = -1;
+        if (!(words >> seconds) || seconds < 0 || seconds > 1e7 ||
+            (keyword != "at" && keyword != "repeat")) {
+            error = "line " + std::to_string(number) + ": expected 'at SECONDS command' or 'repeat SECONDS'";
+            return false;
+        }
+        if (keyword == "repeat") {
+            repeat = seconds;
+            continue;
+        }
+        std::string command;
+        std::getline(words >> std::ws, command);
+        while (!command.empty() && (command.back() == ' ' || command.back() == '\r')) command.pop_back();
+        if (command.empty()) {
+            error = "line " + std::to_string(number) + ": no command";
+            return false;
+        }
+        entries.push_back({seconds, command});
+    }
+    std::stable_sort(entries.begin(), entries.end(),
+                     [](const ScriptEntry& a, const ScriptEntry& b) { return a.at < b.at; });
+    if (repeat > 0 && !entries.empty() && entries.back().at >= repeat) {
+        error = "repeat period must exceed the last 'at' time";
+        return false;
+    }
+    return true;
+}
+
+Server::Server(ServerOptions options, RouterConfig config)
+    : options_(std::move(options)), router_(std::move(config), LocalClockNow()) {
+    startMs_ = Now();
+}
+
+Server::~Server() {
+    if (session_ >= 0) ::close(session_);
+    if (listen_ >= 0) ::close(listen_);
+    if (transcript_ >= 0) ::close(transcript_);
+}
+
+int64_t Server::Now() const {
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+void Server::Note(const char* kind, const std::string& payload) {
+    if (transcript_ < 0) return;
+    std::string line = std::to_string(Now() - startMs_) + " " + kind + " " +
+                       Escape(payload.data(), payload.size()) + "\n";
+    // One write per entry, so a reader never sees half an entry followed by another.
+    WriteAll(transcript_, line);
+}
+
+void Server::Enqueue(const std::string& bytes) {
+    if (bytes.empty() || session_ < 0) return;
+    // Never before the previous output: replies keep their order behind a stall or segments.
+    int64_t due = std::max(Now() + stallMs_, lastDueMs_);
+    stallMs_ = 0;
+    if (segment_ == 0) {
+        out_.push_back({bytes, due});
+        lastDueMs_ = due;
+        return;
+    }
+    for (size_t at = 0; at < bytes.size(); at += segment_) {
+        out_.push_back({bytes.substr(at, segment_), due});
+        due += options_.segmentGapMs;
+    }
+    lastDueMs_ = due;
+}
+
+void Server::Accept() {
+    sockaddr_in peer{};
+    socklen_t len = sizeof peer;
+    int fd = ::accept(listen_, reinterpret_cast<sockaddr*>(&peer), &len);
+    if (fd < 0) return;
+    char addr[INET_ADDRSTRLEN] = "?";
+    inet_ntop(AF_INET, &peer.sin_addr, addr, sizeof addr);
+    std::string who = std::string(addr) + ":" + std::to_string(ntohs(peer.sin_port));
+    if (session_ >= 0) {
+        // One console session at a time.
+        Note("note", "refused a second connection from " + who);
+        ::close(fd);
+        return;
+    }
+    int one = 1;
+    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+    session_ = fd;
+    line_.clear();
+    overlong_ = false;
+    lastEnd_ = 0;
+    out_.clear();
+    lastDueMs_ = 0;
+    closeWhenFlushed_ = false;
+    Note("conn", who);
+    if (options_.verbose) std::fprintf(stderr, "mn128sim: client %s connected\n", who.c_str());
+    Enqueue(router_.Connect());
+}
+
+void Server::CloseSession(const char* why) {
+    if (session_ < 0) return;
+    ::close(session_);
+    session_ = -1;
+    out_.clear();
+    Note("close", why);
+    if (options_.verbose) std::fprintf(stderr, "mn128sim: session closed (%s)\n", why);
+}
+
+void Server::ReadSession() {
+    char buf[4096];
+    ssize_t n = ::recv(session_, buf, sizeof buf, 0);
+    if (n < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK)) return;
+    if (n <= 0) {
+        CloseSession(n == 0 ? "client" : "client error");
+        return;
+    }
+    Note("recv", std::string(buf, static_cast<size_t>(n)));
+    FeedBytes(buf, static_cast<size_t>(n));
+}
+
+void Server::FeedBytes(const char* data, size_t n) {
+    for (size_t i = 0; i < n && session_ >= 0 && !closeWhenFlushed_; ++i) {
+        char c = data[i];
+        if (c == '\r' || c == '\n') {
+            // LF, CR, CR LF and LF CR each end one line.
+            if (lastEnd_ != 0 && c != lastEnd_) {
+                lastEnd_ = 0;
+                continue;
+            }
+            lastEnd_ = c;
+            CompleteLine();
+            continue;
+        }
+        lastEnd_ = 0;
+        if (line_.size() < kMaxLine) line_ += c;
+        else overlong_ = true;
+    }
+}
+
+void Server::CompleteLine() {
+    bool closeAfter = false;
+    std::string reply = overlong_ ? router_.LineTooLong() : router_.Line(line_, Now(), closeAfter);
+    line_.clear();
+    overlong_ = false;
+    Enqueue(reply);
+    if (closeAfter) closeWhenFlushed_ = true;
+    RouterEvents();
+}
+
+void Server::WriteSession() {
+    const int64_t now = Now();
+    while (session_ >= 0 && !out_.empty() && out_.front().dueMs <= now) {
+        Chunk& c = out_.front();
+        ssize_t n = ::send(session_, c.bytes.data(), c.bytes.size(), MSG_NOSIGNAL);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return;
+        if (n < 0) {
+            CloseSession("send error");
+            return;
+        }
+        Note("send", c.bytes.substr(0, static_cast<size_t>(n)));
+        c.bytes.erase(0, static_cast<size_t>(n));
+        if (!c.bytes.empty()) return;  // the socket is full: wait for POLLOUT
+        out_.pop_front();
+        // Segments must reach the client as separate reads: only one per due time.
+        if (segment_ != 0) break;
+    }
+    if (session_ >= 0 && out_.empty() && closeWhenFlushed_) CloseSession("router (logout)");
+}
+
+void Server::RouterEvents() {
+    for (const auto& e : router_.events) {
+        Note("note", e);
+        if (options_.verbose) std::fprintf(stderr, "mn128sim: %s\n", e.c_str());
+    }
+    router_.events.clear();
+    dialDueMs_ = router_.CompleteDials(Now());
+    if (!router_.events.empty()) RouterEvents();
+}
+
+std::string Server::StateText() const {
+    auto st = [](const Channel& c) {
+        return c.state == Channel::State::Up ? "up" : c.state == Channel::State::Dialling ? "dialling" : "idle";
+    };
+    return std::string("connected=") + (session_ >= 0 ? "1" : "0") +
+           " login=" + (router_.loggedIn() ? "1" : "0") +
+           " encoding=" + EncodingName(router_.encoding()) +
+           " auto=" + (router_.autoCall() ? "on" : "off") +
+           " traffic=" + (router_.traffic() ? "on" : "off") + " b1=" + st(router_.channel(1)) +
+           " b2=" + st(router_.channel(2)) + " idle1=" + std::to_string(router_.channel(1).idle) +
+           " idle2=" + std::to_string(router_.channel(2).idle) + " clock=" + FormatClock(router_.clock());
+}
+
+std::string Server::Control(const std::string& line) {
+    const std::vector<std::string> w = Words(line);
+    if (w.empty()) return "error empty command";
+    const std::string& cmd = w[0];
+    long v = 0;
+    auto channelArg = [&](size_t i, long& ch) {
+        ch = 0;
+        return w.size() <= i || ToInt(w[i], 1, 2, ch);
+    };
+    if (cmd == "quit") {
+        quit_ = true;
+        return "ok";
+    }
+    if (cmd == "state" && w.size() == 1) return "ok " + StateText();
+    if (cmd == "up" && w.size() <= 2) {
+        if (!channelArg(1, v)) return "error channel must be 1 or 2";
+        if (!router_.Up(v == 0 ? 1 : static_cast<int>(v))) return "error channel already up";
+        RouterEvents();
+        return "ok";
+    }
+    if (cmd == "hangup" && w.size() <= 2) {
+        if (!channelArg(1, v)) return "error channel must be 1 or 2";
+        router_.Hangup(static_cast<int>(v));
+        RouterEvents();
+        return "ok";
+    }
+    if (cmd == "traffic" && w.size() == 2 && (w[1] == "on" || w[1] == "off")) {
+        router_.SetTraffic(w[1] == "on", Now());
+        RouterEvents();
+        return "ok";
+    }
+    if (cmd == "auto" && w.size() == 2 && (w[1] == "on" || w[1] == "off")) {
+        router_.SetAutoCall(w[1] == "on");
+        return "ok";
+    }
+    if (cmd == "idle" && (w.size() == 2 || w.size() == 3)) {
+        long ch = 0;
+        if (w.size() == 3 && !ToInt(w[1], 1, 2, ch)) return "error channel must be 1 or 2";
+        if (!ToInt(w.back(), 0, 99999, v)) return "error idle seconds 0..99999";
+        router_.SetIdle(static_cast<int>(ch), static_cast<int>(v));
+        return "ok";
+    }
+    if (cmd == "close" && w.size() == 1) {
+        if (session_ < 0) return "error no session";
+        CloseSession("router");
+        return "ok";
+    }
+    if (cmd == "stall" && w.size() == 2 && ToInt(w[1], 0, 600000, v)) {
+        stallMs_ = static_cast<int>(v);
+        return "ok";
+    }
+    if (cmd == "segment" && (w.size() == 2 || w.size() == 3) && ToInt(w[1], 0, 1 << 20, v)) {
+        long gap = options_.segmentGapMs;
+        if (w.size() == 3 && !ToInt(w[2], 0, 60000, gap)) return "error gap 0..60000 ms";
+        segment_ = static_cast<size_t>(v);
+        options_.segmentGapMs = static_cast<int>(gap);
+        return "ok";
+    }
+    if (cmd == "big" && w.size() == 2 && ToInt(w[1], 0, kMaxBig, v)) {
+        router_.SetBigReport(static_cast<size_t>(v));
+        return "ok";
+    }
+    if (cmd == "garbage" && w.size() == 2 && ToInt(w[1], 1, kMaxGarbage, v)) {
+        if (session_ < 0) return "error no session";
+        // Line noise: control and high bytes, never a line end, so nothing the client waits
+        // for ("%", ":", the router name) can appear by chance.
+        std::string junk;
+        for (long i = 0; i < v; ++i) {
+            garbageSeed_ = garbageSeed_ * 1103515245u + 12345u;
+            auto b = static_cast<unsigned char>((garbageSeed_ >> 16) & 0xFF);
+            if (b >= 0x20 && b < 0x80) b = static_cast<unsigned char>(b | 0x80);
+            if (b == '\n' || b == '\r') b = 0x07;
+            junk += static_cast<char>(b);
+        }
+        Enqueue(junk);
+        return "ok";
+    }
+    if (cmd == "encoding" && w.size() == 2) {
+        Encoding e;
+        if (!ParseEncoding(w[1], e)) return "error encoding must be sjis, euc or utf8";
+        router_.SetEncoding(e);
+        return "ok";
+    }
+    if (cmd == "clock" && w.size() == 3) {
+        int64_t c = 0;
+        if (!ParseClock(w[1] + " " + w[2], ' ', true, c)) return "error clock yyyy/mm/dd hh:mm:ss";
+        router_.SetClock(c);
+        return "ok";
+    }
+    if (cmd == "tick" && w.size() == 2 && ToInt(w[1], 1, 60000, v)) {
+        options_.tickMs = static_cast<int>(v);
+        nextTickMs_ = Now() + v;
+        return "ok";
+    }
+    if (cmd == "dial-ms" && w.size() == 2 && ToInt(w[1], 0, 600000, v)) {
+        router_.SetDialMs(static_cast<int>(v));
+        return "ok";
+    }
+    if (cmd == "autocut" && w.size() == 2 && ToInt(w[1], 0, 99999, v)) {
+        router_.SetAutoCutLimit(static_cast<int>(v));
+        return "ok";
+    }
+    return "error unknown command: " + line.substr(0, 200);
+}
+
+void Server::ReadControl() {
+    char buf[1024];
+    ssize_t n = ::read(0, buf, sizeof buf);
+    if (n < 0 && (errno == EINTR || errno == EAGAIN)) return;
+    if (n <= 0) {
+        controlOpen_ = false;
+        quit_ = true;  // stdin closed: whoever drove us is gone
+        return;
+    }
+    for (ssize_t i = 0; i < n && !quit_; ++i) {
+        char c = buf[i];
+        if (c != '\n') {
+            if (control_.size() < kMaxControlLine) control_ += c;
+            continue;
+        }
+        if (!control_.empty() && control_.back() == '\r') control_.pop_back();
+        std::string reply = control_.size() >= kMaxControlLine ? "error line too long" : Control(control_);
+        control_.clear();
+        WriteAll(1, reply + "\n");
+    }
+}
+
+void Server::RunScript() {
+    if (script_.empty()) return;
+    const double elapsed = static_cast<double>(Now() - startMs_) / 1000.0;
+    while (scriptNext_ < script_.size() && script_[scriptNext_].at + scriptOffset_ <= elapsed) {
+        const std::string& cmd = script_[scriptNext_++].command;
+        std::string reply = Control(cmd);
+        Note("note", "script: " + cmd + " -> " + reply);
+        if (options_.verbose) std::fprintf(stderr, "mn128sim: script %s -> %s\n", cmd.c_str(), reply.c_str());
+        if (scriptNext_ == script_.size() && scriptRepeat_ > 0) {
+            scriptNext_ = 0;
+            scriptOffset_ += scriptRepeat_;
+        }
+    }
+}
+
+int64_t Server::NextWakeMs() {
+    int64_t wake = nextTickMs_;
+    if (dialDueMs_ >= 0) wake = std::min(wake, dialDueMs_);
+    // Output already due waits for POLLOUT instead, or a full socket would make us spin.
+    if (session_ >= 0 && !out_.empty() && out_.front().dueMs > Now()) wake = std::min(wake, out_.front().dueMs);
+    if (scriptNext_ < script_.size())
+        wake = std::min(wake, startMs_ + static_cast<int64_t>((script_[scriptNext_].at + scriptOffset_) * 1000.0));
+    return wake;
+}
+
+int Server::Run() {
+    if (!options_.transcriptPath.empty()) {
+        transcript_ = ::open(options_.transcriptPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC, 0644);
+        if (transcript_ < 0) {
+            std::fprintf(stderr, "mn128sim: cannot write the transcript %s: %s\n",
+                         options_.transcriptPath.c_str(), std::strerror(errno));
+            return 1;
+        }
+    }
+    if (!options_.scriptPath.empty() || options_.demo) {
+        std::string text;
+        if (options_.demo) {
+            text = kDemoScript;
+        } else {
+            std::ifstream in(options_.scriptPath, std::ios::binary);
+            if (!in) {
+                std::fprintf(stderr, "mn128sim: cannot read the script %s\n", options_.scriptPath.c_str());
+                return 1;
+            }
+            std::ostringstream all;
+            all << in.rdbuf();
+            text = all.str();
+        }
+        std::string error;
+        if (!ParseScript(text, script_, scriptRepeat_, error)) {
+            std::fprintf(stderr, "mn128sim: script: %s\n", error.c_str());
+            return 1;
+        }
+    }
+
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(options_.listenPort);
+    if (inet_pton(AF_INET, options_.listenAddress.c_str(), &addr.sin_addr) != 1) {
+        std::fprintf(stderr, "mn128sim: not an IPv4 address: %s\n", options_.listenAddress.c_str());
+        return 2;
+    }
+    if ((ntohl(addr.sin_addr.s_addr) >> 24) != 127 && !options_.allowRemote) {
+        std::fprintf(stderr, "mn128sim: %s is not a loopback address (use --allow-remote)\n",
+                     options_.listenAddress.c_str());
+        return 2;
+    }
+    listen_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    int one = 1;
+    setsockopt(listen_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    if (listen_ < 0 || ::bind(listen_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+        ::listen(listen_, 4) != 0) {
+        std::fprintf(stderr, "mn128sim: cannot listen on %s:%u: %s\n", options_.listenAddress.c_str(),
+                     options_.listenPort, std::strerror(errno));
+        return 1;
+    }
+    socklen_t len = sizeof addr;
+    getsockname(listen_, reinterpret_cast<sockaddr*>(&addr), &len);
+    WriteAll(1, "listening " + options_.listenAddress + ":" + std::to_string(ntohs(addr.sin_port)) + "\n");
+    Note("note", "listening " + options_.listenAddress + ":" + std::to_string(ntohs(addr.sin_port)));
+
+    struct sigaction sa{};
+    sa.sa_handler = OnSignal;
+    sigemptyset(&sa.sa_mask);
+    sigaction(SIGTERM, &sa, nullptr);
+    sigaction(SIGINT, &sa, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
+    controlOpen_ = !options_.detach;
+
+    nextTickMs_ = Now() + options_.tickMs;
+    while (!quit_ && !g_stop) {
+        int64_t now = Now();
+        for (int catchUp = 0; now >= nextTickMs_ && catchUp < 1000; ++catchUp) {
+            router_.Second(now);
+            nextTickMs_ += options_.tickMs;
+        }
+        if (now >= nextTickMs_) nextTickMs_ = now + options_.tickMs;  // far behind: skip ahead
+        RouterEvents();
+        RunScript();
+        if (session_ >= 0) WriteSession();
+        if (quit_) break;
+
+        pollfd fds[3];
+        int count = 0;
+        int iListen = -1, iSession = -1, iControl = -1;
+        fds[count] = {listen_, POLLIN, 0};
+        iListen = count++;
+        if (session_ >= 0) {
+            size_t queued = 0;
+            for (const Chunk& ch : out_) queued += ch.bytes.size();
+            short events = queued < kMaxQueued ? POLLIN : 0;
+            if (!out_.empty() && out_.front().dueMs <= Now()) events |= POLLOUT;
+            fds[count] = {session_, events, 0};
+            iSession = count++;
+        }
+        if (controlOpen_) {
+            fds[count] = {0, POLLIN, 0};
+            iControl = count++;
+        }
+        int64_t wait = std::max<int64_t>(0, NextWakeMs() - Now());
+        int r = ::poll(fds, static_cast<nfds_t>(count), static_cast<int>(std::min<int64_t>(wait, 60000)));
+        if (r < 0) {
+            if (errno == EINTR) continue;
+            std::fprintf(stderr, "mn128sim: poll: %s\n", std::strerror(errno));
+            return 1;
+        }
+        if (iControl >= 0 && (fds[iControl].revents & (POLLIN | POLLHUP | POLLERR))) ReadControl();
+        if (iSession >= 0 && session_ >= 0) {
+            if (fds[iSession].revents & (POLLIN | POLLHUP | POLLERR)) ReadSession();
+            if (session_ >= 0 && (fds[iSession].revents & POLLOUT)) WriteSession();
+        }
+        if (fds[iListen].revents & POLLIN) Accept();
+    }
+    CloseSession(g_stop ? "signal" : "quit");
+    Note("note", "exit");
+    return 0;
+}
+
+}  // namespace mn128sim
