@@ -12,5 +12,6 @@ if [ "${KV_SKIP_ASAN:-0}" != "1" ]; then
   cmake --preset asan >/dev/null
   cmake --build --preset asan -j "$jobs"
   ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+    LSAN_OPTIONS=suppressions=$PWD/tests/lsan.supp \
     ctest --test-dir build-asan --output-on-failure -j "$jobs"
 fi

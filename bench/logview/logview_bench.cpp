@@ -42,7 +42,8 @@ ChildRun RunChild(const std::vector<std::string>& args, const std::string& stdou
     const auto start = std::chrono::steady_clock::now();
     const pid_t pid = fork();
     if (pid == 0) {
-        if (!stdoutPath.empty() && std::freopen(stdoutPath.c_str(), "w", stdout) == nullptr) _exit(126);
+        if (!stdoutPath.empty() && std::freopen(stdoutPath.c_str(), "w", stdout) == nullptr)
+            _exit(126);
         execvp(argv[0], argv.data());
         _exit(127);
     }
@@ -56,7 +57,8 @@ ChildRun RunChild(const std::vector<std::string>& args, const std::string& stdou
     return run;
 }
 
-ChildRun Best(int rounds, const std::vector<std::string>& args, const std::string& stdoutPath = {}) {
+ChildRun Best(int rounds, const std::vector<std::string>& args,
+              const std::string& stdoutPath = {}) {
     ChildRun best;
     for (int round = 0; round < rounds; ++round) {
         const ChildRun run = RunChild(args, stdoutPath);
@@ -91,15 +93,20 @@ size_t WriteLog(const std::string& path) {
             const int offset = static_cast<int>(random() % 5) - 2;
             char date[48], start[48], stop[48], hms[48];
             std::snprintf(date, sizeof date, "%04d/%02d/%02d", year, month, day);
-            std::snprintf(start, sizeof start, "%02d:%02d:%02d", clock / 3600, clock / 60 % 60, clock % 60);
+            std::snprintf(start, sizeof start, "%02d:%02d:%02d", clock / 3600, clock / 60 % 60,
+                          clock % 60);
             std::snprintf(stop, sizeof stop, "%02d:%02d:%02d", end / 3600, end / 60 % 60, end % 60);
-            std::snprintf(hms, sizeof hms, "%02d:%02d:%02d", seconds / 3600, seconds / 60 % 60, seconds % 60);
-            int n = std::snprintf(line, sizeof line, "\"Connect\",\"%s\",\"%s\",%d,%d\r\n", date, start, adjust, offset);
+            std::snprintf(hms, sizeof hms, "%02d:%02d:%02d", seconds / 3600, seconds / 60 % 60,
+                          seconds % 60);
+            int n = std::snprintf(line, sizeof line, "\"Connect\",\"%s\",\"%s\",%d,%d\r\n", date,
+                                  start, adjust, offset);
             std::fwrite(line, 1, static_cast<size_t>(n), file);
-            n = std::snprintf(line, sizeof line, "\"DisConnect\",\"%s\",\"%s\",\"%s\",%d,%d,%d,%d\r\n", date, stop, hms,
-                              seconds, units, adjust, offset);
+            n = std::snprintf(line, sizeof line,
+                              "\"DisConnect\",\"%s\",\"%s\",\"%s\",%d,%d,%d,%d\r\n", date, stop,
+                              hms, seconds, units, adjust, offset);
             std::fwrite(line, 1, static_cast<size_t>(n), file);
-            n = std::snprintf(line, sizeof line, "\"Tel\",\"%s\",\"%s\",\"%s\",\"%s\",\"%s\",%d,%d,%d,%d\r\n", date,
+            n = std::snprintf(line, sizeof line,
+                              "\"Tel\",\"%s\",\"%s\",\"%s\",\"%s\",\"%s\",%d,%d,%d,%d\r\n", date,
                               start, date, stop, hms, seconds, units, adjust, offset);
             std::fwrite(line, 1, static_cast<size_t>(n), file);
             clock = end;
@@ -148,12 +155,14 @@ int DetailChild(const std::string& log) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc == 4 && std::string(argv[1]) == "--day-totals") return DayTotalsChild(argv[2], argv[3]);
+    if (argc == 4 && std::string(argv[1]) == "--day-totals")
+        return DayTotalsChild(argv[2], argv[3]);
     if (argc == 3 && std::string(argv[1]) == "--detail") return DetailChild(argv[2]);
     if (argc == 3 && std::string(argv[1]) == "--generate") return WriteLog(argv[2]) > 0 ? 0 : 1;
 
     namespace fs = std::filesystem;
-    const fs::path folder = argc > 1 ? fs::path(argv[1]) : fs::temp_directory_path() / "kv_logview_bench";
+    const fs::path folder =
+        argc > 1 ? fs::path(argv[1]) : fs::temp_directory_path() / "kv_logview_bench";
     fs::create_directories(folder);
     const std::string log = (folder / "Kestrovan.log").string();
     const std::string coreOut = (folder / "core-totals.txt").string();
@@ -165,19 +174,23 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "cannot write %s\n", log.c_str());
         return 1;
     }
-    std::printf("log: %s, %d calls, %zu lines, %.1f MB\n", log.c_str(), kCalls, static_cast<size_t>(kCalls) * 3,
-                static_cast<double>(bytes) / 1e6);
+    std::printf("log: %s, %d calls, %zu lines, %.1f MB\n", log.c_str(), kCalls,
+                static_cast<size_t>(kCalls) * 3, static_cast<double>(bytes) / 1e6);
 
     // Warm the page cache once so neither side pays for the disk.
     RunChild({"cat", log}, "/dev/null");
 
     const int rounds = 3;
-    const ChildRun awk = Best(rounds, {"awk", "-F,", "/Tel/ { t[substr($2, 2, 10)] += $8 } END { for (k in t) print k, t[k] }", log},
-                              awkOut);
+    const ChildRun awk =
+        Best(rounds,
+             {"awk", "-F,",
+              "/Tel/ { t[substr($2, 2, 10)] += $8 } END { for (k in t) print k, t[k] }", log},
+             awkOut);
     const ChildRun core = Best(rounds, {self, "--day-totals", log, coreOut});
     const ChildRun detail = Best(1, {self, "--detail", log});
     if (awk.status != 0 || core.status != 0 || detail.status != 0) {
-        std::fprintf(stderr, "a run failed: awk %d, core %d, detail %d\n", awk.status, core.status, detail.status);
+        std::fprintf(stderr, "a run failed: awk %d, core %d, detail %d\n", awk.status, core.status,
+                     detail.status);
         return 1;
     }
 
@@ -186,8 +199,10 @@ int main(int argc, char** argv) {
     const bool agree = coreTotals == awkTotals;
     const double ratio = core.seconds / awk.seconds;
     const double peakMb = static_cast<double>(core.peakKb) / 1024.0;
-    std::printf("per-day totals: %zu days, %s\n", coreTotals.size(), agree ? "core and awk agree" : "MISMATCH");
-    std::printf("awk  (best of %d): %.3f s, peak %.1f MB\n", rounds, awk.seconds, static_cast<double>(awk.peakKb) / 1024.0);
+    std::printf("per-day totals: %zu days, %s\n", coreTotals.size(),
+                agree ? "core and awk agree" : "MISMATCH");
+    std::printf("awk  (best of %d): %.3f s, peak %.1f MB\n", rounds, awk.seconds,
+                static_cast<double>(awk.peakKb) / 1024.0);
     std::printf("core (best of %d): %.3f s, peak %.1f MB\n", rounds, core.seconds, peakMb);
     std::printf("core/awk time ratio: %.3f\n", ratio);
     std::printf("detail list (DspLog1, %d lines): %.3f s, peak %.1f MB\n", kCalls, detail.seconds,

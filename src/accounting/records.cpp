@@ -19,7 +19,9 @@ namespace kv {
 
 namespace {
 
-LocalTime Now(const Context& cx) { return cx.ports.clock->Now(); }
+LocalTime Now(const Context& cx) {
+    return cx.ports.clock->Now();
+}
 
 void SwitchTimer(Timer* timer, int intervalMs) {
     if (!timer) return;
@@ -63,10 +65,14 @@ int32_t FoldDay(int32_t secs) {
     return secs;
 }
 
-std::string Quote(const std::string& s) { return "\"" + s + "\""; }
+std::string Quote(const std::string& s) {
+    return "\"" + s + "\"";
+}
 
 // Day of the month, minus one before 05:00: the accounting day starts at 05:00.
-int DayNumber(const LocalTime& now) { return now.date.day - (now.time.hour < 5 ? 1 : 0); }
+int DayNumber(const LocalTime& now) {
+    return now.date.day - (now.time.hour < 5 ? 1 : 0);
+}
 
 Date PeriodMarkerFor(const Context& cx, const Date& today) {
     const int s = cx.settings.telstday;
@@ -155,13 +161,13 @@ bool ParseTotals(const std::string& bytes, TotalsLine& out) {
            ParseFileDate(v[3], out.marker) && ParseCount(v[4], out.prevMonthUnits);
 }
 
-enum class ReadResult { Missing, Bad, Ok };
+enum class ReadResult { Missing, Unreadable, Bad, Ok };
 
 ReadResult ReadTotalsFile(Context& cx, TotalsLine& out) {
     std::error_code ec;
     if (!std::filesystem::exists(cx.DataPath, ec)) return ReadResult::Missing;
     std::ifstream f(cx.DataPath, std::ios::binary);
-    if (!f) return ReadResult::Bad;
+    if (!f) return ReadResult::Unreadable;
     std::stringstream ss;
     ss << f.rdbuf();
     return ParseTotals(ss.str(), out) ? ReadResult::Ok : ReadResult::Bad;
@@ -182,10 +188,9 @@ void SetAsideBadFile(Context& cx, const LocalTime& now) {
 
 bool WriteTotalsFile(Context& cx, int dayNumber) {
     const ChargeTotals& t = cx.totals;
-    const std::string line = std::to_string(t.MonthUnits) + "," + std::to_string(dayNumber) +
-                             "," + std::to_string(t.DayUnits) + "," +
-                             Quote(FormatDate(t.PeriodMarker)) + "," +
-                             std::to_string(t.PrevMonthUnits) + "\r\n";
+    const std::string line = std::to_string(t.MonthUnits) + "," + std::to_string(dayNumber) + "," +
+                             std::to_string(t.DayUnits) + "," + Quote(FormatDate(t.PeriodMarker)) +
+                             "," + std::to_string(t.PrevMonthUnits) + "\r\n";
     const std::string bytes = cp932::EncodeFromUtf8(line);
     // A temporary file renamed over the old one: a crash never leaves a torn totals file.
     const std::string temp = cx.DataPath + ".tmp";
@@ -212,7 +217,9 @@ bool WriteTotalsFile(Context& cx, int dayNumber) {
 
 // ---- conversions --------------------------------------------------------------------------
 
-int32_t TimeToSecs(const TimeOfDay& t) { return t.hour * 3600 + t.minute * 60 + t.second; }
+int32_t TimeToSecs(const TimeOfDay& t) {
+    return t.hour * 3600 + t.minute * 60 + t.second;
+}
 
 TimeOfDay TextToTime(const std::string& text) {
     // Each part read as a number: leading digits of its two characters, 0 when there are none.
@@ -235,8 +242,8 @@ std::string FormatHms(int32_t seconds) {
     std::string digits = std::to_string(n < 0 ? -n : n);
     if (digits.size() < 6) digits.insert(0, 6 - digits.size(), '0');
     const size_t len = digits.size();
-    std::string out = digits.substr(0, len - 4) + ":" + digits.substr(len - 4, 2) + ":" +
-                      digits.substr(len - 2);
+    std::string out =
+        digits.substr(0, len - 4) + ":" + digits.substr(len - 4, 2) + ":" + digits.substr(len - 2);
     return n < 0 ? "-" + out : out;
 }
 
@@ -392,6 +399,12 @@ void DatFileIO(Context& cx, int16_t mode) {
             t.PrevMonthUnits = line.prevMonthUnits;
             t.PeriodMarker = line.marker;
             if (dayNumber != line.dayNumber) t.DayUnits = 0;
+            break;
+        case ReadResult::Unreadable:
+            // Not garbage, only out of reach: it stays where it is.
+            ReportFileError(cx, "dat err:", cx.DataPath,
+                            "累積ファイルが読めません: " + cx.DataPath);
+            if (t.PeriodMarker == Date{}) t.PeriodMarker = current;
             break;
         case ReadResult::Bad:
             SetAsideBadFile(cx, now);

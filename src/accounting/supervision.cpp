@@ -14,7 +14,8 @@ std::string FormatMs(int32_t seconds) {
     const int64_t n = 100 * m + s;  // whole hours are dropped
     std::string digits = std::to_string(n < 0 ? -n : n);
     if (digits.size() < 3) digits.insert(0, 3 - digits.size(), '0');
-    const std::string out = digits.substr(0, digits.size() - 2) + ":" + digits.substr(digits.size() - 2);
+    const std::string out =
+        digits.substr(0, digits.size() - 2) + ":" + digits.substr(digits.size() - 2);
     return n < 0 ? "-" + out : out;
 }
 
@@ -46,7 +47,8 @@ void Second_ck(Context& cx) {
 
     if (MainView* v = cx.ports.view) {
         const int64_t price = cx.settings.ctanni;
-        const int64_t running = cx.settings.dosuumode != 0 ? cx.totals.DayUnits : cx.totals.MonthUnits;
+        const int64_t running =
+            cx.settings.dosuumode != 0 ? cx.totals.DayUnits : cx.totals.MonthUnits;
         v->SetLcdText(1, FormatHms(c.ElapsedSecs));
         v->SetLcdText(2, FormatYen(c.CallUnits * price));
         v->SetLcdText(3, FormatYen(running * price));

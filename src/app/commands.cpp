@@ -146,6 +146,12 @@ void BtnDEBUG_Click(Context& cx) {
     cx.ports.view->MessageBox(DebugSummary(cx), "", MsgIcon::None, MsgButtons::Ok);
 }
 
+void WireMainTimers(Context& cx) {
+    cx.ports.tmrSOHO->SetHandler([&cx] { tmrSOHO_Timer(cx); });
+    cx.ports.tmrDSP->SetHandler([&cx] { tmrDSP_Timer(cx); });
+    cx.ports.Tmr1Sec->SetHandler([&cx] { Tmr1Sec_Timer(cx); });
+}
+
 void tmrSOHO_Timer(Context& cx) {
     if (cx.link.LinkReady == 1) GetNow(cx);
 }

@@ -35,6 +35,8 @@ void BtnDEBUG_Click(Context& cx);
 std::string DebugSummary(Context& cx);
 std::string AboutText();
 
+// Hands the three timers' ticks to their handlers below.
+void WireMainTimers(Context& cx);
 void tmrSOHO_Timer(Context& cx);
 void tmrDSP_Timer(Context& cx);
 void Tmr1Sec_Timer(Context& cx);

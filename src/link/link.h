@@ -19,6 +19,10 @@ void ServerShutdown(Context& cx);
 void Client_close(Context& cx);
 bool WinsockErrorMessage(Context& cx, const std::string& procedure, const std::string& function);
 std::string WinsockErrorText(const std::string& function, int code);
+// WinsockErrorMessage with the code of a particular call, taken before any pump could run
+// another socket call in between.
+bool ShowSocketError(Context& cx, const std::string& procedure, const std::string& function,
+                     int code);
 
 // ---- command exchange -----------------------------------------------------------------------
 bool WaitReply(Context& cx, const std::u16string& awaited);

@@ -81,9 +81,10 @@ void StartIt(Context& cx) {
 void CreateSocket(Context& cx) {
     WriteTrace(cx, 4, "CreateSocket");
     const int handle = Transport(cx).Create();
+    const int code = Transport(cx).LastError();
     Pump(cx);
     if (handle == -1) {
-        WinsockErrorMessage(cx, "Function CreateSocket", "socket");
+        ShowSocketError(cx, "Function CreateSocket", "socket", code);
         EndAtOnce(cx);
     }
     SetStatusText(cx, "Socket:" + std::to_string(handle));
@@ -92,9 +93,10 @@ void CreateSocket(Context& cx) {
 void ConnectSocket(Context& cx) {
     WriteTrace(cx, 4, "ConnectSocket");
     const int result = Transport(cx).Connect(cx.settings.sohoip, cx.ConsolePort);
+    const int code = Transport(cx).LastError();
     Pump(cx);
     if (result != 0) {
-        WinsockErrorMessage(cx, "Sub Connect_Socket", "connect");
+        ShowSocketError(cx, "Sub Connect_Socket", "connect", code != 0 ? code : result);
         Transport(cx).Close();
         EndAtOnce(cx);
     }
@@ -116,12 +118,15 @@ void Sendbyte(Context& cx) {
     const int len = static_cast<int>(bytes.size());
     int sent = 0;
     int r = 0;
+    int code = 0;
     do {
         r = Transport(cx).Send(bytes.data() + sent, len - sent);
+        // Taken before the pump: a read handled inside it leaves its own code behind.
+        code = Transport(cx).LastError();
         if (r > 0) sent += r;
         Pump(cx);
     } while (r > 0 && sent < len);
-    WinsockErrorMessage(cx, "Port_Process", "Send");
+    ShowSocketError(cx, "Port_Process", "Send", code);
     WriteTrace(cx, 4, "Sendbyte-end");
 }
 
@@ -131,8 +136,10 @@ void Receive(Context& cx) {
     std::vector<char> buffer(kBufferSize, 0);
     int total = 0;
     int n = 0;
+    int code = 0;
     do {
         n = Transport(cx).Recv(buffer.data(), kBufferSize);
+        code = Transport(cx).LastError();
         if (n == 0) {
             ServerShutdown(cx);
             return;
@@ -143,7 +150,7 @@ void Receive(Context& cx) {
         }
         Pump(cx);
     } while (n > 0 && total < kBufferSize);
-    if (WinsockErrorMessage(cx, "Port_Process", "recv")) SetStatusText(cx, "Receive Error");
+    if (ShowSocketError(cx, "Port_Process", "recv", code)) SetStatusText(cx, "Receive Error");
     DecrementPending(cx);
     WriteTrace(cx, 4, "Receive-end");
     ShowPendingInMessageWindow(cx);
@@ -175,7 +182,11 @@ void Client_close(Context& cx) {
 }
 
 bool WinsockErrorMessage(Context& cx, const std::string& procedure, const std::string& function) {
-    const int code = Transport(cx).LastError();
+    return ShowSocketError(cx, procedure, function, Transport(cx).LastError());
+}
+
+bool ShowSocketError(Context& cx, const std::string& procedure, const std::string& function,
+                     int code) {
     if (code == 0) return false;
     const std::string text = WinsockErrorText(function, code);
     if (text.empty()) return false;

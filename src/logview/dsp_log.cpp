@@ -35,7 +35,8 @@ ReadResult ReadLines(const std::string& path, OnLine&& onLine) {
     const std::filesystem::path fsPath(std::u8string(path.begin(), path.end()));
     std::error_code error;
     if (!std::filesystem::exists(fsPath, error)) return ReadResult::Missing;
-    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"), &std::fclose);
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"),
+                                                         &std::fclose);
     if (!file) return ReadResult::Unopenable;
 
     auto emit = [&onLine](std::string_view line) {
@@ -84,10 +85,14 @@ ReadResult ReadLines(const std::string& path, OnLine&& onLine) {
 
 std::string Message(ReadResult result, const std::string& path) {
     switch (result) {
-    case ReadResult::Complete: return {};
-    case ReadResult::Missing: return "接続ログがありません: " + path;
-    case ReadResult::Unopenable: return "接続ログを読めません: " + path;
-    case ReadResult::Broken: return "接続ログを最後まで読めません: " + path;
+        case ReadResult::Complete:
+            return {};
+        case ReadResult::Missing:
+            return "接続ログがありません: " + path;
+        case ReadResult::Unopenable:
+            return "接続ログを読めません: " + path;
+        case ReadResult::Broken:
+            return "接続ログを最後まで読めません: " + path;
     }
     return {};
 }
@@ -95,7 +100,7 @@ std::string Message(ReadResult result, const std::string& path) {
 // Collects what the displays need from the call-summary lines, in file order. Totals are kept
 // as runs of consecutive lines with the same key: the displays sum exactly such runs.
 class Scanner {
-public:
+  public:
     Scanner(bool details, int keyChars) : details_(details), keyChars_(keyChars) {}
 
     void Line(std::string_view bytes) {
@@ -115,7 +120,7 @@ public:
     LogList lines;
     std::vector<PeriodTotal> runs;
 
-private:
+  private:
     template <class C>
     void Tel(std::basic_string_view<C> line) {
         Fields<C> field;
@@ -126,7 +131,8 @@ private:
             const C bar = C('|');
             out.append(field[2]).push_back(bar);
             out.append(field[3]).push_back(bar);
-            out.append(field[4].size() > 5 ? field[4].substr(5) : std::basic_string_view<C>{}).push_back(bar);
+            out.append(field[4].size() > 5 ? field[4].substr(5) : std::basic_string_view<C>{})
+                .push_back(bar);
             out.append(field[5]).push_back(bar);
             out.append(field[6]).push_back(bar);
             AppendPadLeft(out, field[7], 4);
@@ -144,7 +150,8 @@ private:
         }
         // Other kinds leave the key of the previous line in place.
         if (keyChars_ >= 0) {
-            const auto key = field[2].substr(0, std::min<size_t>(static_cast<size_t>(keyChars_), field[2].size()));
+            const auto key = field[2].substr(
+                0, std::min<size_t>(static_cast<size_t>(keyChars_), field[2].size()));
             if constexpr (std::is_same_v<C, char>) {
                 current_.assign(key);
             } else {
@@ -199,11 +206,16 @@ std::vector<PeriodTotal> TotalsNewestFirst(const std::vector<PeriodTotal>& runs)
 
 int KeyChars(int kind) {
     switch (kind) {
-    case 1: return 10;
-    case 2: return 7;
-    case 3: return 4;
-    case 4: return 2;
-    default: return -1;
+        case 1:
+            return 10;
+        case 2:
+            return 7;
+        case 3:
+            return 4;
+        case 4:
+            return 2;
+        default:
+            return -1;
     }
 }
 
@@ -232,14 +244,15 @@ void LogList::Add(std::string_view line) {
     }
     Chunk& chunk = chunks_.back();
     if (!line.empty()) std::memcpy(chunk.data.get() + chunk.used, line.data(), line.size());
-    entries_.push_back({static_cast<uint32_t>(chunks_.size() - 1), static_cast<uint32_t>(chunk.used),
-                        static_cast<uint32_t>(line.size())});
+    entries_.push_back({static_cast<uint32_t>(chunks_.size() - 1),
+                        static_cast<uint32_t>(chunk.used), static_cast<uint32_t>(line.size())});
     chunk.used += line.size();
 }
 
 LogDisplay DspLog1(const std::string& logPath) {
     Scanner scanner(true, KeyChars(1));
-    const ReadResult result = ReadLines(logPath, [&scanner](std::string_view line) { scanner.Line(line); });
+    const ReadResult result =
+        ReadLines(logPath, [&scanner](std::string_view line) { scanner.Line(line); });
     LogDisplay display;
     display.message = Message(result, logPath);
     display.lines = std::move(scanner.lines);
@@ -250,12 +263,14 @@ LogDisplay DspLog1(const std::string& logPath) {
 
 LogDisplay DspLog2(const std::string& logPath, int kind) {
     Scanner scanner(false, KeyChars(kind));
-    const ReadResult result = ReadLines(logPath, [&scanner](std::string_view line) { scanner.Line(line); });
+    const ReadResult result =
+        ReadLines(logPath, [&scanner](std::string_view line) { scanner.Line(line); });
     LogDisplay display;
     display.message = Message(result, logPath);
     if (result == ReadResult::Missing || result == ReadResult::Unopenable) return display;
     display.totals = TotalsNewestFirst(scanner.runs);
-    for (const PeriodTotal& total : display.totals) display.lines.Add(TotalsLine(total.key, total.units));
+    for (const PeriodTotal& total : display.totals)
+        display.lines.Add(TotalsLine(total.key, total.units));
     return display;
 }
 
@@ -284,7 +299,8 @@ std::string CsvFromList(const LogList& lines) {
         size_t start = 0;
         for (bool first = true;; first = false) {
             const size_t bar = line.find('|', start);
-            std::string_view cell = line.substr(start, bar == std::string_view::npos ? std::string_view::npos : bar - start);
+            std::string_view cell = line.substr(
+                start, bar == std::string_view::npos ? std::string_view::npos : bar - start);
             while (!cell.empty() && cell.front() == ' ') cell.remove_prefix(1);
             while (!cell.empty() && cell.back() == ' ') cell.remove_suffix(1);
             if (!first) csv += ',';

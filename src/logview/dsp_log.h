@@ -15,7 +15,7 @@ namespace kv::logview {
 
 // The lines of the list, UTF-8, in display order.
 class LogList {
-public:
+  public:
     size_t size() const { return entries_.size(); }
     bool empty() const { return entries_.empty(); }
     std::string_view operator[](size_t index) const;
@@ -23,7 +23,7 @@ public:
     // Turns the order around without moving any text.
     void Reverse() { reversed_ = !reversed_; }
 
-private:
+  private:
     struct Entry {
         uint32_t chunk;
         uint32_t offset;

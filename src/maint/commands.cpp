@@ -163,8 +163,9 @@ void CmdConv_Click(MaintContext& cx) {
         if (!fs::exists(fs::symlink_status(source, ec))) continue;
         // Never overwrite Kestrovan's own data: keep both files and say so.
         if (fs::exists(fs::symlink_status(target, ec))) {
-            problems.push_back(std::string(from) + " は " + to +
-                               " が既にあるため名前を変えていません (両方のファイルを残しています)");
+            problems.push_back(
+                std::string(from) + " は " + to +
+                " が既にあるため名前を変えていません (両方のファイルを残しています)");
             continue;
         }
         fs::rename(source, target, ec);
@@ -182,7 +183,9 @@ void CmdConv_Click(MaintContext& cx) {
     WarnRangeAndLoss(cx, clamped, w.lossyKeys);
 }
 
-void CmdEnd_Click(MaintContext& cx) { cx.view.EndProgram(); }
+void CmdEnd_Click(MaintContext& cx) {
+    cx.view.EndProgram();
+}
 
 void mnuVer_Click(MaintContext& cx) {
     cx.view.MessageBox(kAboutText, kAboutTitle, MsgIcon::Information, MsgButtons::Ok);

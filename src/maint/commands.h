@@ -9,7 +9,7 @@ namespace kv::maint {
 
 // What the handlers need from the window.
 class MaintView {
-public:
+  public:
     virtual ~MaintView() = default;
     virtual MsgResult MessageBox(const std::string& text, const std::string& title, MsgIcon icon,
                                  MsgButtons buttons) = 0;

@@ -13,7 +13,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string Describe(const std::error_code& ec) { return ec ? " (" + ec.message() + ")" : ""; }
+std::string Describe(const std::error_code& ec) {
+    return ec ? " (" + ec.message() + ")" : "";
+}
 
 // Whole file as bytes; nullopt when it cannot be read.
 std::optional<std::string> ReadBytes(const fs::path& path) {
@@ -79,10 +81,8 @@ FileIoResult ReadFile(MaintContext& cx) {
             continue;
         }
         const ExportInt v = ParseExportInt(lines[i]);
-        const std::string where =
-            name + " の " + std::to_string(i + 1) + " 行目 (" + f.key + ")";
-        if (!v.isNumber)
-            return Failure(where + " が数値ではありません。読込を中止しました");
+        const std::string where = name + " の " + std::to_string(i + 1) + " 行目 (" + f.key + ")";
+        if (!v.isNumber) return Failure(where + " が数値ではありません。読込を中止しました");
         if (!v.inRange)
             return Failure(where + " の値が範囲外です (-32768 から 32767)。読込を中止しました");
         *f.number = v.value;

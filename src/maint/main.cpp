@@ -11,8 +11,7 @@ int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     kv::QtSettingsStore store;
     kv::maint::FrmMain window;
-    kv::maint::MaintContext cx{store, window,
-                               QCoreApplication::applicationDirPath().toStdString(),
+    kv::maint::MaintContext cx{store, window, QCoreApplication::applicationDirPath().toStdString(),
                                QDir::currentPath().toStdString()};
     window.Attach(cx);
     const QString commandLine = QCoreApplication::arguments().mid(1).join(QLatin1Char(' '));

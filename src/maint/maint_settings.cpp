@@ -9,12 +9,12 @@ namespace {
 
 // Same order as kExportIntKeyNames.
 constexpr std::array<int16_t Settings::*, 25> kIntFields = {
-    &Settings::seca,      &Settings::secb,      &Settings::secc,     &Settings::ctanni,
-    &Settings::cnctno,    &Settings::atcuttm,   &Settings::atcutmode, &Settings::atcutdly,
-    &Settings::telstday,  &Settings::teldiscnt, &Settings::teleho,   &Settings::sohoint,
-    &Settings::soho2int,  &Settings::dspint,    &Settings::dsptop,   &Settings::dsptrans,
-    &Settings::dspinfo,   &Settings::winmodes,  &Settings::winmodec, &Settings::winmodedc,
-    &Settings::hvmode,    &Settings::dosuumode, &Settings::sohotime, &Settings::sohokcode,
+    &Settings::seca,     &Settings::secb,      &Settings::secc,      &Settings::ctanni,
+    &Settings::cnctno,   &Settings::atcuttm,   &Settings::atcutmode, &Settings::atcutdly,
+    &Settings::telstday, &Settings::teldiscnt, &Settings::teleho,    &Settings::sohoint,
+    &Settings::soho2int, &Settings::dspint,    &Settings::dsptop,    &Settings::dsptrans,
+    &Settings::dspinfo,  &Settings::winmodes,  &Settings::winmodec,  &Settings::winmodedc,
+    &Settings::hvmode,   &Settings::dosuumode, &Settings::sohotime,  &Settings::sohokcode,
     &Settings::debuglog};
 
 std::string_view ReadAppKey(const MaintContext& cx) {

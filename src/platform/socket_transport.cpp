@@ -28,7 +28,10 @@ bool SetNonBlocking(int fd, bool on) {
 
 SocketTransport::SocketTransport(int connectTimeoutMs) : connectTimeoutMs_(connectTimeoutMs) {}
 
-SocketTransport::~SocketTransport() { Close(); }
+SocketTransport::~SocketTransport() {
+    Close();
+    delete retired_.data();
+}
 
 int SocketTransport::WinsockCode(int err) {
     switch (err) {
@@ -152,7 +155,10 @@ int SocketTransport::Connect(const std::string& ipv4, uint16_t port) {
 }
 
 void SocketTransport::OnActivated() {
-    if (handler_) handler_();
+    if (!handler_) return;
+    dispatching_ = true;
+    handler_();
+    dispatching_ = false;
 }
 
 int SocketTransport::Send(const char* data, int len) {
@@ -191,7 +197,16 @@ int SocketTransport::Recv(char* buffer, int len) {
 
 void SocketTransport::Close() {
     // The notifier must go before its descriptor does.
-    notifier_.reset();
+    if (notifier_) {
+        notifier_->setEnabled(false);
+        if (dispatching_) {
+            delete retired_.data();
+            retired_ = notifier_.release();
+            retired_->deleteLater();
+        } else {
+            notifier_.reset();
+        }
+    }
     if (fd_ >= 0) {
         ::close(fd_);
         fd_ = -1;

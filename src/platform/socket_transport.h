@@ -1,6 +1,7 @@
 #pragma once
 // The router console transport on a plain TCP socket: blocking connect, then non-blocking
 // reads announced by a socket notifier on the user-interface thread.
+#include <QPointer>
 #include <QSocketNotifier>
 #include <functional>
 #include <memory>
@@ -37,6 +38,9 @@ private:
     int connectTimeoutMs_;
     bool readEvents_ = false;
     std::unique_ptr<QSocketNotifier> notifier_;
+    // A notifier closed from inside its own signal cannot be deleted there; it goes later.
+    QPointer<QSocketNotifier> retired_;
+    bool dispatching_ = false;
     std::function<void()> handler_;
 };
 

@@ -11,7 +11,7 @@
 namespace kv::test {
 
 class CallRig : public TestRig {
-public:
+  public:
     explicit CallRig(LocalTime start = {Date{2026, 12, 7}, TimeOfDay{10, 0, 0}}) : TestRig(start) {
         Settings& s = cx.settings;
         s.seca = 180;

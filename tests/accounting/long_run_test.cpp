@@ -20,18 +20,28 @@ struct Variant {
     unsigned seed;
 };
 
+void PrintTo(const Variant& v, std::ostream* os) {
+    *os << "telstday " << v.telstday << " from " << FormatDate(v.start) << " teleho " << v.teleho;
+}
+
 struct Stamp {
     int32_t serial;
     int32_t secs;  // of the day
 };
 
-Stamp At(const LocalTime& t) { return {DateToSerial(t.date), t.time.Seconds()}; }
+Stamp At(const LocalTime& t) {
+    return {DateToSerial(t.date), t.time.Seconds()};
+}
 Stamp Plus(Stamp s, int32_t secs) {
     int64_t total = static_cast<int64_t>(s.serial) * 86400 + s.secs + secs;
     return {static_cast<int32_t>(total / 86400), static_cast<int32_t>(total % 86400)};
 }
-std::string DateText(const Stamp& s) { return FormatDate(SerialToDate(s.serial)); }
-std::string TimeText(const Stamp& s) { return FormatTime(TimeOfDay::FromSeconds(s.secs)); }
+std::string DateText(const Stamp& s) {
+    return FormatDate(SerialToDate(s.serial));
+}
+std::string TimeText(const Stamp& s) {
+    return FormatTime(TimeOfDay::FromSeconds(s.secs));
+}
 
 // The tariff as a table of rules, worked out independently of the program's code.
 struct Tariff {
@@ -63,7 +73,9 @@ struct Tariff {
 };
 
 // The accounting day starts at 05:00; the period on day telstday of the month.
-int DayNumber(const Stamp& s) { return SerialToDate(s.serial).day - (s.secs < 5 * 3600 ? 1 : 0); }
+int DayNumber(const Stamp& s) {
+    return SerialToDate(s.serial).day - (s.secs < 5 * 3600 ? 1 : 0);
+}
 int32_t PeriodMarker(int telstday, int32_t serial) {
     Date d = SerialToDate(serial);
     for (int back = 0; back < 3; ++back) {
@@ -148,7 +160,8 @@ TEST_P(LongRun, AWeekOfCallsAgreesWithTheLog) {
     s.HolidayTable = SplitHolidays(v.holidays);
     Tariff tariff{v, {}};
     for (int i = 0; i < kHolidayEntries; ++i)
-        if (auto md = ParseHolidayEntry(s.HolidayTable[i])) tariff.holidays.insert(md->first * 100 + md->second);
+        if (auto md = ParseHolidayEntry(s.HolidayTable[i]))
+            tariff.holidays.insert(md->first * 100 + md->second);
 
     Model model{v.telstday};
     auto restart = [&] {
@@ -192,8 +205,8 @@ TEST_P(LongRun, AWeekOfCallsAgreesWithTheLog) {
         rig.AdvanceSecs(call.secs - call.delay);
         rig.Close(1);
         ASSERT_EQ(rig.cx.call.CallSecs, call.secs);
-        ASSERT_EQ(rig.cx.call.LoggedUnits, call.units) << DateText(call.connect) << " "
-                                                       << TimeText(call.connect);
+        ASSERT_EQ(rig.cx.call.LoggedUnits, call.units)
+            << DateText(call.connect) << " " << TimeText(call.connect);
         model.CallEnded(Plus(call.connect, call.secs), call.units);
         calls.push_back(call);
         ASSERT_EQ(rig.cx.totals.MonthUnits, model.month);
@@ -203,7 +216,7 @@ TEST_P(LongRun, AWeekOfCallsAgreesWithTheLog) {
     restart();
     EXPECT_GE(calls.size(), 15u);
     EXPECT_GT(restarts, 5);
-    EXPECT_GE(model.rolls, 1);  // the week crosses the start of a period
+    EXPECT_GE(model.rolls, 1);      // the week crosses the start of a period
     EXPECT_GE(model.dayResets, 1);  // a start on a later accounting day
 
     // the log: three lines per call, in order, with the figures of the call
@@ -218,11 +231,10 @@ TEST_P(LongRun, AWeekOfCallsAgreesWithTheLog) {
                                                           TimeText(c.connect), adjust, "0"}));
         ASSERT_TRUE(std::getline(log, line));
         ASSERT_TRUE(std::getline(log, line));
-        EXPECT_EQ(Fields(line),
-                  (std::vector<std::string>{"Tel", DateText(c.connect), TimeText(c.connect),
-                                            DateText(end), TimeText(end), FormatHms(c.secs),
-                                            std::to_string(c.secs), std::to_string(c.units),
-                                            adjust, "0"}))
+        EXPECT_EQ(Fields(line), (std::vector<std::string>{
+                                    "Tel", DateText(c.connect), TimeText(c.connect), DateText(end),
+                                    TimeText(end), FormatHms(c.secs), std::to_string(c.secs),
+                                    std::to_string(c.units), adjust, "0"}))
             << "call " << n;
         ++n;
     }
@@ -235,11 +247,13 @@ TEST_P(LongRun, AWeekOfCallsAgreesWithTheLog) {
     EXPECT_EQ(DateToSerial(rig.cx.totals.PeriodMarker), model.marker);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    MonthEnds, LongRun,
-    ::testing::Values(Variant{1, Date{2026, 11, 27}, 0, "12/ 1", 11u},
-                      Variant{15, Date{2026, 12, 11}, 1, "12/14", 22u},
-                      Variant{31, Date{2026, 12, 27}, 1, " 1/ 112/29", 33u}));
+INSTANTIATE_TEST_SUITE_P(MonthEnds, LongRun,
+                         ::testing::Values(Variant{1, Date{2026, 11, 27}, 0, "12/ 1", 11u},
+                                           Variant{15, Date{2026, 12, 11}, 1, "12/14", 22u},
+                                           Variant{31, Date{2026, 12, 27}, 1, " 1/ 112/29", 33u}),
+                         [](const ::testing::TestParamInfo<Variant>& param) {
+                             return "telstday" + std::to_string(param.param.telstday);
+                         });
 
 }  // namespace
 }  // namespace kv::test

@@ -2,6 +2,7 @@
 
 #include "call_rig.h"
 #include "link/link.h"
+#include "support/scripted_transport.h"
 
 namespace kv::test {
 namespace {
@@ -71,13 +72,24 @@ TEST(Supervision, ArmedCutComesAtcutdlySecondsBeforeTheNextUnit) {
     EXPECT_EQ(rig.cx.call.CallUnits, 1);
 }
 
-TEST(Supervision, UnarmedCallRunsIntoTheNextUnit) {
+// With the link idle the cut goes out at once and closes the record before the router answers.
+TEST(Supervision, ArmedCutHangsUpAndClosesTheRecord) {
     CallRig rig;
-    rig.cx.link.LinkReady = 0;
+    ScriptedTransport router(rig.loop);
+    rig.cx.ports.transport = &router;
+    OpenLink(rig.cx);
+    rig.cx.link.RouterName = u"MN128-SOHO";
+    rig.cx.link.LinkReady = 1;
+    router.Answer("disconnect b1", "\n\r切断中\n\rMN128-SOHO% ", 300);
     rig.OpenAgo(1, 0);
-    rig.AdvanceSecs(400);
-    EXPECT_EQ(rig.cx.link.DisconnectPending, 0);
-    EXPECT_EQ(rig.cx.call.CallUnits, 3);
+    rig.cx.status.AutoCutArmed = 1;
+    rig.AdvanceSecs(177);
+    EXPECT_EQ(router.SentLines().back(), "disconnect b1");
+    EXPECT_EQ(rig.cx.call.ChConnected[1], 0);
+    EXPECT_FALSE(rig.tmrDSP->Enabled());
+    EXPECT_EQ(rig.cx.link.LinkReady, 1);
+    EXPECT_NE(rig.ReadDataFile("Kestrovan.log").find(",\"00:02:57\",177,1,0,0\r\n"),
+              std::string::npos);
 }
 
 TEST(Supervision, FlatRateWindowIsYellowAndNeverCut) {
@@ -154,7 +166,7 @@ TEST(Supervision, CallAcrossMidnightAndPastTheStartTimeNextDay) {
     EXPECT_EQ(rig.view.caption, "10:05:00");
     // 23:58 .. 08:00 band C (240 s units from the connect instant), then band A (180 s)
     const int32_t nightUnits = (8 * 3600 + 2 * 60 + 239) / 240;  // units begun before 08:00
-    const int32_t firstDayUnit = nightUnits * 240;                      // first unit begun at/after 08:00
+    const int32_t firstDayUnit = nightUnits * 240;               // first unit begun at/after 08:00
     const int32_t dayUnits = (36300 - firstDayUnit) / 180 + 1;
     EXPECT_EQ(c.CallUnits, nightUnits + dayUnits);
     rig.Close(1);

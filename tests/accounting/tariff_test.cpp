@@ -24,18 +24,28 @@ TEST(Tariff, BandBoundariesOnWeekdaysAndHolidays) {
     rig.cx.settings.secb = 120;
     rig.cx.settings.secc = 240;
     const Case cases[] = {
-        {kWednesday, {0, 0, 0}, 0, 3, 240},    {kWednesday, {7, 59, 59}, 0, 3, 240},
-        {kWednesday, {8, 0, 0}, 0, 1, 180},    {kWednesday, {18, 59, 59}, 0, 1, 180},
-        {kWednesday, {19, 0, 0}, 0, 2, 120},   {kWednesday, {22, 59, 59}, 0, 2, 120},
-        {kWednesday, {23, 0, 0}, 0, 3, 240},   {kWednesday, {23, 59, 59}, 0, 3, 240},
-        {kSaturday, {7, 59, 59}, 0, 3, 240},   {kSaturday, {8, 0, 0}, 0, 2, 120},
-        {kSaturday, {18, 59, 59}, 0, 2, 120},  {kSunday, {8, 0, 0}, 0, 2, 120},
+        {kWednesday, {0, 0, 0}, 0, 3, 240},
+        {kWednesday, {7, 59, 59}, 0, 3, 240},
+        {kWednesday, {8, 0, 0}, 0, 1, 180},
+        {kWednesday, {18, 59, 59}, 0, 1, 180},
+        {kWednesday, {19, 0, 0}, 0, 2, 120},
+        {kWednesday, {22, 59, 59}, 0, 2, 120},
+        {kWednesday, {23, 0, 0}, 0, 3, 240},
+        {kWednesday, {23, 59, 59}, 0, 3, 240},
+        {kSaturday, {7, 59, 59}, 0, 3, 240},
+        {kSaturday, {8, 0, 0}, 0, 2, 120},
+        {kSaturday, {18, 59, 59}, 0, 2, 120},
+        {kSunday, {8, 0, 0}, 0, 2, 120},
         {kSunday, {23, 0, 0}, 0, 3, 240},
         // flat-rate window: 23:00 up to 07:45:00 inclusive
-        {kWednesday, {23, 0, 0}, 1, 9, 240},   {kWednesday, {2, 0, 0}, 1, 9, 240},
-        {kWednesday, {7, 45, 0}, 1, 9, 240},   {kWednesday, {7, 45, 1}, 1, 3, 240},
-        {kWednesday, {7, 59, 59}, 1, 3, 240},  {kWednesday, {8, 0, 0}, 1, 1, 180},
-        {kWednesday, {22, 59, 59}, 1, 2, 120}, {kSunday, {23, 30, 0}, 1, 9, 240},
+        {kWednesday, {23, 0, 0}, 1, 9, 240},
+        {kWednesday, {2, 0, 0}, 1, 9, 240},
+        {kWednesday, {7, 45, 0}, 1, 9, 240},
+        {kWednesday, {7, 45, 1}, 1, 3, 240},
+        {kWednesday, {7, 59, 59}, 1, 3, 240},
+        {kWednesday, {8, 0, 0}, 1, 1, 180},
+        {kWednesday, {22, 59, 59}, 1, 2, 120},
+        {kSunday, {23, 30, 0}, 1, 9, 240},
     };
     for (const Case& c : cases) {
         rig.cx.settings.teleho = static_cast<int16_t>(c.teleho);

@@ -94,39 +94,68 @@ private:
     bool exited_ = false;
 };
 
-TEST(EndToEndTest, MetersACallAndEndsCleanlyOnSigterm) {
-    const std::string dir = MakeTempDir();
-    struct Cleanup {
-        std::string d;
-        ~Cleanup() { RemoveTree(d); }
-    } cleanup{dir};
-    const std::string bin = dir + "/bin";
-    fs::create_directories(bin);
-    const std::string exe = bin + "/kestrovan";
-    fs::copy_file(KV_KESTROVAN_PATH, exe);
+std::vector<std::string> TraceMessages(const std::string& path) {
+    std::vector<std::string> out;
+    std::istringstream in(cp932::DecodeToUtf8(ReadFile(path)));
+    std::string line;
+    while (std::getline(in, line)) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        // "yymmdd hh:mm:ss message" between quotes
+        if (line.size() >= 18) out.push_back(line.substr(17, line.size() - 18));
+    }
+    return out;
+}
 
+// A fresh folder with the program, settings pointing at a fresh simulator, the program started.
+class EndToEndTest : public ::testing::Test {
+protected:
+    EndToEndTest() : dir(MakeTempDir()), store(dir + "/config") {}
+    ~EndToEndTest() override {
+        kestrovan.reset();
+        RemoveTree(dir);
+    }
+
+    void Start(const std::vector<std::pair<const char*, const char*>>& extra) {
+        fs::create_directories(bin);
+        fs::copy_file(KV_KESTROVAN_PATH, exe);
+        // The router address is loopback before anything starts.
+        std::vector<std::pair<const char*, const char*>> setup = {
+            {"sohoip", "127.0.0.1"}, {"seca", "180"},     {"secb", "180"},      {"secc", "240"},
+            {"ctanni", "10"},        {"atcuttm", "30"},   {"atcutmode", "0"},   {"atcutdly", "3"},
+            {"sohoint", "300"},      {"soho2int", "300"}, {"dspint", "1000"},   {"debuglog", "1"},
+            {"winmodes", "0"},       {"winmodec", "1"},   {"winmodedc", "1"}};
+        setup.insert(setup.end(), extra.begin(), extra.end());
+        for (const auto& [k, v] : setup) ASSERT_TRUE(SaveStringSetting(store, "Setup", k, v));
+        env = {{"QT_QPA_PLATFORM", "offscreen"},
+               {"XDG_CONFIG_HOME", dir + "/config"},
+               {"KESTROVAN_CONSOLE_PORT", std::to_string(sim.port())},
+               {"KESTROVAN_MESSAGEBOX_LOG", boxes}};
+        kestrovan = std::make_unique<Program>(exe, env, std::vector<std::string>{"-debug"});
+        ASSERT_GT(kestrovan->pid(), 0);
+        // Logged in and polling.
+        ASSERT_TRUE(sim.WaitReceived("show status", 20000)) << ReadFile(boxes);
+    }
+    std::string LogText() { return cp932::DecodeToUtf8(ReadFile(bin + "/Kestrovan.log")); }
+    bool LogHas(const std::string& word) {
+        return WaitFor([&] { return LogText().find(word) != std::string::npos; }, 15000);
+    }
+    int Terminate() {
+        if (::kill(kestrovan->pid(), SIGTERM) != 0) return -1;
+        return kestrovan->WaitExit(15000);
+    }
+
+    std::string dir;
+    QtSettingsStore store;
     SimProcess sim;
-    // The router address is loopback before anything starts.
-    QtSettingsStore store(dir + "/config");
-    const std::vector<std::pair<const char*, const char*>> setup = {
-        {"sohoip", "127.0.0.1"}, {"seca", "180"},   {"secb", "180"},    {"secc", "240"},
-        {"ctanni", "10"},        {"atcuttm", "30"}, {"atcutmode", "0"}, {"atcutdly", "3"},
-        {"sohoint", "300"},      {"soho2int", "300"}, {"dspint", "1000"}, {"debuglog", "1"},
-        {"winmodes", "0"},       {"winmodec", "1"}, {"winmodedc", "1"}};
-    for (const auto& [k, v] : setup) ASSERT_TRUE(SaveStringSetting(store, "Setup", k, v));
+    std::string bin = dir + "/bin";
+    std::string exe = bin + "/kestrovan";
+    std::string boxes = dir + "/boxes.log";
+    std::vector<std::pair<std::string, std::string>> env;
+    std::unique_ptr<Program> kestrovan;
+};
 
-    const std::string boxes = dir + "/boxes.log";
-    const std::vector<std::pair<std::string, std::string>> env = {
-        {"QT_QPA_PLATFORM", "offscreen"},
-        {"XDG_CONFIG_HOME", dir + "/config"},
-        {"KESTROVAN_CONSOLE_PORT", std::to_string(sim.port())},
-        {"KESTROVAN_MESSAGEBOX_LOG", boxes}};
-    Program kestrovan(exe, env, {"-debug"});
-    ASSERT_GT(kestrovan.pid(), 0);
-
-    // Logged in and polling.
-    ASSERT_TRUE(sim.WaitReceived("show status", 20000)) << ReadFile(boxes);
-
+TEST_F(EndToEndTest, MetersACallAndEndsCleanlyOnSigterm) {
+    Start({});
     // A second start of the same user is refused and leaves the first alone.
     {
         Program twin(exe, env, {});
@@ -134,30 +163,38 @@ TEST(EndToEndTest, MetersACallAndEndsCleanlyOnSigterm) {
         EXPECT_NE(ReadFile(boxes).find("すでに起動されています"), std::string::npos);
     }
 
-    const std::string log = bin + "/Kestrovan.log";
-    const std::string dat = bin + "/Kestrovan.dat";
-    auto logText = [&] { return cp932::DecodeToUtf8(ReadFile(log)); };
     EXPECT_EQ(sim.Command("up 1").rfind("ok", 0), 0u);
-    EXPECT_TRUE(WaitFor([&] { return logText().find("Connect") != std::string::npos; }, 15000))
-        << logText();
+    EXPECT_TRUE(LogHas("Connect")) << LogText();
     EXPECT_EQ(sim.Command("hangup").rfind("ok", 0), 0u);
-    EXPECT_TRUE(WaitFor([&] { return logText().find("DisConnect") != std::string::npos; }, 15000))
-        << logText();
-    EXPECT_TRUE(WaitFor([&] { return fs::exists(dat); }, 5000));
+    EXPECT_TRUE(LogHas("DisConnect")) << LogText();
+    EXPECT_TRUE(WaitFor([&] { return fs::exists(bin + "/Kestrovan.dat"); }, 5000));
 
-    ASSERT_EQ(::kill(kestrovan.pid(), SIGTERM), 0);
-    EXPECT_EQ(kestrovan.WaitExit(15000), 0);
-    const std::string trace = cp932::DecodeToUtf8(ReadFile(bin + "/Kestrovan.dbg"));
-    ASSERT_GE(trace.size(), 9u);
-    const size_t last = trace.rfind("\"", trace.size() - 4);
-    ASSERT_NE(last, std::string::npos);
-    const std::string lastLine = trace.substr(last + 1);
-    EXPECT_NE(lastLine.find(" query\"\r\n"), std::string::npos) << lastLine;
-    EXPECT_EQ(trace.find("\"run\""), std::string::npos);  // every line carries date and time
+    EXPECT_EQ(Terminate(), 0);
+    const std::vector<std::string> trace = TraceMessages(bin + "/Kestrovan.dbg");
+    ASSERT_FALSE(trace.empty());
+    EXPECT_EQ(trace.front(), "run");
+    EXPECT_EQ(trace.back(), "query");
     // The position was saved on the way out.
     EXPECT_FALSE(LoadStringSetting(store, "FormPos", "Main").empty());
     // No message box on a normal run except the twin's.
     EXPECT_EQ(ReadFile(boxes).find("MN128"), std::string::npos) << ReadFile(boxes);
+}
+
+TEST_F(EndToEndTest, EndingWithLinecutHangsUpBeforeClosingTheCall) {
+    Start({{"linecut", "1"}});
+    EXPECT_EQ(sim.Command("up 1").rfind("ok", 0), 0u);
+    ASSERT_TRUE(LogHas("Connect")) << LogText();
+    EXPECT_EQ(Terminate(), 0);
+
+    EXPECT_NE(sim.Received().find("disconnect"), std::string::npos);
+    EXPECT_NE(LogText().find("DisConnect"), std::string::npos) << LogText();
+    const std::vector<std::string> trace = TraceMessages(bin + "/Kestrovan.dbg");
+    ASSERT_FALSE(trace.empty());
+    EXPECT_EQ(trace.back(), "query");
+    const auto hangUp = std::find(trace.begin(), trace.end(), "DisConnect");
+    const auto close = std::find(trace.begin(), trace.end(), "CntEnd-st");
+    EXPECT_NE(hangUp, trace.end());
+    EXPECT_LT(hangUp - trace.begin(), close - trace.begin());
 }
 
 }  // namespace

@@ -43,7 +43,10 @@ void Click(QWidget* w) {
 
 class MainWindowTest : public ::testing::Test {
 protected:
-    MainWindowTest() : window((App(), rig.cx)) { rig.cx.ports.view = &window; }
+    MainWindowTest() : window((App(), rig.cx)) {
+        rig.cx.ports.view = &window;
+        WireMainTimers(rig.cx);
+    }
 
     template <class T>
     T* Find(const char* name) {
@@ -68,17 +71,23 @@ TEST_F(MainWindowTest, ControlsCarryTheirNamesCaptionsAndTips) {
     for (const Caption& c : {Caption{"BtnConnect", "接"}, {"BtnDisConnect", "切"}, {"BtnSize", "長"},
                              {"BtnMsg", "窓"}, {"BtnDEBUG", "debug"}, {"ChkAutoMode", "自動"},
                              {"ChkTopDsp", "Top"}})
-        if (auto* b = Find<QAbstractButton>(c.name)) EXPECT_EQ(b->text(), Q(c.text)) << c.name;
+        if (auto* b = Find<QAbstractButton>(c.name)) {
+            EXPECT_EQ(b->text(), Q(c.text)) << c.name;
+        }
     EXPECT_EQ(Find<QCheckBox>("ChkTopDsp")->toolTip(), Q("最前面表示"));
     for (const Caption& c : {Caption{"Lbl2", "今回"}, {"Lbl3", "当月累積"}, {"Lbl5", "次課金"},
                              {"Lbl6", "無通信"}, {"Lbl7", "使用率"}})
-        if (auto* l = Find<QLabel>(c.name)) EXPECT_EQ(l->text(), Q(c.text)) << c.name;
+        if (auto* l = Find<QLabel>(c.name)) {
+            EXPECT_EQ(l->text(), Q(c.text)) << c.name;
+        }
     for (const Caption& c : {Caption{"LCD1", "今回の接続秒数"}, {"LCD2", "今回の課金"},
                              {"LCD3", "今月の課金"},
                              {"LCD5", "次の課金までの秒数 赤色の時は課金５秒前に自動切断"},
                              {"LCD6", "無通信秒数"}, {"LCD7", "送信/受信/BOD"}, {"LCD0", ""},
                              {"LCD8", ""}, {"LCD9", ""}, {"LCD10", ""}, {"LCD11", ""}})
-        if (auto* l = Find<QLabel>(c.name)) EXPECT_EQ(l->toolTip(), Q(c.text)) << c.name;
+        if (auto* l = Find<QLabel>(c.name)) {
+            EXPECT_EQ(l->toolTip(), Q(c.text)) << c.name;
+        }
     EXPECT_NE(Find<QStatusBar>("StatusBar1"), nullptr);
 
     // Read-outs: green on black, LCD1 in the big type; placed by the twips table.
@@ -151,8 +160,9 @@ TEST_F(MainWindowTest, TotalLabelSwitchesBetweenMonthAndDay) {
     QLabel* lbl3 = Find<QLabel>("Lbl3");
     Click(lbl3);
     EXPECT_EQ(lbl3->text(), Q("当日累積"));
-    EXPECT_EQ(Lcd(3), "\\");  // nothing accumulated: the yen sign alone
-    EXPECT_EQ(Status(), Q("先月累積:\\"));
+    // Nothing accumulated: the yen sign alone ("\" drawn as the yen sign).
+    EXPECT_EQ(Lcd(3), Q("¥"));
+    EXPECT_EQ(Status(), Q("先月累積:¥"));
     EXPECT_EQ(rig.cx.settings.dosuumode, 1);
 
     // Amounts past 32767 yen are shown whole.
@@ -161,10 +171,10 @@ TEST_F(MainWindowTest, TotalLabelSwitchesBetweenMonthAndDay) {
     rig.cx.totals.PrevMonthUnits = 25;
     Click(Find<QLabel>("LCD3"));
     EXPECT_EQ(lbl3->text(), Q("当月累積"));
-    EXPECT_EQ(Lcd(3), "\\40000");
-    EXPECT_EQ(Status(), Q("先月累積:\\250"));
+    EXPECT_EQ(Lcd(3), Q("¥40000"));
+    EXPECT_EQ(Status(), Q("先月累積:¥250"));
     Click(lbl3);
-    EXPECT_EQ(Lcd(3), "\\30");
+    EXPECT_EQ(Lcd(3), Q("¥30"));
     // Not stored: only the settings dialog stores dosuumode.
     EXPECT_EQ(rig.store.values.count("Qel\\Kestrovan\\Setup\\dosuumode"), 0u);
 }

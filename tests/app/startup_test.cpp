@@ -293,7 +293,7 @@ TEST_F(StartupTest, EndClosesTheOpenRecordAndTheTraceEndsWithQuery) {
 }
 
 TEST_F(StartupTest, DelayedActions) {
-    rig.Tmr1Sec->SetHandler([this] { Tmr1Sec_Timer(rig.cx); });
+    WireMainTimers(rig.cx);
     ShowHint(rig.cx, "x");
     rig.loop.Advance(4999);
     EXPECT_EQ(rig.view.status(), "x");

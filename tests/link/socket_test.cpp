@@ -157,6 +157,17 @@ TEST(SocketLayer, SendPutsOutTheLineWithLineBreakInPieces) {
               std::string::npos);
 }
 
+TEST(SocketLayer, ReplyReadDuringTheSendIsNotTakenForASendError) {
+    LinkRig r;
+    r.Open();
+    r.transport.Answer("show status", kPrompt, 0);  // answered inside the send's own pump
+    r.cx.link.SendText = u"show status";
+    Sendbyte(r.cx);
+    EXPECT_EQ(r.transport.notifications, 1);
+    EXPECT_NE(r.cx.link.ReplyText.find(u"MN128-SOHO% "), std::u16string::npos);
+    EXPECT_TRUE(r.view.boxes.empty());
+}
+
 TEST(SocketLayer, ErrorTexts) {
     EXPECT_EQ(WinsockErrorText("recv", 10035), "");
     EXPECT_EQ(WinsockErrorText("recvfrom", 10093),

@@ -15,11 +15,12 @@ namespace {
 namespace fs = std::filesystem;
 
 class DspLogTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
-        folder_ = fs::temp_directory_path() /
-                  ("kv_logview_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "_" +
-                   ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        folder_ =
+            fs::temp_directory_path() /
+            ("kv_logview_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
+             "_" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::remove_all(folder_);
         fs::create_directories(folder_);
         path_ = (folder_ / "Kestrovan.log").string();
@@ -46,8 +47,9 @@ std::string Call(const std::string& date, const std::string& start, int units, i
     const std::string s = std::to_string(seconds);
     const std::string u = std::to_string(units);
     return "\"Connect\",\"" + date + "\",\"" + start + "\",-4,-2\r\n" + "\"DisConnect\",\"" + date +
-           "\",\"10:15:30\",\"00:15:27\"," + s + "," + u + ",-4,-2\r\n" + "\"Tel\",\"" + date + "\",\"" + start +
-           "\",\"" + date + "\",\"10:15:30\",\"00:15:27\"," + s + "," + u + ",-4,-2\r\n";
+           "\",\"10:15:30\",\"00:15:27\"," + s + "," + u + ",-4,-2\r\n" + "\"Tel\",\"" + date +
+           "\",\"" + start + "\",\"" + date + "\",\"10:15:30\",\"00:15:27\"," + s + "," + u +
+           ",-4,-2\r\n";
 }
 
 std::string Totals(const std::string& key, const std::string& units) {
@@ -59,90 +61,110 @@ TEST_F(DspLogTest, DetailLineOfAFinishedCall) {
     const LogDisplay display = DspLog1(path_);
     EXPECT_EQ(display.message, "");
     EXPECT_EQ(ToVector(display.lines),
-              std::vector<std::string>{"2026/12/06|10:00:05|12/06|10:15:30|00:15:27| 927|   4|  -4|  -2"});
+              std::vector<std::string>{
+                  "2026/12/06|10:00:05|12/06|10:15:30|00:15:27| 927|   4|  -4|  -2"});
     EXPECT_EQ(display.totals, (std::vector<PeriodTotal>{{"2026/12/06", 4}}));
 }
 
 TEST_F(DspLogTest, LogWithoutFinishedCalls) {
-    Write("\"Connect\",\"2026/12/06\",\"10:00:05\",-4,-2\r\n"
-          "\"DisConnect\",\"2026/12/06\",\"10:15:30\",\"00:15:27\",927,4,-4,-2\r\n");
+    Write(
+        "\"Connect\",\"2026/12/06\",\"10:00:05\",-4,-2\r\n"
+        "\"DisConnect\",\"2026/12/06\",\"10:15:30\",\"00:15:27\",927,4,-4,-2\r\n");
     const LogDisplay detail = DspLog1(path_);
     EXPECT_TRUE(detail.lines.empty());
     EXPECT_TRUE(detail.totals.empty());
     EXPECT_EQ(detail.message, "");
     for (int kind = 1; kind <= 4; ++kind) {
-        EXPECT_EQ(ToVector(DspLog2(path_, kind).lines), std::vector<std::string>{Totals("          ", "   0")})
+        EXPECT_EQ(ToVector(DspLog2(path_, kind).lines),
+                  std::vector<std::string>{Totals("          ", "   0")})
             << "kind " << kind;
     }
     Write("");
-    EXPECT_EQ(ToVector(DspLog2(path_, 2).lines), std::vector<std::string>{Totals("          ", "   0")});
+    EXPECT_EQ(ToVector(DspLog2(path_, 2).lines),
+              std::vector<std::string>{Totals("          ", "   0")});
 }
 
 TEST_F(DspLogTest, TotalsPerDayMonthYearNewestFirst) {
-    Write(Call("2025/11/30", "23:00:00", 5) + Call("2026/12/06", "10:00:05", 4) + Call("2026/12/06", "18:00:00", 3) +
-          Call("2026/12/07", "09:00:00", 2));
+    Write(Call("2025/11/30", "23:00:00", 5) + Call("2026/12/06", "10:00:05", 4) +
+          Call("2026/12/06", "18:00:00", 3) + Call("2026/12/07", "09:00:00", 2));
     EXPECT_EQ(ToVector(DspLog2(path_, 1).lines),
               (std::vector<std::string>{Totals("2026/12/07", "   2"), Totals("2026/12/06", "   7"),
                                         Totals("2025/11/30", "   5")}));
-    EXPECT_EQ(ToVector(DspLog2(path_, 2).lines),
-              (std::vector<std::string>{Totals("2026/12   ", "   9"), Totals("2025/11   ", "   5")}));
-    EXPECT_EQ(ToVector(DspLog2(path_, 3).lines),
-              (std::vector<std::string>{Totals("2026      ", "   9"), Totals("2025      ", "   5")}));
+    EXPECT_EQ(
+        ToVector(DspLog2(path_, 2).lines),
+        (std::vector<std::string>{Totals("2026/12   ", "   9"), Totals("2025/11   ", "   5")}));
+    EXPECT_EQ(
+        ToVector(DspLog2(path_, 3).lines),
+        (std::vector<std::string>{Totals("2026      ", "   9"), Totals("2025      ", "   5")}));
     // Kind 4 keys by the century: everything falls together.
-    EXPECT_EQ(ToVector(DspLog2(path_, 4).lines), std::vector<std::string>{Totals("20        ", "  14")});
+    EXPECT_EQ(ToVector(DspLog2(path_, 4).lines),
+              std::vector<std::string>{Totals("20        ", "  14")});
     // A kind outside 1..4 never sets a key: one line with a blank key.
-    EXPECT_EQ(ToVector(DspLog2(path_, 7).lines), std::vector<std::string>{Totals("          ", "  14")});
+    EXPECT_EQ(ToVector(DspLog2(path_, 7).lines),
+              std::vector<std::string>{Totals("          ", "  14")});
 
     const LogDisplay detail = DspLog1(path_);
     ASSERT_EQ(detail.lines.size(), 4u);
     EXPECT_EQ(detail.lines[0].substr(0, 19), "2026/12/07|09:00:00");
     EXPECT_EQ(detail.lines[3].substr(0, 19), "2025/11/30|23:00:00");
-    EXPECT_EQ(detail.totals, (std::vector<PeriodTotal>{{"2026/12/07", 2}, {"2026/12/06", 7}, {"2025/11/30", 5}}));
+    EXPECT_EQ(detail.totals,
+              (std::vector<PeriodTotal>{{"2026/12/07", 2}, {"2026/12/06", 7}, {"2025/11/30", 5}}));
 }
 
 TEST_F(DspLogTest, OnlyConsecutiveLinesOfAPeriodAreSummed) {
     // A log appended out of date order (a clock set back) lists the period twice.
-    Write(Call("2026/12/06", "10:00:00", 1) + Call("2026/12/07", "10:00:00", 2) + Call("2026/12/06", "11:00:00", 4));
+    Write(Call("2026/12/06", "10:00:00", 1) + Call("2026/12/07", "10:00:00", 2) +
+          Call("2026/12/06", "11:00:00", 4));
     EXPECT_EQ(ToVector(DspLog2(path_, 1).lines),
               (std::vector<std::string>{Totals("2026/12/06", "   4"), Totals("2026/12/07", "   2"),
                                         Totals("2026/12/06", "   1")}));
 }
 
 TEST_F(DspLogTest, WideNumbersShiftTheColumnsAndTotalsDoNotWrap) {
-    Write(Call("2026/12/06", "10:00:05", 2147483647, 12345) + Call("2026/12/06", "11:00:00", 2147483647, 12345));
+    Write(Call("2026/12/06", "10:00:05", 2147483647, 12345) +
+          Call("2026/12/06", "11:00:00", 2147483647, 12345));
     const LogDisplay detail = DspLog1(path_);
     ASSERT_EQ(detail.lines.size(), 2u);
-    EXPECT_EQ(detail.lines[0], "2026/12/06|11:00:00|12/06|10:15:30|00:15:27|12345|2147483647|  -4|  -2");
-    EXPECT_EQ(ToVector(DspLog2(path_, 1).lines), std::vector<std::string>{Totals("2026/12/06", "4294967294")});
+    EXPECT_EQ(detail.lines[0],
+              "2026/12/06|11:00:00|12/06|10:15:30|00:15:27|12345|2147483647|  -4|  -2");
+    EXPECT_EQ(ToVector(DspLog2(path_, 1).lines),
+              std::vector<std::string>{Totals("2026/12/06", "4294967294")});
 }
 
 TEST_F(DspLogTest, ShortStartDateKeysByWhatThereIs) {
-    Write("\"Tel\",\"2026/1\",\"10:00:05\",\"2026/12/06\",\"10:15:30\",\"00:15:27\",927,3,-4,-2\r\n"
-          "\"Tel\",\"\",\"10:00:05\",\"2026/12/06\",\"10:15:30\",\"00:15:27\",927,5,-4,-2\r\n");
+    Write(
+        "\"Tel\",\"2026/1\",\"10:00:05\",\"2026/12/06\",\"10:15:30\",\"00:15:27\",927,3,-4,-2\r\n"
+        "\"Tel\",\"\",\"10:00:05\",\"2026/12/06\",\"10:15:30\",\"00:15:27\",927,5,-4,-2\r\n");
     // The newest line has a blank key, which joins the older one's total under the older key.
-    EXPECT_EQ(ToVector(DspLog2(path_, 2).lines), std::vector<std::string>{Totals("2026/1    ", "   8")});
+    EXPECT_EQ(ToVector(DspLog2(path_, 2).lines),
+              std::vector<std::string>{Totals("2026/1    ", "   8")});
     EXPECT_EQ(ToVector(DspLog2(path_, 3).lines),
               (std::vector<std::string>{Totals("2026      ", "   8")}));
 }
 
 TEST_F(DspLogTest, GarbledAndTruncatedLines) {
-    Write("\"Tel\",\"2026/12/05\"\r\n"                                           // cut short
-          "\"Tel\",\"2026/12/05\",\"10:00:05\",\"12/0\",\"x\",\"y\",abc,four,\",\r\n"  // junk numbers, lone quote
-          "\"Tel\r\n"                                                          // only a quote opened
-          "Tel,2026/12/05,1,2,3,4,5,6,7,8,9,10,11\r\n"                         // unquoted, extra fields
-          "\"Tel\",\"2026/12/05\",\"a,b\",\"2026/12/05\",\"10:15:30\",\"00:15:27\",927,1,-4,-2\r\n");
+    Write(
+        "\"Tel\",\"2026/12/05\"\r\n"                                                 // cut short
+        "\"Tel\",\"2026/12/05\",\"10:00:05\",\"12/0\",\"x\",\"y\",abc,four,\",\r\n"  // junk
+                                                                                     // numbers,
+                                                                                     // lone quote
+        "\"Tel\r\n"                                   // only a quote opened
+        "Tel,2026/12/05,1,2,3,4,5,6,7,8,9,10,11\r\n"  // unquoted, extra fields
+        "\"Tel\",\"2026/12/05\",\"a,b\",\"2026/12/05\",\"10:15:30\",\"00:15:27\",927,1,-4,-2\r\n");
     const LogDisplay detail = DspLog1(path_);
-    EXPECT_EQ(ToVector(detail.lines), (std::vector<std::string>{
-                                          "2026/12/05|||2026/12/05|10:15:30|00:15:27| 927|   1|  -4",
-                                          "2026/12/05|1||3|4|   5|   6|   7|   8",
-                                          "|||||    |    |    |    ",
-                                          "2026/12/05|10:00:05||x|y| abc|four|    |    ",
-                                          "2026/12/05|||||    |    |    |    ",
-                                      }));
+    EXPECT_EQ(ToVector(detail.lines),
+              (std::vector<std::string>{
+                  "2026/12/05|||2026/12/05|10:15:30|00:15:27| 927|   1|  -4",
+                  "2026/12/05|1||3|4|   5|   6|   7|   8",
+                  "|||||    |    |    |    ",
+                  "2026/12/05|10:00:05||x|y| abc|four|    |    ",
+                  "2026/12/05|||||    |    |    |    ",
+              }));
     // Units that are not numbers count as 0. The quoted comma shifts the newest line's fields
     // by one, so its seconds are taken as units; the blank-keyed line splits the day in two.
-    EXPECT_EQ(ToVector(DspLog2(path_, 1).lines),
-              (std::vector<std::string>{Totals("2026/12/05", " 933"), Totals("2026/12/05", "   0")}));
+    EXPECT_EQ(
+        ToVector(DspLog2(path_, 1).lines),
+        (std::vector<std::string>{Totals("2026/12/05", " 933"), Totals("2026/12/05", "   0")}));
 }
 
 TEST_F(DspLogTest, LineEndsAndBlockBoundaries) {
@@ -161,8 +183,11 @@ TEST_F(DspLogTest, LineEndsAndBlockBoundaries) {
     log.insert(cut, std::string(block - 1 - cut, ' '));
     ASSERT_EQ(log[block - 1], '\r');
     ASSERT_EQ(log[block], '\n');
-    log += "\"Tel\",\"2026/12/07\",\"10:00:05\",\"2026/12/07\",\"10:15:30\",\"00:15:27\",927,3,-4,-2\n";
-    log += "\"Tel\",\"2026/12/08\",\"10:00:05\",\"2026/12/08\",\"10:15:30\",\"00:15:27\",927,4,-4,-2";
+    log +=
+        "\"Tel\",\"2026/12/07\",\"10:00:05\",\"2026/12/"
+        "07\",\"10:15:30\",\"00:15:27\",927,3,-4,-2\n";
+    log +=
+        "\"Tel\",\"2026/12/08\",\"10:00:05\",\"2026/12/08\",\"10:15:30\",\"00:15:27\",927,4,-4,-2";
     Write(log);
 
     const LogDisplay detail = DspLog1(path_);
@@ -172,7 +197,8 @@ TEST_F(DspLogTest, LineEndsAndBlockBoundaries) {
     size_t wellFormed = 0;
     for (size_t index = 2; index < detail.lines.size(); ++index) {
         const std::string_view line = detail.lines[index];
-        wellFormed += line == "2026/12/06|10:00:05|12/06|10:15:30|00:15:27| 927|   1|  -4|  -2" ? 1 : 0;
+        wellFormed +=
+            line == "2026/12/06|10:00:05|12/06|10:15:30|00:15:27| 927|   1|  -4|  -2" ? 1 : 0;
     }
     // The stray "x" glued to a Connect line is harmless; only Tel lines count.
     EXPECT_EQ(wellFormed, static_cast<size_t>(expected));
@@ -185,13 +211,15 @@ TEST_F(DspLogTest, JapaneseTextIsCountedInCharacters) {
     // "２０２６年" in CP932, then a line where the bytes "Tel" only appear as the second byte of
     // a double-byte character ("サ" is 0x83 0x54) followed by "el": not a summary line.
     const std::string year = "\x82\x51\x82\x4f\x82\x51\x82\x55\x94\x4e";
-    Write("\"Tel\",\"" + year + "12/06\",\"10:00:05\",\"\x83\x54\x83\x54\x83\x54\x83\x54\x83\x54\x83\x54\"," +
-          "\"10:15:30\",\"00:15:27\",927,4,-4,-2\r\n" +
-          "\"Connect\",\"\x83\x54\x65l\",3\r\n");
+    Write("\"Tel\",\"" + year +
+          "12/06\",\"10:00:05\",\"\x83\x54\x83\x54\x83\x54\x83\x54\x83\x54\x83\x54\"," +
+          "\"10:15:30\",\"00:15:27\",927,4,-4,-2\r\n" + "\"Connect\",\"\x83\x54\x65l\",3\r\n");
     const LogDisplay detail = DspLog1(path_);
     EXPECT_EQ(ToVector(detail.lines),
-              std::vector<std::string>{"２０２６年12/06|10:00:05|サ|10:15:30|00:15:27| 927|   4|  -4|  -2"});
-    EXPECT_EQ(ToVector(DspLog2(path_, 3).lines), std::vector<std::string>{Totals("２０２６      ", "   4")});
+              std::vector<std::string>{
+                  "２０２６年12/06|10:00:05|サ|10:15:30|00:15:27| 927|   4|  -4|  -2"});
+    EXPECT_EQ(ToVector(DspLog2(path_, 3).lines),
+              std::vector<std::string>{Totals("２０２６      ", "   4")});
 }
 
 TEST_F(DspLogTest, MissingOrUnreadableLog) {
@@ -232,7 +260,8 @@ TEST(LogTextTest, SplitFieldsAndStripQuotes) {
     EXPECT_EQ(PadLeft(View("12345"), 4), "12345");
     EXPECT_EQ(NumericValue(View(" -12ab")), -12);
     EXPECT_EQ(NumericValue(View("x1")), 0);
-    EXPECT_EQ(NumericValue(View("99999999999999999999999999")), NumericValue(View("999999999999999999999999999999")));
+    EXPECT_EQ(NumericValue(View("99999999999999999999999999")),
+              NumericValue(View("999999999999999999999999999999")));
 }
 
 TEST(LogTextTest, SelectedSumIndexIsTheLowestSelected) {

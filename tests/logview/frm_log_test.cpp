@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QFontMetrics>
 #include <QFile>
 #include <QGroupBox>
 #include <QLabel>
@@ -29,19 +30,20 @@ QApplication& App() {
 
 std::string Tel(const std::string& date, const std::string& start, int units) {
     return "\"Connect\",\"" + date + "\",\"" + start + "\",-4,-2\r\n\"DisConnect\",\"" + date +
-           "\",\"10:15:30\",\"00:15:27\",927," + std::to_string(units) + ",-4,-2\r\n\"Tel\",\"" + date + "\",\"" +
-           start + "\",\"" + date + "\",\"10:15:30\",\"00:15:27\",927," + std::to_string(units) + ",-4,-2\r\n";
+           "\",\"10:15:30\",\"00:15:27\",927," + std::to_string(units) + ",-4,-2\r\n\"Tel\",\"" +
+           date + "\",\"" + start + "\",\"" + date + "\",\"10:15:30\",\"00:15:27\",927," +
+           std::to_string(units) + ",-4,-2\r\n";
 }
 
 class FrmLogTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         App();
         ASSERT_TRUE(folder_.isValid());
         logPath_ = QDir(folder_.path()).filePath(QStringLiteral("Kestrovan.log")).toStdString();
         std::ofstream(logPath_, std::ios::binary)
-            << Tel("2026/11/30", "22:00:00", 5) << Tel("2026/12/06", "10:00:05", 4) << Tel("2026/12/06", "18:00:00", 3)
-            << Tel("2026/12/07", "09:00:00", 2);
+            << Tel("2026/11/30", "22:00:00", 5) << Tel("2026/12/06", "10:00:05", 4)
+            << Tel("2026/12/06", "18:00:00", 3) << Tel("2026/12/07", "09:00:00", 2);
     }
 
     static QStringList Rows(FrmLog& window) {
@@ -59,7 +61,8 @@ protected:
         return widget;
     }
     static QString Totals(const QString& key, const QString& units) {
-        return key + QStringLiteral("|        |     |        |        |    |") + units + QStringLiteral("|");
+        return key + QStringLiteral("|        |     |        |        |    |") + units +
+               QStringLiteral("|");
     }
 
     QTemporaryDir folder_;
@@ -73,16 +76,22 @@ TEST_F(FrmLogTest, ControlsCarryTheirNamesAndTexts) {
     EXPECT_EQ(Child<QGroupBox>(window, "Frame1")->title(), QStringLiteral("集計単位"));
     const QStringList options{"明細", "日毎集計", "月毎集計", "年毎集計"};
     for (int index = 0; index < 4; ++index) {
-        EXPECT_EQ(Child<QRadioButton>(window, QStringLiteral("OptSum%1").arg(index))->text(), options[index]);
+        EXPECT_EQ(Child<QRadioButton>(window, QStringLiteral("OptSum%1").arg(index))->text(),
+                  options[index]);
     }
     EXPECT_EQ(Child<QPushButton>(window, "CmdRedsp")->text(), QStringLiteral("再表示"));
     EXPECT_EQ(Child<QPushButton>(window, "cancel")->text(), QStringLiteral("閉じる"));
     EXPECT_EQ(Child<QPushButton>(window, "CmdCsv")->text(), QStringLiteral("CSV保存"));
-    const QStringList headings{"開始日付", "開始時刻", "終了日付", "終了時刻", "接続時間", "接続秒", "課金", "調整秒数"};
+    const QStringList headings{"開始日付", "開始時刻", "終了日付", "終了時刻",
+                               "接続時間", "接続秒",   "課金",     "調整秒数"};
     for (int index = 0; index < 8; ++index) {
-        EXPECT_EQ(Child<QLabel>(window, QStringLiteral("Label%1").arg(index + 1))->text(), headings[index]);
+        EXPECT_EQ(Child<QLabel>(window, QStringLiteral("Label%1").arg(index + 1))->text(),
+                  headings[index]);
     }
-    EXPECT_TRUE(QFontInfo(Child<QListView>(window, "log_text")->font()).fixedPitch());
+    // The columns line up only in a font whose half-width characters are all as wide.
+    const QFontMetrics metrics(Child<QListView>(window, "log_text")->font());
+    EXPECT_EQ(metrics.horizontalAdvance(QStringLiteral("||||")),
+              metrics.horizontalAdvance(QStringLiteral("2026")));
 }
 
 TEST_F(FrmLogTest, OptionsSwitchTheListAndTheChart) {
@@ -90,7 +99,8 @@ TEST_F(FrmLogTest, OptionsSwitchTheListAndTheChart) {
     // Opened as the detail list, newest call first.
     QStringList rows = Rows(window);
     ASSERT_EQ(rows.size(), 4);
-    EXPECT_EQ(rows[0], QStringLiteral("2026/12/07|09:00:00|12/07|10:15:30|00:15:27| 927|   2|  -4|  -2"));
+    EXPECT_EQ(rows[0],
+              QStringLiteral("2026/12/07|09:00:00|12/07|10:15:30|00:15:27| 927|   2|  -4|  -2"));
     auto* chart = Child<LogChart>(window, "PicChart");
     EXPECT_EQ(chart->Totals().size(), 3u);  // the detail view charts the days
 
@@ -99,12 +109,13 @@ TEST_F(FrmLogTest, OptionsSwitchTheListAndTheChart) {
     redisplay->click();
     EXPECT_EQ(Rows(window), (QStringList{Totals("2026/12/07", "   2"), Totals("2026/12/06", "   7"),
                                          Totals("2026/11/30", "   5")}));
-    EXPECT_EQ(chart->Totals(), (std::vector<logview::PeriodTotal>{{"2026/12/07", 2}, {"2026/12/06", 7},
-                                                                   {"2026/11/30", 5}}));
+    EXPECT_EQ(chart->Totals(), (std::vector<logview::PeriodTotal>{
+                                   {"2026/12/07", 2}, {"2026/12/06", 7}, {"2026/11/30", 5}}));
 
     Child<QRadioButton>(window, "OptSum2")->setChecked(true);
     redisplay->click();
-    EXPECT_EQ(Rows(window), (QStringList{Totals("2026/12   ", "   9"), Totals("2026/11   ", "   5")}));
+    EXPECT_EQ(Rows(window),
+              (QStringList{Totals("2026/12   ", "   9"), Totals("2026/11   ", "   5")}));
     EXPECT_EQ(chart->Totals().size(), 2u);
 
     Child<QRadioButton>(window, "OptSum3")->setChecked(true);
@@ -147,13 +158,15 @@ TEST_F(FrmLogTest, CsvExportWritesWhatTheListShows) {
     EXPECT_TRUE(window.Message().startsWith(QStringLiteral("CSVファイルに保存しました")));
     EXPECT_EQ(Rows(window).size(), 2);  // the list is left as it was
 
-    window.SetSaveFileAsker([&](QWidget*) { return QDir(folder_.path()).filePath(QStringLiteral("無い/a.csv")); });
+    window.SetSaveFileAsker(
+        [&](QWidget*) { return QDir(folder_.path()).filePath(QStringLiteral("無い/a.csv")); });
     save->click();
     EXPECT_TRUE(window.Message().startsWith(QStringLiteral("CSVファイルを保存できません")));
 }
 
 TEST_F(FrmLogTest, MissingLogGivesAnEmptyListAndAMessage) {
-    const std::string missing = QDir(folder_.path()).filePath(QStringLiteral("none.log")).toStdString();
+    const std::string missing =
+        QDir(folder_.path()).filePath(QStringLiteral("none.log")).toStdString();
     FrmLog window(missing);
     EXPECT_TRUE(Rows(window).isEmpty());
     EXPECT_EQ(window.Message(), QString::fromStdString("接続ログがありません: " + missing));

@@ -21,8 +21,10 @@ Settings Sample(int seed) {
     const std::string tag = std::to_string(seed);
     int n = seed * 100;
     for (FieldRef& f : FieldsInFileOrder(s)) {
-        if (f.number) *f.number = static_cast<int16_t>(++n);
-        else *f.text = f.key + "-" + tag;
+        if (f.number)
+            *f.number = static_cast<int16_t>(++n);
+        else
+            *f.text = f.key + "-" + tag;
     }
     s.sohoip = "10.0.0." + tag;
     s.seca = -1;
@@ -44,8 +46,10 @@ Settings Get(kv::test::MemorySettingsStore& store, const char* appKey) {
     for (FieldRef& f : FieldsInFileOrder(s)) {
         const std::string v =
             store.Read(kApplication, SectionName(appKey, f.word), f.key).value_or("<missing>");
-        if (f.text) *f.text = v;
-        else *f.number = ParseSettingInt(v).value;
+        if (f.text)
+            *f.text = v;
+        else
+            *f.number = ParseSettingInt(v).value;
     }
     return s;
 }
@@ -126,7 +130,8 @@ TEST(MaintExportFile, MatchesTheGoldenFileByteForByte) {
     s.rmtauto = 1;
     s.Main = "1200,800,4000,2400";
     ASSERT_TRUE(SettingsFileIo(rig.cx, 2).ok);
-    EXPECT_EQ(ReadAll(rig.regPath()), ReadAll(std::string(KV_TEST_DATA_DIR) + "/maint/Kestrovan.reg"));
+    EXPECT_EQ(ReadAll(rig.regPath()),
+              ReadAll(std::string(KV_TEST_DATA_DIR) + "/maint/Kestrovan.reg"));
 
     // Reading the golden file gives the same record back.
     Settings written = s;
@@ -147,13 +152,13 @@ TEST(MaintExportFile, IntegerLines) {
         bool number, inRange;
         int value;
     };
-    for (const Case& c : {Case{" 180 ", true, true, 180}, Case{"-1 ", true, true, -1},
-                          Case{"7", true, true, 7}, Case{"  +3  ", true, true, 3},
-                          Case{"-32768", true, true, -32768}, Case{"32768", true, false, 0},
-                          Case{"99999999999999999999", true, false, 0}, Case{"", false, false, 0},
-                          Case{"   ", false, false, 0}, Case{"-", false, false, 0},
-                          Case{"12abc", false, false, 0}, Case{"1 2", false, false, 0},
-                          Case{"1.5", false, false, 0}, Case{"\t5", false, false, 0}}) {
+    for (const Case& c :
+         {Case{" 180 ", true, true, 180}, Case{"-1 ", true, true, -1}, Case{"7", true, true, 7},
+          Case{"  +3  ", true, true, 3}, Case{"-32768", true, true, -32768},
+          Case{"32768", true, false, 0}, Case{"99999999999999999999", true, false, 0},
+          Case{"", false, false, 0}, Case{"   ", false, false, 0}, Case{"-", false, false, 0},
+          Case{"12abc", false, false, 0}, Case{"1 2", false, false, 0},
+          Case{"1.5", false, false, 0}, Case{"\t5", false, false, 0}}) {
         const ExportInt v = ParseExportInt(c.line);
         EXPECT_EQ(v.isNumber, c.number) << '"' << c.line << '"';
         EXPECT_EQ(v.inRange, c.inRange) << '"' << c.line << '"';
@@ -203,7 +208,8 @@ TEST(MaintLoadFailures, StopBeforeWritingAndNameTheProblem) {
         std::string expected;
     };
     const std::vector<Case> cases = {
-        {"missing", [](const std::string&) {}, "Kestrovan.reg が見つかりません。読込を中止しました"},
+        {"missing", [](const std::string&) {},
+         "Kestrovan.reg が見つかりません。読込を中止しました"},
         {"a folder", [](const std::string& p) { fs::create_directory(p); },
          "Kestrovan.reg を読み込めません。読込を中止しました"},
         {"empty", [](const std::string& p) { WriteAll(p, ""); },
@@ -215,7 +221,8 @@ TEST(MaintLoadFailures, StopBeforeWritingAndNameTheProblem) {
         {"blank rmtauto", [&](const std::string& p) { WriteAll(p, replaceLine(43, "")); },
          "Kestrovan.reg の 43 行目 (rmtauto) が数値ではありません。読込を中止しました"},
         {"runstop3 too big", [&](const std::string& p) { WriteAll(p, replaceLine(40, " 40000 ")); },
-         "Kestrovan.reg の 40 行目 (runstop3) の値が範囲外です (-32768 から 32767)。読込を中止しました"},
+         "Kestrovan.reg の 40 行目 (runstop3) の値が範囲外です (-32768 から "
+         "32767)。読込を中止しました"},
     };
     for (const Case& c : cases) {
         MaintRig rig;
@@ -283,8 +290,9 @@ TEST(MaintSaveFailures, OldFileSurvivesAFailedWriteAndALineBreakInAValue) {
     Put(rig.store, kAppKey, s);
     CmdSave_Click(rig.cx);
     EXPECT_EQ(ReadAll(rig.regPath()), "old contents\r\n");
-    EXPECT_EQ(rig.view.last(),
-              "runid1 の値に改行が含まれているため Kestrovan.reg に保存できません。保存を中止しました");
+    EXPECT_EQ(
+        rig.view.last(),
+        "runid1 の値に改行が含まれているため Kestrovan.reg に保存できません。保存を中止しました");
 }
 
 TEST(MaintSave, WarnsAboutValuesTheFileCannotCarry) {
@@ -321,7 +329,7 @@ TEST(MaintDelete, DeletesKestrovanOnlyAndSaysWhenThereIsNothing) {
 }
 
 class MaintConvert : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         Put(rig.store, kAppKey, Sample(1));
         Put(rig.store, kOldAppKey, Sample(2));

@@ -12,7 +12,7 @@
 namespace kv::maint::test {
 
 class RecordingMaintView : public MaintView {
-public:
+  public:
     struct Box {
         std::string text, title;
         MsgIcon icon;

@@ -128,7 +128,7 @@ void ScriptedTransport::Deliver(const std::string& text, int64_t delayMs) {
 void ScriptedTransport::PeerClose(int64_t delayMs) {
     std::weak_ptr<bool> alive = alive_;
     loop_.After(delayMs, [this, alive] {
-        if (alive.expired() || !*alive.lock()) return;
+        if (alive.expired()) return;
         peerClosed_ = true;
         // Close events come whether or not read events are switched on.
         if (connected_ && !closed_) ScheduleNotify();
@@ -142,7 +142,7 @@ void ScriptedTransport::Schedule(const std::string& bytes, int64_t delayMs) {
         std::string part = bytes.substr(pos, piece);
         std::weak_ptr<bool> alive = alive_;
         loop_.After(at, [this, alive, part] {
-            if (alive.expired() || !*alive.lock()) return;
+            if (alive.expired()) return;
             Arrive(part);
         });
     }
@@ -159,7 +159,7 @@ void ScriptedTransport::ScheduleNotify() {
     notifyScheduled_ = true;
     std::weak_ptr<bool> alive = alive_;
     loop_.After(0, [this, alive] {
-        if (alive.expired() || !*alive.lock()) return;
+        if (alive.expired()) return;
         notifyScheduled_ = false;
         if (closed_ || !handler_) return;
         // A read event needs data and read events on; a close event needs neither.

@@ -19,7 +19,8 @@ Options:
   --listen ADDR:PORT   listen there (default 127.0.0.1:2323; PORT 0 picks a free port).
                        Prints "listening ADDR:PORT" on stdout once it listens.
   --allow-remote       allow a non-loopback listen address
-  --name NAME          router name in the banner and prompt (default MN128-SOHO)
+  --name NAME          router name in the banner and prompt (default MN128-SOHO; a client
+                       that checks for "Welcome to MN128-SOHO" needs a name starting so)
   --password PW        login password (default none: "user" alone logs in)
   --kcode CODE         console encoding until "sys kcode sjis": sjis (default), euc, utf8
   --dial-ms MS         dialling delay of "connect" and automatic calls (default 1500)
@@ -51,7 +52,7 @@ Console dialogue (what the client sees):
                        相手先電話番号, 割り当てIPアドレス, 回線使用率,
                        自動切断時間 [idle/limit], 経過時間 [hh:mm:ss]
   connect N            dials destination N on the first free channel; up after --dial-ms
-  disconnect bN        a "Bn チャネル 切断中" line, report lines, then the prompt
+  disconnect bN        a "Bnチャネル 切断中" line, report lines, then the prompt
   remote N call auto on|off   automatic calling: while on, traffic makes it dial N
   quit | exit | logout close the session
 
@@ -68,8 +69,8 @@ Control lines (stdin, one per line; each answered on stdout by "ok ..." or "erro
   stall MS                    the next output is held back MS milliseconds
   segment N [GAPMS]           send output in pieces of N bytes, GAPMS apart (default 30;
                               N 0 = whole); pieces may cut a two-byte character
-  big N                       pad the next status report to N bytes (padding after the
-                              回線種別 line: lines of two-byte characters)
+  big N                       pad the next status report to N bytes, the prompt following
+                              (padding after the 回線種別 line: lines of two-byte characters)
   garbage N                   send N bytes of line noise now (control and high bytes only)
   encoding sjis|euc|utf8      switch the console encoding now
   clock yyyy/mm/dd hh:mm:ss   set the router clock
@@ -78,11 +79,18 @@ Control lines (stdin, one per line; each answered on stdout by "ok ..." or "erro
   quit                        exit (also on stdin end-of-file, SIGTERM, SIGINT)
 
 Transcript (--transcript): one line per event, "MS KIND PAYLOAD", MS = milliseconds since the
-simulator started (monotonic). KIND: recv (bytes from the client), send (bytes written in one
-send call), conn (client address), close (who closed), note (events, script lines). PAYLOAD
-keeps the exact bytes: printable ASCII as is, backslash as "\\", every other byte as "\xHH".
+simulator started (monotonic). KIND: recv (bytes from the client, written before they are
+answered), send (one reply or segment, written just before it goes out), conn (client
+address), close (who closed), note (events, script lines). PAYLOAD keeps the exact bytes:
+printable ASCII as is, backslash as "\\", every other byte as "\xHH".
 
-Demo timeline (--demo), repeating every 150 seconds (script form):
+Reading the clock: with "segment" (or a reply still arriving when the next command is sent)
+the "show time" reply reaches the client in pieces, and a client that counts characters
+across reads will not find the time at character 24; that is the point of the option.
+
+Demo timeline (--demo), repeating every 150 seconds (script form). The call is the router's
+automatic call, so with automatic calling switched off (remote N call auto off) the line stays
+down until the client connects; the router hangs up after 90 idle seconds.
 )";
 
 bool TakeValue(int argc, char** argv, int& i, std::string& out) {

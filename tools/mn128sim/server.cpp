@@ -157,12 +157,12 @@ void Server::Enqueue(const std::string& bytes) {
     int64_t due = std::max(Now() + stallMs_, lastDueMs_);
     stallMs_ = 0;
     if (segment_ == 0) {
-        out_.push_back({bytes, due});
+        out_.push_back({bytes, due, false});
         lastDueMs_ = due;
         return;
     }
     for (size_t at = 0; at < bytes.size(); at += segment_) {
-        out_.push_back({bytes.substr(at, segment_), due});
+        out_.push_back({bytes.substr(at, segment_), due, false});
         due += options_.segmentGapMs;
     }
     lastDueMs_ = due;
@@ -251,6 +251,9 @@ void Server::WriteSession() {
     const int64_t now = Now();
     while (session_ >= 0 && !out_.empty() && out_.front().dueMs <= now) {
         Chunk& c = out_.front();
+        // Logged before the send, so a client that has the bytes finds them in the transcript.
+        if (!c.logged) Note("send", c.bytes);
+        c.logged = true;
         ssize_t n = ::send(session_, c.bytes.data(), c.bytes.size(), MSG_NOSIGNAL);
         if (n < 0 && errno == EINTR) continue;
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return;
@@ -258,7 +261,6 @@ void Server::WriteSession() {
             CloseSession("send error");
             return;
         }
-        Note("send", c.bytes.substr(0, static_cast<size_t>(n)));
         c.bytes.erase(0, static_cast<size_t>(n));
         if (!c.bytes.empty()) return;  // the socket is full: wait for POLLOUT
         out_.pop_front();

@@ -52,6 +52,7 @@ private:
     struct Chunk {
         std::string bytes;
         int64_t dueMs;
+        bool logged;
     };
     int64_t Now() const;
     void Note(const char* kind, const std::string& payload);

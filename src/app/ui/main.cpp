@@ -98,9 +98,7 @@ int main(int argc, char** argv) {
         formPosition.reset();
     };
 
-    tmrSOHO.SetHandler([&cx] { kv::tmrSOHO_Timer(cx); });
-    tmrDSP.SetHandler([&cx] { kv::tmrDSP_Timer(cx); });
-    Tmr1Sec.SetHandler([&cx] { kv::Tmr1Sec_Timer(cx); });
+    kv::WireMainTimers(cx);
 
     // Ending the session or a termination signal runs the same shutdown as "終了".
     auto shutdown = [&cx] {

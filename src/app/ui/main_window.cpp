@@ -12,6 +12,7 @@
 
 #include "app/commands.h"
 #include "app/startup.h"
+#include "app/trace.h"
 #include "app/ui/frm_msg.h"
 #include "app/ui/qt_ports.h"
 
@@ -31,6 +32,10 @@ QFont GothicFont(int pointSize) {
     f.setPointSize(pointSize);
     return f;
 }
+
+// The amounts come as "\" + number, the byte the Japanese Windows fonts draw as the yen sign;
+// the fonts here draw a backslash, so the window shows the yen sign itself.
+QString Shown(const std::string& s) { return Q(s).replace(QLatin1Char('\\'), QChar(0x00A5)); }
 
 QRect Twips(int left, int top, int width, int height) {
     return QRect(Kestrovan::TwipsToPixels(left), Kestrovan::TwipsToPixels(top),
@@ -93,6 +98,8 @@ QLabel* Kestrovan::MakeLabel(const char* name, const char* text, int left, int t
     auto* l = new QLabel(QString::fromUtf8(text), centralWidget());
     l->setObjectName(QString::fromLatin1(name));
     l->setGeometry(Twips(left, top, width, height));
+    // The headings are 15 pixels high.
+    l->setFont(GothicFont(8));
     return l;
 }
 
@@ -254,7 +261,7 @@ void Kestrovan::closeEvent(QCloseEvent* event) {
 // ---- MainView -----------------------------------------------------------------------------
 
 void Kestrovan::SetLcdText(int lcd, const std::string& text) {
-    if (lcd >= 0 && lcd < 12 && lcd_[lcd]) lcd_[lcd]->setText(Q(text));
+    if (lcd >= 0 && lcd < 12 && lcd_[lcd]) lcd_[lcd]->setText(Shown(text));
 }
 
 void Kestrovan::SetLcdColour(int lcd, uint32_t colour) {
@@ -270,7 +277,7 @@ void Kestrovan::SetLabelCaption(int label, const std::string& text) {
 
 void Kestrovan::SetWindowCaption(const std::string& text) { setWindowTitle(Q(text)); }
 
-void Kestrovan::SetStatusText(const std::string& text) { statusBar_->showMessage(Q(text)); }
+void Kestrovan::SetStatusText(const std::string& text) { statusBar_->showMessage(Shown(text)); }
 
 void Kestrovan::ShowMainWindow(bool restoreNormal) {
     if (restoreNormal)

@@ -22,14 +22,15 @@ namespace kv {
 // Hands the packed lines to the list view without copying them into Qt strings up front:
 // only the rows on screen are ever converted.
 class LogListModel : public QAbstractListModel {
-public:
+  public:
     using QAbstractListModel::QAbstractListModel;
 
     int rowCount(const QModelIndex& parent = {}) const override {
         return parent.isValid() ? 0 : static_cast<int>(std::min<size_t>(lines_.size(), INT_MAX));
     }
     QVariant data(const QModelIndex& index, int role) const override {
-        if (role != Qt::DisplayRole || !index.isValid() || static_cast<size_t>(index.row()) >= lines_.size()) {
+        if (role != Qt::DisplayRole || !index.isValid() ||
+            static_cast<size_t>(index.row()) >= lines_.size()) {
             return {};
         }
         const std::string_view line = lines_[static_cast<size_t>(index.row())];
@@ -42,7 +43,7 @@ public:
     }
     const logview::LogList& Lines() const { return lines_; }
 
-private:
+  private:
     logview::LogList lines_;
 };
 
@@ -50,7 +51,8 @@ namespace {
 
 QFont LogFont() {
     const QStringList families = QFontDatabase::families();
-    for (const QString& name : {QStringLiteral("ＭＳ ゴシック"), QStringLiteral("Noto Sans Mono CJK JP")}) {
+    for (const QString& name :
+         {QStringLiteral("ＭＳ ゴシック"), QStringLiteral("Noto Sans Mono CJK JP")}) {
         if (families.contains(name)) {
             QFont font(name, 10);
             font.setStyleHint(QFont::Monospace);
@@ -112,7 +114,8 @@ FrmLog::FrmLog(std::string logPath, QWidget* parent)
         label->setObjectName(QString::fromLatin1(column.name));
         QFont font = labelFont;
         const int room = (column.width + 1) * charWidth - 2;
-        while (QFontMetrics(font).horizontalAdvance(label->text()) > room && font.pointSizeF() > 5) {
+        while (QFontMetrics(font).horizontalAdvance(label->text()) > room &&
+               font.pointSizeF() > 5) {
             font.setPointSizeF(font.pointSizeF() - 0.5);
         }
         label->setFont(font);
@@ -174,11 +177,14 @@ FrmLog::FrmLog(std::string logPath, QWidget* parent)
 
 FrmLog::~FrmLog() = default;
 
-void FrmLog::Form_Load() { DspLog1(); }
+void FrmLog::Form_Load() {
+    DspLog1();
+}
 
 void FrmLog::CmdRedsp_Click() {
     std::array<bool, 4> selected{};
-    for (size_t index = 0; index < OptSum.size(); ++index) selected[index] = OptSum[index]->isChecked();
+    for (size_t index = 0; index < OptSum.size(); ++index)
+        selected[index] = OptSum[index]->isChecked();
     const int index = logview::SelectedSumIndex(selected);
     if (index == 0) {
         DspLog1();
@@ -187,7 +193,9 @@ void FrmLog::CmdRedsp_Click() {
     }
 }
 
-void FrmLog::Cancel_Click() { close(); }
+void FrmLog::Cancel_Click() {
+    close();
+}
 
 void FrmLog::DspLog1() {
     QApplication::setOverrideCursor(Qt::WaitCursor);
@@ -207,9 +215,13 @@ void FrmLog::Show(logview::LogDisplay display) {
     LblMessage->setText(QString::fromStdString(display.message));
 }
 
-const logview::LogList& FrmLog::Lines() const { return model_->Lines(); }
+const logview::LogList& FrmLog::Lines() const {
+    return model_->Lines();
+}
 
-QString FrmLog::Message() const { return LblMessage->text(); }
+QString FrmLog::Message() const {
+    return LblMessage->text();
+}
 
 void FrmLog::CmdCsv_Click() {
     QString path;
@@ -217,7 +229,8 @@ void FrmLog::CmdCsv_Click() {
         path = saveFileAsker_(this);
     } else {
         const QString folder = QFileInfo(QString::fromStdString(logPath_)).absolutePath();
-        path = QFileDialog::getSaveFileName(this, QStringLiteral("CSV保存"), folder + QStringLiteral("/Kestrovan.csv"),
+        path = QFileDialog::getSaveFileName(this, QStringLiteral("CSV保存"),
+                                            folder + QStringLiteral("/Kestrovan.csv"),
                                             QStringLiteral("CSV (*.csv)"));
     }
     if (path.isEmpty()) return;

@@ -21,7 +21,7 @@ class LogChart;
 class LogListModel;
 
 class FrmLog : public QWidget {
-public:
+  public:
     explicit FrmLog(std::string logPath, QWidget* parent = nullptr);
     ~FrmLog() override;
 
@@ -40,7 +40,7 @@ public:
     // The last read's or save's trouble, shown under the list; empty when all went well.
     QString Message() const;
 
-private:
+  private:
     void Show(logview::LogDisplay display);
 
     std::string logPath_;

@@ -54,8 +54,8 @@ void LogChart::paintEvent(QPaintEvent*) {
 
     QString title = QStringLiteral("課金単位数");
     if (shown_ < count) title += QStringLiteral("（新しい%1件）").arg(shown_);
-    painter.drawText(QRect(area.left(), area.top(), area.width(), lineHeight), Qt::AlignLeft | Qt::AlignVCenter,
-                     title);
+    painter.drawText(QRect(area.left(), area.top(), area.width(), lineHeight),
+                     Qt::AlignLeft | Qt::AlignVCenter, title);
 
     painter.drawText(QRect(area.left(), plot.top() - lineHeight / 2, axisWidth - 4, lineHeight),
                      Qt::AlignRight | Qt::AlignVCenter, top);
@@ -68,26 +68,35 @@ void LogChart::paintEvent(QPaintEvent*) {
     // Label every step-th bar counted from the newest, so labels never overlap.
     int labelWidth = 0;
     for (int index = 0; index < shown_; ++index) {
-        labelWidth = std::max(labelWidth, metrics.horizontalAdvance(KeyText(totals_[static_cast<size_t>(index)])));
+        labelWidth = std::max(
+            labelWidth, metrics.horizontalAdvance(KeyText(totals_[static_cast<size_t>(index)])));
     }
     const int step = std::max(1, static_cast<int>((labelWidth + 8) / slot) + 1);
 
     const QColor barColour(0x3a, 0x6e, 0xa5);
+    int freeUpTo = area.right() + 1;
     for (int index = 0; index < shown_; ++index) {
         const auto& total = totals_[static_cast<size_t>(index)];
         const int position = shown_ - 1 - index;  // newest at the right
         const int left = plot.left() + static_cast<int>(position * slot);
         const int width = std::max(1, static_cast<int>(slot * 0.8));
         if (highest > 0 && total.units > 0) {
-            const int height = static_cast<int>(static_cast<double>(total.units) / static_cast<double>(highest) *
-                                                plot.height());
+            const int height = static_cast<int>(static_cast<double>(total.units) /
+                                                static_cast<double>(highest) * plot.height());
             painter.fillRect(QRect(left, plot.bottom() - height + 1, width, height), barColour);
         }
         if (index % step == 0) {
             painter.setPen(palette().color(QPalette::Text));
-            const int centre = left + width / 2;
-            painter.drawText(QRect(centre - labelWidth / 2 - 4, plot.bottom() + 3, labelWidth + 8, lineHeight),
-                             Qt::AlignHCenter | Qt::AlignTop, KeyText(total));
+            // Centred under the bar, kept inside the widget, dropped where it would run into
+            // the label drawn to its right.
+            const int boxWidth = labelWidth + 8;
+            const int boxLeft =
+                std::clamp(left + width / 2 - boxWidth / 2, area.left(), area.right() - boxWidth);
+            if (boxLeft + boxWidth <= freeUpTo) {
+                painter.drawText(QRect(boxLeft, plot.bottom() + 3, boxWidth, lineHeight),
+                                 Qt::AlignHCenter | Qt::AlignTop, KeyText(total));
+                freeUpTo = boxLeft;
+            }
         }
     }
 }

@@ -9,7 +9,7 @@
 namespace kv {
 
 class LogChart : public QWidget {
-public:
+  public:
     explicit LogChart(QWidget* parent = nullptr);
     // Totals in the list's order, newest first.
     void SetTotals(std::vector<logview::PeriodTotal> totals);
@@ -19,10 +19,10 @@ public:
     QSize sizeHint() const override { return {600, 170}; }
     QSize minimumSizeHint() const override { return {200, 110}; }
 
-protected:
+  protected:
     void paintEvent(QPaintEvent* event) override;
 
-private:
+  private:
     std::vector<logview::PeriodTotal> totals_;
     int shown_ = 0;
 };

@@ -62,37 +62,70 @@ MsgResult FrmMain::MessageBox(const std::string& text, const std::string& title,
     box.setWindowTitle(Q(title));
     box.setText(Q(text));
     switch (icon) {
-        case MsgIcon::Information: box.setIcon(QMessageBox::Information); break;
-        case MsgIcon::Exclamation: box.setIcon(QMessageBox::Warning); break;
-        case MsgIcon::Critical: box.setIcon(QMessageBox::Critical); break;
-        case MsgIcon::Question: box.setIcon(QMessageBox::Question); break;
-        case MsgIcon::None: break;
+        case MsgIcon::Information:
+            box.setIcon(QMessageBox::Information);
+            break;
+        case MsgIcon::Exclamation:
+            box.setIcon(QMessageBox::Warning);
+            break;
+        case MsgIcon::Critical:
+            box.setIcon(QMessageBox::Critical);
+            break;
+        case MsgIcon::Question:
+            box.setIcon(QMessageBox::Question);
+            break;
+        case MsgIcon::None:
+            break;
     }
     switch (buttons) {
-        case MsgButtons::Ok: box.setStandardButtons(QMessageBox::Ok); break;
-        case MsgButtons::OkCancel: box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel); break;
-        case MsgButtons::YesNo: box.setStandardButtons(QMessageBox::Yes | QMessageBox::No); break;
+        case MsgButtons::Ok:
+            box.setStandardButtons(QMessageBox::Ok);
+            break;
+        case MsgButtons::OkCancel:
+            box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel);
+            break;
+        case MsgButtons::YesNo:
+            box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+            break;
     }
     switch (box.exec()) {
-        case QMessageBox::Yes: return MsgResult::Yes;
-        case QMessageBox::No: return MsgResult::No;
-        case QMessageBox::Cancel: return MsgResult::Cancel;
-        default: return buttons == MsgButtons::YesNo ? MsgResult::No : MsgResult::Ok;
+        case QMessageBox::Yes:
+            return MsgResult::Yes;
+        case QMessageBox::No:
+            return MsgResult::No;
+        case QMessageBox::Cancel:
+            return MsgResult::Cancel;
+        default:
+            return buttons == MsgButtons::YesNo ? MsgResult::No : MsgResult::Ok;
     }
 }
 
-void FrmMain::SetConvVisible(bool visible) { CmdConv->setVisible(visible); }
+void FrmMain::SetConvVisible(bool visible) {
+    CmdConv->setVisible(visible);
+}
 
 void FrmMain::EndProgram() {
     close();
     QApplication::quit();
 }
 
-void FrmMain::CmdSave_Click() { if (cx_) maint::CmdSave_Click(*cx_); }
-void FrmMain::CmdLoad_Click() { if (cx_) maint::CmdLoad_Click(*cx_); }
-void FrmMain::CmdDel_Click() { if (cx_) maint::CmdDel_Click(*cx_); }
-void FrmMain::CmdConv_Click() { if (cx_) maint::CmdConv_Click(*cx_); }
-void FrmMain::CmdEnd_Click() { if (cx_) maint::CmdEnd_Click(*cx_); }
-void FrmMain::mnuVer_Click() { if (cx_) maint::mnuVer_Click(*cx_); }
+void FrmMain::CmdSave_Click() {
+    if (cx_) maint::CmdSave_Click(*cx_);
+}
+void FrmMain::CmdLoad_Click() {
+    if (cx_) maint::CmdLoad_Click(*cx_);
+}
+void FrmMain::CmdDel_Click() {
+    if (cx_) maint::CmdDel_Click(*cx_);
+}
+void FrmMain::CmdConv_Click() {
+    if (cx_) maint::CmdConv_Click(*cx_);
+}
+void FrmMain::CmdEnd_Click() {
+    if (cx_) maint::CmdEnd_Click(*cx_);
+}
+void FrmMain::mnuVer_Click() {
+    if (cx_) maint::mnuVer_Click(*cx_);
+}
 
 }  // namespace kv::maint

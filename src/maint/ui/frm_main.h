@@ -11,7 +11,7 @@ namespace kv::maint {
 
 // Pelvaro's only window. Every event goes straight to the handlers in commands.h.
 class FrmMain : public QMainWindow, public MaintView {
-public:
+  public:
     FrmMain();
     // The context refers to this window as its view, so it is attached after construction.
     void Attach(MaintContext& cx) { cx_ = &cx; }
@@ -28,7 +28,7 @@ public:
     QPushButton* CmdConv = nullptr;
     QAction* mnuVer = nullptr;
 
-private:
+  private:
     void CmdSave_Click();
     void CmdLoad_Click();
     void CmdDel_Click();

@@ -280,8 +280,10 @@ void FrmSetup::BuildBasicTab(QWidget* page) {
     g->addWidget(ChkTeleho, 1, 0, 1, 2);
     CmbDiscount = new QComboBox(tel);
     CmbDiscount->setObjectName(QStringLiteral("CmbDiscount"));
+    CmbDiscount->setMinimumWidth(160);
     g->addWidget(MakeLabel(tel, "割引プラン"), 2, 0);
     g->addWidget(CmbDiscount, 2, 1, 1, 2);
+    g->setColumnStretch(3, 1);
     grid->addWidget(tel, 2, 0, 1, 2);
     grid->setRowStretch(3, 1);
 }

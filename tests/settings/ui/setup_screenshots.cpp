@@ -2,9 +2,13 @@
 // Usage: setup_screenshots [output folder]
 #include <QApplication>
 #include <QDir>
+#include <QFile>
+#include <QFileDialog>
 #include <QFont>
 #include <QPixmap>
 #include <QTabWidget>
+#include <QTemporaryDir>
+#include <QTimer>
 #include <cstdio>
 
 #include "settings/ui/frm_setup.h"
@@ -42,5 +46,34 @@ int main(int argc, char** argv) {
         }
         std::printf("%s\n", qPrintable(path));
     }
+
+    // The program chooser of "参照", over a folder with a program, a script and a text file.
+    QTemporaryDir sample;
+    for (const char* name : {"DIALER.EXE", "mailcheck", "readme.txt"}) {
+        QFile f(sample.filePath(QString::fromUtf8(name)));
+        if (f.open(QIODevice::WriteOnly)) f.close();
+    }
+    QFile::setPermissions(sample.filePath("mailcheck"), QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                                            QFileDevice::ExeOwner);
+    s.runid[0] = sample.filePath("DIALER.EXE").toStdString();
+    kv::FrmSetup chooser(rig.cx, nullptr);
+    chooser.show();
+    bool saved = false;
+    QTimer::singleShot(800, [&] {
+        for (QWidget* w : QApplication::topLevelWidgets()) {
+            if (auto* files = qobject_cast<QFileDialog*>(w); files && files->isVisible()) {
+                files->resize(560, 360);
+                app.processEvents();
+                saved = files->grab().save(folder + "/setup-file-dialog.png");
+                files->reject();
+            }
+        }
+    });
+    chooser.BtnDir_Click(0);
+    if (!saved) {
+        std::fprintf(stderr, "the file dialog did not show\n");
+        return 1;
+    }
+    std::printf("%s\n", qPrintable(folder + "/setup-file-dialog.png"));
     return 0;
 }

@@ -19,6 +19,9 @@
 #include "settings/ui/frm_setup.h"
 #include "support/fakes.h"
 
+// fontconfig keeps its font cache until the process ends; that is not ours to free.
+extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }
+
 namespace kv {
 namespace {
 
@@ -218,23 +221,19 @@ TEST_F(FrmSetupTest, HandEditedValuesAreShownSoundlyAndKept) {
 
 // ---- buttons ------------------------------------------------------------------------------
 
-TEST_F(FrmSetupTest, OpeningStopsPollingAndSetsTheTimerIntervals) {
+TEST_F(FrmSetupTest, OpeningStopsPollingAndOkStoresAndResumesIt) {
+    rig.cx.settings.hvmode = 0;
     rig.cx.settings.sohoint = 3000;
-    rig.cx.settings.dspint = 1500;
     rig.tmrSOHO->SetEnabled(true);
     rig.tmrDSP->SetEnabled(true);  // a call is open
     rig.cx.link.LinkReady = 1;
-    Open();
+    FrmSetup& d = Open();
     EXPECT_FALSE(rig.tmrSOHO->Enabled());
     EXPECT_TRUE(rig.tmrDSP->Enabled());
     EXPECT_EQ(rig.cx.link.LinkReady, 0);
     EXPECT_EQ(rig.tmrSOHO->Interval(), 3000);
-    EXPECT_EQ(rig.tmrDSP->Interval(), 1500);
-}
+    EXPECT_EQ(rig.tmrDSP->Interval(), 1000);
 
-TEST_F(FrmSetupTest, SliderFillsItsBoxAndOkStoresTheBox) {
-    rig.cx.settings.hvmode = 0;
-    FrmSetup& d = Open();
     W<QSlider>("SldSOHOInt")->setValue(3500);
     EXPECT_EQ(Box("TxtSOHOInt")->text(), "3500");
     W<QSlider>("SldDspInt")->triggerAction(QAbstractSlider::SliderPageStepAdd);
@@ -311,7 +310,7 @@ TEST_F(FrmSetupTest, SwitchingTheDebugLogOnStartsTheTraceAtOnce) {
 
 // ---- refused input ------------------------------------------------------------------------
 
-TEST_F(FrmSetupTest, UnusableNumbersAreRefusedAndNothingIsStored) {
+TEST_F(FrmSetupTest, UnusableInputIsRefusedAndNothingIsStored) {
     struct Case {
         const char* box;
         const char* text;
@@ -324,6 +323,7 @@ TEST_F(FrmSetupTest, UnusableNumbersAreRefusedAndNothingIsStored) {
         {"TxtConnectNo", "1x", 0, "「接続先登録№」には -32768 から 32767 までの数値を入力してください"},
         {"TxtSOHO2Int", "40000", 1, "「SOHO接続時」には -32768 から 32767 までの数値を入力してください"},
         {"TxtDSPInt", "-32769", 1, "「接続秒表示」には -32768 から 32767 までの数値を入力してください"},
+        {"TxtSOHOPW", "pw😀", 0, "「Password」に使用できない文字が含まれています"},  // not in the code page
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.box);
@@ -353,18 +353,6 @@ TEST_F(FrmSetupTest, AcceptedNumberFormsAreConvertedAsTheStoreReadsThem) {
     EXPECT_EQ(rig.cx.settings.secb, 2);
     EXPECT_EQ(rig.cx.settings.secc, -1);
     EXPECT_EQ(rig.cx.settings.dspint, 32767);
-}
-
-TEST_F(FrmSetupTest, PasswordThatCannotBeStoredIsRefused) {
-    Open();
-    Box("TxtSecA")->setText("99");
-    Box("TxtSOHOPW")->setText(Q("pw😀"));  // not in the code page
-    Click("BtnOK");
-    ASSERT_EQ(rig.view.boxes.size(), 1u);
-    EXPECT_NE(rig.view.boxes[0].text.find("Password"), std::string::npos);
-    EXPECT_TRUE(rig.store.values.empty());
-    EXPECT_EQ(rig.cx.settings.seca, 180);
-    EXPECT_TRUE(dialog->isVisible());
 }
 
 TEST_F(FrmSetupTest, StoreFailureIsReportedAndTheDialogStaysOpen) {
@@ -408,9 +396,13 @@ TEST_F(FrmSetupTest, CancelAsksOnlyAfterAnEdit) {
     EXPECT_TRUE(rig.store.values.empty());
 }
 
-TEST_F(FrmSetupTest, CloseBoxActsAsCancel) {
+TEST_F(FrmSetupTest, FirstRunCloseBoxActsAsCancelAndWritesNothing) {
     FrmSetup& d = Open();
-    Box("TxtSecC")->setText("1");
+    EXPECT_EQ(Box("TxtSOHOIP")->text(), "192.168.0.1");
+    EXPECT_EQ(Box("TxtSecC")->text(), "240");
+    EXPECT_EQ(Box("TxtHoliday0")->text(), "");
+    W<QCheckBox>("ChkDbgLog")->setChecked(true);
+    Box("TxtSOHOIP")->setText("127.0.0.1");
     rig.view.answers = {MsgResult::Cancel};
     d.close();
     EXPECT_TRUE(d.isVisible());
@@ -419,19 +411,6 @@ TEST_F(FrmSetupTest, CloseBoxActsAsCancel) {
     EXPECT_FALSE(d.isVisible());
     EXPECT_TRUE(rig.tmrSOHO->Enabled());
     EXPECT_EQ(rig.cx.link.LinkReady, 1);
-    EXPECT_EQ(rig.cx.settings.secc, 240);
-}
-
-TEST_F(FrmSetupTest, FirstRunCancelLeavesTheStoreEmpty) {
-    rig.cx.settings.debuglog = 0;
-    FrmSetup& d = Open();
-    EXPECT_EQ(Box("TxtSOHOIP")->text(), "192.168.0.1");
-    EXPECT_EQ(Box("TxtSecC")->text(), "240");
-    EXPECT_EQ(Box("TxtHoliday0")->text(), "");
-    W<QCheckBox>("ChkDbgLog")->setChecked(true);
-    Box("TxtSOHOIP")->setText("127.0.0.1");
-    d.close();
-    EXPECT_FALSE(d.isVisible());
     EXPECT_TRUE(rig.store.values.empty());
     EXPECT_FALSE(QFile::exists(QString::fromStdString(rig.cx.TracePath)));
     EXPECT_EQ(rig.cx.settings.sohoip, "192.168.0.1");

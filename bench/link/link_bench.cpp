@@ -1,0 +1,121 @@
+// Measures the router console link against mn128sim on loopback:
+//  1. CPU time used while a reply is 5 seconds late (the wait must sleep, not spin);
+//  2. round trip and reply detection latency of "show status" exchanges.
+#include <QCoreApplication>
+#include <sys/resource.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <vector>
+
+#include "app/trace.h"
+#include "link/link.h"
+#include "platform/qt_event_loop.h"
+#include "platform/socket_transport.h"
+#include "support/fakes.h"
+#include "support/sim_process.h"
+
+namespace {
+
+using kv::test::SimProcess;
+
+double CpuSeconds() {
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+           static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+double NowMs() {
+    return std::chrono::duration<double, std::milli>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+bool Exchange(kv::Context& cx, const char16_t* command) {
+    cx.link.SendText = command;
+    cx.link.ReplyText.clear();
+    cx.link.PendingReceives = 1;
+    kv::Sendbyte(cx);
+    return kv::WaitReply(cx, cx.link.RouterName);
+}
+
+double Percentile(std::vector<double> v, double p) {
+    if (v.empty()) return 0;
+    std::sort(v.begin(), v.end());
+    return v[static_cast<size_t>(p * static_cast<double>(v.size() - 1))];
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    const int exchanges = argc > 1 ? std::max(1, std::atoi(argv[1])) : 1000;
+    try {
+        SimProcess sim({"--tick-ms", "1000"});
+        kv::test::TestRig rig;
+        kv::Context& cx = rig.cx;
+        kv::SystemClock clock;
+        kv::QtEventPump pump(clock);
+        kv::SocketTransport transport(5000);
+        cx.ports.clock = &clock;
+        cx.ports.pump = &pump;
+        cx.ports.transport = &transport;
+        cx.settings.sohoip = "127.0.0.1";
+        cx.ConsolePort = sim.port();
+        cx.BaseDate = clock.Now().date;
+        cx.BaseSeconds = clock.Now().time.Seconds();
+        kv::LoginSOHO(cx);
+        if (cx.link.LoggedIn != 1) {
+            std::fprintf(stderr, "login failed\n");
+            return 1;
+        }
+
+        // 1. A reply 5 seconds late.
+        sim.Command("stall 5000");
+        const double cpu0 = CpuSeconds();
+        const double wall0 = NowMs();
+        const bool ok = Exchange(cx, u"show status");
+        const double wallMs = NowMs() - wall0;
+        const double cpuMs = (CpuSeconds() - cpu0) * 1000;
+        std::printf("late reply: ok=%d wait %.0f ms, CPU %.1f ms = %.2f%% of one core\n", ok ? 1 : 0,
+                    wallMs, cpuMs, 100.0 * cpuMs / wallMs);
+
+        // 2. Round trips; the simulator's own time per exchange comes from its transcript.
+        const size_t firstEntry = sim.Transcript().size();
+        std::vector<double> rtt;
+        rtt.reserve(static_cast<size_t>(exchanges));
+        int failed = 0;
+        for (int i = 0; i < exchanges; ++i) {
+            const double t0 = NowMs();
+            if (!Exchange(cx, u"show status")) ++failed;
+            rtt.push_back(NowMs() - t0);
+        }
+        const auto entries = sim.Transcript();
+        std::vector<double> simMs;
+        double recvAt = -1;
+        for (size_t i = firstEntry; i < entries.size(); ++i) {
+            if (entries[i].kind == "recv") recvAt = static_cast<double>(entries[i].ms);
+            if (entries[i].kind == "send" && recvAt >= 0) {
+                simMs.push_back(static_cast<double>(entries[i].ms) - recvAt);
+                recvAt = -1;
+            }
+        }
+        std::printf("%d exchanges of \"show status\" (%d failed)\n", exchanges, failed);
+        std::printf("round trip: median %.3f ms, p90 %.3f ms, p99 %.3f ms, max %.3f ms\n",
+                    Percentile(rtt, 0.5), Percentile(rtt, 0.9), Percentile(rtt, 0.99),
+                    Percentile(rtt, 1.0));
+        std::printf("simulator time per exchange (ms resolution): median %.0f ms, max %.0f ms\n",
+                    Percentile(simMs, 0.5), Percentile(simMs, 1.0));
+        std::printf("detection latency <= round trip: median %.3f ms (target < 2 ms)\n",
+                    Percentile(rtt, 0.5));
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "link_bench: %s\n", e.what());
+        return 1;
+    } catch (const kv::test::ProgramEnded&) {
+        std::fprintf(stderr, "link_bench: the program ended (see the boxes)\n");
+        return 1;
+    }
+    return 0;
+}

@@ -1,0 +1,124 @@
+#!/usr/bin/env bash
+# Builds Kestrovan and the router simulator, and runs Kestrovan against the simulator for about
+# two minutes in a throw-away folder: a call comes up, is metered, cut and logged. Prints the
+# call log, the totals and the trace at the end. Nothing outside the demo folder is touched:
+# the settings live in a temporary XDG_CONFIG_HOME and the router is 127.0.0.1.
+#   KV_DEMO_SECONDS   how long Kestrovan runs (default 120)
+#   KV_DEMO_KEEP=1    keep the demo folder
+#   KV_BUILD_DIR      build folder (default build/)
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+seconds="${KV_DEMO_SECONDS:-120}"
+build="${KV_BUILD_DIR:-$root/build}"
+
+if [ "${KV_DEMO_INNER:-0}" != "1" ]; then
+  bash "$root/scripts/setup.sh"
+  cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug >/dev/null
+  cmake --build "$build" --target kestrovan mn128sim -j "$(nproc)"
+  if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
+    echo "== no display: running under xvfb-run"
+    exec env KV_DEMO_INNER=1 xvfb-run -a -s "-screen 0 1024x768x24" bash "$0" "$@"
+  fi
+  export KV_DEMO_INNER=1
+fi
+
+demo="$(mktemp -d /tmp/kestrovan-demo.XXXXXX)"
+sim_pid=""; kv_pid=""
+cleanup() {
+  [ -n "$kv_pid" ] && kill -KILL "$kv_pid" 2>/dev/null || true
+  [ -n "$sim_pid" ] && kill -TERM "$sim_pid" 2>/dev/null || true
+  wait 2>/dev/null || true
+  if [ "${KV_DEMO_KEEP:-0}" = "1" ]; then echo "== demo folder kept: $demo"; else rm -rf "$demo"; fi
+}
+trap cleanup EXIT
+
+# The program and its help page; the data files appear beside them.
+mkdir -p "$demo/program" "$demo/config/Qel" "$demo/screenshots"
+cp "$build/src/app/ui/kestrovan" "$demo/program/"
+cp "$root/docs/使用方法.htm" "$demo/program/"
+
+# The simulated router on a free loopback port.
+"$build/tools/mn128sim/mn128sim" --demo --detach --listen 127.0.0.1:0 \
+  >"$demo/sim.out" 2>"$demo/sim.err" &
+sim_pid=$!
+port=""
+for _ in $(seq 1 100); do
+  port="$(sed -n 's/^listening 127\.0\.0\.1:\([0-9]*\).*/\1/p' "$demo/sim.out" | head -1)"
+  [ -n "$port" ] && break
+  sleep 0.1
+done
+[ -n "$port" ] || { echo "mn128sim did not start"; cat "$demo/sim.err"; exit 1; }
+echo "== mn128sim listens on 127.0.0.1:$port"
+
+# Throw-away settings: the router on loopback, short charge units (30 s) and a short idle limit
+# (10 s), so the automatic disconnection is seen within the first minute.
+cat >"$demo/config/Qel/Kestrovan.conf" <<CONF
+[Setup]
+sohoip=127.0.0.1
+sohowp=
+seca=30
+secb=30
+secc=30
+ctanni=10
+cnctno=1
+atcuttm=10
+atcutmode=1
+atcutdly=3
+telstday=1
+sohoint=1000
+soho2int=1000
+dspint=1000
+dsptop=0
+linecut=0
+winmodes=0
+winmodec=0
+winmodedc=1
+dosuumode=0
+debuglog=1
+
+[Variant]
+sizehigh=3
+rmtauto=1
+CONF
+
+echo "== starting Kestrovan for ${seconds} s (folder $demo/program)"
+XDG_CONFIG_HOME="$demo/config" KESTROVAN_CONSOLE_PORT="$port" \
+  KESTROVAN_MESSAGEBOX_LOG="$demo/messageboxes.log" \
+  "$demo/program/kestrovan" -debug >"$demo/kestrovan.out" 2>&1 &
+kv_pid=$!
+
+shot() {
+  if command -v import >/dev/null 2>&1 && [ -n "${DISPLAY:-}" ]; then
+    import -window root "$demo/screenshots/$1.png" 2>/dev/null && echo "   screenshot $1.png"
+  fi
+}
+elapsed=0
+for at in 3 15 40 "$seconds"; do
+  [ "$at" -gt "$seconds" ] && at="$seconds"
+  [ "$at" -le "$elapsed" ] && continue
+  sleep $((at - elapsed)); elapsed=$at
+  if ! kill -0 "$kv_pid" 2>/dev/null; then echo "== Kestrovan ended by itself"; break; fi
+  echo "-- ${at} s"; shot "t${at}"
+  [ -f "$demo/program/Kestrovan.log" ] && iconv -f CP932 -t UTF-8 "$demo/program/Kestrovan.log" | tail -3 | sed 's/^/   /'
+done
+
+echo "== ending Kestrovan (SIGTERM: the same shutdown as the menu's 終了)"
+kill -TERM "$kv_pid" 2>/dev/null || true
+for _ in $(seq 1 100); do kill -0 "$kv_pid" 2>/dev/null || break; sleep 0.1; done
+kill -0 "$kv_pid" 2>/dev/null && { echo "   still running; killed"; kill -KILL "$kv_pid"; }
+wait "$kv_pid" 2>/dev/null || true
+kv_pid=""
+
+show() {
+  echo; echo "== $1"
+  if [ -f "$2" ]; then iconv -f CP932 -t UTF-8 "$2" | tr -d '\r' | tail -n "${3:-40}"; else echo "(none)"; fi
+}
+show "call log Kestrovan.log" "$demo/program/Kestrovan.log"
+show "totals Kestrovan.dat" "$demo/program/Kestrovan.dat"
+show "trace Kestrovan.dbg (last lines)" "$demo/program/Kestrovan.dbg" 25
+if [ -s "$demo/messageboxes.log" ]; then echo; echo "== message boxes"; cat "$demo/messageboxes.log"; fi
+if ls "$demo/screenshots/"*.png >/dev/null 2>&1; then
+  mkdir -p "$build/demo-screenshots"
+  cp "$demo/screenshots/"*.png "$build/demo-screenshots/"
+  echo; echo "== screenshots in $build/demo-screenshots"
+fi
