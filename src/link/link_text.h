@@ -17,3 +17,11 @@ int FindText(int start, std::u16string_view text, std::u16string_view pattern, b
 std::string Visible(std::u16string_view text);
 
 }  // namespace kv::link
+
+#include <cstdint>
+#include <optional>
+namespace kv::link {
+// "hh:mm:ss" at character 24 (from 1) of a "show time" reply, as seconds of the day; nullopt
+// when the text there is not a time.
+std::optional<int32_t> ReadRouterClock(const std::u16string& reply);
+}  // namespace kv::link

@@ -139,3 +139,8 @@ void LoginSOHO(Context& cx) {
 }
 
 }  // namespace kv
+
+namespace kv::link {
+// The clock read of the login, for the fuzzing of arbitrary replies.
+std::optional<int32_t> ReadRouterClock(const std::u16string& reply) { return RouterClock(reply); }
+}  // namespace kv::link

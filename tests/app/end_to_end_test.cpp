@@ -193,7 +193,8 @@ TEST_F(EndToEndTest, EndingWithLinecutHangsUpBeforeClosingTheCall) {
     EXPECT_EQ(trace.back(), "query");
     const auto hangUp = std::find(trace.begin(), trace.end(), "DisConnect");
     const auto close = std::find(trace.begin(), trace.end(), "CntEnd-st");
-    EXPECT_NE(hangUp, trace.end());
+    ASSERT_NE(hangUp, trace.end());
+    ASSERT_NE(close, trace.end());
     EXPECT_LT(hangUp - trace.begin(), close - trace.begin());
 }
 

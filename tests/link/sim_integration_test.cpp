@@ -79,6 +79,11 @@ TEST(LinkWithSimulator, LoginWithPasswordKanjiCodeAndClock) {
     EXPECT_EQ(got, "\n\ruser\r\nsecret\n\rsys kcode sjis\n\rsys time " + m[1].str() +
                        "\n\rshow time\n\rshow status\n\r");
     EXPECT_EQ(m[1].str().substr(0, 10), FormatDate(r.clock.Now().date));
+    // Name and password travel in one send.
+    bool oneSend = false;
+    for (const SimProcess::Entry& e : sim.Transcript())
+        if (e.kind == "recv" && e.bytes == "user\r\nsecret\n\r") oneSend = true;
+    EXPECT_TRUE(oneSend);
 }
 
 TEST(LinkWithSimulator, PollSeesTheLineAndDisconnectDropsIt) {

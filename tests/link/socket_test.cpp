@@ -184,24 +184,5 @@ TEST(SocketLayer, ErrorTexts) {
     EXPECT_EQ(named, 46);
 }
 
-TEST(SocketLayer, ErrorMessageOnlyForCodesWithAText) {
-    LinkRig r;
-    r.Open();
-    r.transport.failNextRecv = 10099;
-    char buf[8];
-    EXPECT_EQ(r.transport.Recv(buf, 8), -1);
-    EXPECT_FALSE(WinsockErrorMessage(r.cx, "Port_Process", "recv"));
-    EXPECT_TRUE(r.view.boxes.empty());
-}
-
-TEST(SocketLayer, ClientCloseClosesAndSaysSo) {
-    LinkRig r;
-    r.Open();
-    Client_close(r.cx);
-    EXPECT_TRUE(r.transport.closedByProgram());
-    EXPECT_EQ(r.view.status(), "Socket closed");
-    EXPECT_TRUE(r.view.boxes.empty());
-}
-
 }  // namespace
 }  // namespace kv::test
