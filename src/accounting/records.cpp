@@ -74,6 +74,11 @@ int DayNumber(const LocalTime& now) {
     return now.date.day - (now.time.hour < 5 ? 1 : 0);
 }
 
+// The date on which the accounting day containing `now` began at 05:00.
+Date AccountingDay(const LocalTime& now) {
+    return SerialToDate(DateToSerial(now.date) - (now.time.hour < 5 ? 1 : 0));
+}
+
 Date PeriodMarkerFor(const Context& cx, const Date& today) {
     const int s = cx.settings.telstday;
     if (s <= today.day) return MakeDate(today.year, today.month, s - 1);
@@ -247,6 +252,41 @@ std::string FormatHms(int32_t seconds) {
     return n < 0 ? "-" + out : out;
 }
 
+// ---- roll-over ----------------------------------------------------------------------------
+
+bool RollTotals(Context& cx, const LocalTime& now) {
+    ChargeTotals& t = cx.totals;
+    bool rolled = false;
+    const Date day = AccountingDay(now);
+    if (t.DayOf == Date{}) {
+        // Not known yet (nothing read): the figures in memory are today's.
+        t.DayOf = day;
+    } else if (!(t.DayOf == day)) {
+        WriteTrace(cx, 4, "RollTotals day");
+        t.DayUnits = 0;
+        t.DayOf = day;
+        rolled = true;
+    }
+    const Date current = PeriodMarkerFor(cx, now.date);
+    if (t.PeriodMarker == Date{}) {
+        // A marker never read would move this period's units into the previous one.
+        t.PeriodMarker = current;
+    } else if (DateToSerial(t.PeriodMarker) < DateToSerial(current)) {
+        // Only forwards: a clock set back never brings a closed period back.
+        WriteTrace(cx, 4, "RollTotals period");
+        t.PrevMonthUnits = t.MonthUnits;
+        t.MonthUnits = 0;
+        t.PeriodMarker = current;
+        rolled = true;
+    }
+    if (rolled) ShowRunningTotal(cx);
+    return rolled;
+}
+
+void RollTotals(Context& cx) {
+    RollTotals(cx, Now(cx));
+}
+
 // ---- records ------------------------------------------------------------------------------
 
 void CntSt(Context& cx, int16_t channel) {
@@ -282,6 +322,7 @@ void CntSt(Context& cx, int16_t channel) {
     SetMode(cx, c.CntStDate, c.CntStTime);
 
     c.CallUnits = 0;
+    RollTotals(cx, now);  // the first unit belongs to the day and period in which it begins
     if (c.TariffMode < 3 || cx.settings.teleho == 0) {
         c.CallUnits = 1;
         cx.totals.DayUnits += 1;
@@ -377,8 +418,9 @@ void DatFileIO(Context& cx, int16_t mode) {
     ChargeTotals& t = cx.totals;
 
     if (mode == 2) {
-        // Written before any read (start-up reads first): never store the zero date.
-        if (t.PeriodMarker == Date{}) t.PeriodMarker = PeriodMarkerFor(cx, now.date);
+        // The day number written must be the day the stored DayUnits belong to. Also never
+        // stores the zero date when written before any read.
+        RollTotals(cx, now);
         t.FileStale = !WriteTotalsFile(cx, dayNumber);
         if (t.FileStale)
             ReportFileError(cx, "dat err:", cx.DataPath,
@@ -387,7 +429,6 @@ void DatFileIO(Context& cx, int16_t mode) {
     }
     if (mode != 1) return;
 
-    const Date current = PeriodMarkerFor(cx, now.date);
     TotalsLine line;
     // After a failed write the file is older than the figures in memory: reading it back would
     // lose the calls since.
@@ -398,28 +439,23 @@ void DatFileIO(Context& cx, int16_t mode) {
             t.DayUnits = line.dayUnits;
             t.PrevMonthUnits = line.prevMonthUnits;
             t.PeriodMarker = line.marker;
+            // The file knows only the day of the month its DayUnits were counted on.
             if (dayNumber != line.dayNumber) t.DayUnits = 0;
+            t.DayOf = AccountingDay(now);
             break;
         case ReadResult::Unreadable:
             // Not garbage, only out of reach: it stays where it is.
             ReportFileError(cx, "dat err:", cx.DataPath,
                             "累積ファイルが読めません: " + cx.DataPath);
-            if (t.PeriodMarker == Date{}) t.PeriodMarker = current;
             break;
         case ReadResult::Bad:
             SetAsideBadFile(cx, now);
-            [[fallthrough]];
+            break;
         case ReadResult::Missing:
-            // Go on with what is in memory (zero at start-up). A marker never read would move
-            // the first call into the previous month: start with the current period instead.
-            if (t.PeriodMarker == Date{}) t.PeriodMarker = current;
             break;
     }
-    if (DateToSerial(t.PeriodMarker) < DateToSerial(current)) {
-        t.PrevMonthUnits = t.MonthUnits;
-        t.MonthUnits = 0;
-        t.PeriodMarker = current;
-    }
+    // Without a file the figures in memory go on (zero at start-up), rolled like the file's.
+    RollTotals(cx, now);
 }
 
 }  // namespace kv

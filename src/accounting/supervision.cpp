@@ -23,6 +23,12 @@ std::string FormatYen(int64_t amount) {
     return amount == 0 ? std::string("\\") : "\\" + std::to_string(amount);
 }
 
+void ShowRunningTotal(Context& cx) {
+    if (!cx.ports.view) return;
+    const int64_t running = cx.settings.dosuumode != 0 ? cx.totals.DayUnits : cx.totals.MonthUnits;
+    cx.ports.view->SetLcdText(3, FormatYen(running * cx.settings.ctanni));
+}
+
 void Second_ck(Context& cx) {
     WriteTrace(cx, 4, "Second_ck-st");
     const LocalTime now = cx.ports.clock->Now();
@@ -33,6 +39,10 @@ void Second_ck(Context& cx) {
     if (cx.ports.pump) cx.ports.pump->PumpOnce();
     c.ElapsedSecs = c.LastTick - c.StartTick;
     c.NextUnitSecs -= c.LastTick - previous;
+
+    // Every tick, not only those that begin a unit: the day and month shown change at 05:00
+    // and at the start of a period also while a unit runs.
+    RollTotals(cx, now);
 
     // One unit per tick at most: after a stall the countdown catches up over later ticks.
     if (c.NextUnitSecs < 1) {
@@ -46,12 +56,9 @@ void Second_ck(Context& cx) {
     WriteTrace(cx, 4, "second_ck(1)");
 
     if (MainView* v = cx.ports.view) {
-        const int64_t price = cx.settings.ctanni;
-        const int64_t running =
-            cx.settings.dosuumode != 0 ? cx.totals.DayUnits : cx.totals.MonthUnits;
         v->SetLcdText(1, FormatHms(c.ElapsedSecs));
-        v->SetLcdText(2, FormatYen(c.CallUnits * price));
-        v->SetLcdText(3, FormatYen(running * price));
+        v->SetLcdText(2, FormatYen(int64_t{c.CallUnits} * cx.settings.ctanni));
+        ShowRunningTotal(cx);
         v->SetLcdText(5, FormatMs(c.NextUnitSecs));
         v->SetWindowCaption(FormatHms(c.ElapsedSecs));
     }

@@ -65,6 +65,9 @@ struct ChargeTotals {
     Date PeriodMarker;  // the zero date until the totals file (or start-up) sets it
     // The last write of the totals file failed: the file is older than these figures.
     bool FileStale = false;
+    // The accounting day (the date on which it began at 05:00) that DayUnits belong to; the
+    // zero date until the totals file (or start-up) sets it.
+    Date DayOf;
 };
 
 // ---- router console link ------------------------------------------------------------------

@@ -8,7 +8,9 @@ namespace kv {
 namespace {
 
 // "-5" keeps its sign where the others get their blank.
-std::string Signed(int64_t v) { return v < 0 ? std::to_string(v) : " " + std::to_string(v); }
+std::string Signed(int64_t v) {
+    return v < 0 ? std::to_string(v) : " " + std::to_string(v);
+}
 
 }  // namespace
 

@@ -12,7 +12,7 @@ namespace kv {
 // A window as the position store sees it. The Qt implementation for a QWidget is
 // QtWindowPlacement (src/app/ui/qt_window_placement.h).
 class WindowPlacementPort {
-public:
+  public:
     struct PixelRect {
         int32_t left = 0, top = 0, right = 0, bottom = 0;
     };
@@ -27,7 +27,7 @@ public:
 };
 
 class clsSetFormPosition {
-public:
+  public:
     // view shows the message about missing properties; it may be null (then nothing is shown,
     // and still nothing is read, written or moved).
     clsSetFormPosition(SettingsStore& store, MainView* view) : store_(store), view_(view) {}
@@ -51,7 +51,7 @@ public:
     static int16_t FieldValue(const std::string& field);
     static std::string FormatPosition(int64_t left, int64_t top, int64_t width, int64_t height);
 
-private:
+  private:
     bool CheckProperties();
 
     SettingsStore& store_;

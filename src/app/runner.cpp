@@ -23,8 +23,8 @@ int16_t RunExe(Context& cx, int16_t stop, int16_t slot, const std::string& path)
     } else {
         if (!cx.ports.runner || !cx.ports.runner->FileExists(path)) {
             if (cx.ports.view)
-                cx.ports.view->MessageBox("指定の EXE がありません", "Warning", MsgIcon::Exclamation,
-                                          MsgButtons::Ok);
+                cx.ports.view->MessageBox("指定の EXE がありません", "Warning",
+                                          MsgIcon::Exclamation, MsgButtons::Ok);
             return 0;
         }
         std::string error;

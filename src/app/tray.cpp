@@ -39,7 +39,9 @@ void mnuInit_Click(Context& cx) {
     if (cx.hooks.ShowSetupDialog) cx.hooks.ShowSetupDialog();
 }
 
-void mnuCutBrk_Click(Context& cx) { ToggleCutBreak(cx); }
+void mnuCutBrk_Click(Context& cx) {
+    ToggleCutBreak(cx);
+}
 
 void mnuOut_Click(Context& cx) {
     if (cx.ports.view) cx.ports.view->ShowMainWindow(false);
@@ -63,8 +65,7 @@ void mnuRight_Click(Context& cx, int16_t index) {
         case 3:
             // The check box's click handler does the switching, as a click on it would.
             if (cx.ports.view)
-                cx.ports.view->SetCheckBox(CheckBox::ChkAutoMode,
-                                           cx.settings.rmtauto != 1 ? 1 : 0);
+                cx.ports.view->SetCheckBox(CheckBox::ChkAutoMode, cx.settings.rmtauto != 1 ? 1 : 0);
             break;
         default:
             break;

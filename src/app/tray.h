@@ -10,7 +10,7 @@
 namespace kv {
 
 class TrayIconPort {
-public:
+  public:
     virtual ~TrayIconPort() = default;
     // False where the desktop offers no notification area.
     virtual bool Available() = 0;

@@ -13,7 +13,7 @@
 namespace kv {
 
 class PosixProcessRunner : public ProcessRunner {
-public:
+  public:
     PosixProcessRunner();
     bool FileExists(const std::string& path) override;
     int64_t Start(const std::string& path, std::string& error) override;
@@ -26,7 +26,7 @@ public:
     // Whether handle is a child of ours that has not been reaped yet.
     bool IsAlive(int64_t handle) const { return children_.count(handle) != 0; }
 
-private:
+  private:
     std::set<int64_t> children_;
     QTimer reaper_;
 };

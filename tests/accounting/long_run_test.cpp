@@ -1,7 +1,9 @@
 // A week of calls on the simulated clock, with program restarts, month ends and holidays. The
-// log and the totals are checked against figures worked out here from the calls themselves.
+// log and the totals are checked against figures worked out here from the calls themselves:
+// each unit is put into the accounting day and period in which it begins.
 #include <gtest/gtest.h>
 
+#include <map>
 #include <random>
 #include <set>
 #include <sstream>
@@ -60,12 +62,14 @@ struct Tariff {
         if (Holiday(s.serial) || h >= 19) return {120, true};
         return {180, true};
     }
-    // Units of a call connected at c, seen d seconds later, lasting secs seconds.
-    int32_t Units(Stamp c, int d, int32_t secs) const {
-        int32_t units = 0;
+    // Seconds after the connect instant c at which the units of a call seen d seconds later and
+    // lasting secs seconds begin (the first when the call is seen), and whether each is charged.
+    std::vector<std::pair<int32_t, bool>> Units(Stamp c, int d, int32_t secs) const {
+        std::vector<std::pair<int32_t, bool>> units;
         for (int32_t begin = 0; begin <= secs;) {
-            const auto [length, charged] = Unit(Plus(c, begin == 0 ? d : begin));
-            units += charged ? 1 : 0;
+            const int32_t at = begin == 0 ? d : begin;
+            const auto [length, charged] = Unit(Plus(c, at));
+            units.emplace_back(at, charged);
             begin += length;
         }
         return units;
@@ -88,19 +92,31 @@ int32_t PeriodMarker(int telstday, int32_t serial) {
 
 struct Model {
     int telstday;
-    int32_t month = 0, day = 0, prev = 0, marker = 0;
+    int32_t month = 0, day = 0, prev = 0, marker = 0, dayOf = 0;
     bool file = false;
-    int rolls = 0, dayResets = 0;
+    int periodRolls = 0, dayRollsRunning = 0, dayResetsAtStart = 0;
     int32_t fMonth = 0, fDayNumber = 0, fDay = 0, fMarker = 0, fPrev = 0;
 
-    void Roll(const Stamp& now) {
+    static int32_t AccountingDay(const Stamp& s) { return s.serial - (s.secs < 5 * 3600 ? 1 : 0); }
+    // What the running program must have done by `now`.
+    void Check(const Stamp& now) {
+        if (dayOf != AccountingDay(now)) {
+            dayRollsRunning += day != 0 ? 1 : 0;
+            day = 0;
+            dayOf = AccountingDay(now);
+        }
         const int32_t current = PeriodMarker(telstday, now.serial);
         if (marker < current) {
-            rolls += file ? 1 : 0;
+            ++periodRolls;
             prev = month;
             month = 0;
             marker = current;
         }
+    }
+    void UnitBegins(const Stamp& at, bool charged) {
+        Check(at);
+        month += charged ? 1 : 0;
+        day += charged ? 1 : 0;
     }
     void Start(const Stamp& now) {
         month = day = prev = 0;
@@ -109,22 +125,21 @@ struct Model {
         } else {
             month = fMonth;
             day = DayNumber(now) == fDayNumber ? fDay : 0;
-            dayResets += DayNumber(now) != fDayNumber && fDay != 0 ? 1 : 0;
+            dayResetsAtStart += DayNumber(now) != fDayNumber && fDay != 0 ? 1 : 0;
             marker = fMarker;
             prev = fPrev;
         }
-        Roll(now);
+        dayOf = AccountingDay(now);
+        Check(now);
     }
-    void CallEnded(const Stamp& end, int32_t units) {
-        month += units;
-        day += units;
+    void CallEnded(const Stamp& end) {
+        Check(end);
         file = true;
         fMonth = month;
         fDayNumber = DayNumber(end);
         fDay = day;
         fMarker = marker;
         fPrev = prev;
-        Roll(end);
     }
     std::string FileLine() const {
         return std::to_string(fMonth) + "," + std::to_string(fDayNumber) + "," +
@@ -199,25 +214,56 @@ TEST_P(LongRun, AWeekOfCallsAgreesWithTheLog) {
         call.connect = At(rig.loop.Now());
         call.delay = uniform(0, 10);
         call.secs = uniform(0, 3) == 0 ? uniform(1800, 5 * 3600) : uniform(11, 1800);
-        call.units = tariff.Units(call.connect, call.delay, call.secs);
+        const auto units = tariff.Units(call.connect, call.delay, call.secs);
+        call.units = 0;
+        for (const auto& unit : units) call.units += unit.second ? 1 : 0;
+        // Stop at every unit and at every 05:00 and midnight while the call runs: the totals
+        // shown must be right at each of them, not only when the call ends.
+        std::map<int32_t, int> stops;  // offset from connect -> index of the unit, or -1
+        for (int32_t at = call.delay + 1; at <= call.secs; ++at) {
+            const int32_t secs = Plus(call.connect, at).secs;
+            if (secs == 0 || secs == 5 * 3600) stops[at] = -1;
+        }
+        for (size_t i = 1; i < units.size(); ++i) stops[units[i].first] = static_cast<int>(i);
+        const std::string when = DateText(call.connect) + " " + TimeText(call.connect);
+        auto agree = [&](const std::string& where) {
+            EXPECT_EQ(rig.cx.totals.MonthUnits, model.month) << where;
+            EXPECT_EQ(rig.cx.totals.DayUnits, model.day) << where;
+            EXPECT_EQ(rig.cx.totals.PrevMonthUnits, model.prev) << where;
+            return rig.cx.totals.MonthUnits == model.month && rig.cx.totals.DayUnits == model.day &&
+                   rig.cx.totals.PrevMonthUnits == model.prev;
+        };
+
         rig.AdvanceSecs(call.delay);
-        rig.Open(1, DateText(call.connect) + " " + TimeText(call.connect));
-        rig.AdvanceSecs(call.secs - call.delay);
+        rig.Open(1, when);
+        model.UnitBegins(Plus(call.connect, call.delay), units[0].second);
+        ASSERT_TRUE(agree("call of " + when + " seen"));
+        int32_t at = call.delay;
+        for (const auto& [stop, unit] : stops) {
+            rig.AdvanceSecs(stop - at);
+            at = stop;
+            const Stamp now = Plus(call.connect, at);
+            if (unit >= 0) {
+                model.UnitBegins(now, units[static_cast<size_t>(unit)].second);
+            } else {
+                model.Check(now);
+            }
+            ASSERT_TRUE(agree("call of " + when + " at " + DateText(now) + " " + TimeText(now)));
+        }
+        rig.AdvanceSecs(call.secs - at);
         rig.Close(1);
         ASSERT_EQ(rig.cx.call.CallSecs, call.secs);
-        ASSERT_EQ(rig.cx.call.LoggedUnits, call.units)
-            << DateText(call.connect) << " " << TimeText(call.connect);
-        model.CallEnded(Plus(call.connect, call.secs), call.units);
+        ASSERT_EQ(rig.cx.call.LoggedUnits, call.units) << when;
+        model.CallEnded(Plus(call.connect, call.secs));
         calls.push_back(call);
-        ASSERT_EQ(rig.cx.totals.MonthUnits, model.month);
-        ASSERT_EQ(rig.cx.totals.DayUnits, model.day);
-        ASSERT_EQ(rig.cx.totals.PrevMonthUnits, model.prev);
+        ASSERT_TRUE(agree("end of the call of " + when));
     }
     restart();
     EXPECT_GE(calls.size(), 15u);
     EXPECT_GT(restarts, 5);
-    EXPECT_GE(model.rolls, 1);      // the week crosses the start of a period
-    EXPECT_GE(model.dayResets, 1);  // a start on a later accounting day
+    EXPECT_GE(model.periodRolls, 1);       // the week crosses the start of a period
+    EXPECT_GE(model.dayResetsAtStart, 1);  // a start on a later accounting day
+    EXPECT_GE(model.dayRollsRunning, 1);   // and 05:00 passes while the program runs
 
     // the log: three lines per call, in order, with the figures of the call
     std::stringstream log(rig.ReadDataFile("Kestrovan.log"));

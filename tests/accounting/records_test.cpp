@@ -178,7 +178,10 @@ TEST(TotalsFile, PeriodMarkers) {
 
 TEST(TotalsFile, WriteAndReadBack) {
     CallRig rig({Date{2026, 12, 6}, TimeOfDay{12, 0, 0}});
-    rig.cx.totals = ChargeTotals{12, 123, 456, Date{2026, 11, 30}};
+    rig.cx.totals.DayUnits = 12;
+    rig.cx.totals.MonthUnits = 123;
+    rig.cx.totals.PrevMonthUnits = 456;
+    rig.cx.totals.PeriodMarker = Date{2026, 11, 30};
     DatFileIO(rig.cx, 2);
     EXPECT_EQ(rig.ReadDataFile("Kestrovan.dat"), "123,6,12,\"2026/11/30\",456\r\n");
     EXPECT_FALSE(rig.DataFileExists("Kestrovan.dat.tmp"));
@@ -220,16 +223,17 @@ TEST(TotalsFile, MissingFileStartsInTheCurrentPeriod) {
     EXPECT_EQ(rig.cx.totals.PrevMonthUnits, 0);
     EXPECT_EQ(rig.ReadDataFile("Kestrovan.dat"), "1,30,1,\"2026/10/31\",0\r\n");
 
-    // A call that ends in the new period rolls the month over at its end.
+    // The next call begins in the new period: the month rolls over before its first unit, and
+    // the accounting day (until 05:00) is still the 30th.
     rig.AdvanceSecs(3500);
     rig.OpenAgo(1, 0);
-    rig.AdvanceSecs(200);  // ends 2026/12/01 00:03:20
+    rig.AdvanceSecs(200);  // 2026/12/01 00:00:00 .. 00:03:20, one 240 s unit
     rig.Close(1);
-    EXPECT_EQ(rig.cx.totals.PrevMonthUnits, 2);
-    EXPECT_EQ(rig.cx.totals.MonthUnits, 0);
+    EXPECT_EQ(rig.cx.totals.PrevMonthUnits, 1);
+    EXPECT_EQ(rig.cx.totals.MonthUnits, 1);
     EXPECT_EQ(rig.cx.totals.DayUnits, 2);
     EXPECT_EQ(rig.cx.totals.PeriodMarker, (Date{2026, 11, 30}));
-    EXPECT_EQ(rig.ReadDataFile("Kestrovan.dat"), "2,0,2,\"2026/10/31\",0\r\n");
+    EXPECT_EQ(rig.ReadDataFile("Kestrovan.dat"), "1,0,2,\"2026/11/30\",1\r\n");
 }
 
 TEST(TotalsFile, BadFilesAreKeptAsideAndTheTotalsStartAfresh) {

@@ -48,7 +48,9 @@ FrmMnu::FrmMnu(Context& cx)
                      [this](QSystemTrayIcon::ActivationReason r) { TxtTray_Activated(r); });
 }
 
-FrmMnu::~FrmMnu() { TxtTray_->hide(); }
+FrmMnu::~FrmMnu() {
+    TxtTray_->hide();
+}
 
 QIcon FrmMnu::ProgramIcon() {
     QIcon icon;
@@ -64,7 +66,9 @@ QAction* FrmMnu::AddItem(QMenu* menu, const char* name, const char* caption) {
     return action;
 }
 
-bool FrmMnu::Available() { return QSystemTrayIcon::isSystemTrayAvailable(); }
+bool FrmMnu::Available() {
+    return QSystemTrayIcon::isSystemTrayAvailable();
+}
 
 void FrmMnu::Add(const std::string& tip) {
     TxtTray_->setToolTip(QString::fromStdString(tip));

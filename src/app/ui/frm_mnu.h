@@ -25,7 +25,7 @@ class QMenu;
 namespace kv {
 
 class FrmMnu : public TrayIconPort {
-public:
+  public:
     explicit FrmMnu(Context& cx);
     ~FrmMnu() override;
     FrmMnu(const FrmMnu&) = delete;
@@ -49,7 +49,7 @@ public:
     // The icon's clicks: left opens mnuTray1, right mnuTray2, double-click shows the window.
     void TxtTray_Activated(QSystemTrayIcon::ActivationReason reason);
 
-private:
+  private:
     QAction* AddItem(QMenu* menu, const char* name, const char* caption);
     // A checkable item ticks itself when chosen; put back the mark the program keeps, so only
     // the handler's outcome shows.

@@ -19,7 +19,11 @@ void QtWindowPlacement::Move(int32_t left, int32_t top, int32_t width, int32_t h
     window_->setGeometry(left / kTwipsPerPixel, top / kTwipsPerPixel, w, h);
 }
 
-int32_t QtWindowPlacement::CurrentWidth() const { return window_->width() * kTwipsPerPixel; }
-int32_t QtWindowPlacement::CurrentHeight() const { return window_->height() * kTwipsPerPixel; }
+int32_t QtWindowPlacement::CurrentWidth() const {
+    return window_->width() * kTwipsPerPixel;
+}
+int32_t QtWindowPlacement::CurrentHeight() const {
+    return window_->height() * kTwipsPerPixel;
+}
 
 }  // namespace kv

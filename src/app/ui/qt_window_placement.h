@@ -8,7 +8,7 @@ class QWidget;
 namespace kv {
 
 class QtWindowPlacement : public WindowPlacementPort {
-public:
+  public:
     static constexpr int32_t kTwipsPerPixel = 15;
     explicit QtWindowPlacement(QWidget* window) : window_(window) {}
 
@@ -19,7 +19,7 @@ public:
     int32_t CurrentWidth() const override;
     int32_t CurrentHeight() const override;
 
-private:
+  private:
     QWidget* window_;
 };
 

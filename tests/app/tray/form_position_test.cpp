@@ -10,9 +10,11 @@ namespace {
 using Rect = std::array<int32_t, 4>;
 
 class FakeWindow : public WindowPlacementPort {
-public:
+  public:
     PixelRect NormalRect() const override { return rect; }
-    void Move(int32_t l, int32_t t, int32_t w, int32_t h) override { moves.push_back({l, t, w, h}); }
+    void Move(int32_t l, int32_t t, int32_t w, int32_t h) override {
+        moves.push_back({l, t, w, h});
+    }
     int32_t TwipsPerPixelX() const override { return 15; }
     int32_t TwipsPerPixelY() const override { return 15; }
     int32_t CurrentWidth() const override { return 2400; }
@@ -22,7 +24,7 @@ public:
 };
 
 class FormPositionTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {  // as the main window's instance is set up
         pos.Form(&window);
         pos.MainKey("Qel");
@@ -84,10 +86,8 @@ TEST_F(FormPositionTest, MissingPropertyIsNamedAndNothingIsReadWrittenOrMoved) {
         const char *main, *sub, *value, *named;
     } cases[] = {
         {false, "", "", "", "ValueKey"},  // several missing: the last of them is named
-        {false, "Qel", "S", "V", "Form"},
-        {true, "", "S", "V", "MainKey"},
-        {false, "Qel", "", "V", "SubKey"},
-        {true, "Qel", "S", "", "ValueKey"},
+        {false, "Qel", "S", "V", "Form"},  {true, "", "S", "V", "MainKey"},
+        {false, "Qel", "", "V", "SubKey"}, {true, "Qel", "S", "", "ValueKey"},
     };
     for (const auto& c : cases) {
         view.boxes.clear();

@@ -22,7 +22,7 @@ namespace {
 
 // The main window hands the tray items' marks on to FrmMnu.
 class ForwardingView : public test::RecordingView {
-public:
+  public:
     void SetMenuChecked(MenuItem item, bool checked) override {
         RecordingView::SetMenuChecked(item, checked);
         mnu->SetItemChecked(item, checked);
@@ -46,7 +46,7 @@ bool PumpUntil(const std::function<bool()>& done, int boundMs = 5000) {
 }
 
 class FrmMnuTest : public ::testing::Test {
-protected:
+  protected:
     static void SetUpTestSuite() {  // before any member widget
         static int argc = 1;
         static char* argv[] = {const_cast<char*>("frm_mnu_test"), nullptr};
@@ -148,8 +148,8 @@ TEST_F(FrmMnuTest, RealNotificationArea) {
     ASSERT_TRUE(PumpUntil([&] { return mnu.TxtTray()->geometry().x() > 0; }));
     PumpUntil([] { return false; }, 500);  // let the panel map it
     const QPoint at = mnu.TxtTray()->geometry().center();
-    QProcess::execute("xdotool", {"mousemove", QString::number(at.x()), QString::number(at.y()),
-                                  "click", "1"});
+    QProcess::execute(
+        "xdotool", {"mousemove", QString::number(at.x()), QString::number(at.y()), "click", "1"});
     EXPECT_TRUE(PumpUntil([&] { return mnu.mnuTray1()->isVisible(); }));
     const QString dir = qEnvironmentVariable("KV_SCREENSHOT_DIR");
     if (!dir.isEmpty()) {

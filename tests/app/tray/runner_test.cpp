@@ -27,14 +27,17 @@ std::vector<int> Starts(const std::string& script) {
 
 // The scripts start within milliseconds; polls, never waits out a fixed time.
 bool WaitFor(const std::function<bool()>& done) {
-    for (int i = 0; i < 500 && !done(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    for (int i = 0; i < 500 && !done(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
     return done();
 }
 
-bool Gone(int64_t pid) { return ::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH; }
+bool Gone(int64_t pid) {
+    return ::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH;
+}
 
 class RunnerTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         static int argc = 1;
         static char* argv[] = {const_cast<char*>("runner_test"), nullptr};

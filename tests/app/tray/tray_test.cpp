@@ -15,7 +15,7 @@ int Count(const std::string& text, const std::string& word) {
 }
 
 class FakeTrayIcon : public TrayIconPort {
-public:
+  public:
     bool Available() override { return available; }
     void Add(const std::string& tip) override { added.push_back(tip); }
     void Remove() override { ++removed; }
@@ -26,7 +26,7 @@ public:
 
 // Records what the link sends; the router never answers.
 class SilentTransport : public ConsoleTransport {
-public:
+  public:
     int Connect(const std::string&, uint16_t) override { return 0; }
     int Send(const char* data, int len) override {
         sent.append(data, static_cast<size_t>(len));
@@ -41,7 +41,7 @@ public:
 };
 
 class TrayTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         rig.cx.ports.tray = &icon;
         rig.cx.ports.transport = &transport;
