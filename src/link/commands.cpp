@@ -57,7 +57,8 @@ void DisConnect(Context& cx, int16_t channel) {
     }
     if (cx.settings.dspinfo == 1) {
         std::u16string info;
-        ExtractField(1, cx.link.ReplyText, u"切断中", std::u16string(link::kLineBreak),
+        ExtractField(1, link::WithoutFillers(cx.link.ReplyText), u"切断中",
+                     std::u16string(link::kLineBreak),
                      cx.link.RouterName, info);
         ShowMessage(cx, link::Visible(info));
     }

@@ -31,10 +31,12 @@ bool WaitReply(Context& cx, const std::u16string& awaited) {
             ok = cx.ports.pump->WaitUntil([&cx] { return cx.link.PendingReceives <= 0; }, deadline);
         } else {
             // Replies arrive only while events are processed, so the text is looked at after
-            // each batch of them, exactly and case-sensitively.
+            // each batch of them, exactly and case-sensitively. The fillers between reads are
+            // skipped: an awaited text split over two reads has still arrived.
             ok = cx.ports.pump->WaitUntil(
                 [&cx, &awaited] {
-                    return link::FindText(1, cx.link.ReplyText, awaited, false) > 0;
+                    return link::FindText(1, link::WithoutFillers(cx.link.ReplyText), awaited,
+                                          false) > 0;
                 },
                 deadline);
         }

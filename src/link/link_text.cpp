@@ -29,12 +29,14 @@ int FindText(int start, std::u16string_view text, std::u16string_view pattern, b
     return 0;
 }
 
-std::string Visible(std::u16string_view text) {
-    std::u16string shown;
-    shown.reserve(text.size());
+std::u16string WithoutFillers(std::u16string_view text) {
+    std::u16string kept;
+    kept.reserve(text.size());
     for (char16_t c : text)
-        if (c != 0) shown.push_back(c);
-    return Utf16ToUtf8(shown);
+        if (c != 0) kept.push_back(c);
+    return kept;
 }
+
+std::string Visible(std::u16string_view text) { return Utf16ToUtf8(WithoutFillers(text)); }
 
 }  // namespace kv::link

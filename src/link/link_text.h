@@ -12,6 +12,12 @@ inline constexpr std::u16string_view kLineBreak = u"\n\r";
 // is found at start. ignoreCase folds ASCII and full-width Latin letters.
 int FindText(int start, std::u16string_view text, std::u16string_view pattern, bool ignoreCase);
 
+// The reply without the zero fillers Receive puts behind each read. A reply that came in
+// several reads has fillers in the middle; searching and cutting fields on this text finds
+// what the router sent wherever the reads were split. (Fixed character positions, such as
+// the router's clock in the login, still count on the reply with its fillers.)
+std::u16string WithoutFillers(std::u16string_view text);
+
 // Reply text for people and the trace: UTF-8, without the zero filler characters Receive puts
 // behind every read (a message box or a text file would be cut or garbled by them).
 std::string Visible(std::u16string_view text);

@@ -90,9 +90,10 @@ void LoginSOHO(Context& cx) {
     std::u16string user = u"user";
     if (!cx.settings.sohowp.empty()) user += u"\r\n" + Utf8ToUtf16(cx.settings.sohowp);
     Step(cx, "login-2", "Login-2", user, 1, u"%", "login err:", "MN128と接続出来ません(err=2)");
-    if (link::FindText(1, link.ReplyText, u"Welcome to MN128-SOHO", true) == 0)
+    const std::u16string banner = link::WithoutFillers(link.ReplyText);
+    if (link::FindText(1, banner, u"Welcome to MN128-SOHO", true) == 0)
         Fail(cx, "welcome err:", "MN128のIPアドレスを確認してください(err=99)");
-    ExtractField(1, link.ReplyText, u"Welcome", u"to ", u"!", link.RouterName);
+    ExtractField(1, banner, u"Welcome", u"to ", u"!", link.RouterName);
     if (link.RouterName.empty()) Fail(cx, "name err:", "MN128と接続出来ません(err=name)");
 
     if (cx.settings.sohokcode == 1)
@@ -113,7 +114,7 @@ void LoginSOHO(Context& cx) {
     // 4: the first status report; its Japanese label only matches in Shift-JIS.
     Step(cx, "login-4", "Login-4", u"show status", 1, link.RouterName, "show status send err:",
          "MN128と接続出来ません(err=3)");
-    if (link::FindText(1, link.ReplyText, u"回線種別:ISDN", true) == 0)
+    if (link::FindText(1, link::WithoutFillers(link.ReplyText), u"回線種別:ISDN", true) == 0)
         Fail(cx, "isdn ck err:", "漢字コードが違います。SJISにして下さい");
 
     ShowDebugStep(cx, "login-10");

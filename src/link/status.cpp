@@ -40,7 +40,8 @@ void GetNow(Context& cx) {
         cx.link.LinkReady = 1;
         return;
     }
-    if (link::FindText(1, cx.link.ReplyText, u"回線種別:ISDN", true) == 0) {
+    const std::u16string report = link::WithoutFillers(cx.link.ReplyText);
+    if (link::FindText(1, report, u"回線種別:ISDN", true) == 0) {
         cx.ports.view->MessageBox(link::Visible(cx.link.ReplyText), "", MsgIcon::None,
                                   MsgButtons::Ok);
         WriteTrace(cx, 3, "no isdn" + link::Visible(cx.link.ReplyText));
@@ -77,7 +78,7 @@ void GetNow(Context& cx) {
 
 void ParseChannelStatus(Context& cx, int16_t channel) {
     if (!ValidChannel(channel)) return;
-    const std::u16string& reply = cx.link.ReplyText;
+    const std::u16string reply = link::WithoutFillers(cx.link.ReplyText);
     ChannelStatusRecord& rec = cx.status.ChannelStatus[channel];
 
     const std::u16string header = u"B" + Utf8ToUtf16(std::to_string(channel)) + u"チャネル";

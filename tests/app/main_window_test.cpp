@@ -11,6 +11,7 @@
 #include <QMenuBar>
 #include <QPushButton>
 #include <QStatusBar>
+#include <memory>
 #include <QMouseEvent>
 
 #include "app/commands.h"
@@ -23,13 +24,21 @@ namespace {
 
 QString Q(const char* s) { return QString::fromUtf8(s); }
 
-QApplication& App() {
-    static int argc = 1;
-    static char name[] = "app_main_window_test";
-    static char* argv[] = {name, nullptr};
-    static QApplication app(argc, argv);
-    return app;
-}
+// The application object lives from before the first test to after the last, and is gone
+// before the process's exit handlers run (Qt's own statics go then).
+class QtEnvironment : public ::testing::Environment {
+public:
+    void SetUp() override { app_ = std::make_unique<QApplication>(argc_, argv_); }
+    void TearDown() override { app_.reset(); }
+
+private:
+    int argc_ = 1;
+    char name_[21] = "app_main_window_test";
+    char* argv_[2] = {name_, nullptr};
+    std::unique_ptr<QApplication> app_;
+};
+[[maybe_unused]] ::testing::Environment* const qtEnvironment =
+    ::testing::AddGlobalTestEnvironment(new QtEnvironment);
 
 void Click(QWidget* w) {
     const QPointF at(2, 2);
@@ -43,7 +52,7 @@ void Click(QWidget* w) {
 
 class MainWindowTest : public ::testing::Test {
 protected:
-    MainWindowTest() : window((App(), rig.cx)) {
+    MainWindowTest() : window(rig.cx) {
         rig.cx.ports.view = &window;
         WireMainTimers(rig.cx);
     }

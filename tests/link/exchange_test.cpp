@@ -20,10 +20,12 @@ TEST(WaitReply, ReplyAlreadyThereEndsAtOnce) {
 TEST(WaitReply, EndsWhenTheAwaitedTextArrivesInPieces) {
     LinkRig r;
     r.Open();
+    r.transport.segment = 4;  // the name is split over three reads, fillers between them
     r.cx.link.PendingReceives = 1;
-    r.transport.Deliver("abc\n\r", 500);
-    r.transport.Deliver("MN128-SOHO% ", 700);
+    r.transport.Deliver("abc\n\rMN128-SOHO% ", 500);
     EXPECT_TRUE(WaitReply(r.cx, u"MN128-SOHO"));
+    EXPECT_NE(r.cx.link.ReplyText.find(u"\rMN1" + std::u16string(4, u'\0') + u"28-S"),
+              std::u16string::npos);
     EXPECT_LT(r.loop.MonotonicMs(), 1000);
     EXPECT_EQ(r.view.boxes.size(), 0u);
 }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
+#include <algorithm>
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <regex>
@@ -93,7 +94,9 @@ TEST(LinkWithSimulator, PollSeesTheLineAndDisconnectDropsIt) {
     ASSERT_EQ(r.cx.link.LoggedIn, 1);
     EXPECT_LE(std::abs(r.cx.link.ClockOffset), 2);
     ASSERT_EQ(sim.Command("up 2"), "ok");
+    ASSERT_EQ(sim.Command("segment 9 1"), "ok");  // the report comes in many small reads
     GetNow(r.cx);
+    EXPECT_LT(r.cx.link.ReplyText.find(u'\0'), 100u);  // it did come in pieces
     EXPECT_EQ(r.cx.status.CurrentChannel(), 2);
     EXPECT_EQ(r.cx.status.ChannelStatus[2].Mode, "端末型");
     EXPECT_EQ(r.cx.status.ChannelStatus[2].ConnectTime.size(), 19u);
@@ -104,6 +107,22 @@ TEST(LinkWithSimulator, PollSeesTheLineAndDisconnectDropsIt) {
     ASSERT_TRUE(sim.WaitReceived("disconnect b2\n\r"));
     GetNow(r.cx);
     EXPECT_EQ(r.cx.status.CurrentChannel(), 0);
+    for (const auto& b : r.view.boxes) ADD_FAILURE() << b.text;
+}
+
+TEST(LinkWithSimulator, ReportLongerThanTheReadBuffer) {
+    SimProcess sim;
+    RealRig r(sim.port());
+    LoginSOHO(r.cx);
+    ASSERT_EQ(r.cx.link.LoggedIn, 1);
+    ASSERT_EQ(sim.Command("up 1"), "ok");
+    ASSERT_EQ(sim.Command("big 12000"), "ok");
+    GetNow(r.cx);
+    EXPECT_EQ(r.cx.status.CurrentChannel(), 1);
+    EXPECT_EQ(r.cx.status.ChannelStatus[1].ConnectTime.size(), 19u);
+    // Two-byte characters cut at a read boundary were joined again, none was lost.
+    EXPECT_EQ(r.cx.link.ReplyText.find(u'\uF781'), std::u16string::npos);
+    EXPECT_GT(std::count(r.cx.link.ReplyText.begin(), r.cx.link.ReplyText.end(), u'＊'), 5000);
     for (const auto& b : r.view.boxes) ADD_FAILURE() << b.text;
 }
 

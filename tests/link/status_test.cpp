@@ -105,6 +105,17 @@ TEST(GetNow, ConnectionStartOpensOneRecordAndShowsIt) {
     EXPECT_EQ(r.view.lcd(11), "1");
 }
 
+TEST(GetNow, ReportThatCameInManyReadsParsesTheSame) {
+    PollRig r;
+    r.transport.segment = 7;  // labels and values cut apart, fillers between the pieces
+    r.Poll(StatusReport(false, true, 0, 42));
+    EXPECT_EQ(r.cx.status.CurrentChannel(), 2);
+    EXPECT_EQ(r.cx.status.ChannelStatus[2].IpAddress, "192.0.2.2");
+    EXPECT_EQ(r.cx.status.ChannelStatus[2].IdleSeconds, 42);
+    EXPECT_EQ(r.cx.status.ChannelStatus[1].Mode, "未接続");
+    EXPECT_TRUE(r.view.boxes.empty());
+}
+
 TEST(GetNow, ConnectionEndClosesRecordsAndClearsTheDisplays) {
     PollRig r;
     r.Poll(StatusReport(true, false, 3));

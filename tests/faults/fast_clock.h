@@ -1,0 +1,45 @@
+#pragma once
+// A clock that runs a whole number of times faster than the real one, both its monotonic
+// milliseconds and its wall time, so the 10-second reply attempts pass in a fraction of a
+// second while the real socket and event loop do the waiting.
+#include <QDateTime>
+#include <QTimer>
+#include <chrono>
+
+#include "common/ports.h"
+
+namespace kv::test {
+
+class FastClock : public Clock {
+public:
+    explicit FastClock(int factor)
+        : factor_(factor), start_(std::chrono::steady_clock::now()),
+          wallStart_(QDateTime::currentDateTime()) {
+        // The event pump sleeps until the deadline measured in real milliseconds; a short
+        // heartbeat wakes it so a deadline on this clock is seen when it passes.
+        heartbeat_.setInterval(5);
+        QObject::connect(&heartbeat_, &QTimer::timeout, [] {});
+        heartbeat_.start();
+    }
+    int64_t MonotonicMs() const override { return ElapsedMs() * factor_; }
+    LocalTime Now() const override {
+        const QDateTime now = wallStart_.addMSecs(ElapsedMs() * factor_);
+        const QDate d = now.date();
+        const QTime t = now.time();
+        return LocalTime{Date{d.year(), d.month(), d.day()},
+                         TimeOfDay{t.hour(), t.minute(), t.second()}};
+    }
+
+private:
+    int64_t ElapsedMs() const {
+        return std::chrono::duration_cast<std::chrono::milliseconds>(
+                   std::chrono::steady_clock::now() - start_)
+            .count();
+    }
+    int factor_;
+    std::chrono::steady_clock::time_point start_;
+    QDateTime wallStart_;
+    QTimer heartbeat_;
+};
+
+}  // namespace kv::test

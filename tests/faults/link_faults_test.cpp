@@ -1,0 +1,267 @@
+// Router faults at the level of the link and accounting cores, with the real socket and Qt
+// event loop against the router simulator on loopback. The waits that take 10 s per attempt
+// run on a clock twenty times faster than the real one.
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <memory>
+#include <sstream>
+
+#include "accounting/accounting.h"
+#include "app/trace.h"
+#include "link/link.h"
+#include "link/link_text.h"
+#include "platform/qt_event_loop.h"
+#include "platform/socket_transport.h"
+#include "support/fakes.h"
+#include "support/sim_process.h"
+#include "faults/fast_clock.h"
+
+namespace kv::test {
+namespace {
+
+class QtApp : public ::testing::Environment {
+public:
+    void SetUp() override { app_ = std::make_unique<QCoreApplication>(argc_, argv_); }
+    void TearDown() override { app_.reset(); }
+
+private:
+    int argc_ = 1;
+    char name_[20] = "link_faults_test";
+    char* argv_[2] = {name_, nullptr};
+    std::unique_ptr<QCoreApplication> app_;
+};
+const auto* const kQtApp = ::testing::AddGlobalTestEnvironment(new QtApp);
+
+// The fakes' context with the real socket and event loop; factor > 1 runs the clock fast.
+struct Rig {
+    Rig(const SimProcess& sim, int factor)
+        : clock(factor), pump(clock), cx(rig.cx), view(rig.view), factorValue(factor) {
+        cx.ports.clock = &clock;
+        cx.ports.pump = &pump;
+        cx.ports.transport = &transport;
+        const LocalTime now = clock.Now();
+        cx.BaseDate = now.date;
+        cx.BaseSeconds = now.time.Seconds();
+        cx.settings.sohoip = "127.0.0.1";
+        cx.ConsolePort = sim.port();
+        cx.settings.debuglog = 1;
+        cx.DebugMode = 1;  // step lines too
+        cx.settings.seca = cx.settings.secb = cx.settings.secc = 180;
+        WriteTrace(cx, 1, "");
+    }
+    bool WaitFor(const std::function<bool()>& done, int realMs) {
+        return pump.WaitUntil(done, clock.MonotonicMs() + int64_t{realMs} * factorValue);
+    }
+    std::string Trace() {
+        if (cx.trace.TraceFile) std::fflush(cx.trace.TraceFile);
+        return rig.ReadDataFile("Kestrovan.dbg");
+    }
+    bool TraceHas(const std::string& text) { return Trace().find(text) != std::string::npos; }
+    std::string Log() { return rig.ReadDataFile("Kestrovan.log"); }
+    std::string Boxes() const {
+        std::string all;
+        for (const auto& b : view.boxes) all += "[" + b.text + "]\n";
+        return all;
+    }
+
+    TestRig rig;
+    FastClock clock;
+    QtEventPump pump;
+    SocketTransport transport{5000};
+    Context& cx;
+    RecordingView& view;
+    int factorValue;
+};
+
+std::unique_ptr<Rig> LoggedIn(const SimProcess& sim, int factor) {
+    auto r = std::make_unique<Rig>(sim, factor);
+    LoginSOHO(r->cx);
+    EXPECT_EQ(r->cx.link.LoggedIn, 1) << r->Boxes();
+    return r;
+}
+
+int Count(const std::string& text, const std::string& word) {
+    int n = 0;
+    for (size_t p = text.find(word); p != std::string::npos; p = text.find(word, p + 1)) ++n;
+    return n;
+}
+
+TEST(RouterFaults, ReplyStalledPastOneAttemptIsRecoveredByTheRetry) {
+    SimProcess sim;
+    auto r = LoggedIn(sim, 20);
+    ASSERT_EQ(sim.Command("up 1"), "ok");
+    ASSERT_EQ(sim.Command("stall 800"), "ok");  // 16 s on the program's clock
+    GetNow(r->cx);
+    EXPECT_TRUE(r->TraceHas("retry(a):1"));
+    EXPECT_FALSE(r->TraceHas("retry(a):2"));
+    EXPECT_FALSE(r->TraceHas("no recv:"));
+    EXPECT_EQ(r->cx.link.LinkReady, 1);
+    EXPECT_EQ(r->cx.status.CurrentChannel(), 1);
+    EXPECT_EQ(r->cx.call.ChConnected[1], 1);
+    EXPECT_EQ(Count(r->Log(), "\"Connect\""), 1) << r->Log();
+    EXPECT_TRUE(r->view.boxes.empty()) << r->Boxes();
+    for (const std::string& m : r->view.messageTexts) EXPECT_EQ(m.find("wait err"), std::string::npos);
+}
+
+TEST(RouterFaults, ReplyStalledPastAllAttemptsIsTracedAndTheNextPollGoesOn) {
+    SimProcess sim;
+    auto r = LoggedIn(sim, 20);
+    ASSERT_EQ(sim.Command("up 1"), "ok");
+    ASSERT_EQ(sim.Command("stall 2600"), "ok");  // 52 s: three attempts of 10 s pass first
+    GetNow(r->cx);
+    EXPECT_TRUE(r->TraceHas("retry(a):3")) << r->Trace();
+    EXPECT_TRUE(r->TraceHas("no recv:"));
+    ASSERT_FALSE(r->view.messageTexts.empty());
+    EXPECT_EQ(r->view.messageTexts.back(), "wait err:retry3");
+    EXPECT_EQ(r->cx.link.LinkReady, 1);
+    EXPECT_EQ(r->cx.status.CurrentChannel(), 0);  // nothing parsed from no reply
+    EXPECT_EQ(r->cx.call.ChConnected[1], 0);
+    EXPECT_TRUE(r->view.boxes.empty()) << r->Boxes();
+
+    // The late report and the next one: the poll after the stall sees the line.
+    ASSERT_TRUE(sim.WaitSent("MN128-SOHO% ", 5000));
+    GetNow(r->cx);
+    EXPECT_EQ(r->cx.status.CurrentChannel(), 1);
+    EXPECT_EQ(r->cx.status.ChannelStatus[1].Mode, "端末型");
+    EXPECT_EQ(r->cx.call.ChConnected[1], 1);
+    EXPECT_EQ(Count(r->Log(), "\"Connect\""), 1) << r->Log();
+}
+
+TEST(RouterFaults, WrongPasswordEndsTheLoginWithErr2) {
+    SimProcess sim({"--password", "secret"});
+    Rig r(sim, 20);
+    r.cx.settings.sohowp = "wrong";
+    EXPECT_THROW(LoginSOHO(r.cx), ProgramEnded);
+    ASSERT_EQ(r.view.boxes.size(), 1u) << r.Boxes();
+    EXPECT_EQ(r.view.boxes[0].text, "MN128と接続出来ません(err=2)");
+    EXPECT_EQ(r.cx.link.LoggedIn, 0);
+    const std::string trace = r.Trace();
+    EXPECT_NE(trace.find("login err:"), std::string::npos) << trace;
+    EXPECT_NE(trace.find("Login incorrect"), std::string::npos) << trace;
+    // The final line is the message, and the session was closed.
+    EXPECT_NE(trace.rfind("MN128と接続出来ません(err=2)"), std::string::npos);
+    EXPECT_FALSE(r.cx.link.SocketOpen);
+    EXPECT_TRUE(sim.Received().find("sys kcode") == std::string::npos);
+}
+
+TEST(RouterFaults, ReportCutIntoOneAndThreeBytePiecesIsStillParsed) {
+    SimProcess sim;
+    auto r = LoggedIn(sim, 1);
+    ASSERT_EQ(sim.Command("up 1"), "ok");
+    GetNow(r->cx);
+    ASSERT_EQ(r->cx.status.CurrentChannel(), 1);
+    const ChannelStatusRecord whole = r->cx.status.ChannelStatus[1];
+    ASSERT_EQ(whole.ConnectTime.size(), 19u);
+
+    // Pieces of 1 and of 3 bytes: both cut two-byte characters, 3 shifts the cut each time.
+    for (const char* pieces : {"segment 1 1", "segment 3 1"}) {
+        SCOPED_TRACE(pieces);
+        ASSERT_EQ(sim.Command(pieces), "ok");
+        r->cx.status.ChannelStatus[1] = {};
+        GetNow(r->cx);
+        const ChannelStatusRecord& got = r->cx.status.ChannelStatus[1];
+        EXPECT_EQ(got.Mode, "端末型");
+        EXPECT_EQ(got.ConnectTime, whole.ConnectTime);
+        EXPECT_EQ(got.PeerNumber, whole.PeerNumber);
+        EXPECT_EQ(got.IpAddress, whole.IpAddress);
+        EXPECT_EQ(r->cx.status.ChannelStatus[2].Mode, "未接続");
+        EXPECT_EQ(r->cx.status.CurrentChannel(), 1);
+        EXPECT_EQ(link::Visible(r->cx.link.ReplyText).find("\xEF\xBF\xBD"), std::string::npos)
+            << "a cut character came out as a replacement";
+    }
+    // The line going down is seen through 3-byte pieces, and the call is closed once.
+    ASSERT_EQ(sim.Command("hangup"), "ok");
+    GetNow(r->cx);
+    EXPECT_EQ(r->cx.status.CurrentChannel(), 0);
+    EXPECT_EQ(r->cx.call.ChConnected[1], 0);
+    const std::string log = r->Log();
+    EXPECT_EQ(Count(log, "\"Connect\""), 1) << log;
+    EXPECT_EQ(Count(log, "\"DisConnect\""), 1) << log;
+    EXPECT_EQ(Count(log, "\"Tel\""), 1) << log;
+    EXPECT_TRUE(r->view.boxes.empty()) << r->Boxes();
+}
+
+TEST(RouterFaults, BigReportAndLineNoiseLeaveNoStaleData) {
+    SimProcess sim;
+    auto r = LoggedIn(sim, 1);
+    ASSERT_EQ(sim.Command("up 1"), "ok");
+    GetNow(r->cx);
+    const size_t normal = link::WithoutFillers(r->cx.link.ReplyText).size();
+    ASSERT_GT(normal, 100u);
+
+    ASSERT_EQ(sim.Command("big 10240"), "ok");
+    GetNow(r->cx);
+    EXPECT_GT(link::WithoutFillers(r->cx.link.ReplyText).size(), 5000u);
+    EXPECT_EQ(r->cx.status.CurrentChannel(), 1);
+    EXPECT_EQ(r->cx.status.ChannelStatus[1].Mode, "端末型");
+
+    // Noise between two polls, then a plain report: nothing of the big one or the noise stays.
+    ASSERT_EQ(sim.Command("garbage 3000"), "ok");
+    r->WaitFor([] { return false; }, 300);  // the noise arrives and is read
+    GetNow(r->cx);
+    const std::u16string after = link::WithoutFillers(r->cx.link.ReplyText);
+    EXPECT_LT(after.size(), normal + 40) << link::Visible(after);
+    EXPECT_GT(after.size() + 40, normal);
+    EXPECT_EQ(after.find(u'\x1b'), std::u16string::npos);
+    EXPECT_EQ(r->cx.status.CurrentChannel(), 1);
+    EXPECT_EQ(r->cx.status.ChannelStatus[1].Mode, "端末型");
+    EXPECT_EQ(r->cx.status.ChannelStatus[2].Mode, "未接続");
+    EXPECT_TRUE(r->view.boxes.empty()) << r->Boxes();
+    EXPECT_EQ(Count(r->Log(), "\"Connect\""), 1);
+}
+
+TEST(RouterFaults, ReportInAnotherEncodingShowsTheReplyUntilItIsShiftJisAgain) {
+    SimProcess sim;
+    auto r = LoggedIn(sim, 1);
+    ASSERT_EQ(sim.Command("up 1"), "ok");
+    ASSERT_EQ(sim.Command("encoding euc"), "ok");
+    GetNow(r->cx);
+    GetNow(r->cx);
+    // Once per poll, the box holding the reply as it came.
+    ASSERT_EQ(r->view.boxes.size(), 2u);
+    EXPECT_NE(r->view.boxes[0].text.find("MN128-SOHO% "), std::string::npos) << r->Boxes();
+    EXPECT_EQ(r->view.boxes[0].text.find("回線種別"), std::string::npos);
+    EXPECT_EQ(Count(r->Trace(), "no isdn"), 2);
+    EXPECT_EQ(r->cx.status.CurrentChannel(), 0);
+    EXPECT_EQ(r->cx.call.ChConnected[1], 0);
+    EXPECT_EQ(r->cx.link.LinkReady, 1);
+
+    ASSERT_EQ(sim.Command("encoding sjis"), "ok");
+    GetNow(r->cx);
+    EXPECT_EQ(r->view.boxes.size(), 2u) << r->Boxes();
+    EXPECT_EQ(r->cx.status.CurrentChannel(), 1);
+    EXPECT_EQ(Count(r->Log(), "\"Connect\""), 1);
+}
+
+TEST(RouterFaults, RouterClosingTheConsoleMidCall) {
+    SimProcess sim;
+    auto r = LoggedIn(sim, 20);
+    ASSERT_EQ(sim.Command("up 1"), "ok");
+    GetNow(r->cx);
+    ASSERT_EQ(r->cx.call.ChConnected[1], 1);
+
+    ASSERT_EQ(sim.Command("close"), "ok");
+    ASSERT_TRUE(r->WaitFor([&] { return r->view.status() == "Server Shutdown"; }, 3000));
+    ASSERT_EQ(r->view.boxes.size(), 1u);
+    EXPECT_EQ(r->view.boxes[0].text, "Server Shutdown");
+    EXPECT_FALSE(r->cx.link.SocketOpen);
+
+    // The program goes on without the router: the next poll reports the send error, waits out
+    // its attempts and leaves the link ready for the following tick; the call stays open.
+    GetNow(r->cx);
+    ASSERT_EQ(r->view.boxes.size(), 2u);
+    EXPECT_NE(r->view.boxes[1].text.find("Error Number is 10038"), std::string::npos) << r->Boxes();
+    EXPECT_TRUE(r->TraceHas("no recv:"));
+    EXPECT_EQ(r->cx.link.LinkReady, 1);
+    EXPECT_EQ(r->cx.call.ChConnected[1], 1);
+
+    // Ending the program still closes the call in the log.
+    CntEnd(r->cx, 1);
+    const std::string log = r->Log();
+    EXPECT_EQ(Count(log, "\"DisConnect\""), 1) << log;
+    EXPECT_EQ(Count(log, "\"Tel\""), 1) << log;
+}
+
+}  // namespace
+}  // namespace kv::test
