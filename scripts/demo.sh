@@ -115,7 +115,11 @@ show() {
 }
 show "call log Kestrovan.log" "$demo/program/Kestrovan.log"
 show "totals Kestrovan.dat" "$demo/program/Kestrovan.dat"
-show "trace Kestrovan.dbg (last lines)" "$demo/program/Kestrovan.dbg" 25
+echo; echo "== trace Kestrovan.dbg (the poll's and the meter's step lines left out)"
+if [ -f "$demo/program/Kestrovan.dbg" ]; then
+  iconv -f CP932 -t UTF-8 "$demo/program/Kestrovan.dbg" | tr -d '\r' |
+    grep -v -E ' (GetNow|Sendbyte|Port|Receive|Second_ck)(-st|-end|-1)?"$| second_ck\([0-9]+\)"$' | tail -n 40
+fi
 if [ -s "$demo/messageboxes.log" ]; then echo; echo "== message boxes"; cat "$demo/messageboxes.log"; fi
 if ls "$demo/screenshots/"*.png >/dev/null 2>&1; then
   mkdir -p "$build/demo-screenshots"

@@ -1,4 +1,5 @@
 // Connection records, the call log and the totals file.
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -360,7 +361,10 @@ void CntEnd(Context& cx, int16_t channel) {
     const LocalTime now = Now(cx);
     c.EndDate = now.date;
     c.EndTime = now.time;
-    c.CallSecs = c.ElapsedSecs;
+    // The elapsed time is brought up to date by the display tick; a call that ends before
+    // its first tick (one taken over at start-up is seconds or hours old) has still run since
+    // its real start.
+    c.CallSecs = std::max(c.ElapsedSecs, NowSeconds(cx) - c.StartTick);
     c.LoggedUnits = c.CallUnits;
     WriteCallLog(cx, "DisConnect");
     DatFileIO(cx, 2);

@@ -14,15 +14,21 @@ namespace kv {
 namespace {
 
 // "#": the number without leading zeros, nothing for 0.
-std::string FormatHash(int64_t n) { return n == 0 ? std::string() : std::to_string(n); }
+std::string FormatHash(int64_t n) {
+    return n == 0 ? std::string() : std::to_string(n);
+}
 
 const char* const kLineBreak = "\n\r";
 
 }  // namespace
 
-void BtnConnect_Click(Context& cx) { Connect(cx, cx.settings.cnctno); }
+void BtnConnect_Click(Context& cx) {
+    Connect(cx, cx.settings.cnctno);
+}
 
-void BtnDisConnect_Click(Context& cx) { DisConnect(cx, cx.status.CurrentChannel()); }
+void BtnDisConnect_Click(Context& cx) {
+    DisConnect(cx, cx.status.CurrentChannel());
+}
 
 void ChkAutoMode_Click(Context& cx) {
     if (cx.link.LoggedIn == 1) SwitchRemoteAuto(cx);
@@ -65,13 +71,21 @@ void Lbl3_Click(Context& cx) {
     ShowHint(cx, "先月累積:" + FormatYen(int64_t{cx.totals.PrevMonthUnits} * unit));
 }
 
-void LCD3_Click(Context& cx) { Lbl3_Click(cx); }
+void LCD3_Click(Context& cx) {
+    Lbl3_Click(cx);
+}
 
-void LCD0_DblClick(Context& cx) { ToggleCutBreak(cx); }
+void LCD0_DblClick(Context& cx) {
+    ToggleCutBreak(cx);
+}
 
-void mnuCutBrk_Click(Context& cx) { ToggleCutBreak(cx); }
+void mnuCutBrk_Click(Context& cx) {
+    ToggleCutBreak(cx);
+}
 
-void mnuB0_Click(Context& cx) { cx.DisplayChannel = 0; }
+void mnuB0_Click(Context& cx) {
+    cx.DisplayChannel = 0;
+}
 
 void mnuB12_Click(Context& cx) {
     switch (cx.DisplayChannel) {
@@ -92,13 +106,17 @@ void mnuInit_Click(Context& cx) {
     if (cx.hooks.ShowSetupDialog) cx.hooks.ShowSetupDialog();
 }
 
-void mnuSOHO_Click(Context& cx) { cx.ports.shell->Open("http://" + cx.settings.sohoip); }
+void mnuSOHO_Click(Context& cx) {
+    cx.ports.shell->Open("http://" + cx.settings.sohoip);
+}
 
 void mnuLOG_Click(Context& cx) {
     if (cx.hooks.ShowLogViewer) cx.hooks.ShowLogViewer();
 }
 
-void mnuHELP_Click(Context& cx) { cx.ports.shell->Open(cx.AppPath + "/使用方法.htm"); }
+void mnuHELP_Click(Context& cx) {
+    cx.ports.shell->Open(cx.AppPath + "/使用方法.htm");
+}
 
 std::string AboutText() {
     return std::string("Kestrovan ") + kVersionText +
@@ -156,7 +174,9 @@ void tmrSOHO_Timer(Context& cx) {
     if (cx.link.LinkReady == 1) GetNow(cx);
 }
 
-void tmrDSP_Timer(Context& cx) { Second_ck(cx); }
+void tmrDSP_Timer(Context& cx) {
+    Second_ck(cx);
+}
 
 void Tmr1Sec_Timer(Context& cx) {
     // Off first: action 1 ends the program and does not come back here.
@@ -180,8 +200,8 @@ void Tmr1Sec_Timer(Context& cx) {
 
 std::string HintFor(const std::string& controlName) {
     static const std::map<std::string, std::string> hints = {
-        {"BtnConnect", "回線を接続します"},   {"BtnDisConnect", "回線を切断します"},
-        {"BtnSize", "画面長を調整します"},    {"ChkAutoMode", "自動接続の抑制"},
+        {"BtnConnect", "回線を接続します"}, {"BtnDisConnect", "回線を切断します"},
+        {"BtnSize", "画面長を調整します"},  {"ChkAutoMode", "自動接続の抑制"},
         {"ChkTopDsp", "最上位表示設定"},
     };
     const auto it = hints.find(controlName);

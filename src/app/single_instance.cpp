@@ -10,7 +10,9 @@
 
 namespace kv {
 
-InstanceLock::~InstanceLock() { Release(); }
+InstanceLock::~InstanceLock() {
+    Release();
+}
 
 InstanceLock::Result InstanceLock::Acquire(const std::string& path, std::string& error) {
     if (fd_ >= 0) return Result::Acquired;

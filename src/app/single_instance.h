@@ -6,7 +6,7 @@
 namespace kv {
 
 class InstanceLock {
-public:
+  public:
     InstanceLock() = default;
     ~InstanceLock();
     InstanceLock(const InstanceLock&) = delete;
@@ -19,7 +19,7 @@ public:
     bool Held() const { return fd_ >= 0; }
     void Release();
 
-private:
+  private:
     int fd_ = -1;
 };
 

@@ -126,8 +126,8 @@ void Form_QueryUnload(Context& cx, int16_t& Cancel, int16_t UnloadMode) {
     }
     int16_t ch = cx.status.CurrentChannel();
     if (ch < 0 || ch > 2) ch = 0;
-    CntEnd(cx, ch);
     if (cx.call.ChConnected[ch] != 0 && cx.settings.linecut == 1) DisConnect(cx, ch);
+    CntEnd(cx, ch);
     TrayOut(cx);
     EndProgram(cx, 0, "query");
 }

@@ -43,7 +43,7 @@ bool WaitFor(const std::function<bool()>& cond, int timeoutMs) {
 
 // A started kestrovan; killed when the test leaves early.
 class Program {
-public:
+  public:
     Program(const std::string& exe, const std::vector<std::pair<std::string, std::string>>& env,
             const std::vector<std::string>& args) {
         std::vector<std::string> envText;
@@ -89,7 +89,7 @@ public:
         return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     }
 
-private:
+  private:
     pid_t pid_ = -1;
     bool exited_ = false;
 };
@@ -108,7 +108,7 @@ std::vector<std::string> TraceMessages(const std::string& path) {
 
 // A fresh folder with the program, settings pointing at a fresh simulator, the program started.
 class EndToEndTest : public ::testing::Test {
-protected:
+  protected:
     EndToEndTest() : dir(MakeTempDir()), store(dir + "/config") {}
     ~EndToEndTest() override {
         kestrovan.reset();
@@ -120,9 +120,9 @@ protected:
         fs::copy_file(KV_KESTROVAN_PATH, exe);
         // The router address is loopback before anything starts.
         std::vector<std::pair<const char*, const char*>> setup = {
-            {"sohoip", "127.0.0.1"}, {"seca", "180"},     {"secb", "180"},      {"secc", "240"},
-            {"ctanni", "10"},        {"atcuttm", "30"},   {"atcutmode", "0"},   {"atcutdly", "3"},
-            {"sohoint", "300"},      {"soho2int", "300"}, {"dspint", "1000"},   {"debuglog", "1"},
+            {"sohoip", "127.0.0.1"}, {"seca", "180"},     {"secb", "180"},    {"secc", "240"},
+            {"ctanni", "10"},        {"atcuttm", "30"},   {"atcutmode", "0"}, {"atcutdly", "3"},
+            {"sohoint", "300"},      {"soho2int", "300"}, {"dspint", "1000"}, {"debuglog", "1"},
             {"winmodes", "0"},       {"winmodec", "1"},   {"winmodedc", "1"}};
         setup.insert(setup.end(), extra.begin(), extra.end());
         for (const auto& [k, v] : setup) ASSERT_TRUE(SaveStringSetting(store, "Setup", k, v));

@@ -22,16 +22,18 @@
 namespace kv::test {
 namespace {
 
-QString Q(const char* s) { return QString::fromUtf8(s); }
+QString Q(const char* s) {
+    return QString::fromUtf8(s);
+}
 
 // The application object lives from before the first test to after the last, and is gone
 // before the process's exit handlers run (Qt's own statics go then).
 class QtEnvironment : public ::testing::Environment {
-public:
+  public:
     void SetUp() override { app_ = std::make_unique<QApplication>(argc_, argv_); }
     void TearDown() override { app_.reset(); }
 
-private:
+  private:
     int argc_ = 1;
     char name_[21] = "app_main_window_test";
     char* argv_[2] = {name_, nullptr};
@@ -51,7 +53,7 @@ void Click(QWidget* w) {
 }
 
 class MainWindowTest : public ::testing::Test {
-protected:
+  protected:
     MainWindowTest() : window(rig.cx) {
         rig.cx.ports.view = &window;
         WireMainTimers(rig.cx);
@@ -77,23 +79,36 @@ TEST_F(MainWindowTest, ControlsCarryTheirNamesCaptionsAndTips) {
         const char* name;
         const char* text;
     };
-    for (const Caption& c : {Caption{"BtnConnect", "接"}, {"BtnDisConnect", "切"}, {"BtnSize", "長"},
-                             {"BtnMsg", "窓"}, {"BtnDEBUG", "debug"}, {"ChkAutoMode", "自動"},
+    for (const Caption& c : {Caption{"BtnConnect", "接"},
+                             {"BtnDisConnect", "切"},
+                             {"BtnSize", "長"},
+                             {"BtnMsg", "窓"},
+                             {"BtnDEBUG", "debug"},
+                             {"ChkAutoMode", "自動"},
                              {"ChkTopDsp", "Top"}})
         if (auto* b = Find<QAbstractButton>(c.name)) {
             EXPECT_EQ(b->text(), Q(c.text)) << c.name;
         }
     EXPECT_EQ(Find<QCheckBox>("ChkTopDsp")->toolTip(), Q("最前面表示"));
-    for (const Caption& c : {Caption{"Lbl2", "今回"}, {"Lbl3", "当月累積"}, {"Lbl5", "次課金"},
-                             {"Lbl6", "無通信"}, {"Lbl7", "使用率"}})
+    for (const Caption& c : {Caption{"Lbl2", "今回"},
+                             {"Lbl3", "当月累積"},
+                             {"Lbl5", "次課金"},
+                             {"Lbl6", "無通信"},
+                             {"Lbl7", "使用率"}})
         if (auto* l = Find<QLabel>(c.name)) {
             EXPECT_EQ(l->text(), Q(c.text)) << c.name;
         }
-    for (const Caption& c : {Caption{"LCD1", "今回の接続秒数"}, {"LCD2", "今回の課金"},
+    for (const Caption& c : {Caption{"LCD1", "今回の接続秒数"},
+                             {"LCD2", "今回の課金"},
                              {"LCD3", "今月の課金"},
                              {"LCD5", "次の課金までの秒数 赤色の時は課金５秒前に自動切断"},
-                             {"LCD6", "無通信秒数"}, {"LCD7", "送信/受信/BOD"}, {"LCD0", ""},
-                             {"LCD8", ""}, {"LCD9", ""}, {"LCD10", ""}, {"LCD11", ""}})
+                             {"LCD6", "無通信秒数"},
+                             {"LCD7", "送信/受信/BOD"},
+                             {"LCD0", ""},
+                             {"LCD8", ""},
+                             {"LCD9", ""},
+                             {"LCD10", ""},
+                             {"LCD11", ""}})
         if (auto* l = Find<QLabel>(c.name)) {
             EXPECT_EQ(l->toolTip(), Q(c.text)) << c.name;
         }
@@ -116,12 +131,21 @@ TEST_F(MainWindowTest, ControlsCarryTheirNamesCaptionsAndTips) {
         std::vector<std::pair<const char*, const char*>> items;
     };
     const std::vector<Menu> menus = {
-        {"mnuSETUP", "設定",
-         {{"mnuInit", "基本設定"}, {"mnuSOHO", "SOHO表示"}, {"", "-"}, {"mnuCutBrk", "自動切断一時解除"},
-          {"mnuWinend", "切断後Win終了"}, {"", "-"}, {"mnuEnd", "終了"}}},
-        {"mnuDSP", "表示",
-         {{"mnuLastInfo", "LastInformation"}, {"mnuB0", "表示切替(Auto)"},
-          {"mnuB12", "表示切替(B1-B2)"}, {"mnuLOG", "接続ログ"}}},
+        {"mnuSETUP",
+         "設定",
+         {{"mnuInit", "基本設定"},
+          {"mnuSOHO", "SOHO表示"},
+          {"", "-"},
+          {"mnuCutBrk", "自動切断一時解除"},
+          {"mnuWinend", "切断後Win終了"},
+          {"", "-"},
+          {"mnuEnd", "終了"}}},
+        {"mnuDSP",
+         "表示",
+         {{"mnuLastInfo", "LastInformation"},
+          {"mnuB0", "表示切替(Auto)"},
+          {"mnuB12", "表示切替(B1-B2)"},
+          {"mnuLOG", "接続ログ"}}},
         {"mnuHOKA", "他", {{"mnuHELP", "ヘルプ"}, {"mnuVER", "バージョン"}}},
     };
     const QList<QAction*> top = window.menuBar()->actions();
@@ -290,11 +314,10 @@ TEST_F(MainWindowTest, Screenshots) {
     window.SetStatusText("Connection OK");
     window.show();
     rig.cx.settings.sizehigh = 0;
-    for (int i = 0; i < 5; ++i) {
+    for (int twips : {2050, 2650, 3250, 3850, 1560}) {
         Find<QPushButton>("BtnSize")->click();
-        const QString file = QStringLiteral("%1/main_%2.png")
-                                 .arg(QString::fromLocal8Bit(dir))
-                                 .arg(i + 1);
+        const QString file =
+            QStringLiteral("%1/main-%2.png").arg(QString::fromLocal8Bit(dir)).arg(twips);
         EXPECT_TRUE(window.grab().save(file)) << file.toStdString();
     }
 }

@@ -17,7 +17,7 @@ namespace {
 // A router that is never there: every connect is refused, so a start-up runs up to the login
 // and ends there through EndProgram (which the fake exit turns into ProgramEnded).
 class RefusingTransport : public ConsoleTransport {
-public:
+  public:
     int Connect(const std::string&, uint16_t) override {
         ++connects;
         error = 10061;
@@ -41,7 +41,7 @@ public:
 };
 
 class FakeTray : public TrayIconPort {
-public:
+  public:
     bool Available() override { return true; }
     void Add(const std::string&) override { ++icons; }
     void Remove() override { --icons; }
@@ -64,7 +64,7 @@ std::vector<std::string> TraceLines(const TestRig& rig) {
 }
 
 class StartupTest : public ::testing::Test {
-protected:
+  protected:
     StartupTest() {
         rig.cx.ports.transport = &transport;
         rig.cx.ports.tray = &tray;
@@ -260,13 +260,6 @@ TEST(InstanceLockTest, OneHolderAtATimeAndNoStaleLockAfterACrash) {
     RemoveTree(dir);
 }
 
-TEST_F(StartupTest, CloseBoxOnlyHides) {
-    int16_t cancel = 0;
-    Form_QueryUnload(rig.cx, cancel, 0);
-    EXPECT_EQ(cancel, 1);
-    EXPECT_FALSE(rig.view.visible);
-}
-
 TEST_F(StartupTest, EndClosesTheOpenRecordAndTheTraceEndsWithQuery) {
     rig.cx.settings.debuglog = 1;
     rig.cx.settings.ctanni = 10;
@@ -342,33 +335,6 @@ TEST_F(StartupTest, DebugSummaryHasItsEightLines) {
               "Connect:B2\n\rStsDsp:B\n\rholiday:1\n\rtmrSOHO:(sw:1) sub:getnow\n\rtrue\n\r"
               "秒adjust:-3  ＋はPCが進んでいる\n\r接続adjust:12\n\rrecv:MN128>@@");
     EXPECT_EQ(holiday.view.boxes[0].title, "");
-}
-
-TEST_F(StartupTest, MenuCommands) {
-    rig.cx.settings.sohoip = "127.0.0.1";
-    mnuSOHO_Click(rig.cx);
-    mnuHELP_Click(rig.cx);
-    ASSERT_EQ(rig.shell.opened.size(), 2u);
-    EXPECT_EQ(rig.shell.opened[0], "http://127.0.0.1");
-    EXPECT_EQ(rig.shell.opened[1], rig.dir + "/使用方法.htm");
-
-    mnuVER_Click(rig.cx);
-    mnuWinend_Click(rig.cx);
-    mnuLastInfo_Click(rig.cx);
-    ASSERT_EQ(rig.view.boxes.size(), 3u);
-    EXPECT_EQ(rig.view.boxes[0].title, "ABOUT Kestrovan");
-    EXPECT_EQ(rig.view.boxes[0].icon, MsgIcon::Information);
-    EXPECT_EQ(rig.view.boxes[0].text.rfind("Kestrovan Ver 0.66β", 0), 0u);
-    EXPECT_EQ(rig.view.boxes[1].text, "現在は未対応です");
-    EXPECT_TRUE(rig.view.MenuChecked(MenuItem::MainWinend));
-    EXPECT_EQ(rig.view.boxes[2].text, "");  // no message shown yet
-
-    BtnMsg_Click(rig.cx);
-    EXPECT_TRUE(rig.view.messageWindowOpen);
-    EXPECT_EQ(rig.cx.MessageWindowOpen, 1);
-    BtnMsg_Click(rig.cx);
-    EXPECT_FALSE(rig.view.messageWindowOpen);
-    EXPECT_EQ(rig.cx.MessageWindowOpen, 0);
 }
 
 }  // namespace

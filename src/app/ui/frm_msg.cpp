@@ -15,9 +15,13 @@ FrmMSG::FrmMSG() : QWidget(nullptr, Qt::Window | Qt::WindowStaysOnTopHint) {
     resize(320, 90);
 }
 
-void FrmMSG::SetText(const QString& text) { LblMSG_->setText(text); }
+void FrmMSG::SetText(const QString& text) {
+    LblMSG_->setText(text);
+}
 
-QString FrmMSG::Text() const { return LblMSG_->text(); }
+QString FrmMSG::Text() const {
+    return LblMSG_->text();
+}
 
 void FrmMSG::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);

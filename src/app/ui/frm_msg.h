@@ -7,15 +7,15 @@ class QLabel;
 namespace kv {
 
 class FrmMSG : public QWidget {
-public:
+  public:
     FrmMSG();
     void SetText(const QString& text);
     QString Text() const;
 
-protected:
+  protected:
     void resizeEvent(QResizeEvent* event) override;
 
-private:
+  private:
     QLabel* LblMSG_;
 };
 

@@ -37,7 +37,8 @@ uint16_t ConsolePortFromEnvironment() {
     char* end = nullptr;
     const long port = std::strtol(text, &end, 10);
     if (*end != '\0' || port < 1 || port > 65535) {
-        std::fprintf(stderr, "kestrovan: KESTROVAN_CONSOLE_PORT=%s is not a port; using 23\n", text);
+        std::fprintf(stderr, "kestrovan: KESTROVAN_CONSOLE_PORT=%s is not a port; using 23\n",
+                     text);
         return 23;
     }
     return static_cast<uint16_t>(port);

@@ -20,7 +20,9 @@ namespace kv {
 
 namespace {
 
-QString Q(const std::string& s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
+QString Q(const std::string& s) {
+    return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
+}
 
 // A Japanese fixed-width Gothic face, whichever of the usual ones is installed.
 QFont GothicFont(int pointSize) {
@@ -35,7 +37,9 @@ QFont GothicFont(int pointSize) {
 
 // The amounts come as "\" + number, the byte the Japanese Windows fonts draw as the yen sign;
 // the fonts here draw a backslash, so the window shows the yen sign itself.
-QString Shown(const std::string& s) { return Q(s).replace(QLatin1Char('\\'), QChar(0x00A5)); }
+QString Shown(const std::string& s) {
+    return Q(s).replace(QLatin1Char('\\'), QChar(0x00A5));
+}
 
 QRect Twips(int left, int top, int width, int height) {
     return QRect(Kestrovan::TwipsToPixels(left), Kestrovan::TwipsToPixels(top),
@@ -72,7 +76,9 @@ Kestrovan::Kestrovan(Context& cx) : QMainWindow(nullptr), cx_(cx) {
     resize(TwipsToPixels(kMainWindowWidthTwips), TwipsToPixels(3890));
 }
 
-Kestrovan::~Kestrovan() { delete msg_; }
+Kestrovan::~Kestrovan() {
+    delete msg_;
+}
 
 QLabel* Kestrovan::MakeLcd(int n, int left, int top, int width, int height, const char* tip) {
     auto* l = new QLabel(centralWidget());
@@ -275,9 +281,13 @@ void Kestrovan::SetLabelCaption(int label, const std::string& text) {
     if (it != labels_.end()) it->second->setText(Q(text));
 }
 
-void Kestrovan::SetWindowCaption(const std::string& text) { setWindowTitle(Q(text)); }
+void Kestrovan::SetWindowCaption(const std::string& text) {
+    setWindowTitle(Q(text));
+}
 
-void Kestrovan::SetStatusText(const std::string& text) { statusBar_->showMessage(Shown(text)); }
+void Kestrovan::SetStatusText(const std::string& text) {
+    statusBar_->showMessage(Shown(text));
+}
 
 void Kestrovan::ShowMainWindow(bool restoreNormal) {
     if (restoreNormal)
@@ -288,7 +298,9 @@ void Kestrovan::ShowMainWindow(bool restoreNormal) {
     activateWindow();
 }
 
-void Kestrovan::HideMainWindow() { hide(); }
+void Kestrovan::HideMainWindow() {
+    hide();
+}
 
 void Kestrovan::SetTopmost(bool on) {
     if (windowFlags().testFlag(Qt::WindowStaysOnTopHint) == on) return;
@@ -350,12 +362,19 @@ MsgResult Kestrovan::MessageBox(const std::string& text, const std::string& titl
 }
 
 void Kestrovan::ShowMessageWindow() {
+    // Beside the main window, so a message does not cover the read-outs.
+    if (!msg_->isVisible() && isVisible())
+        msg_->move(frameGeometry().right() + 8, frameGeometry().top());
     msg_->show();
     msg_->raise();
 }
 
-void Kestrovan::CloseMessageWindow() { msg_->hide(); }
+void Kestrovan::CloseMessageWindow() {
+    msg_->hide();
+}
 
-void Kestrovan::SetMessageText(const std::string& text) { msg_->SetText(Q(text)); }
+void Kestrovan::SetMessageText(const std::string& text) {
+    msg_->SetText(Q(text));
+}
 
 }  // namespace kv

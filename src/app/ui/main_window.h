@@ -20,7 +20,7 @@ namespace kv {
 class FrmMSG;
 
 class Kestrovan : public QMainWindow, public MainView {
-public:
+  public:
     explicit Kestrovan(Context& cx);
     ~Kestrovan() override;
 
@@ -52,11 +52,11 @@ public:
     FrmMSG* MessageWindow() const { return msg_; }
     static int TwipsToPixels(int twips);
 
-protected:
+  protected:
     void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
-private:
+  private:
     void BuildControls();
     void BuildMenus();
     QLabel* MakeLcd(int n, int left, int top, int width, int height, const char* tip);

@@ -12,7 +12,9 @@ namespace kv {
 
 namespace {
 
-QString Q(const std::string& s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
+QString Q(const std::string& s) {
+    return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
+}
 
 MsgResult DefaultAnswer(MsgButtons buttons) {
     return buttons == MsgButtons::YesNo ? MsgResult::Yes : MsgResult::Ok;

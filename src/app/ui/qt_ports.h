@@ -11,12 +11,12 @@ class QWidget;
 namespace kv {
 
 class QtShell : public Shell {
-public:
+  public:
     bool Open(const std::string& urlOrPath) override;
 };
 
 class QtProgramExit : public ProgramExit {
-public:
+  public:
     [[noreturn]] void Exit(int code) override;
 };
 

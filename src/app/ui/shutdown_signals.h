@@ -10,14 +10,14 @@ class QSocketNotifier;
 namespace kv {
 
 class ShutdownSignals {
-public:
+  public:
     explicit ShutdownSignals(std::function<void()> onShutdown);
     ~ShutdownSignals();
     ShutdownSignals(const ShutdownSignals&) = delete;
     ShutdownSignals& operator=(const ShutdownSignals&) = delete;
     bool Installed() const { return notifier_ != nullptr; }
 
-private:
+  private:
     std::function<void()> onShutdown_;
     std::unique_ptr<QSocketNotifier> notifier_;
     bool running_ = false;

@@ -1,0 +1,17 @@
+#!/usr/bin/env bash
+# Builds the benchmarks (release preset) and runs them; each prints its own figures.
+#   bash scripts/bench.sh            link and call-log benchmarks (a few minutes)
+#   bash scripts/bench.sh longrun    also the 10-minute real-time run against the demo router
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/setup.sh
+cmake --preset release >/dev/null
+cmake --build --preset release -j "$(nproc)"
+echo "== link: CPU while a reply is late, reply detection latency"
+./build-release/bench/link/link_bench
+echo "== call log: 1,000,000 calls against awk"
+bash bench/logview/run.sh
+if [ "${1:-}" = "longrun" ]; then
+  echo "== 10 minutes against the demo router"
+  bash bench/longrun/run.sh
+fi

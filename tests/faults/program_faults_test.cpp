@@ -1,0 +1,346 @@
+// The built program, copied into a fresh folder, against the router simulator on loopback:
+// a refused connection, the router closing the console mid-call, and the program killed
+// mid-call (and while it writes its files) and started again.
+#include <gtest/gtest.h>
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <regex>
+#include <sstream>
+#include <thread>
+
+#include "common/cp932.h"
+#include "platform/qt_settings_store.h"
+#include "settings/settings.h"
+#include "support/fakes.h"
+#include "support/sim_process.h"
+
+extern char** environ;
+
+namespace kv::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream f(path, std::ios::binary);
+    std::stringstream ss;
+    ss << f.rdbuf();
+    return ss.str();
+}
+
+bool WaitFor(const std::function<bool()>& cond, int timeoutMs, int stepMs = 20) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (!cond()) {
+        if (std::chrono::steady_clock::now() > end) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(stepMs));
+    }
+    return true;
+}
+
+int Count(const std::string& text, const std::string& word) {
+    int n = 0;
+    for (size_t p = text.find(word); p != std::string::npos; p = text.find(word, p + 1)) ++n;
+    return n;
+}
+
+// The lines of a CP932 CR LF file as UTF-8, without their line ends.
+std::vector<std::string> Lines(const std::string& path) {
+    std::vector<std::string> out;
+    std::istringstream in(cp932::DecodeToUtf8(ReadFile(path)));
+    std::string line;
+    while (std::getline(in, line)) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        out.push_back(line);
+    }
+    return out;
+}
+
+std::vector<std::string> LinesOf(const std::string& path, const std::string& kind) {
+    std::vector<std::string> out;
+    for (const std::string& l : Lines(path))
+        if (l.rfind("\"" + kind + "\",", 0) == 0) out.push_back(l);
+    return out;
+}
+
+std::vector<std::string> Fields(const std::string& line) {
+    std::vector<std::string> out;
+    std::istringstream in(line);
+    std::string f;
+    while (std::getline(in, f, ',')) out.push_back(f);
+    return out;
+}
+
+// The messages of the trace ("yymmdd hh:mm:ss \"message\"").
+std::vector<std::string> TraceMessages(const std::string& path) {
+    std::vector<std::string> out;
+    for (const std::string& l : Lines(path))
+        if (l.size() >= 18) out.push_back(l.substr(17, l.size() - 18));
+    return out;
+}
+
+// A started kestrovan; killed when the test leaves early.
+class Program {
+public:
+    Program(const std::string& exe, const std::vector<std::pair<std::string, std::string>>& env) {
+        std::vector<std::string> envText;
+        for (char** e = environ; *e; ++e) {
+            const std::string item = *e;
+            bool replaced = false;
+            for (const auto& [k, v] : env) replaced |= item.rfind(k + "=", 0) == 0;
+            if (!replaced) envText.push_back(item);
+        }
+        for (const auto& [k, v] : env) envText.push_back(k + "=" + v);
+        std::vector<char*> envp;
+        for (std::string& s : envText) envp.push_back(s.data());
+        envp.push_back(nullptr);
+        std::string exeCopy = exe;
+        std::string debug = "-debug";
+        char* argv[] = {exeCopy.data(), debug.data(), nullptr};
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            ::execve(exe.c_str(), argv, envp.data());
+            ::_exit(127);
+        }
+    }
+    ~Program() {
+        if (pid_ > 0 && !exited_) {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, nullptr, 0);
+        }
+    }
+    pid_t pid() const { return pid_; }
+    // The exit status (128 + signal when killed), or -1 when it did not end in time.
+    int WaitExit(int timeoutMs) {
+        int status = 0;
+        if (!WaitFor([&] { return ::waitpid(pid_, &status, WNOHANG) == pid_; }, timeoutMs))
+            return -1;
+        exited_ = true;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    }
+    int Kill(int signal, int timeoutMs = 15000) {
+        if (::kill(pid_, signal) != 0) return -1;
+        return WaitExit(timeoutMs);
+    }
+
+private:
+    pid_t pid_ = -1;
+    bool exited_ = false;
+};
+
+// A loopback port on which nothing listens (it was free a moment ago).
+uint16_t ClosedPort() {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof addr;
+    ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
+    ::close(fd);
+    return ntohs(addr.sin_port);
+}
+
+const std::regex kTotalsLine(R"(^\d+,\d+,\d+,"\d{4}/\d\d/\d\d",\d+\r\n$)");
+
+class ProgramFaults : public ::testing::Test {
+protected:
+    ProgramFaults() : dir(MakeTempDir()), store(dir + "/config") {
+        fs::create_directories(bin);
+        fs::copy_file(KV_KESTROVAN_PATH, exe);
+        // The router address is loopback before anything starts.
+        const std::vector<std::pair<const char*, const char*>> setup = {
+            {"sohoip", "127.0.0.1"}, {"seca", "180"},     {"secb", "180"},    {"secc", "240"},
+            {"ctanni", "10"},        {"atcuttm", "30"},   {"atcutmode", "0"}, {"atcutdly", "3"},
+            {"sohoint", "300"},      {"soho2int", "300"}, {"dspint", "1000"}, {"debuglog", "1"},
+            {"winmodes", "0"},       {"winmodec", "1"},   {"winmodedc", "1"}, {"linecut", "0"}};
+        for (const auto& [k, v] : setup) EXPECT_TRUE(SaveStringSetting(store, "Setup", k, v));
+    }
+    ~ProgramFaults() override {
+        program.reset();
+        RemoveTree(dir);
+    }
+
+    void Start(uint16_t port) {
+        env = {{"QT_QPA_PLATFORM", "offscreen"},
+               {"XDG_CONFIG_HOME", dir + "/config"},
+               {"KESTROVAN_CONSOLE_PORT", std::to_string(port)},
+               {"KESTROVAN_MESSAGEBOX_LOG", boxes}};
+        program = std::make_unique<Program>(exe, env);
+        ASSERT_GT(program->pid(), 0);
+    }
+    size_t LogCount(const std::string& kind) { return LinesOf(bin + "/Kestrovan.log", kind).size(); }
+    bool WaitLog(const std::string& kind, size_t n, int stepMs = 20) {
+        return WaitFor([&] { return LogCount(kind) >= n; }, 15000, stepMs);
+    }
+    std::string Log() { return cp932::DecodeToUtf8(ReadFile(bin + "/Kestrovan.log")); }
+    std::string Boxes() { return ReadFile(boxes); }
+    std::string Totals() { return ReadFile(bin + "/Kestrovan.dat"); }
+    // Month plus previous month units of the totals file.
+    int TotalUnits() {
+        const std::vector<std::string> f = Fields(Totals());
+        return f.size() == 5 ? std::stoi(f[0]) + std::stoi(f[4]) : -1;
+    }
+    int LoggedUnits() {
+        int sum = 0;
+        for (const std::string& tel : LinesOf(bin + "/Kestrovan.log", "Tel")) sum += std::stoi(Fields(tel)[7]);
+        return sum;
+    }
+
+    std::string dir;
+    QtSettingsStore store;
+    std::string bin = dir + "/bin";
+    std::string exe = bin + "/kestrovan";
+    std::string boxes = dir + "/boxes.log";
+    std::vector<std::pair<std::string, std::string>> env;
+    std::unique_ptr<Program> program;
+};
+
+TEST_F(ProgramFaults, RefusedConnectionShowsTheSocketBoxAndEnds) {
+    Start(ClosedPort());
+    EXPECT_NE(program->WaitExit(15000), -1);
+    const std::string shown = Boxes();
+    EXPECT_EQ(Count(shown, "\t"), 1) << shown;  // one box
+    EXPECT_NE(shown.find("Error Number is 10061"), std::string::npos) << shown;
+    EXPECT_NE(shown.find("WSAECONNREFUSED"), std::string::npos) << shown;
+    EXPECT_FALSE(fs::exists(bin + "/Kestrovan.log"));
+    EXPECT_FALSE(fs::exists(bin + "/Kestrovan.dat"));
+}
+
+TEST_F(ProgramFaults, RouterClosingTheConsoleMidCallThenEndingTheProgram) {
+    SimProcess sim;
+    Start(sim.port());
+    ASSERT_TRUE(sim.WaitReceived("show status", 20000)) << Boxes();
+    ASSERT_EQ(sim.Command("up 1"), "ok");
+    ASSERT_TRUE(WaitLog("Connect", 1)) << Log();
+    ASSERT_EQ(sim.Command("close"), "ok");
+    ASSERT_TRUE(WaitFor([&] { return Boxes().find("Server Shutdown") != std::string::npos; }, 10000))
+        << Boxes();
+    // It keeps running without the router: the next poll reports its failed send.
+    EXPECT_TRUE(WaitFor([&] { return Boxes().find("Function is Send") != std::string::npos; }, 10000))
+        << Boxes();
+    EXPECT_EQ(LogCount("DisConnect"), 0u);
+
+    // Ended in the middle of that poll's reply wait: the open call is still closed and logged.
+    EXPECT_EQ(program->Kill(SIGTERM), 0);
+    EXPECT_EQ(LogCount("DisConnect"), 1u) << Log();
+    EXPECT_EQ(LogCount("Tel"), 1u) << Log();
+    EXPECT_TRUE(std::regex_match(Totals(), kTotalsLine)) << Totals();
+    EXPECT_EQ(TotalUnits(), LoggedUnits());
+    const std::vector<std::string> trace = TraceMessages(bin + "/Kestrovan.dbg");
+    ASSERT_FALSE(trace.empty());
+    EXPECT_EQ(trace.back(), "query");
+}
+
+TEST_F(ProgramFaults, KilledMidCallLosesOnlyTheOpenCallsEndAndIsTakenOverOnRestart) {
+    SimProcess sim;
+    Start(sim.port());
+    ASSERT_TRUE(sim.WaitReceived("show status", 20000)) << Boxes();
+    // One whole call first, so a totals file exists.
+    ASSERT_EQ(sim.Command("up 1"), "ok");
+    ASSERT_TRUE(WaitLog("Connect", 1)) << Log();
+    ASSERT_EQ(sim.Command("hangup"), "ok");
+    ASSERT_TRUE(WaitLog("Tel", 1)) << Log();
+    ASSERT_TRUE(WaitFor([&] { return TotalUnits() == LoggedUnits(); }, 5000)) << Totals();
+    const std::string totalsBefore = Totals();
+    ASSERT_TRUE(std::regex_match(totalsBefore, kTotalsLine)) << totalsBefore;
+
+    // The second call is up and metered for a while, then the program is killed.
+    ASSERT_EQ(sim.Command("up 1"), "ok");
+    ASSERT_TRUE(WaitLog("Connect", 2)) << Log();
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    EXPECT_EQ(program->Kill(SIGKILL), 128 + SIGKILL);
+
+    // What the kill lost: the open call's end (its "Connect" line stands alone) and the units
+    // it had charged, which were in memory only. The totals file is the last whole one.
+    EXPECT_EQ(Totals(), totalsBefore);
+    EXPECT_FALSE(fs::exists(bin + "/Kestrovan.dat.tmp"));
+    EXPECT_EQ(LogCount("Connect"), 2u);
+    EXPECT_EQ(LogCount("DisConnect"), 1u);
+    EXPECT_EQ(LogCount("Tel"), 1u);
+    const std::vector<std::string> killedRun = TraceMessages(bin + "/Kestrovan.dbg");
+    ASSERT_FALSE(killedRun.empty());
+    EXPECT_NE(killedRun.back(), "query");
+
+    // Started again while the line is still up: the call is taken over from the router's
+    // connect time, so the call that follows is logged from its real start.
+    Start(sim.port());
+    ASSERT_TRUE(WaitLog("Connect", 3)) << Log() << Boxes();
+    const std::vector<std::string> connects = LinesOf(bin + "/Kestrovan.log", "Connect");
+    EXPECT_EQ(Fields(connects[2])[1], Fields(connects[1])[1]);
+    EXPECT_EQ(Fields(connects[2])[2], Fields(connects[1])[2]) << Log();
+    ASSERT_EQ(sim.Command("hangup"), "ok");
+    ASSERT_TRUE(WaitLog("Tel", 2)) << Log();
+    const std::vector<std::string> tels = LinesOf(bin + "/Kestrovan.log", "Tel");
+    EXPECT_EQ(Fields(tels[1])[2], Fields(connects[1])[2]) << Log();
+    // Its duration runs from the real start, even when it ends before the restarted run's
+    // first display tick: the start and end times of the line and its seconds agree.
+    const auto secsOf = [](const std::string& hms) {
+        return std::stoi(hms.substr(1, 2)) * 3600 + std::stoi(hms.substr(4, 2)) * 60 +
+               std::stoi(hms.substr(7, 2));
+    };
+    const int span = secsOf(Fields(tels[1])[4]) - secsOf(Fields(tels[1])[2]);
+    EXPECT_GE(span, 1) << Log();
+    EXPECT_LE(std::abs(std::stoi(Fields(tels[1])[6]) - span), 1) << Log();
+    ASSERT_TRUE(WaitFor([&] { return TotalUnits() == LoggedUnits(); }, 5000))
+        << Totals() << "\n" << Log();
+    EXPECT_TRUE(std::regex_match(Totals(), kTotalsLine)) << Totals();
+
+    EXPECT_EQ(program->Kill(SIGTERM), 0);
+    const std::vector<std::string> trace = TraceMessages(bin + "/Kestrovan.dbg");
+    EXPECT_EQ(trace.back(), "query");
+    EXPECT_EQ(Boxes(), "");
+    // Nothing was put aside as unreadable.
+    for (const auto& entry : fs::directory_iterator(bin))
+        EXPECT_EQ(entry.path().filename().string().find(".bad-"), std::string::npos)
+            << entry.path();
+}
+
+TEST_F(ProgramFaults, TotalsFileIsWholeAfterAKillWhileTheCallIsBeingClosed) {
+    SimProcess sim;
+    int total = 0;  // month + previous month of the file before each round
+    for (int round = 1; round <= 3; ++round) {
+        SCOPED_TRACE("round " + std::to_string(round));
+        Start(sim.port());
+        // Logged in (once per run).
+        ASSERT_TRUE(WaitFor([&] { return Count(sim.Received(), "user\n\r") >= round; }, 20000))
+            << Boxes();
+        ASSERT_EQ(sim.Command("up 1"), "ok");
+        ASSERT_TRUE(WaitLog("Connect", static_cast<size_t>(round))) << Log();
+        ASSERT_EQ(sim.Command("hangup"), "ok");
+        // Killed the moment the call's end is in the log: the totals file is written next.
+        ASSERT_TRUE(WaitLog("DisConnect", static_cast<size_t>(round), 1)) << Log();
+        EXPECT_EQ(program->Kill(SIGKILL), 128 + SIGKILL);
+
+        // Either the line before this call's end or the one after it, never a torn one. When
+        // the kill came between the two files, this call's units are in the log only.
+        const std::string totals = Totals();
+        ASSERT_TRUE(std::regex_match(totals, kTotalsLine)) << totals;
+        const int units = std::stoi(Fields(LinesOf(bin + "/Kestrovan.log", "Tel").back())[7]);
+        const int now = TotalUnits();
+        EXPECT_TRUE(now == total || now == total + units) << total << " " << totals << Log();
+        total = now;
+    }
+    // The next run reads what is there and goes on from it.
+    Start(sim.port());
+    ASSERT_TRUE(WaitFor([&] { return Count(sim.Received(), "user\n\r") >= 4; }, 20000)) << Boxes();
+    ASSERT_TRUE(sim.WaitReceived("show status", 10000));
+    EXPECT_EQ(program->Kill(SIGTERM), 0);
+    EXPECT_TRUE(std::regex_match(Totals(), kTotalsLine)) << Totals();
+    EXPECT_EQ(TotalUnits(), total);
+    EXPECT_EQ(Boxes(), "");
+    const std::string trace = cp932::DecodeToUtf8(ReadFile(bin + "/Kestrovan.dbg"));
+    EXPECT_EQ(trace.find("dat bad"), std::string::npos) << trace;
+}
+
+}  // namespace
+}  // namespace kv::test
