@@ -57,6 +57,7 @@ void ChkTopDsp_Click(Context& cx, int value) {
 }
 
 void Lbl3_Click(Context& cx) {
+    RollTotals(cx);
     // 64-bit products: the 16-bit originals overflowed above 32767 yen.
     const int64_t unit = cx.settings.ctanni;
     if (cx.settings.dosuumode != 0) {
@@ -172,6 +173,9 @@ void WireMainTimers(Context& cx) {
 
 void tmrSOHO_Timer(Context& cx) {
     if (cx.link.LinkReady == 1) GetNow(cx);
+    // The poll runs all day, calls or not: it moves the running totals to a new accounting
+    // day or period so the figures shown between calls are today's.
+    RollTotals(cx);
 }
 
 void tmrDSP_Timer(Context& cx) {

@@ -305,6 +305,31 @@ TEST_F(StartupTest, DelayedActions) {
     EXPECT_EQ(TraceLines(rig).back(), "query");
 }
 
+// A program left running for days: between calls the poll tick moves the shown totals to the
+// new accounting day (05:00) and period, and the day/month switch shows the fresh figures.
+TEST(TotalsBetweenCalls, PollTickRollsTheDayAndPeriod) {
+    TestRig rig({Date{2026, 12, 1}, TimeOfDay{4, 59, 50}});
+    Context& cx = rig.cx;
+    cx.settings.ctanni = 10;
+    cx.settings.telstday = 1;
+    cx.settings.dosuumode = 1;
+    cx.totals.DayUnits = 5;
+    cx.totals.MonthUnits = 9;
+    cx.totals.PrevMonthUnits = 2;
+    cx.totals.DayOf = Date{2026, 11, 30};          // the accounting day before 05:00
+    cx.totals.PeriodMarker = Date{2026, 10, 31};   // November's period
+    tmrSOHO_Timer(cx);                             // link not ready: no poll, but the roll
+    EXPECT_EQ(cx.totals.MonthUnits, 0);            // 1 December began a new period
+    EXPECT_EQ(cx.totals.PrevMonthUnits, 9);
+    EXPECT_EQ(cx.totals.DayUnits, 5);              // still the accounting day of 30 November
+    rig.loop.Advance(15000);                       // 05:00:05
+    tmrSOHO_Timer(cx);
+    EXPECT_EQ(cx.totals.DayUnits, 0);
+    EXPECT_EQ(rig.view.lcd(3), "\\");
+    Lbl3_Click(cx);                                // to the month: nothing yet this period
+    EXPECT_EQ(rig.view.status(), "先月累積:\\90");
+}
+
 TEST_F(StartupTest, PollTimerWaitsForTheLinkToBeReady) {
     rig.cx.link.LinkReady = 0;
     tmrSOHO_Timer(rig.cx);
