@@ -1,4 +1,5 @@
 // The status poll and the parser of the router's status report.
+#include <cstdint>
 #include <string>
 
 #include "accounting/accounting.h"
@@ -45,6 +46,13 @@ void GetNow(Context& cx) {
         cx.ports.view->MessageBox(link::Visible(cx.link.ReplyText), "", MsgIcon::None,
                                   MsgButtons::Ok);
         WriteTrace(cx, 3, "no isdn" + link::Visible(cx.link.ReplyText));
+        cx.link.LinkReady = 1;
+        return;
+    }
+    // Field positions are 16-bit: the blocks of a longer report cannot be found, and reading
+    // it as a report without a connected channel would close a call that is still up.
+    if (report.size() > static_cast<size_t>(INT16_MAX)) {
+        WriteTrace(cx, 3, "too long:" + std::to_string(report.size()));
         cx.link.LinkReady = 1;
         return;
     }

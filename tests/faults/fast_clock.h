@@ -11,9 +11,10 @@
 namespace kv::test {
 
 class FastClock : public Clock {
-public:
+  public:
     explicit FastClock(int factor)
-        : factor_(factor), start_(std::chrono::steady_clock::now()),
+        : factor_(factor),
+          start_(std::chrono::steady_clock::now()),
           wallStart_(QDateTime::currentDateTime()) {
         // The event pump sleeps until the deadline measured in real milliseconds; a short
         // heartbeat wakes it so a deadline on this clock is seen when it passes.
@@ -30,7 +31,7 @@ public:
                          TimeOfDay{t.hour(), t.minute(), t.second()}};
     }
 
-private:
+  private:
     int64_t ElapsedMs() const {
         return std::chrono::duration_cast<std::chrono::milliseconds>(
                    std::chrono::steady_clock::now() - start_)

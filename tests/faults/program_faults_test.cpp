@@ -90,7 +90,7 @@ std::vector<std::string> TraceMessages(const std::string& path) {
 
 // A started kestrovan; killed when the test leaves early.
 class Program {
-public:
+  public:
     Program(const std::string& exe, const std::vector<std::pair<std::string, std::string>>& env) {
         std::vector<std::string> envText;
         for (char** e = environ; *e; ++e) {
@@ -132,7 +132,7 @@ public:
         return WaitExit(timeoutMs);
     }
 
-private:
+  private:
     pid_t pid_ = -1;
     bool exited_ = false;
 };
@@ -153,7 +153,7 @@ uint16_t ClosedPort() {
 const std::regex kTotalsLine(R"(^\d+,\d+,\d+,"\d{4}/\d\d/\d\d",\d+\r\n$)");
 
 class ProgramFaults : public ::testing::Test {
-protected:
+  protected:
     ProgramFaults() : dir(MakeTempDir()), store(dir + "/config") {
         fs::create_directories(bin);
         fs::copy_file(KV_KESTROVAN_PATH, exe);
@@ -178,7 +178,9 @@ protected:
         program = std::make_unique<Program>(exe, env);
         ASSERT_GT(program->pid(), 0);
     }
-    size_t LogCount(const std::string& kind) { return LinesOf(bin + "/Kestrovan.log", kind).size(); }
+    size_t LogCount(const std::string& kind) {
+        return LinesOf(bin + "/Kestrovan.log", kind).size();
+    }
     bool WaitLog(const std::string& kind, size_t n, int stepMs = 20) {
         return WaitFor([&] { return LogCount(kind) >= n; }, 15000, stepMs);
     }
@@ -192,7 +194,8 @@ protected:
     }
     int LoggedUnits() {
         int sum = 0;
-        for (const std::string& tel : LinesOf(bin + "/Kestrovan.log", "Tel")) sum += std::stoi(Fields(tel)[7]);
+        for (const std::string& tel : LinesOf(bin + "/Kestrovan.log", "Tel"))
+            sum += std::stoi(Fields(tel)[7]);
         return sum;
     }
 
@@ -223,10 +226,12 @@ TEST_F(ProgramFaults, RouterClosingTheConsoleMidCallThenEndingTheProgram) {
     ASSERT_EQ(sim.Command("up 1"), "ok");
     ASSERT_TRUE(WaitLog("Connect", 1)) << Log();
     ASSERT_EQ(sim.Command("close"), "ok");
-    ASSERT_TRUE(WaitFor([&] { return Boxes().find("Server Shutdown") != std::string::npos; }, 10000))
+    ASSERT_TRUE(
+        WaitFor([&] { return Boxes().find("Server Shutdown") != std::string::npos; }, 10000))
         << Boxes();
     // It keeps running without the router: the next poll reports its failed send.
-    EXPECT_TRUE(WaitFor([&] { return Boxes().find("Function is Send") != std::string::npos; }, 10000))
+    EXPECT_TRUE(
+        WaitFor([&] { return Boxes().find("Function is Send") != std::string::npos; }, 10000))
         << Boxes();
     EXPECT_EQ(LogCount("DisConnect"), 0u);
 
@@ -291,8 +296,8 @@ TEST_F(ProgramFaults, KilledMidCallLosesOnlyTheOpenCallsEndAndIsTakenOverOnResta
     const int span = secsOf(Fields(tels[1])[4]) - secsOf(Fields(tels[1])[2]);
     EXPECT_GE(span, 1) << Log();
     EXPECT_LE(std::abs(std::stoi(Fields(tels[1])[6]) - span), 1) << Log();
-    ASSERT_TRUE(WaitFor([&] { return TotalUnits() == LoggedUnits(); }, 5000))
-        << Totals() << "\n" << Log();
+    ASSERT_TRUE(WaitFor([&] { return TotalUnits() == LoggedUnits(); }, 5000)) << Totals() << "\n"
+                                                                              << Log();
     EXPECT_TRUE(std::regex_match(Totals(), kTotalsLine)) << Totals();
 
     EXPECT_EQ(program->Kill(SIGTERM), 0);

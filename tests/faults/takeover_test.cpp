@@ -14,7 +14,8 @@ TEST(CallTakenOver, EndingBeforeTheFirstTickKeepsTheRealDuration) {
     rig.Close(1);
     EXPECT_EQ(rig.cx.call.CallSecs, 3600);
     EXPECT_NE(rig.ReadDataFile("Kestrovan.log")
-                  .find("\"Tel\",\"2026/12/07\",\"09:00:00\",\"2026/12/07\",\"10:00:00\",\"01:00:00\",3600,"),
+                  .find("\"Tel\",\"2026/12/07\",\"09:00:00\",\"2026/12/"
+                        "07\",\"10:00:00\",\"01:00:00\",3600,"),
               std::string::npos)
         << rig.ReadDataFile("Kestrovan.log");
 }
