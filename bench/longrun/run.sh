@@ -43,15 +43,15 @@ for _ in $(seq 1 100); do
 done
 [ -n "$port" ] || { echo "mn128sim did not start"; cat "$run/sim.err"; exit 1; }
 
-# The router on loopback before anything starts; short units and idle limit so each demo
-# call is metered over several units and cut by the automatic disconnection.
+# The router on loopback before anything starts; short units (10 s) and idle limit so each
+# demo call is metered over several units and cut by the automatic disconnection.
 cat >"$run/config/Qel/Kestrovan.conf" <<CONF
 [Setup]
 sohoip=127.0.0.1
 sohowp=
-seca=30
-secb=30
-secc=30
+seca=10
+secb=10
+secc=10
 ctanni=10
 cnctno=1
 atcuttm=10
@@ -126,7 +126,8 @@ echo "== last trace line: $lastline"
 ok=1
 [ "$connects" -gt 0 ] && [ "$connects" = "$ends" ] && [ "$ends" = "$tels" ] || ok=0
 [ "${month:-x}" = "$units" ] || ok=0
-grep -q '"query"$' <<<"$lastline" || ok=0
+# The trace line is "yymmdd hh:mm:ss message" in quotes.
+grep -q ' query"$' <<<"$lastline" || ok=0
 if [ -s "$run/messageboxes.log" ]; then echo "== message boxes:"; cat "$run/messageboxes.log"; ok=0; fi
 if [ "$ok" = 1 ]; then
   echo "== files agree: every Connect has its DisConnect and Tel line, month + previous month = units logged"

@@ -156,7 +156,7 @@ int SettingInt(const uint8_t* data, size_t size) {
         const auto again = ScramblePassword(1, *plain);
         const bool ascii = std::all_of(plain->begin(), plain->end(),
                                        [](char c) { return static_cast<unsigned char>(c) < 0x80; });
-        if (!again || (ascii && *again != utf8)) __builtin_trap();
+        if (ascii && (!again || *again != utf8)) __builtin_trap();
     }
     SplitHolidays(utf8);
     ParseHolidayEntry(utf8);
