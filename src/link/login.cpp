@@ -107,7 +107,11 @@ void LoginSOHO(Context& cx) {
     int32_t pcSeconds = 0;
     Step(cx, "login-3", "Login-3", u"show time", 1, link.RouterName, "get time err:",
          "MN128と接続出来ません(err=time)", &pcSeconds);
-    const std::optional<int32_t> routerSeconds = RouterClock(link.ReplyText);
+    // The time stands at character 24 of the reply as the socket layer builds it; a reply that
+    // came in several reads has filler characters in between, so then read the same place of
+    // the reply without them rather than give up the whole start.
+    std::optional<int32_t> routerSeconds = RouterClock(link.ReplyText);
+    if (!routerSeconds) routerSeconds = RouterClock(link::WithoutFillers(link.ReplyText));
     if (!routerSeconds) Fail(cx, "get time err:", "MN128と接続出来ません(err=time)");
     link.ClockOffset = FoldOffset(pcSeconds - *routerSeconds);
 
