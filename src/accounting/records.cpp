@@ -443,8 +443,14 @@ void DatFileIO(Context& cx, int16_t mode) {
             t.DayUnits = line.dayUnits;
             t.PrevMonthUnits = line.prevMonthUnits;
             t.PeriodMarker = line.marker;
-            // The file knows only the day of the month its DayUnits were counted on.
-            if (dayNumber != line.dayNumber) t.DayUnits = 0;
+            // The file knows only the day of the month its DayUnits were counted on; the same
+            // day number in another period (a start a month later) is another day. Around a
+            // period that begins at midnight the accounting day still belongs to the period
+            // of the day before until 05:00, so either period counts as the same.
+            if (dayNumber != line.dayNumber ||
+                (!(line.marker == Date{}) && !(line.marker == PeriodMarkerFor(cx, now.date)) &&
+                 !(line.marker == PeriodMarkerFor(cx, AccountingDay(now)))))
+                t.DayUnits = 0;
             t.DayOf = AccountingDay(now);
             break;
         case ReadResult::Unreadable:

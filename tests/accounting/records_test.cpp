@@ -178,6 +178,7 @@ TEST(TotalsFile, PeriodMarkers) {
 
 TEST(TotalsFile, WriteAndReadBack) {
     CallRig rig({Date{2026, 12, 6}, TimeOfDay{12, 0, 0}});
+    rig.cx.settings.telstday = 1;  // the period of the marker below
     rig.cx.totals.DayUnits = 12;
     rig.cx.totals.MonthUnits = 123;
     rig.cx.totals.PrevMonthUnits = 456;
@@ -200,6 +201,36 @@ TEST(TotalsFile, WriteAndReadBack) {
     DatFileIO(rig.cx, 1);
     EXPECT_EQ(rig.cx.totals.DayUnits, 0);
     EXPECT_EQ(rig.cx.totals.MonthUnits, 123);
+}
+
+// The file keeps only the day of the month: a start on the same day number a month later must
+// not bring back that old day's units, while a start before 05:00 on the first day of a period
+// is still the accounting day written the evening before.
+TEST(TotalsFile, SameDayNumberInAnotherPeriodIsAnotherDay) {
+    CallRig rig({Date{2026, 11, 7}, TimeOfDay{12, 0, 0}});
+    rig.cx.settings.telstday = 1;
+    rig.cx.totals.DayUnits = 12;
+    rig.cx.totals.MonthUnits = 20;
+    rig.cx.totals.PeriodMarker = Date{2026, 10, 31};
+    DatFileIO(rig.cx, 2);
+    rig.loop.SetWallClock({Date{2026, 12, 7}, TimeOfDay{12, 0, 0}});
+    rig.cx.totals = ChargeTotals{};
+    DatFileIO(rig.cx, 1);
+    EXPECT_EQ(rig.cx.totals.DayUnits, 0);
+    EXPECT_EQ(rig.cx.totals.PrevMonthUnits, 20);
+
+    // Periods from the 15th: written on the 14th in the evening, read at 03:00 on the 15th.
+    CallRig night({Date{2026, 12, 14}, TimeOfDay{23, 0, 0}});
+    night.cx.settings.telstday = 15;
+    night.cx.totals.DayUnits = 4;
+    night.cx.totals.MonthUnits = 9;
+    night.cx.totals.PeriodMarker = Date{2026, 11, 14};
+    DatFileIO(night.cx, 2);
+    night.loop.SetWallClock({Date{2026, 12, 15}, TimeOfDay{3, 0, 0}});
+    night.cx.totals = ChargeTotals{};
+    DatFileIO(night.cx, 1);
+    EXPECT_EQ(night.cx.totals.DayUnits, 4);  // still the accounting day of the 14th
+    EXPECT_EQ(night.cx.totals.PrevMonthUnits, 9);
 }
 
 TEST(TotalsFile, DayNumberZeroEarlyOnTheFirst) {
