@@ -8,6 +8,7 @@
 #   KV_BUILD_DIR      build folder (default build/)
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
+. "$root/scripts/lib/simulated_router.sh"
 seconds="${KV_DEMO_SECONDS:-120}"
 build="${KV_BUILD_DIR:-$root/build}"
 
@@ -38,48 +39,12 @@ cp "$build/src/app/ui/kestrovan" "$demo/program/"
 cp "$root/docs/使用方法.htm" "$demo/program/"
 
 # The simulated router on a free loopback port.
-"$build/tools/mn128sim/mn128sim" --demo --detach --listen 127.0.0.1:0 \
-  >"$demo/sim.out" 2>"$demo/sim.err" &
-sim_pid=$!
-port=""
-for _ in $(seq 1 100); do
-  port="$(sed -n 's/^listening 127\.0\.0\.1:\([0-9]*\).*/\1/p' "$demo/sim.out" | head -1)"
-  [ -n "$port" ] && break
-  sleep 0.1
-done
-[ -n "$port" ] || { echo "mn128sim did not start"; cat "$demo/sim.err"; exit 1; }
+start_simulated_router "$build" "$demo"
 echo "== mn128sim listens on 127.0.0.1:$port"
 
 # Throw-away settings: the router on loopback, short charge units (30 s) and a short idle limit
 # (10 s), so the automatic disconnection is seen within the first minute.
-cat >"$demo/config/Qel/Kestrovan.conf" <<CONF
-[Setup]
-sohoip=127.0.0.1
-sohowp=
-seca=30
-secb=30
-secc=30
-ctanni=10
-cnctno=1
-atcuttm=10
-atcutmode=1
-atcutdly=3
-telstday=1
-sohoint=1000
-soho2int=1000
-dspint=1000
-dsptop=0
-linecut=0
-winmodes=0
-winmodec=0
-winmodedc=1
-dosuumode=0
-debuglog=1
-
-[Variant]
-sizehigh=3
-rmtauto=1
-CONF
+write_throwaway_settings "$demo/config/Qel/Kestrovan.conf" 30
 
 echo "== starting Kestrovan for ${seconds} s (folder $demo/program)"
 XDG_CONFIG_HOME="$demo/config" KESTROVAN_CONSOLE_PORT="$port" \

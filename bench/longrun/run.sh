@@ -9,6 +9,7 @@
 #   KV_LONGRUN_KEEP=1   keep the run folder
 set -euo pipefail
 root="$(cd "$(dirname "$0")/../.." && pwd)"
+. "$root/scripts/lib/simulated_router.sh"
 seconds="${KV_LONGRUN_SECONDS:-600}"
 build="${KV_BUILD_DIR:-$root/build-release}"
 type="${KV_BUILD_TYPE:-Release}"
@@ -32,47 +33,11 @@ trap cleanup EXIT
 mkdir -p "$run/program" "$run/config/Qel"
 cp "$build/src/app/ui/kestrovan" "$run/program/"
 
-"$build/tools/mn128sim/mn128sim" --demo --detach --listen 127.0.0.1:0 \
-  >"$run/sim.out" 2>"$run/sim.err" &
-sim_pid=$!
-port=""
-for _ in $(seq 1 100); do
-  port="$(sed -n 's/^listening 127\.0\.0\.1:\([0-9]*\).*/\1/p' "$run/sim.out" | head -1)"
-  [ -n "$port" ] && break
-  sleep 0.1
-done
-[ -n "$port" ] || { echo "mn128sim did not start"; cat "$run/sim.err"; exit 1; }
+start_simulated_router "$build" "$run"
 
 # The router on loopback before anything starts; short units (10 s) and idle limit so each
 # demo call is metered over several units and cut by the automatic disconnection.
-cat >"$run/config/Qel/Kestrovan.conf" <<CONF
-[Setup]
-sohoip=127.0.0.1
-sohowp=
-seca=10
-secb=10
-secc=10
-ctanni=10
-cnctno=1
-atcuttm=10
-atcutmode=1
-atcutdly=3
-telstday=1
-sohoint=1000
-soho2int=1000
-dspint=1000
-dsptop=0
-linecut=0
-winmodes=0
-winmodec=0
-winmodedc=1
-dosuumode=0
-debuglog=1
-
-[Variant]
-sizehigh=3
-rmtauto=1
-CONF
+write_throwaway_settings "$run/config/Qel/Kestrovan.conf" 10
 
 echo "== mn128sim on 127.0.0.1:$port; Kestrovan runs for $seconds s in $run/program"
 QT_QPA_PLATFORM=offscreen XDG_CONFIG_HOME="$run/config" KESTROVAN_CONSOLE_PORT="$port" \

@@ -2,109 +2,22 @@
 // log in, meter a call, write its files, refuse a twin, end on SIGTERM.
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <chrono>
+#include <algorithm>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
-#include <thread>
+#include <memory>
 
 #include "common/cp932.h"
 #include "platform/qt_settings_store.h"
 #include "settings/settings.h"
 #include "support/fakes.h"
+#include "support/program_process.h"
 #include "support/sim_process.h"
-
-extern char** environ;
 
 namespace kv::test {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string ReadFile(const std::string& path) {
-    std::ifstream f(path, std::ios::binary);
-    std::stringstream ss;
-    ss << f.rdbuf();
-    return ss.str();
-}
-
-// Polls cond every 50 ms until it holds or timeoutMs has passed.
-bool WaitFor(const std::function<bool()>& cond, int timeoutMs) {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (!cond()) {
-        if (std::chrono::steady_clock::now() > end) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    return true;
-}
-
-// A started kestrovan; killed when the test leaves early.
-class Program {
-  public:
-    Program(const std::string& exe, const std::vector<std::pair<std::string, std::string>>& env,
-            const std::vector<std::string>& args) {
-        std::vector<std::string> envText;
-        for (char** e = environ; *e; ++e) {
-            const std::string item = *e;
-            bool replaced = false;
-            for (const auto& [k, v] : env) replaced |= item.rfind(k + "=", 0) == 0;
-            if (!replaced) envText.push_back(item);
-        }
-        for (const auto& [k, v] : env) envText.push_back(k + "=" + v);
-        std::vector<char*> envp, argv;
-        for (std::string& s : envText) envp.push_back(s.data());
-        envp.push_back(nullptr);
-        std::string exeCopy = exe;
-        std::vector<std::string> argCopy = args;
-        argv.push_back(exeCopy.data());
-        for (std::string& a : argCopy) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            ::execve(exe.c_str(), argv.data(), envp.data());
-            ::_exit(127);
-        }
-    }
-    ~Program() {
-        if (pid_ > 0 && !exited_) {
-            ::kill(pid_, SIGKILL);
-            ::waitpid(pid_, nullptr, 0);
-        }
-    }
-    pid_t pid() const { return pid_; }
-    // Waits (bounded) for the exit; the exit status, or -1 when it did not end in time.
-    int WaitExit(int timeoutMs) {
-        int status = 0;
-        const bool done = WaitFor(
-            [&] {
-                const pid_t r = ::waitpid(pid_, &status, WNOHANG);
-                return r == pid_;
-            },
-            timeoutMs);
-        if (!done) return -1;
-        exited_ = true;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    }
-
-  private:
-    pid_t pid_ = -1;
-    bool exited_ = false;
-};
-
-std::vector<std::string> TraceMessages(const std::string& path) {
-    std::vector<std::string> out;
-    std::istringstream in(cp932::DecodeToUtf8(ReadFile(path)));
-    std::string line;
-    while (std::getline(in, line)) {
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        // "yymmdd hh:mm:ss message" between quotes
-        if (line.size() >= 18) out.push_back(line.substr(17, line.size() - 18));
-    }
-    return out;
-}
 
 // A fresh folder with the program, settings pointing at a fresh simulator, the program started.
 class EndToEndTest : public ::testing::Test {
@@ -119,17 +32,10 @@ class EndToEndTest : public ::testing::Test {
         fs::create_directories(bin);
         fs::copy_file(KV_KESTROVAN_PATH, exe);
         // The router address is loopback before anything starts.
-        std::vector<std::pair<const char*, const char*>> setup = {
-            {"sohoip", "127.0.0.1"}, {"seca", "180"},     {"secb", "180"},    {"secc", "240"},
-            {"ctanni", "10"},        {"atcuttm", "30"},   {"atcutmode", "0"}, {"atcutdly", "3"},
-            {"sohoint", "300"},      {"soho2int", "300"}, {"dspint", "1000"}, {"debuglog", "1"},
-            {"winmodes", "0"},       {"winmodec", "1"},   {"winmodedc", "1"}};
+        std::vector<std::pair<const char*, const char*>> setup = LoopbackSetup();
         setup.insert(setup.end(), extra.begin(), extra.end());
         for (const auto& [k, v] : setup) ASSERT_TRUE(SaveStringSetting(store, "Setup", k, v));
-        env = {{"QT_QPA_PLATFORM", "offscreen"},
-               {"XDG_CONFIG_HOME", dir + "/config"},
-               {"KESTROVAN_CONSOLE_PORT", std::to_string(sim.port())},
-               {"KESTROVAN_MESSAGEBOX_LOG", boxes}};
+        env = ProgramEnv(dir, sim.port(), boxes);
         kestrovan = std::make_unique<Program>(exe, env, std::vector<std::string>{"-debug"});
         ASSERT_GT(kestrovan->pid(), 0);
         // Logged in and polling.
@@ -139,10 +45,7 @@ class EndToEndTest : public ::testing::Test {
     bool LogHas(const std::string& word) {
         return WaitFor([&] { return LogText().find(word) != std::string::npos; }, 15000);
     }
-    int Terminate() {
-        if (::kill(kestrovan->pid(), SIGTERM) != 0) return -1;
-        return kestrovan->WaitExit(15000);
-    }
+    int Terminate() { return kestrovan->Kill(SIGTERM, 15000); }
 
     std::string dir;
     QtSettingsStore store;

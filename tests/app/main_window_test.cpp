@@ -18,6 +18,7 @@
 #include "app/ui/frm_msg.h"
 #include "app/ui/main_window.h"
 #include "support/fakes.h"
+#include "support/qt_app.h"
 
 namespace kv::test {
 namespace {
@@ -26,21 +27,8 @@ QString Q(const char* s) {
     return QString::fromUtf8(s);
 }
 
-// The application object lives from before the first test to after the last, and is gone
-// before the process's exit handlers run (Qt's own statics go then).
-class QtEnvironment : public ::testing::Environment {
-  public:
-    void SetUp() override { app_ = std::make_unique<QApplication>(argc_, argv_); }
-    void TearDown() override { app_.reset(); }
-
-  private:
-    int argc_ = 1;
-    char name_[21] = "app_main_window_test";
-    char* argv_[2] = {name_, nullptr};
-    std::unique_ptr<QApplication> app_;
-};
 [[maybe_unused]] ::testing::Environment* const qtEnvironment =
-    ::testing::AddGlobalTestEnvironment(new QtEnvironment);
+    AddQtAppEnvironment<QApplication>("app_main_window_test");
 
 void Click(QWidget* w) {
     const QPointF at(2, 2);

@@ -14,38 +14,21 @@
 #include "platform/qt_event_loop.h"
 #include "platform/socket_transport.h"
 #include "support/fakes.h"
+#include "support/loopback_router.h"
+#include "support/qt_app.h"
 #include "support/sim_process.h"
 #include "faults/fast_clock.h"
 
 namespace kv::test {
 namespace {
 
-class QtApp : public ::testing::Environment {
-  public:
-    void SetUp() override { app_ = std::make_unique<QCoreApplication>(argc_, argv_); }
-    void TearDown() override { app_.reset(); }
-
-  private:
-    int argc_ = 1;
-    char name_[20] = "link_faults_test";
-    char* argv_[2] = {name_, nullptr};
-    std::unique_ptr<QCoreApplication> app_;
-};
-const auto* const kQtApp = ::testing::AddGlobalTestEnvironment(new QtApp);
+const auto* const kQtApp = AddQtAppEnvironment<QCoreApplication>("link_faults_test");
 
 // The fakes' context with the real socket and event loop; factor > 1 runs the clock fast.
 struct Rig {
     Rig(const SimProcess& sim, int factor)
         : clock(factor), pump(clock), cx(rig.cx), view(rig.view), factorValue(factor) {
-        cx.ports.clock = &clock;
-        cx.ports.pump = &pump;
-        cx.ports.transport = &transport;
-        const LocalTime now = clock.Now();
-        cx.BaseDate = now.date;
-        cx.BaseSeconds = now.time.Seconds();
-        cx.settings.sohoip = "127.0.0.1";
-        cx.ConsolePort = sim.port();
-        cx.settings.debuglog = 1;
+        UseLoopbackRouter(cx, clock, pump, transport, sim.port());
         cx.DebugMode = 1;  // step lines too
         cx.settings.seca = cx.settings.secb = cx.settings.secc = 180;
         WriteTrace(cx, 1, "");

@@ -6,13 +6,10 @@
 #include <netinet/in.h>
 #include <signal.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
-#include <fstream>
-#include <functional>
 #include <memory>
 #include <regex>
 #include <sstream>
@@ -22,47 +19,18 @@
 #include "platform/qt_settings_store.h"
 #include "settings/settings.h"
 #include "support/fakes.h"
+#include "support/program_process.h"
 #include "support/sim_process.h"
-
-extern char** environ;
 
 namespace kv::test {
 namespace {
 
 namespace fs = std::filesystem;
 
-std::string ReadFile(const std::string& path) {
-    std::ifstream f(path, std::ios::binary);
-    std::stringstream ss;
-    ss << f.rdbuf();
-    return ss.str();
-}
-
-bool WaitFor(const std::function<bool()>& cond, int timeoutMs, int stepMs = 20) {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (!cond()) {
-        if (std::chrono::steady_clock::now() > end) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(stepMs));
-    }
-    return true;
-}
-
 int Count(const std::string& text, const std::string& word) {
     int n = 0;
     for (size_t p = text.find(word); p != std::string::npos; p = text.find(word, p + 1)) ++n;
     return n;
-}
-
-// The lines of a CP932 CR LF file as UTF-8, without their line ends.
-std::vector<std::string> Lines(const std::string& path) {
-    std::vector<std::string> out;
-    std::istringstream in(cp932::DecodeToUtf8(ReadFile(path)));
-    std::string line;
-    while (std::getline(in, line)) {
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        out.push_back(line);
-    }
-    return out;
 }
 
 std::vector<std::string> LinesOf(const std::string& path, const std::string& kind) {
@@ -79,63 +47,6 @@ std::vector<std::string> Fields(const std::string& line) {
     while (std::getline(in, f, ',')) out.push_back(f);
     return out;
 }
-
-// The messages of the trace ("yymmdd hh:mm:ss \"message\"").
-std::vector<std::string> TraceMessages(const std::string& path) {
-    std::vector<std::string> out;
-    for (const std::string& l : Lines(path))
-        if (l.size() >= 18) out.push_back(l.substr(17, l.size() - 18));
-    return out;
-}
-
-// A started kestrovan; killed when the test leaves early.
-class Program {
-  public:
-    Program(const std::string& exe, const std::vector<std::pair<std::string, std::string>>& env) {
-        std::vector<std::string> envText;
-        for (char** e = environ; *e; ++e) {
-            const std::string item = *e;
-            bool replaced = false;
-            for (const auto& [k, v] : env) replaced |= item.rfind(k + "=", 0) == 0;
-            if (!replaced) envText.push_back(item);
-        }
-        for (const auto& [k, v] : env) envText.push_back(k + "=" + v);
-        std::vector<char*> envp;
-        for (std::string& s : envText) envp.push_back(s.data());
-        envp.push_back(nullptr);
-        std::string exeCopy = exe;
-        std::string debug = "-debug";
-        char* argv[] = {exeCopy.data(), debug.data(), nullptr};
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            ::execve(exe.c_str(), argv, envp.data());
-            ::_exit(127);
-        }
-    }
-    ~Program() {
-        if (pid_ > 0 && !exited_) {
-            ::kill(pid_, SIGKILL);
-            ::waitpid(pid_, nullptr, 0);
-        }
-    }
-    pid_t pid() const { return pid_; }
-    // The exit status (128 + signal when killed), or -1 when it did not end in time.
-    int WaitExit(int timeoutMs) {
-        int status = 0;
-        if (!WaitFor([&] { return ::waitpid(pid_, &status, WNOHANG) == pid_; }, timeoutMs))
-            return -1;
-        exited_ = true;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    }
-    int Kill(int signal, int timeoutMs = 15000) {
-        if (::kill(pid_, signal) != 0) return -1;
-        return WaitExit(timeoutMs);
-    }
-
-  private:
-    pid_t pid_ = -1;
-    bool exited_ = false;
-};
 
 // A loopback port on which nothing listens (it was free a moment ago).
 uint16_t ClosedPort() {
@@ -158,11 +69,8 @@ class ProgramFaults : public ::testing::Test {
         fs::create_directories(bin);
         fs::copy_file(KV_KESTROVAN_PATH, exe);
         // The router address is loopback before anything starts.
-        const std::vector<std::pair<const char*, const char*>> setup = {
-            {"sohoip", "127.0.0.1"}, {"seca", "180"},     {"secb", "180"},    {"secc", "240"},
-            {"ctanni", "10"},        {"atcuttm", "30"},   {"atcutmode", "0"}, {"atcutdly", "3"},
-            {"sohoint", "300"},      {"soho2int", "300"}, {"dspint", "1000"}, {"debuglog", "1"},
-            {"winmodes", "0"},       {"winmodec", "1"},   {"winmodedc", "1"}, {"linecut", "0"}};
+        std::vector<std::pair<const char*, const char*>> setup = LoopbackSetup();
+        setup.emplace_back("linecut", "0");
         for (const auto& [k, v] : setup) EXPECT_TRUE(SaveStringSetting(store, "Setup", k, v));
     }
     ~ProgramFaults() override {
@@ -171,11 +79,8 @@ class ProgramFaults : public ::testing::Test {
     }
 
     void Start(uint16_t port) {
-        env = {{"QT_QPA_PLATFORM", "offscreen"},
-               {"XDG_CONFIG_HOME", dir + "/config"},
-               {"KESTROVAN_CONSOLE_PORT", std::to_string(port)},
-               {"KESTROVAN_MESSAGEBOX_LOG", boxes}};
-        program = std::make_unique<Program>(exe, env);
+        env = ProgramEnv(dir, port, boxes);
+        program = std::make_unique<Program>(exe, env, std::vector<std::string>{"-debug"});
         ASSERT_GT(program->pid(), 0);
     }
     size_t LogCount(const std::string& kind) {

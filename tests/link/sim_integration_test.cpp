@@ -15,36 +15,19 @@
 #include "platform/qt_event_loop.h"
 #include "platform/socket_transport.h"
 #include "support/fakes.h"
+#include "support/loopback_router.h"
+#include "support/qt_app.h"
 #include "support/sim_process.h"
 
 namespace kv::test {
 namespace {
 
-class QtApp : public ::testing::Environment {
-public:
-    void SetUp() override { app_ = std::make_unique<QCoreApplication>(argc_, argv_); }
-    void TearDown() override { app_.reset(); }
-
-private:
-    int argc_ = 1;
-    char name_[16] = "link_sim_test";
-    char* argv_[2] = {name_, nullptr};
-    std::unique_ptr<QCoreApplication> app_;
-};
-const auto* const kQtApp = ::testing::AddGlobalTestEnvironment(new QtApp);
+const auto* const kQtApp = AddQtAppEnvironment<QCoreApplication>("link_sim_test");
 
 // The fakes' context with the real clock, event loop and socket in place of the fakes.
 struct RealRig {
     explicit RealRig(uint16_t port) : cx(rig.cx), view(rig.view) {
-        cx.ports.clock = &clock;
-        cx.ports.pump = &pump;
-        cx.ports.transport = &transport;
-        const LocalTime now = clock.Now();
-        cx.BaseDate = now.date;
-        cx.BaseSeconds = now.time.Seconds();
-        cx.settings.sohoip = "127.0.0.1";
-        cx.ConsolePort = port;
-        cx.settings.debuglog = 1;
+        UseLoopbackRouter(cx, clock, pump, transport, port);
         WriteTrace(cx, 1, "");
     }
     bool WaitFor(const std::function<bool()>& done, int ms = 5000) {

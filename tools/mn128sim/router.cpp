@@ -22,14 +22,6 @@ std::string Lower(std::string s) {
     return s;
 }
 
-std::vector<std::string> Words(const std::string& line) {
-    std::vector<std::string> words;
-    std::istringstream in(line);
-    std::string w;
-    while (in >> w) words.push_back(w);
-    return words;
-}
-
 // A whole decimal number in [lo, hi]; false otherwise.
 bool ParseNumber(const std::string& text, int lo, int hi, int& out) {
     if (text.empty() || text.size() > 9) return false;
@@ -98,6 +90,14 @@ std::string EncodeEuc(const std::string& utf8) {
 }
 
 }  // namespace
+
+std::vector<std::string> Words(const std::string& line) {
+    std::vector<std::string> words;
+    std::istringstream in(line);
+    std::string w;
+    while (in >> w) words.push_back(w);
+    return words;
+}
 
 const char* EncodingName(Encoding e) {
     switch (e) {

@@ -117,4 +117,7 @@ std::string FormatClock(int64_t clock);  // "yyyy/mm/dd hh:mm:ss"
 bool ParseClock(const std::string& text, char sep, bool withSeconds, int64_t& out);
 int64_t LocalClockNow();
 
+// The blank-separated words of a console or control line.
+std::vector<std::string> Words(const std::string& line);
+
 }  // namespace mn128sim

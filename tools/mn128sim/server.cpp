@@ -49,14 +49,6 @@ std::string Escape(const char* data, size_t n) {
     return out;
 }
 
-std::vector<std::string> Words(const std::string& line) {
-    std::vector<std::string> words;
-    std::istringstream in(line);
-    std::string w;
-    while (in >> w) words.push_back(w);
-    return words;
-}
-
 bool ToInt(const std::string& text, long lo, long hi, long& out) {
     if (text.empty()) return false;
     char* end = nullptr;
