@@ -1,9 +1,10 @@
 #include "app/ui/qt_ports.h"
 
+#include "platform/qt_message_box.h"
+
 #include <QApplication>
 #include <QDesktopServices>
 #include <QFileInfo>
-#include <QMessageBox>
 #include <QUrl>
 #include <cstdio>
 #include <cstdlib>
@@ -62,56 +63,7 @@ MsgResult ShowMessageBox(QWidget* parent, const std::string& text, const std::st
         }
         return DefaultAnswer(buttons);
     }
-    QMessageBox box(parent);
-    box.setWindowTitle(Q(shownTitle));
-    box.setText(Q(text));
-    switch (icon) {
-        case MsgIcon::Information:
-            box.setIcon(QMessageBox::Information);
-            break;
-        case MsgIcon::Exclamation:
-            box.setIcon(QMessageBox::Warning);
-            break;
-        case MsgIcon::Critical:
-            box.setIcon(QMessageBox::Critical);
-            break;
-        case MsgIcon::Question:
-            box.setIcon(QMessageBox::Question);
-            break;
-        case MsgIcon::None:
-            box.setIcon(QMessageBox::NoIcon);
-            break;
-    }
-    switch (buttons) {
-        case MsgButtons::Ok:
-            box.setStandardButtons(QMessageBox::Ok);
-            box.setDefaultButton(QMessageBox::Ok);
-            break;
-        case MsgButtons::OkCancel:
-            box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel);
-            box.setDefaultButton(QMessageBox::Ok);
-            break;
-        case MsgButtons::YesNo:
-            box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
-            box.setDefaultButton(QMessageBox::Yes);
-            break;
-    }
-    box.setWindowFlag(Qt::WindowStaysOnTopHint, true);
-    switch (box.exec()) {
-        case QMessageBox::Ok:
-            return MsgResult::Ok;
-        case QMessageBox::Yes:
-            return MsgResult::Yes;
-        case QMessageBox::No:
-            return MsgResult::No;
-        case QMessageBox::Cancel:
-            return MsgResult::Cancel;
-        default:
-            // Closed without a button: the answer that does nothing.
-            return buttons == MsgButtons::YesNo      ? MsgResult::No
-                   : buttons == MsgButtons::OkCancel ? MsgResult::Cancel
-                                                     : MsgResult::Ok;
-    }
+    return ExecMessageBox(parent, text, shownTitle, icon, buttons, /*topmost=*/true);
 }
 
 }  // namespace kv

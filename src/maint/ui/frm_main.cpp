@@ -3,17 +3,14 @@
 #include <QApplication>
 #include <QLabel>
 #include <QMenuBar>
-#include <QMessageBox>
 #include <QPushButton>
 #include <QVBoxLayout>
+
+#include "platform/qt_message_box.h"
 
 namespace kv::maint {
 
 namespace {
-
-QString Q(const std::string& s) {
-    return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
-}
 
 QPushButton* MakeButton(QWidget* parent, const char* name, const char* caption) {
     auto* b = new QPushButton(QString::fromUtf8(caption), parent);
@@ -58,46 +55,7 @@ FrmMain::FrmMain() {
 
 MsgResult FrmMain::MessageBox(const std::string& text, const std::string& title, MsgIcon icon,
                               MsgButtons buttons) {
-    QMessageBox box(this);
-    box.setWindowTitle(Q(title));
-    box.setText(Q(text));
-    switch (icon) {
-        case MsgIcon::Information:
-            box.setIcon(QMessageBox::Information);
-            break;
-        case MsgIcon::Exclamation:
-            box.setIcon(QMessageBox::Warning);
-            break;
-        case MsgIcon::Critical:
-            box.setIcon(QMessageBox::Critical);
-            break;
-        case MsgIcon::Question:
-            box.setIcon(QMessageBox::Question);
-            break;
-        case MsgIcon::None:
-            break;
-    }
-    switch (buttons) {
-        case MsgButtons::Ok:
-            box.setStandardButtons(QMessageBox::Ok);
-            break;
-        case MsgButtons::OkCancel:
-            box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel);
-            break;
-        case MsgButtons::YesNo:
-            box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
-            break;
-    }
-    switch (box.exec()) {
-        case QMessageBox::Yes:
-            return MsgResult::Yes;
-        case QMessageBox::No:
-            return MsgResult::No;
-        case QMessageBox::Cancel:
-            return MsgResult::Cancel;
-        default:
-            return buttons == MsgButtons::YesNo ? MsgResult::No : MsgResult::Ok;
-    }
+    return ExecMessageBox(this, text, title, icon, buttons, /*topmost=*/false);
 }
 
 void FrmMain::SetConvVisible(bool visible) {
