@@ -217,7 +217,8 @@ TEST_F(ProgramFaults, KilledMidCallLosesOnlyTheOpenCallsEndAndIsTakenOverOnResta
 
 TEST_F(ProgramFaults, TotalsFileIsWholeAfterAKillWhileTheCallIsBeingClosed) {
     SimProcess sim;
-    int total = 0;  // month + previous month of the file before each round
+    int total = 0;         // month + previous month of the file before each round
+    bool written = false;  // a totals file has been written
     for (int round = 1; round <= 3; ++round) {
         SCOPED_TRACE("round " + std::to_string(round));
         Start(sim.port());
@@ -234,6 +235,10 @@ TEST_F(ProgramFaults, TotalsFileIsWholeAfterAKillWhileTheCallIsBeingClosed) {
         // Either the line before this call's end or the one after it, never a torn one. When
         // the kill came between the two files, this call's units are in the log only.
         const std::string totals = Totals();
+        // A new installation has no file until the first call's end has written one: killed
+        // before that write, there is still none (the call is in the log only).
+        if (!written && !fs::exists(bin + "/Kestrovan.dat")) continue;
+        written = true;
         ASSERT_TRUE(std::regex_match(totals, kTotalsLine)) << totals;
         const int units = std::stoi(Fields(LinesOf(bin + "/Kestrovan.log", "Tel").back())[7]);
         const int now = TotalUnits();
