@@ -57,7 +57,7 @@ int ScriptedTransport::Send(const char* data, int len) {
         if (it != answers_.end()) {
             Schedule(it->second.first, it->second.second);
         } else if (onLine) {
-            if (std::optional<std::string> reply = onLine(line)) Schedule(cp932::EncodeFromUtf8(*reply), 10);
+            if (std::optional<std::string> reply = onLine(line)) Schedule(cp932::EncodeFromUtf8(*reply), onLineDelayMs);
         }
     }
     lastError_ = 0;

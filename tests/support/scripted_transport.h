@@ -34,8 +34,10 @@ public:
     // Every time the program sends this line (without its LF CR), the reply follows.
     void Answer(const std::string& line, const std::string& text, int64_t delayMs = 10);
     void AnswerBytes(const std::string& line, const std::string& bytes, int64_t delayMs = 10);
-    // Lines without an Answer go here; nullopt means no reply at all.
+    // Lines without an Answer go here; nullopt means no reply at all. The reply follows after
+    // onLineDelayMs.
     std::function<std::optional<std::string>(const std::string& line)> onLine;
+    int64_t onLineDelayMs = 10;
     // Data that arrives by itself after delayMs.
     void DeliverBytes(const std::string& bytes, int64_t delayMs = 0);
     void Deliver(const std::string& text, int64_t delayMs = 0);

@@ -1,0 +1,787 @@
+// Golden transcripts: whole scripted runs of the program on the fakes, with every side effect
+// in the order it happened (trace lines, bytes on the wire, windows, boxes, timers, pumps,
+// settings writes, programs started) and the data files at the end, compared with transcripts
+// recorded earlier. A change of behaviour shows up as a diff; a deliberate one records the
+// transcripts anew (KV_UPDATE_GOLDEN=1) in a commit of its own that says why.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "accounting/accounting.h"
+#include "app/commands.h"
+#include "app/startup.h"
+#include "app/tray.h"
+#include "common/cp932.h"
+#include "settings/settings.h"
+#include "support/fakes.h"
+#include "support/scripted_transport.h"
+
+namespace kv::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string Escape(std::string_view text) {
+    std::string out;
+    for (char c : text) {
+        const auto b = static_cast<unsigned char>(c);
+        if (c == '\n')
+            out += "\\n";
+        else if (c == '\r')
+            out += "\\r";
+        else if (c == '\\')
+            out += "\\\\";
+        else if (b < 0x20 || b == 0x7F) {
+            char hex[8];
+            std::snprintf(hex, sizeof hex, "\\x%02X", b);
+            out += hex;
+        } else
+            out += c;
+    }
+    return out;
+}
+
+std::string Quoted(std::string_view text) { return "\"" + Escape(text) + "\""; }
+std::string Wire(std::string_view bytes) { return Quoted(cp932::DecodeToUtf8(bytes)); }
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream f(path, std::ios::binary);
+    std::stringstream ss;
+    ss << f.rdbuf();
+    return ss.str();
+}
+
+// The run's events in order; trace lines written since the last event come first.
+class Transcript {
+  public:
+    Transcript(FakeEventLoop& loop, std::string dir) : loop_(loop), dir_(std::move(dir)) {}
+
+    void Add(const std::string& event) {
+        DrainTrace();
+        char stamp[32];
+        std::snprintf(stamp, sizeof stamp, "[%9.3f] ", static_cast<double>(loop_.MonotonicMs()) / 1000);
+        Push(stamp + event);
+    }
+    void Note(const std::string& text) {
+        DrainTrace();
+        Push("---- " + text);
+    }
+    void DrainTrace() {
+        const std::string bytes = ReadFile(dir_ + "/Kestrovan.dbg");
+        if (bytes.size() <= traceRead_) return;
+        size_t p = traceRead_;
+        for (size_t e; (e = bytes.find("\r\n", p)) != std::string::npos; p = e + 2)
+            Push("            trace " + cp932::DecodeToUtf8(bytes.substr(p, e - p)));
+        traceRead_ = p;
+    }
+    std::string Text() const { return text_; }
+
+  private:
+    void Push(std::string line) {
+        for (size_t p; (p = line.find(dir_)) != std::string::npos;) line.replace(p, dir_.size(), "<dir>");
+        text_ += line + "\n";
+    }
+    FakeEventLoop& loop_;
+    std::string dir_;
+    size_t traceRead_ = 0;
+    std::string text_;
+};
+
+// ---- the ports, each telling the transcript what it is asked to do --------------------------
+
+const char* IconName(MsgIcon i) {
+    switch (i) {
+        case MsgIcon::None: return "none";
+        case MsgIcon::Information: return "information";
+        case MsgIcon::Exclamation: return "exclamation";
+        case MsgIcon::Critical: return "critical";
+        case MsgIcon::Question: return "question";
+    }
+    return "?";
+}
+
+const char* MenuName(MenuItem m) {
+    switch (m) {
+        case MenuItem::MainCutBrk: return "MainCutBrk";
+        case MenuItem::TrayCutBrk: return "TrayCutBrk";
+        case MenuItem::TrayRight3: return "TrayRight3";
+        case MenuItem::MainWinend: return "MainWinend";
+    }
+    return "?";
+}
+
+class LoggedView : public RecordingView {
+  public:
+    explicit LoggedView(Transcript& t) : t_(t) {}
+    void SetLcdText(int lcd, const std::string& text) override {
+        t_.Add("view.lcd" + std::to_string(lcd) + " " + Quoted(text));
+        RecordingView::SetLcdText(lcd, text);
+    }
+    void SetLcdColour(int lcd, uint32_t colour) override {
+        t_.Add("view.lcd" + std::to_string(lcd) + ".colour " + std::to_string(colour));
+        RecordingView::SetLcdColour(lcd, colour);
+    }
+    void SetLabelCaption(int label, const std::string& text) override {
+        t_.Add("view.label" + std::to_string(label) + " " + Quoted(text));
+        RecordingView::SetLabelCaption(label, text);
+    }
+    void SetWindowCaption(const std::string& text) override {
+        t_.Add("view.caption " + Quoted(text));
+        RecordingView::SetWindowCaption(text);
+    }
+    void SetStatusText(const std::string& text) override {
+        t_.Add("view.status " + Quoted(text));
+        RecordingView::SetStatusText(text);
+    }
+    void ShowMainWindow(bool restoreNormal) override {
+        t_.Add(std::string("view.show") + (restoreNormal ? " normal" : ""));
+        RecordingView::ShowMainWindow(restoreNormal);
+    }
+    void HideMainWindow() override {
+        t_.Add("view.hide");
+        RecordingView::HideMainWindow();
+    }
+    void SetTopmost(bool on) override {
+        t_.Add(std::string("view.topmost ") + (on ? "on" : "off"));
+        RecordingView::SetTopmost(on);
+    }
+    void SetMenuChecked(MenuItem item, bool checked) override {
+        t_.Add(std::string("view.menu ") + MenuName(item) + (checked ? " checked" : " unchecked"));
+        RecordingView::SetMenuChecked(item, checked);
+    }
+    void SetCheckBox(CheckBox box, int value) override {
+        t_.Add(std::string("view.checkbox ") +
+               (box == CheckBox::ChkAutoMode ? "ChkAutoMode " : "ChkTopDsp ") + std::to_string(value));
+        RecordingView::SetCheckBox(box, value);
+    }
+    MsgResult MessageBox(const std::string& text, const std::string& title, MsgIcon icon,
+                         MsgButtons buttons) override {
+        t_.Add("view.box title=" + Quoted(title) + " icon=" + IconName(icon) + " buttons=" +
+               std::to_string(static_cast<int>(buttons)) + " " + Quoted(text));
+        return RecordingView::MessageBox(text, title, icon, buttons);
+    }
+    void ShowMessageWindow() override {
+        t_.Add("view.msgwindow show");
+        RecordingView::ShowMessageWindow();
+    }
+    void CloseMessageWindow() override {
+        t_.Add("view.msgwindow close");
+        RecordingView::CloseMessageWindow();
+    }
+    void SetMessageText(const std::string& text) override {
+        t_.Add("view.msgwindow text " + Quoted(text));
+        RecordingView::SetMessageText(text);
+    }
+
+  private:
+    Transcript& t_;
+};
+
+class LoggedTransport : public ScriptedTransport {
+  public:
+    LoggedTransport(FakeEventLoop& loop, Transcript& t) : ScriptedTransport(loop), t_(t) {}
+    int Create() override {
+        const int r = ScriptedTransport::Create();
+        t_.Add("net.create -> " + std::to_string(r));
+        return r;
+    }
+    int Connect(const std::string& ipv4, uint16_t port) override {
+        const int r = ScriptedTransport::Connect(ipv4, port);
+        t_.Add("net.connect " + ipv4 + ":" + std::to_string(port) + " -> " + std::to_string(r));
+        return r;
+    }
+    int Send(const char* data, int len) override {
+        const int r = ScriptedTransport::Send(data, len);
+        t_.Add("net.send " + Wire(std::string_view(data, static_cast<size_t>(len))) + " -> " +
+               std::to_string(r) + Error(r));
+        return r;
+    }
+    int Recv(char* buffer, int len) override {
+        const int r = ScriptedTransport::Recv(buffer, len);
+        t_.Add("net.recv -> " + std::to_string(r) + Error(r) +
+               (r > 0 ? " " + Wire(std::string_view(buffer, static_cast<size_t>(r))) : ""));
+        return r;
+    }
+    void Close() override {
+        t_.Add("net.close");
+        ScriptedTransport::Close();
+    }
+    void SetNotifications(bool readEvents) override {
+        t_.Add(std::string("net.notify ") + (readEvents ? "read+close" : "close"));
+        ScriptedTransport::SetNotifications(readEvents);
+    }
+    void SetNotifyHandler(std::function<void()> handler) override {
+        t_.Add("net.handler");
+        ScriptedTransport::SetNotifyHandler(std::move(handler));
+    }
+
+  private:
+    std::string Error(int r) const { return r < 0 ? " err " + std::to_string(LastError()) : ""; }
+    Transcript& t_;
+};
+
+class LoggedPump : public EventPump {
+  public:
+    LoggedPump(FakeEventLoop& loop, Transcript& t) : loop_(loop), t_(t) {}
+    void PumpOnce() override {
+        t_.Add("pump");
+        loop_.PumpOnce();
+    }
+    bool WaitUntil(const std::function<bool()>& done, int64_t deadlineMs) override {
+        t_.Add("wait until " + std::to_string(deadlineMs - loop_.MonotonicMs()) + " ms");
+        const bool ok = loop_.WaitUntil(done, deadlineMs);
+        t_.Add(std::string("wait -> ") + (ok ? "done" : "timed out"));
+        return ok;
+    }
+
+  private:
+    FakeEventLoop& loop_;
+    Transcript& t_;
+};
+
+class LoggedTimer : public Timer {
+  public:
+    LoggedTimer(const char* name, FakeEventLoop& loop, Transcript& t)
+        : name_(name), inner_(loop.MakeTimer()), t_(t) {}
+    void SetInterval(int ms) override {
+        t_.Add(name_ + ".interval " + std::to_string(ms));
+        inner_->SetInterval(ms);
+    }
+    int Interval() const override { return inner_->Interval(); }
+    void SetEnabled(bool on) override {
+        t_.Add(name_ + (on ? ".on" : ".off"));
+        inner_->SetEnabled(on);
+    }
+    bool Enabled() const override { return inner_->Enabled(); }
+    void SetHandler(std::function<void()> tick) override {
+        inner_->SetHandler([this, tick = std::move(tick)] {
+            t_.Add(name_ + ".tick");
+            tick();
+        });
+    }
+
+  private:
+    std::string name_;
+    std::unique_ptr<FakeTimer> inner_;
+    Transcript& t_;
+};
+
+class LoggedStore : public MemorySettingsStore {
+  public:
+    explicit LoggedStore(Transcript& t) : t_(t) {}
+    bool Write(const std::string& application, const std::string& section, const std::string& key,
+               const std::string& value) override {
+        if (logging) t_.Add("store.write " + application + "\\" + section + "\\" + key + " = " + Quoted(value));
+        return MemorySettingsStore::Write(application, section, key, value);
+    }
+    bool DeleteAppKey(const std::string& application, const std::string& appKey) override {
+        t_.Add("store.delete " + application + "\\" + appKey);
+        return MemorySettingsStore::DeleteAppKey(application, appKey);
+    }
+    bool logging = false;
+
+  private:
+    Transcript& t_;
+};
+
+class LoggedRunner : public FakeRunner {
+  public:
+    explicit LoggedRunner(Transcript& t) : t_(t) {}
+    int64_t Start(const std::string& path, std::string& error) override {
+        const int64_t h = FakeRunner::Start(path, error);
+        t_.Add("runner.start " + Quoted(path) + " -> " + std::to_string(h));
+        return h;
+    }
+    void Terminate(int64_t handle) override {
+        t_.Add("runner.terminate " + std::to_string(handle));
+        FakeRunner::Terminate(handle);
+    }
+
+  private:
+    Transcript& t_;
+};
+
+class LoggedShell : public Shell {
+  public:
+    explicit LoggedShell(Transcript& t) : t_(t) {}
+    bool Open(const std::string& target) override {
+        t_.Add("shell.open " + Quoted(target));
+        return true;
+    }
+
+  private:
+    Transcript& t_;
+};
+
+class LoggedExit : public ProgramExit {
+  public:
+    explicit LoggedExit(Transcript& t) : t_(t) {}
+    [[noreturn]] void Exit(int code) override {
+        t_.Add("exit " + std::to_string(code));
+        throw ProgramEnded{code};
+    }
+
+  private:
+    Transcript& t_;
+};
+
+class LoggedTray : public TrayIconPort {
+  public:
+    explicit LoggedTray(Transcript& t) : t_(t) {}
+    bool Available() override { return true; }
+    void Add(const std::string& tip) override { t_.Add("tray.add " + Quoted(tip)); }
+    void Remove() override { t_.Add("tray.remove"); }
+
+  private:
+    Transcript& t_;
+};
+
+// ---- the router -------------------------------------------------------------------------
+
+const std::string kPrompt = "\n\rMN128-SOHO% ";
+
+// A router console written from its contract: its clock runs 5 seconds behind the computer's,
+// a channel comes up when dialled (or when the scenario says so) and goes down when cut.
+class Router {
+  public:
+    explicit Router(FakeEventLoop& loop) : loop_(loop) {}
+
+    struct Channel {
+        bool up = false;
+        std::string connectTime;  // the router's clock
+        int64_t trafficUntilMs = 0;
+    };
+
+    // The router's time now, and as text.
+    LocalTime Clock(int64_t offsetMs = 0) const {
+        const LocalTime now = loop_.Now();
+        int64_t secs = now.time.Seconds() - 5 + offsetMs / 1000;
+        int32_t serial = DateToSerial(now.date);
+        while (secs < 0) secs += 86400, --serial;
+        while (secs >= 86400) secs -= 86400, ++serial;
+        return LocalTime{SerialToDate(serial), TimeOfDay::FromSeconds(static_cast<int32_t>(secs))};
+    }
+    static std::string Text(const LocalTime& t) { return FormatDate(t.date) + " " + FormatTime(t.time); }
+
+    // Brings channel ch up now, connected `agoSecs` ago by the router's clock, with traffic for
+    // `trafficSecs` more seconds.
+    void Up(int ch, int agoSecs = 0, int trafficSecs = 5) {
+        ch_[ch].up = true;
+        ch_[ch].connectTime = Text(Clock(-int64_t{agoSecs} * 1000));
+        ch_[ch].trafficUntilMs = loop_.MonotonicMs() + int64_t{trafficSecs} * 1000;
+    }
+    void Down(int ch) { ch_[ch] = Channel{}; }
+    bool IsUp(int ch) const { return ch_[ch].up; }
+
+    std::optional<std::string> Reply(const std::string& line) {
+        if (stalled) return std::nullopt;
+        if (line.empty()) return std::string("\n\rlogin: ");
+        if (line.rfind("user", 0) == 0) return "\n\rWelcome to MN128-SOHO!\n\r" + kPrompt;
+        if (line == "sys kcode sjis" || line.rfind("sys time ", 0) == 0) return kPrompt;
+        if (line == "show time") {
+            const LocalTime t = Clock();
+            return "\n\r" + FormatDate(t.date) + "(Mon) now: " + FormatTime(t.time) + kPrompt;
+        }
+        if (line == "show status") return Status();
+        if (line.rfind("connect ", 0) == 0) {
+            if (ignoreConnect) return std::nullopt;
+            loop_.After(2000, [this] { Up(1, 0, 6); });
+            return "\n\r発呼します" + kPrompt;
+        }
+        if (line.rfind("disconnect b", 0) == 0) {
+            const int ch = line.size() > 12 ? line[12] - '0' : 1;
+            if (ch == 1 || ch == 2) Down(ch);
+            return "\n\r切断中です\n\rB" + std::to_string(ch) + "を切断しました\n\r" + kPrompt;
+        }
+        if (line.rfind("remote ", 0) == 0) return kPrompt;
+        return "\n\runknown command" + kPrompt;
+    }
+
+    bool stalled = false;
+    bool ignoreConnect = false;
+
+  private:
+    std::string Block(int ch) const {
+        std::string b = "B" + std::to_string(ch) + "チャネル:\n\r";
+        const Channel& c = ch_[ch];
+        if (!c.up) return b + "  接続モード         [未接続]\n\r";
+        const int64_t idleMs = loop_.MonotonicMs() - c.trafficUntilMs;
+        const int64_t idle = idleMs > 0 ? idleMs / 1000 : 0;
+        return b + "  接続モード         [端末型]\n\r" + "  相手先電話番号     [0311112222]\n\r" +
+               "  接続時刻           [" + c.connectTime + "]\n\r" + "  割り当てIPアドレス [192.0.2." +
+               std::to_string(ch) + "]\n\r" + "  回線使用率         [ " + (idle > 0 ? "0" : "37") +
+               "%]\n\r" + "  自動切断時間       [ " + std::to_string(idle) + "/180]\n\r" +
+               "  経過時間           [00:00:00]\n\r";
+    }
+    std::string Status() const { return "\n\r回線種別:ISDN\n\r" + Block(1) + Block(2) + kPrompt; }
+
+    FakeEventLoop& loop_;
+    Channel ch_[3];
+};
+
+// ---- a program run and the world around it ------------------------------------------------
+
+// What outlives one run of the program: time, the settings, the folder, the router.
+struct World {
+    explicit World(LocalTime start) : loop(start), dir(MakeTempDir()), t(loop, dir), store(t), router(loop) {
+        Configure({});
+    }
+    ~World() { RemoveTree(dir); }
+
+    // A typical installation with short units, so a transcript stays short; `changes` last.
+    void Configure(const std::vector<std::pair<std::string, std::string>>& changes) {
+        const std::vector<std::pair<std::string, std::string>> base = {
+            {"sohoip", "127.0.0.1"}, {"seca", "30"},     {"secb", "45"},      {"secc", "60"},
+            {"ctanni", "10"},        {"cnctno", "1"},    {"atcuttm", "10"},   {"atcutmode", "1"},
+            {"atcutdly", "3"},       {"telstday", "1"},  {"teldiscnt", "0"},  {"teleho", "0"},
+            {"sohoint", "2000"},     {"soho2int", "3000"}, {"dspint", "1000"}, {"dsptop", "0"},
+            {"dsptrans", "0"},       {"dspinfo", "1"},   {"linecut", "0"},    {"winmodes", "0"},
+            {"winmodec", "1"},       {"winmodedc", "1"}, {"hvmode", "1"},     {"dosuumode", "0"},
+            {"sohotime", "0"},       {"sohokcode", "0"}, {"debuglog", "1"},   {"sizehigh", "1"},
+            {"rmtauto", "1"}};
+        for (const auto& list : {base, changes})
+            for (const auto& [k, v] : list) {
+                if (k == "sizehigh" || k == "rmtauto")
+                    SaveStringSetting(store, "Variant", k, v);
+                else if (k == "sohowp")
+                    SaveStringSetting(store, "Setup", k, *ScramblePassword(1, v));
+                else
+                    SaveStringSetting(store, "Setup", k, v);
+            }
+    }
+    void WriteFile(const std::string& name, const std::string& utf8) {
+        std::ofstream(dir + "/" + name, std::ios::binary) << cp932::EncodeFromUtf8(utf8);
+    }
+
+    // The transcript with the data files as they are at the end.
+    std::string Result() {
+        t.DrainTrace();
+        std::string out = t.Text();
+        std::vector<std::string> names;
+        for (const auto& e : fs::directory_iterator(dir)) names.push_back(e.path().filename().string());
+        std::sort(names.begin(), names.end());
+        for (const std::string& n : names) {
+            if (n == "Kestrovan.dbg") continue;
+            out += "==== " + n + "\n" + cp932::DecodeToUtf8(ReadFile(dir + "/" + n));
+        }
+        return out;
+    }
+
+    FakeEventLoop loop;
+    std::string dir;
+    Transcript t;
+    LoggedStore store;
+    Router router;
+};
+
+// One run of the program: its own ports and its own context on the world's time and settings.
+struct ProgramRun {
+    explicit ProgramRun(World& world)
+        : w(world),
+          pump(world.loop, world.t),
+          tmrSOHO("tmrSOHO", world.loop, world.t),
+          tmrDSP("tmrDSP", world.loop, world.t),
+          Tmr1Sec("Tmr1Sec", world.loop, world.t),
+          view(world.t),
+          transport(world.loop, world.t),
+          runner(world.t),
+          shell(world.t),
+          exit(world.t),
+          tray(world.t) {
+        transport.Greeting("\n\rMN128-SOHO telnet console\n\r");
+        transport.onLine = [this](const std::string& line) { return w.router.Reply(line); };
+        runner.existing["/opt/tools/on-connect"] = true;
+        cx.ports.clock = &world.loop;
+        cx.ports.pump = &pump;
+        cx.ports.store = &world.store;
+        cx.ports.transport = &transport;
+        cx.ports.tmrSOHO = &tmrSOHO;
+        cx.ports.tmrDSP = &tmrDSP;
+        cx.ports.Tmr1Sec = &Tmr1Sec;
+        cx.ports.view = &view;
+        cx.ports.runner = &runner;
+        cx.ports.shell = &shell;
+        cx.ports.exit = &exit;
+        cx.ports.tray = &tray;
+        cx.ConsolePort = 2323;
+        cx.hooks.ShowSetupDialog = [this] { w.t.Add("hook.setup dialog"); };
+        cx.hooks.ShowLogViewer = [this] { w.t.Add("hook.log viewer"); };
+        cx.hooks.SaveWindowPosition = [this] { w.t.Add("hook.save window position"); };
+        // A change the program makes to a check box runs its click handler, as on the window.
+        view.onCheckBoxClick = [this](CheckBox box, int value) {
+            if (box == CheckBox::ChkAutoMode)
+                ChkAutoMode_Click(cx);
+            else
+                ChkTopDsp_Click(cx, value);
+        };
+        WireMainTimers(cx);
+    }
+
+    // Runs f; false when the program ended in it.
+    template <typename F>
+    bool Do(const std::string& what, F f) {
+        w.t.Note(what);
+        try {
+            f();
+        } catch (const ProgramEnded& e) {
+            w.t.Note("program ended (" + std::to_string(e.code) + ")");
+            ended = true;
+            return false;
+        }
+        return true;
+    }
+    bool Start(const std::vector<std::string>& args) {
+        w.store.logging = true;
+        FormLoadSteps steps;
+        steps.AnotherInstanceRunning = [this] {
+            w.t.Add("step.instance check");
+            return false;
+        };
+        steps.RestoreWindowPosition = [this] { w.t.Add("step.restore window position"); };
+        steps.LoadTrayMenu = [this] { w.t.Add("step.load tray menu"); };
+        return Do("start " + BuildCommandLine(args), [&] { Form_Load(cx, args, w.dir, steps); });
+    }
+    bool Advance(int64_t ms) {
+        return Do("advance " + std::to_string(ms) + " ms", [&] { w.loop.Advance(ms); });
+    }
+    // Runs f at simulated time atMs from now (inside whatever waits then).
+    void At(int64_t inMs, const std::string& what, std::function<void()> f) {
+        w.loop.After(inMs, [this, what, f = std::move(f)] {
+            w.t.Note("user: " + what);
+            f();
+        });
+    }
+    bool End() { return Do("menu 終了", [&] { mnuEnd_Click(cx); }); }
+
+    World& w;
+    LoggedPump pump;
+    LoggedTimer tmrSOHO, tmrDSP, Tmr1Sec;
+    LoggedView view;
+    LoggedTransport transport;
+    LoggedRunner runner;
+    LoggedShell shell;
+    LoggedExit exit;
+    LoggedTray tray;
+    Context cx;
+    bool ended = false;
+};
+
+// ---- comparison -------------------------------------------------------------------------
+
+void Check(const std::string& name, const std::string& got) {
+    const std::string path = std::string(KV_TEST_DATA_DIR) + "/golden/" + name + ".txt";
+    if (const char* u = std::getenv("KV_UPDATE_GOLDEN"); u && std::string(u) == "1") {
+        fs::create_directories(fs::path(path).parent_path());
+        std::ofstream(path, std::ios::binary) << got;
+        return;
+    }
+    const std::string want = ReadFile(path);
+    ASSERT_FALSE(want.empty()) << "no golden transcript " << path << " (KV_UPDATE_GOLDEN=1 records it)";
+    if (got == want) return;
+    // Point at the first line that differs; the whole transcript goes beside the golden one.
+    size_t line = 1, i = 0;
+    for (; i < got.size() && i < want.size() && got[i] == want[i]; ++i)
+        if (got[i] == '\n') ++line;
+    auto lineAt = [](const std::string& s, size_t at) {
+        const size_t b = s.rfind('\n', at == 0 ? 0 : at - 1);
+        const size_t from = b == std::string::npos ? 0 : b + 1;
+        return s.substr(from, s.find('\n', from) - from);
+    };
+    const std::string out = std::string(KV_BINARY_DIR) + "/golden-" + name + ".txt";
+    std::ofstream(out, std::ios::binary) << got;
+    ADD_FAILURE() << name << ": differs from line " << line << "\n  golden: " << lineAt(want, i)
+                  << "\n  now:    " << lineAt(got, i) << "\n  whole transcript: " << out;
+}
+
+const LocalTime kMorning{Date{2026, 12, 7}, TimeOfDay{10, 0, 0}};
+
+// ---- scenarios ----------------------------------------------------------------------------
+
+TEST(Golden, LoginWithEveryOptionalStep) {
+    World w(kMorning);
+    w.Configure({{"sohowp", "secret"}, {"sohokcode", "1"}, {"sohotime", "1"}, {"dsptop", "1"},
+                {"winmodes", "1"}});
+    ProgramRun r(w);
+    ASSERT_TRUE(r.Start({"-debug"}));
+    r.Advance(4500);
+    r.End();
+    EXPECT_TRUE(r.ended);
+    Check("login_every_step", w.Result());
+}
+
+TEST(Golden, CallMeteredCutAutomaticallyAndLogged) {
+    World w(kMorning);
+    w.Configure({{"winmodec", "0"}, {"winmodedc", "0"}, {"runid", "/opt/tools/on-connect"},
+                {"runenab", "1"}, {"runstop", "1"}, {"runid3", "/opt/tools/missing"},
+                {"runenab3", "1"}});
+    ProgramRun r(w);
+    ASSERT_TRUE(r.Start({"-DEBUG"}));
+    w.loop.After(2500, [&] { w.router.Up(1, 0, 4); });
+    r.Advance(45000);
+    r.End();
+    Check("call_autocut", w.Result());
+}
+
+TEST(Golden, CallTheRouterDropsIntoTheFlatRateWindow) {
+    World w({Date{2026, 12, 7}, TimeOfDay{22, 59, 30}});
+    w.Configure({{"teleho", "1"}, {"dosuumode", "1"}, {"atcutmode", "0"}});
+    ProgramRun r(w);
+    ASSERT_TRUE(r.Start({"-DEBUG"}));
+    w.loop.After(4000, [&] { w.router.Up(1, 1, 200); });
+    w.loop.After(95000, [&] { w.router.Down(1); });
+    r.Advance(101000);
+    r.End();
+    Check("call_dropped_flat_rate", w.Result());
+}
+
+TEST(Golden, ConnectAndDisconnectDuringAPollWait) {
+    World w(kMorning);
+    w.Configure({{"atcutmode", "0"}});
+    ProgramRun r(w);
+    ASSERT_TRUE(r.Start({"-DEBUG"}));
+    // From now on the status report takes 1.5 s, so the user's clicks land inside its wait.
+    r.transport.onLineDelayMs = 1500;
+    r.At(2600, "接 during the poll", [&] { BtnConnect_Click(r.cx); });
+    r.At(14600, "切 during the poll", [&] { BtnDisConnect_Click(r.cx); });
+    r.Advance(22000);
+    r.End();
+    Check("nested_connect_disconnect", w.Result());
+}
+
+TEST(Golden, EveryWindowAndTrayCommand) {
+    World w(kMorning);
+    w.Configure({{"atcutmode", "1"}, {"atcuttm", "3"}});
+    ProgramRun r(w);
+    ASSERT_TRUE(r.Start({"-debug"}));
+    w.router.Up(2, 30, 2);
+    int64_t at = 500;
+    auto click = [&](const std::string& what, std::function<void()> f) {
+        r.At(at, what, std::move(f));
+        at += 700;
+    };
+    click("窓 open", [&] { BtnMsg_Click(r.cx); });
+    click("Lbl3", [&] { Lbl3_Click(r.cx); });
+    click("LCD3", [&] { LCD3_Click(r.cx); });
+    click("表示切替(B1-B2)", [&] { mnuB12_Click(r.cx); });
+    click("表示切替(B1-B2) again", [&] { mnuB12_Click(r.cx); });
+    click("表示切替(Auto)", [&] { mnuB0_Click(r.cx); });
+    click("自動切断一時解除", [&] { mnuCutBrk_Click(r.cx); });
+    click("LCD0 double click", [&] { LCD0_DblClick(r.cx); });
+    click("tray 自動切断一時解除", [&] { frm_mnu::mnuCutBrk_Click(r.cx); });
+    click("自動", [&] { ChkAutoMode_Click(r.cx); });
+    click("tray 接続抑制", [&] { frm_mnu::mnuRight_Click(r.cx, 3); });
+    click("長", [&] { BtnSize_Click(r.cx); });
+    click("Top", [&] { ChkTopDsp_Click(r.cx, 1); });
+    click("Top off", [&] { ChkTopDsp_Click(r.cx, 0); });
+    click("debug", [&] { BtnDEBUG_Click(r.cx); });
+    click("LastInformation", [&] { mnuLastInfo_Click(r.cx); });
+    click("SOHO表示", [&] { mnuSOHO_Click(r.cx); });
+    click("tray SOHO表示", [&] { frm_mnu::mnuSOHO_Click(r.cx); });
+    click("ヘルプ", [&] { mnuHELP_Click(r.cx); });
+    click("バージョン", [&] { mnuVER_Click(r.cx); });
+    click("接続ログ", [&] { mnuLOG_Click(r.cx); });
+    click("基本設定", [&] { mnuInit_Click(r.cx); });
+    click("tray 基本設定", [&] { frm_mnu::mnuInit_Click(r.cx); });
+    click("切断後Win終了", [&] { mnuWinend_Click(r.cx); });
+    click("close box", [&] {
+        int16_t cancel = 0;
+        Form_QueryUnload(r.cx, cancel, 0);
+        w.t.Note("cancel " + std::to_string(cancel));
+    });
+    click("tray トレイから出る", [&] { frm_mnu::mnuOut_Click(r.cx); });
+    click("窓 close", [&] { BtnMsg_Click(r.cx); });
+    click("tray 切断", [&] { frm_mnu::mnuRight_Click(r.cx, 2); });
+    at += 3000;
+    click("tray 接続", [&] { frm_mnu::mnuRight_Click(r.cx, 1); });
+    at += 6000;
+    click("tray 終了", [&] { frm_mnu::mnuEnd_Click(r.cx); });
+    r.Advance(at + 2000);
+    EXPECT_TRUE(r.ended);
+    Check("every_command", w.Result());
+}
+
+TEST(Golden, AStallWithItsThreeAttemptsThenAnUnansweredConnect) {
+    World w(kMorning);
+    ProgramRun r(w);
+    ASSERT_TRUE(r.Start({"-DEBUG"}));
+    w.loop.After(3000, [&] { w.router.stalled = true; });
+    w.loop.After(40000, [&] { w.router.stalled = false; });
+    r.Advance(45000);
+    w.router.ignoreConnect = true;
+    r.Do("接 unanswered", [&] { BtnConnect_Click(r.cx); });
+    EXPECT_TRUE(r.ended);
+    Check("stall_three_attempts", w.Result());
+}
+
+TEST(Golden, TheRouterClosesTheConnectionDuringACall) {
+    World w(kMorning);
+    w.Configure({{"linecut", "1"}, {"atcutmode", "0"}});
+    ProgramRun r(w);
+    ASSERT_TRUE(r.Start({"-DEBUG"}));
+    w.loop.After(1500, [&] { w.router.Up(1, 0, 60); });
+    r.transport.PeerClose(9000);
+    r.Advance(45000);
+    r.End();
+    EXPECT_TRUE(r.ended);
+    Check("router_closes", w.Result());
+}
+
+TEST(Golden, DayAndPeriodRollOver) {
+    World w({Date{2026, 12, 31}, TimeOfDay{23, 59, 30}});
+    w.WriteFile("Kestrovan.dat", "20,31,4,\"2026/11/30\",55\r\n");
+    w.Configure({{"atcutmode", "0"}, {"secc", "20"}});
+    ProgramRun r(w);
+    ASSERT_TRUE(r.Start({"-DEBUG"}));
+    w.loop.After(5000, [&] { w.router.Up(1, 0, 100); });
+    w.loop.After(75000, [&] { w.router.Down(1); });
+    r.Advance(80000);
+    // The computer wakes from sleep just before 05:00, the accounting day's start.
+    w.loop.SetWallClock({Date{2027, 1, 1}, TimeOfDay{4, 59, 50}});
+    w.t.Note("wall clock set to 2027/01/01 04:59:50");
+    w.loop.After(15000, [&] { w.router.Up(2, 0, 100); });
+    w.loop.After(45000, [&] { w.router.Down(2); });
+    r.Advance(50000);
+    r.End();
+    Check("rollover_day_and_period", w.Result());
+}
+
+TEST(Golden, ARestartTakesOverTheRunningCall) {
+    World w(kMorning);
+    w.Configure({{"atcutmode", "0"}});
+    {
+        ProgramRun first(w);
+        ASSERT_TRUE(first.Start({"-DEBUG"}));
+        w.loop.After(2500, [&] { w.router.Up(1, 0, 100); });
+        first.Advance(25000);
+        // Ended by the session or a signal: the same shutdown as the menu's.
+        first.Do("SIGTERM", [&] {
+            int16_t cancel = 0;
+            Form_QueryUnload(first.cx, cancel, 1);
+        });
+        EXPECT_TRUE(first.ended);
+    }
+    w.t.Note("restart");
+    w.store.logging = false;
+    {
+        ProgramRun second(w);
+        w.loop.Advance(5000);
+        // Without the debug switch: only the trace's error lines.
+        ASSERT_TRUE(second.Start({}));
+        w.loop.After(20000, [&] { w.router.Down(1); });
+        second.Advance(26000);
+        second.End();
+        EXPECT_TRUE(second.ended);
+    }
+    Check("restart_takes_over", w.Result());
+}
+
+}  // namespace
+}  // namespace kv::test
