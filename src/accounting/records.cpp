@@ -1,6 +1,7 @@
 // Connection records, the call log and the totals file.
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -10,25 +11,17 @@
 #include <string>
 #include <vector>
 
-#include "accounting/accounting.h"
-#include "app/runner.h"
-#include "app/trace.h"
+#include "accounting/call_meter.h"
 #include "common/cp932.h"
-#include "link/link.h"
 
 namespace kv {
 
 namespace {
 
-LocalTime Now(const Context& cx) {
-    return cx.ports.clock->Now();
-}
-
-void SwitchTimer(Timer* timer, int intervalMs) {
-    if (!timer) return;
-    timer->SetEnabled(false);
-    timer->SetInterval(intervalMs);
-    timer->SetEnabled(true);
+void SwitchTimer(Timer& timer, int intervalMs) {
+    timer.SetEnabled(false);
+    timer.SetInterval(intervalMs);
+    timer.SetEnabled(true);
 }
 
 bool IsDigits(const std::string& s, size_t from, size_t count) {
@@ -80,11 +73,6 @@ Date AccountingDay(const LocalTime& now) {
     return SerialToDate(DateToSerial(now.date) - (now.time.hour < 5 ? 1 : 0));
 }
 
-Date PeriodMarkerFor(const Context& cx, const Date& today) {
-    const int s = cx.settings.telstday;
-    if (s <= today.day) return MakeDate(today.year, today.month, s - 1);
-    return MakeDate(today.year, today.month - 1, s - 1);
-}
 
 std::string Stamp(const LocalTime& t) {
     char buf[32];
@@ -93,11 +81,6 @@ std::string Stamp(const LocalTime& t) {
     return buf;
 }
 
-void ReportFileError(Context& cx, const std::string& tag, const std::string& path,
-                     const std::string& userText) {
-    WriteTrace(cx, 3, tag + path + " " + std::strerror(errno));
-    SetStatusText(cx, userText);
-}
 
 // ---- totals file ------------------------------------------------------------------------
 
@@ -169,37 +152,73 @@ bool ParseTotals(const std::string& bytes, TotalsLine& out) {
 
 enum class ReadResult { Missing, Unreadable, Bad, Ok };
 
-ReadResult ReadTotalsFile(Context& cx, TotalsLine& out) {
+ReadResult ReadTotalsFile(const std::string& path, TotalsLine& out) {
     std::error_code ec;
-    if (!std::filesystem::exists(cx.DataPath, ec)) return ReadResult::Missing;
-    std::ifstream f(cx.DataPath, std::ios::binary);
+    if (!std::filesystem::exists(path, ec)) return ReadResult::Missing;
+    std::ifstream f(path, std::ios::binary);
     if (!f) return ReadResult::Unreadable;
     std::stringstream ss;
     ss << f.rdbuf();
     return ParseTotals(ss.str(), out) ? ReadResult::Ok : ReadResult::Bad;
 }
 
-// Keep an unreadable totals file for the user instead of overwriting it at the next call.
-void SetAsideBadFile(Context& cx, const LocalTime& now) {
-    const std::string aside = cx.DataPath + ".bad-" + Stamp(now);
-    std::error_code ec;
-    std::filesystem::rename(cx.DataPath, aside, ec);
-    if (ec) {
-        WriteTrace(cx, 3, "dat bad:" + cx.DataPath + " (" + ec.message() + ")");
-    } else {
-        WriteTrace(cx, 3, "dat bad:" + cx.DataPath + " -> " + aside);
-    }
-    SetStatusText(cx, "累積ファイルが読めません。0から数え直します");
+}  // namespace
+
+Date CallMeter::PeriodMarkerFor(const Date& today) const {
+    const int s = settings_.telstday;
+    if (s <= today.day) return MakeDate(today.year, today.month, s - 1);
+    return MakeDate(today.year, today.month - 1, s - 1);
 }
 
-bool WriteTotalsFile(Context& cx, int dayNumber) {
-    const ChargeTotals& t = cx.totals;
+void CallMeter::ReportFileError(const std::string& tag, const std::string& path,
+                                const std::string& userText) {
+    trace_.Error(tag + path + " " + std::strerror(errno));
+    ports_.view.SetStatusText(userText);
+}
+
+void CallMeter::SetFiles(std::string logPath, std::string dataPath) {
+    logPath_ = std::move(logPath);
+    dataPath_ = std::move(dataPath);
+}
+
+// Whole days since start-up count 86400 each, so a program resident for days sees the value
+// rise steadily instead of dropping back when the time of day passes the start time.
+int32_t CallMeter::NowSeconds() const {
+    const LocalTime now = ports_.clock.Now();
+    const int64_t days = DateToSerial(now.date) - DateToSerial(baseDate_);
+    const int64_t secs = days * 86400 + now.time.Seconds();
+    if (secs > INT32_MAX) return INT32_MAX;
+    if (secs < INT32_MIN) return INT32_MIN;
+    return static_cast<int32_t>(secs);
+}
+
+void CallMeter::ResetCall() {
+    call_.CallUnits = 0;
+    call_.ChConnected[1] = false;
+    call_.ChConnected[2] = false;
+}
+
+// Keep an unreadable totals file for the user instead of overwriting it at the next call.
+void CallMeter::SetAsideBadFile(const LocalTime& now) {
+    const std::string aside = dataPath_ + ".bad-" + Stamp(now);
+    std::error_code ec;
+    std::filesystem::rename(dataPath_, aside, ec);
+    if (ec) {
+        trace_.Error("dat bad:" + dataPath_ + " (" + ec.message() + ")");
+    } else {
+        trace_.Error("dat bad:" + dataPath_ + " -> " + aside);
+    }
+    ports_.view.SetStatusText("累積ファイルが読めません。0から数え直します");
+}
+
+bool CallMeter::WriteTotalsFile(int dayNumber) {
+    const ChargeTotals& t = totals_;
     const std::string line = std::to_string(t.MonthUnits) + "," + std::to_string(dayNumber) + "," +
                              std::to_string(t.DayUnits) + "," + Quote(FormatDate(t.PeriodMarker)) +
                              "," + std::to_string(t.PrevMonthUnits) + "\r\n";
     const std::string bytes = cp932::EncodeFromUtf8(line);
     // A temporary file renamed over the old one: a crash never leaves a torn totals file.
-    const std::string temp = cx.DataPath + ".tmp";
+    const std::string temp = dataPath_ + ".tmp";
     std::FILE* f = std::fopen(temp.c_str(), "wb");
     if (!f) return false;
     bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
@@ -207,7 +226,7 @@ bool WriteTotalsFile(Context& cx, int dayNumber) {
     ok = std::fclose(f) == 0 && ok;
     if (ok) {
         std::error_code ec;
-        std::filesystem::rename(temp, cx.DataPath, ec);
+        std::filesystem::rename(temp, dataPath_, ec);
         if (ec) errno = ec.value();
         ok = !ec;
     }
@@ -218,8 +237,6 @@ bool WriteTotalsFile(Context& cx, int dayNumber) {
     }
     return ok;
 }
-
-}  // namespace
 
 // ---- conversions --------------------------------------------------------------------------
 
@@ -255,84 +272,84 @@ std::string FormatHms(int32_t seconds) {
 
 // ---- roll-over ----------------------------------------------------------------------------
 
-bool RollTotals(Context& cx, const LocalTime& now) {
-    ChargeTotals& t = cx.totals;
+bool CallMeter::RollTotals(const LocalTime& now) {
+    ChargeTotals& t = totals_;
     bool rolled = false;
     const Date day = AccountingDay(now);
     if (t.DayOf == Date{}) {
         // Not known yet (nothing read): the figures in memory are today's.
         t.DayOf = day;
     } else if (!(t.DayOf == day)) {
-        WriteTrace(cx, 4, "RollTotals day");
+        trace_.Step("RollTotals day");
         t.DayUnits = 0;
         t.DayOf = day;
         rolled = true;
     }
-    const Date current = PeriodMarkerFor(cx, now.date);
+    const Date current = PeriodMarkerFor(now.date);
     if (t.PeriodMarker == Date{}) {
         // A marker never read would move this period's units into the previous one.
         t.PeriodMarker = current;
     } else if (DateToSerial(t.PeriodMarker) < DateToSerial(current)) {
         // Only forwards: a clock set back never brings a closed period back.
-        WriteTrace(cx, 4, "RollTotals period");
+        trace_.Step("RollTotals period");
         t.PrevMonthUnits = t.MonthUnits;
         t.MonthUnits = 0;
         t.PeriodMarker = current;
         rolled = true;
     }
-    if (rolled) ShowRunningTotal(cx);
+    if (rolled) ShowRunningTotal();
     return rolled;
 }
 
-void RollTotals(Context& cx) {
-    RollTotals(cx, Now(cx));
+void CallMeter::RollTotals() {
+    RollTotals(ports_.clock.Now());
 }
 
 // ---- records ------------------------------------------------------------------------------
 
-void CntSt(Context& cx, int16_t channel) {
+void CallMeter::CntSt(int16_t channel, const std::string& routerConnectTime) {
     if (channel < 1 || channel > 2) return;
-    if (cx.call.ChConnected[channel] == 1) return;
-    WriteTrace(cx, 4, "CntSt-st");
-    if (cx.settings.winmodec == 0 && cx.ports.view) cx.ports.view->ShowMainWindow(true);
+    if (call_.ChConnected[channel]) return;
+    trace_.Step("CntSt-st");
+    if (settings_.winmodec == 0) ports_.view.ShowMainWindow(true);
 
-    CallRecord& c = cx.call;
-    c.ChConnected[channel] = 1;
-    const LocalTime now = Now(cx);
+    CallRecord& c = call_;
+    c.ChConnected[channel] = true;
+    const LocalTime now = ports_.clock.Now();
     c.CntStDate = now.date;
     c.CntStTime = now.time;
-    c.StartTick = NowSeconds(cx);
+    c.StartTick = NowSeconds();
 
-    const std::string& text = cx.status.ChannelStatus[channel].ConnectTime;
+    const std::string& text = routerConnectTime;
     Date routerDate;
     TimeOfDay routerTime;
     if (ParseConnectTime(text, routerDate, routerTime)) {
         c.ConnectAdjust = FoldDay(TimeToSecs(routerTime) - TimeToSecs(c.CntStTime));
     } else {
         // Without a readable connect time the call is metered from the moment it was seen.
-        WriteTrace(cx, 3, "connect time err:" + text);
+        trace_.Error("connect time err:" + text);
         c.ConnectAdjust = 0;
         routerDate = c.CntStDate;
         routerTime = c.CntStTime;
     }
 
     c.ElapsedSecs = 0;
-    c.StartTick += c.ConnectAdjust + cx.link.ClockOffset;
+    c.StartTick += c.ConnectAdjust + line_.ClockOffset();
     c.LastTick = c.StartTick;
     c.NextUnitSecs = 0;
-    SetMode(cx, c.CntStDate, c.CntStTime);
+    SetMode(c.CntStDate, c.CntStTime);
 
     c.CallUnits = 0;
-    RollTotals(cx, now);  // the first unit belongs to the day and period in which it begins
-    if (c.TariffMode < 3 || cx.settings.teleho == 0) {
+    RollTotals(now);  // the first unit belongs to the day and period in which it begins
+    if (ChargedWithFlatRateService(c.TariffMode) || settings_.teleho == 0) {
         c.CallUnits = 1;
-        cx.totals.DayUnits += 1;
-        cx.totals.MonthUnits += 1;
+        totals_.DayUnits += 1;
+        totals_.MonthUnits += 1;
     }
-    if (cx.ports.pump) cx.ports.pump->PumpOnce();
+    ports_.pump.PumpOnce();
 
-    if (cx.ports.tmrDSP && !cx.ports.tmrDSP->Enabled()) cx.ports.tmrDSP->SetEnabled(true);
-    SwitchTimer(cx.ports.tmrSOHO, cx.settings.soho2int);
+    if (!ports_.tmrDSP.Enabled()) ports_.tmrDSP.SetEnabled(true);
+    SwitchTimer(ports_.tmrSOHO, settings_.soho2int);
 
     c.ConnDate = routerDate;
     c.ConnTime = routerTime;
@@ -340,53 +357,42 @@ void CntSt(Context& cx, int16_t channel) {
     c.EndTime = c.ConnTime;
     c.CallSecs = 0;
     c.LoggedUnits = 0;
-    WriteCallLog(cx, "Connect");
-    if (cx.ports.view) cx.ports.view->SetWindowCaption("接続 ");
-
-    for (int16_t slot = 0; slot <= 2; ++slot) {
-        if (cx.settings.runenab[slot] == 1 && cx.runner.Running[slot] == 0)
-            RunExe(cx, 0, slot, cx.settings.runid[slot]);
-    }
-    WriteTrace(cx, 4, "CntSt-end");
+    WriteCallLog("Connect");
+    ports_.view.SetWindowCaption("接続 ");
+    events_.CallOpened();
+    trace_.Step("CntSt-end");
 }
 
-void CntEnd(Context& cx, int16_t channel) {
-    WriteTrace(cx, 4, "CntEnd-st");
-    if (cx.ports.tmrDSP) cx.ports.tmrDSP->SetEnabled(false);
-    SwitchTimer(cx.ports.tmrSOHO, cx.settings.sohoint);
-    if (channel < 1 || channel > 2 || cx.call.ChConnected[channel] == 0) return;
+void CallMeter::CntEnd(int16_t channel) {
+    trace_.Step("CntEnd-st");
+    ports_.tmrDSP.SetEnabled(false);
+    SwitchTimer(ports_.tmrSOHO, settings_.sohoint);
+    if (channel < 1 || channel > 2 || !call_.ChConnected[channel]) return;
 
-    CallRecord& c = cx.call;
-    c.ChConnected[channel] = 0;
-    const LocalTime now = Now(cx);
+    CallRecord& c = call_;
+    c.ChConnected[channel] = false;
+    const LocalTime now = ports_.clock.Now();
     c.EndDate = now.date;
     c.EndTime = now.time;
     // The elapsed time is brought up to date by the display tick; a call that ends before
     // its first tick (one taken over at start-up is seconds or hours old) has still run since
     // its real start.
-    c.CallSecs = std::max(c.ElapsedSecs, NowSeconds(cx) - c.StartTick);
+    c.CallSecs = std::max(c.ElapsedSecs, NowSeconds() - c.StartTick);
     c.LoggedUnits = c.CallUnits;
-    WriteCallLog(cx, "DisConnect");
-    DatFileIO(cx, 2);
-    DatFileIO(cx, 1);
-    if (cx.ports.view) cx.ports.view->SetWindowCaption("Kestrovan");
-
-    for (int16_t slot = 0; slot <= 2; ++slot) {
-        if (cx.settings.runstop[slot] == 1 && cx.runner.Running[slot] == 1)
-            RunExe(cx, 1, slot, cx.settings.runid[slot]);
-    }
-    if (cx.settings.runenab[3] == 1 && cx.runner.Running[3] == 0)
-        RunExe(cx, 0, 3, cx.settings.runid[3]);
-    if (cx.settings.winmodedc == 0) ArmDelayedAction(cx, 2, 5000);
-    WriteTrace(cx, 4, "CntEnd-end");
+    WriteCallLog("DisConnect");
+    DatFileIO(DatFileMode::Write);
+    DatFileIO(DatFileMode::Read);
+    ports_.view.SetWindowCaption("Kestrovan");
+    events_.CallClosed();
+    trace_.Step("CntEnd-end");
 }
 
 // ---- files --------------------------------------------------------------------------------
 
-void WriteCallLog(Context& cx, const std::string& event) {
-    const CallRecord& c = cx.call;
+void CallMeter::WriteCallLog(const std::string& event) {
+    const CallRecord& c = call_;
     const std::string adjust = std::to_string(c.ConnectAdjust);
-    const std::string offset = std::to_string(cx.link.ClockOffset);
+    const std::string offset = std::to_string(line_.ClockOffset());
     const std::string hms = Quote(FormatHms(c.CallSecs));
     std::string text;
     if (event == "Connect") {
@@ -407,36 +413,34 @@ void WriteCallLog(Context& cx, const std::string& event) {
     const std::string bytes = cp932::EncodeFromUtf8(text);
     // Opened per write, so the log is complete after each line and created on the first one.
     // A log that cannot be written never stops the metering.
-    std::FILE* f = std::fopen(cx.LogPath.c_str(), "ab");
+    std::FILE* f = std::fopen(logPath_.c_str(), "ab");
     bool ok = f != nullptr;
     if (f) {
         ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
         ok = std::fclose(f) == 0 && ok;
     }
-    if (!ok) ReportFileError(cx, "log err:", cx.LogPath, "通話記録に書き込めません: " + cx.LogPath);
+    if (!ok) ReportFileError("log err:", logPath_, "通話記録に書き込めません: " + logPath_);
 }
 
-void DatFileIO(Context& cx, int16_t mode) {
-    const LocalTime now = Now(cx);
+void CallMeter::DatFileIO(DatFileMode mode) {
+    const LocalTime now = ports_.clock.Now();
     const int dayNumber = DayNumber(now);
-    ChargeTotals& t = cx.totals;
+    ChargeTotals& t = totals_;
 
-    if (mode == 2) {
+    if (mode == DatFileMode::Write) {
         // The day number written must be the day the stored DayUnits belong to. Also never
         // stores the zero date when written before any read.
-        RollTotals(cx, now);
-        t.FileStale = !WriteTotalsFile(cx, dayNumber);
+        RollTotals(now);
+        t.FileStale = !WriteTotalsFile(dayNumber);
         if (t.FileStale)
-            ReportFileError(cx, "dat err:", cx.DataPath,
-                            "累積ファイルに書き込めません: " + cx.DataPath);
+            ReportFileError("dat err:", dataPath_, "累積ファイルに書き込めません: " + dataPath_);
         return;
     }
-    if (mode != 1) return;
 
     TotalsLine line;
     // After a failed write the file is older than the figures in memory: reading it back would
     // lose the calls since.
-    const ReadResult read = t.FileStale ? ReadResult::Missing : ReadTotalsFile(cx, line);
+    const ReadResult read = t.FileStale ? ReadResult::Missing : ReadTotalsFile(dataPath_, line);
     switch (read) {
         case ReadResult::Ok:
             t.MonthUnits = line.monthUnits;
@@ -448,24 +452,23 @@ void DatFileIO(Context& cx, int16_t mode) {
             // period that begins at midnight the accounting day still belongs to the period
             // of the day before until 05:00, so either period counts as the same.
             if (dayNumber != line.dayNumber ||
-                (!(line.marker == Date{}) && !(line.marker == PeriodMarkerFor(cx, now.date)) &&
-                 !(line.marker == PeriodMarkerFor(cx, AccountingDay(now)))))
+                (!(line.marker == Date{}) && !(line.marker == PeriodMarkerFor(now.date)) &&
+                 !(line.marker == PeriodMarkerFor(AccountingDay(now)))))
                 t.DayUnits = 0;
             t.DayOf = AccountingDay(now);
             break;
         case ReadResult::Unreadable:
             // Not garbage, only out of reach: it stays where it is.
-            ReportFileError(cx, "dat err:", cx.DataPath,
-                            "累積ファイルが読めません: " + cx.DataPath);
+            ReportFileError("dat err:", dataPath_, "累積ファイルが読めません: " + dataPath_);
             break;
         case ReadResult::Bad:
-            SetAsideBadFile(cx, now);
+            SetAsideBadFile(now);
             break;
         case ReadResult::Missing:
             break;
     }
     // Without a file the figures in memory go on (zero at start-up), rolled like the file's.
-    RollTotals(cx, now);
+    RollTotals(now);
 }
 
 }  // namespace kv

@@ -2,11 +2,9 @@
 
 #include <map>
 
-#include "accounting/accounting.h"
+#include "accounting/tariff.h"
 #include "app/startup.h"
-#include "app/trace.h"
 #include "common/cp932.h"
-#include "link/link.h"
 #include "settings/settings.h"
 
 namespace kv {
@@ -22,16 +20,59 @@ const char* const kLineBreak = "\n\r";
 
 }  // namespace
 
+void ShowHint(Context& cx, const std::string& text) {
+    cx.ports.view.SetStatusText(text);
+    cx.delayed.Arm(DelayedAction::ClearStatus, 5000);
+}
+
+void SwitchRemoteAuto(Context& cx) {
+    cx.link.SetLinkReady(false);
+    std::string word, hint;
+    // The tray's check mark shows the suppression, so it is the opposite of rmtauto.
+    if (cx.settings.rmtauto != 1) {
+        cx.settings.rmtauto = 1;
+        cx.ports.view.SetMenuChecked(MenuItem::TrayRight3, false);
+        word = "on";
+        hint = "自動接続可能に変更";
+    } else {
+        cx.settings.rmtauto = 0;
+        cx.ports.view.SetMenuChecked(MenuItem::TrayRight3, true);
+        word = "off";
+        hint = "自動接続不可に変更";
+    }
+    ShowHint(cx, hint);
+    if (!cx.link.Command("remote " + std::to_string(cx.settings.cnctno) + " call auto " + word))
+        cx.link.EndProgram(EndMode::WithMessage, "接続切替登録が出来ません(err=10)");
+    if (!SaveIntSetting(cx.ports.store, "Variant", "rmtauto", cx.settings.rmtauto))
+        cx.trace.Error("rmtauto store err:" + std::to_string(cx.settings.rmtauto));
+    cx.link.SetLinkReady(true);
+}
+
+void ToggleCutBreak(Context& cx) {
+    MainView& v = cx.ports.view;
+    const bool checked = !v.MenuChecked(MenuItem::MainCutBrk);
+    v.SetMenuChecked(MenuItem::MainCutBrk, checked);
+    v.SetMenuChecked(MenuItem::TrayCutBrk, checked);
+    v.SetLcdColour(0, kColourGreen);
+    if (checked) {
+        v.SetLcdColour(0, kColourYellow);
+        cx.link.SetCutBreak(true);
+    } else {
+        v.SetLcdColour(0, kColourGreen);
+        cx.link.SetCutBreak(false);
+    }
+}
+
 void BtnConnect_Click(Context& cx) {
-    Connect(cx, cx.settings.cnctno);
+    cx.link.Connect(cx.settings.cnctno);
 }
 
 void BtnDisConnect_Click(Context& cx) {
-    DisConnect(cx, cx.status.CurrentChannel());
+    cx.link.DisConnect(cx.link.CurrentChannel());
 }
 
 void ChkAutoMode_Click(Context& cx) {
-    if (cx.link.LoggedIn == 1) SwitchRemoteAuto(cx);
+    if (cx.link.LoggedIn()) SwitchRemoteAuto(cx);
 }
 
 std::optional<int> BtnSize_Click(Context& cx) {
@@ -40,36 +81,37 @@ std::optional<int> BtnSize_Click(Context& cx) {
     if (step < 0 || step > 4) return std::nullopt;
     const int height = kHeights[step];
     step = static_cast<int16_t>(step == 4 ? 0 : step + 1);
-    SaveIntSetting(*cx.ports.store, "Variant", "sizehigh", step);
+    SaveIntSetting(cx.ports.store, "Variant", "sizehigh", step);
     return height;
 }
 
 void ChkTopDsp_Click(Context& cx, int value) {
     cx.settings.dsptop = static_cast<int16_t>(value);
-    SaveIntSetting(*cx.ports.store, "Setup", "dsptop", cx.settings.dsptop);
+    SaveIntSetting(cx.ports.store, "Setup", "dsptop", cx.settings.dsptop);
     if (value != 0) {
-        cx.ports.view->SetTopmost(true);
+        cx.ports.view.SetTopmost(true);
         ShowHint(cx, "最上位表示設定");
     } else {
-        cx.ports.view->SetTopmost(false);
+        cx.ports.view.SetTopmost(false);
         ShowHint(cx, "最上位表示解除");
     }
 }
 
 void Lbl3_Click(Context& cx) {
-    RollTotals(cx);
+    cx.meter.RollTotals();
+    const ChargeTotals& totals = cx.meter.Totals();
     // 64-bit products: the 16-bit originals overflowed above 32767 yen.
     const int64_t unit = cx.settings.ctanni;
     if (cx.settings.dosuumode != 0) {
         cx.settings.dosuumode = 0;
-        cx.ports.view->SetLabelCaption(3, "当月累積");
-        cx.ports.view->SetLcdText(3, FormatYen(int64_t{cx.totals.MonthUnits} * unit));
+        cx.ports.view.SetLabelCaption(3, "当月累積");
+        cx.ports.view.SetLcdText(3, FormatYen(int64_t{totals.MonthUnits} * unit));
     } else {
         cx.settings.dosuumode = 1;
-        cx.ports.view->SetLabelCaption(3, "当日累積");
-        cx.ports.view->SetLcdText(3, FormatYen(int64_t{cx.totals.DayUnits} * unit));
+        cx.ports.view.SetLabelCaption(3, "当日累積");
+        cx.ports.view.SetLcdText(3, FormatYen(int64_t{totals.DayUnits} * unit));
     }
-    ShowHint(cx, "先月累積:" + FormatYen(int64_t{cx.totals.PrevMonthUnits} * unit));
+    ShowHint(cx, "先月累積:" + FormatYen(int64_t{totals.PrevMonthUnits} * unit));
 }
 
 void LCD3_Click(Context& cx) {
@@ -85,20 +127,20 @@ void mnuCutBrk_Click(Context& cx) {
 }
 
 void mnuB0_Click(Context& cx) {
-    cx.DisplayChannel = 0;
+    cx.link.SetDisplayChannel(0);
 }
 
 void mnuB12_Click(Context& cx) {
-    switch (cx.DisplayChannel) {
+    switch (cx.link.DisplayChannel()) {
         case 1:
-            cx.DisplayChannel = 2;
+            cx.link.SetDisplayChannel(2);
             break;
         case 2:
-            cx.DisplayChannel = 1;
+            cx.link.SetDisplayChannel(1);
             break;
         default:
             // The first press shows the channel other than the one in use.
-            cx.DisplayChannel = cx.status.CurrentChannel() == 1 ? 2 : 1;
+            cx.link.SetDisplayChannel(cx.link.CurrentChannel() == 1 ? 2 : 1);
             break;
     }
 }
@@ -108,7 +150,7 @@ void mnuInit_Click(Context& cx) {
 }
 
 void mnuSOHO_Click(Context& cx) {
-    cx.ports.shell->Open("http://" + cx.settings.sohoip);
+    cx.ports.shell.Open("http://" + cx.settings.sohoip);
 }
 
 void mnuLOG_Click(Context& cx) {
@@ -116,7 +158,7 @@ void mnuLOG_Click(Context& cx) {
 }
 
 void mnuHELP_Click(Context& cx) {
-    cx.ports.shell->Open(cx.AppPath + "/使用方法.htm");
+    cx.ports.shell.Open(cx.AppPath + "/使用方法.htm");
 }
 
 std::string AboutText() {
@@ -128,76 +170,77 @@ std::string AboutText() {
 }
 
 void mnuVER_Click(Context& cx) {
-    cx.ports.view->MessageBox(AboutText(), "ABOUT Kestrovan", MsgIcon::Information, MsgButtons::Ok);
+    cx.ports.view.MessageBox(AboutText(), "ABOUT Kestrovan", MsgIcon::Information, MsgButtons::Ok);
 }
 
 void mnuLastInfo_Click(Context& cx) {
-    cx.ports.view->MessageBox(cx.LastInformation, "", MsgIcon::None, MsgButtons::Ok);
+    cx.ports.view.MessageBox(cx.link.LastInformation(), "", MsgIcon::None, MsgButtons::Ok);
 }
 
 void BtnMsg_Click(Context& cx) {
-    if (cx.MessageWindowOpen == 0) {
-        cx.MessageWindowOpen = 1;
-        cx.ports.view->ShowMessageWindow();
+    if (!cx.link.MessageWindowOpen()) {
+        cx.link.SetMessageWindowOpen(true);
+        cx.ports.view.ShowMessageWindow();
     } else {
-        cx.MessageWindowOpen = 0;
-        cx.ports.view->CloseMessageWindow();
+        cx.link.SetMessageWindowOpen(false);
+        cx.ports.view.CloseMessageWindow();
     }
 }
 
 std::string DebugSummary(Context& cx) {
-    const LocalTime now = cx.ports.clock->Now();
-    const bool pollOn = cx.ports.tmrSOHO && cx.ports.tmrSOHO->Enabled();
+    const LocalTime now = cx.ports.clock.Now();
+    const bool pollOn = cx.ports.tmrSOHO.Enabled();
+    const LinkState& link = cx.link.State();
     std::string s;
-    s += "Connect:B" + FormatHash(cx.status.CurrentChannel()) + kLineBreak;
-    s += "StsDsp:B" + FormatHash(cx.DisplayChannel) + kLineBreak;
-    s += "holiday:" + std::to_string(IsHoliday(cx, now.date)) + kLineBreak;
-    s += "tmrSOHO:(sw:" + std::to_string(cx.link.LinkReady) + ") sub:" + cx.link.ActivityTag +
+    s += "Connect:B" + FormatHash(cx.link.CurrentChannel()) + kLineBreak;
+    s += "StsDsp:B" + FormatHash(cx.link.DisplayChannel()) + kLineBreak;
+    s += std::string("holiday:") + (IsHoliday(cx.settings, now.date) ? "1" : "0") + kLineBreak;
+    s += "tmrSOHO:(sw:" + std::string(link.LinkReady ? "1" : "0") + ") sub:" + link.ActivityTag +
          kLineBreak;
     s += std::string(pollOn ? "true" : "false") + kLineBreak;
-    s += "秒adjust:" + std::to_string(cx.link.ClockOffset) + "  ＋はPCが進んでいる" + kLineBreak;
-    s += "接続adjust:" + std::to_string(cx.call.ConnectAdjust) + kLineBreak;
-    s += "recv:" + Utf16ToUtf8(cx.link.ReplyText) + "@@";
+    s += "秒adjust:" + std::to_string(link.ClockOffset) + "  ＋はPCが進んでいる" + kLineBreak;
+    s += "接続adjust:" + std::to_string(cx.meter.Call().ConnectAdjust) + kLineBreak;
+    s += "recv:" + Utf16ToUtf8(link.ReplyText) + "@@";
     return s;
 }
 
 void BtnDEBUG_Click(Context& cx) {
-    cx.ports.view->MessageBox(DebugSummary(cx), "", MsgIcon::None, MsgButtons::Ok);
+    cx.ports.view.MessageBox(DebugSummary(cx), "", MsgIcon::None, MsgButtons::Ok);
 }
 
 void WireMainTimers(Context& cx) {
-    cx.ports.tmrSOHO->SetHandler([&cx] { tmrSOHO_Timer(cx); });
-    cx.ports.tmrDSP->SetHandler([&cx] { tmrDSP_Timer(cx); });
-    cx.ports.Tmr1Sec->SetHandler([&cx] { Tmr1Sec_Timer(cx); });
+    cx.ports.tmrSOHO.SetHandler([&cx] { tmrSOHO_Timer(cx); });
+    cx.ports.tmrDSP.SetHandler([&cx] { tmrDSP_Timer(cx); });
+    cx.ports.Tmr1Sec.SetHandler([&cx] { Tmr1Sec_Timer(cx); });
 }
 
 void tmrSOHO_Timer(Context& cx) {
-    if (cx.link.LinkReady == 1) GetNow(cx);
+    if (cx.link.LinkReady()) cx.link.GetNow();
     // The poll runs all day, calls or not: it moves the running totals to a new accounting
     // day or period so the figures shown between calls are today's.
-    RollTotals(cx);
+    cx.meter.RollTotals();
 }
 
 void tmrDSP_Timer(Context& cx) {
-    Second_ck(cx);
+    cx.meter.Second_ck();
 }
 
 void Tmr1Sec_Timer(Context& cx) {
-    // Off first: action 1 ends the program and does not come back here.
-    if (cx.ports.Tmr1Sec) cx.ports.Tmr1Sec->SetEnabled(false);
-    switch (cx.DelayedAction) {
-        case 1: {
-            int16_t cancel = 0;
-            Form_QueryUnload(cx, cancel, 1);
+    // Off first: Unload ends the program and does not come back here.
+    cx.ports.Tmr1Sec.SetEnabled(false);
+    switch (cx.delayed.Pending()) {
+        case DelayedAction::Unload: {
+            bool cancel = false;
+            Form_QueryUnload(cx, cancel, UnloadMode::Program);
             break;
         }
-        case 2:
-            cx.ports.view->HideMainWindow();
+        case DelayedAction::Hide:
+            cx.ports.view.HideMainWindow();
             break;
-        case 3:
-            SetStatusText(cx, "");
+        case DelayedAction::ClearStatus:
+            cx.ports.view.SetStatusText("");
             break;
-        default:
+        case DelayedAction::None:
             break;
     }
 }

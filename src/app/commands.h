@@ -11,6 +11,13 @@ namespace kv {
 inline constexpr int kMainWindowWidthTwips = 1830;
 inline constexpr int kTwipsPerPixel = 15;
 
+// The status text, cleared five seconds later.
+void ShowHint(Context& cx, const std::string& text);
+// The router's automatic calling on or off, as the opposite of rmtauto.
+void SwitchRemoteAuto(Context& cx);
+// "自動切断一時解除": the automatic disconnection suspended, or back.
+void ToggleCutBreak(Context& cx);
+
 void BtnConnect_Click(Context& cx);
 void BtnDisConnect_Click(Context& cx);
 void ChkAutoMode_Click(Context& cx);

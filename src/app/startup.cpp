@@ -3,10 +3,7 @@
 #include <algorithm>
 #include <cctype>
 
-#include "accounting/accounting.h"
-#include "app/trace.h"
-#include "app/tray.h"
-#include "link/link.h"
+#include "app/commands.h"
 #include "settings/reg_copy.h"
 
 namespace kv {
@@ -29,65 +26,63 @@ bool HasSwitch(const std::string& commandLine, const std::string& switchWord) {
     return commandLine.find(" " + switchWord + " ") != std::string::npos;
 }
 
-int16_t InitProgram(Context& cx, const std::string& appDir) {
-    ShowDebugStep(cx, "init-st");
+bool RegCopy(Context& cx, RegCopyDirection direction) {
+    const bool ok = RegCopy(cx.ports.store, cx.settings, cx.trace, cx.ports.view, direction);
+    if (direction == RegCopyDirection::Load) cx.trace.SetEnabled(cx.settings.debuglog != 0);
+    return ok;
+}
+
+void InitProgram(Context& cx, const std::string& appDir) {
+    cx.trace.ShowDebugStep("init-st");
     cx.AppPath = appDir;
     while (cx.AppPath.size() > 1 && cx.AppPath.back() == '/') cx.AppPath.pop_back();
-    cx.LogPath = DataFilePath(cx, "Kestrovan.log");
-    cx.TracePath = DataFilePath(cx, "Kestrovan.dbg");
-    cx.DataPath = DataFilePath(cx, "Kestrovan.dat");
+    cx.meter.SetFiles(DataFilePath(cx, "Kestrovan.log"), DataFilePath(cx, "Kestrovan.dat"));
+    cx.trace.SetPath(DataFilePath(cx, "Kestrovan.dbg"));
 
     // The trace must cover the rest of the start-up, so its switch is read before the others.
-    SettingsStore& store = *cx.ports.store;
+    SettingsStore& store = cx.ports.store;
     cx.settings.debuglog = LoadIntSetting(store, "Setup", "debuglog");
-    WriteTrace(cx, 1, "");
+    cx.trace.SetEnabled(cx.settings.debuglog != 0);
+    cx.trace.Open();
 
     cx.settings.sohoip = LoadStringSetting(store, "Setup", "sohoip");
     if (!cx.settings.sohoip.empty()) {
-        RegCopy(cx, 2);
+        RegCopy(cx, RegCopyDirection::Load);
         if (HasSwitch(cx.CommandLine, "-S") && cx.hooks.ShowSetupDialog) cx.hooks.ShowSetupDialog();
     } else {
         // First run: nothing may talk to the router before the user has seen the settings.
         ApplyFirstRunValues(cx.settings);
         if (cx.hooks.ShowSetupDialog) cx.hooks.ShowSetupDialog();
     }
-    ShowDebugStep(cx, "init-mid");
+    cx.trace.ShowDebugStep("init-mid");
 
-    cx.call.CallUnits = 0;
-    cx.call.ChConnected[1] = 0;
-    cx.call.ChConnected[2] = 0;
-    cx.status.LineState[1] = 0;
-    cx.status.LineState[2] = 0;
-    cx.DisplayChannel = 0;
+    cx.meter.ResetCall();
+    cx.link.ResetLineState();
+    cx.meter.StartClock(cx.ports.clock.Now());
 
-    const LocalTime now = cx.ports.clock->Now();
-    cx.BaseSeconds = now.time.Seconds();
-    cx.BaseDate = now.date;
+    cx.meter.DatFileIO(DatFileMode::Read);
 
-    DatFileIO(cx, 1);
+    cx.ports.tmrDSP.SetInterval(cx.settings.dspint);
+    cx.ports.tmrSOHO.SetInterval(cx.settings.sohoint);
 
-    if (cx.ports.tmrDSP) cx.ports.tmrDSP->SetInterval(cx.settings.dspint);
-    if (cx.ports.tmrSOHO) cx.ports.tmrSOHO->SetInterval(cx.settings.sohoint);
+    cx.ports.view.SetMenuChecked(MenuItem::MainCutBrk, false);
+    cx.link.SetCutBreak(false);
 
-    if (cx.ports.view) cx.ports.view->SetMenuChecked(MenuItem::MainCutBrk, false);
-    cx.CutBreak = 0;
-
-    ShowDebugStep(cx, "init-end");
-    WriteTrace(cx, 4, "init-end");
-    return 1;
+    cx.trace.ShowDebugStep("init-end");
+    cx.trace.Step("init-end");
 }
 
 void Form_Load(Context& cx, const std::vector<std::string>& args, const std::string& appDir,
                const FormLoadSteps& steps) {
-    MainView& view = *cx.ports.view;
+    MainView& view = cx.ports.view;
     if (steps.AnotherInstanceRunning && steps.AnotherInstanceRunning()) {
         view.MessageBox("すでに起動されています", "", MsgIcon::None, MsgButtons::Ok);
-        cx.ports.exit->Exit(1);
+        cx.ports.exit.Exit(1);
     }
 
     cx.CommandLine = BuildCommandLine(args);
-    if (HasSwitch(cx.CommandLine, "-DEBUG")) cx.DebugMode = 1;
-    if (HasSwitch(cx.CommandLine, "-W")) WaitTenths(cx, 50);
+    if (HasSwitch(cx.CommandLine, "-DEBUG")) cx.trace.SetDebugMode(true);
+    if (HasSwitch(cx.CommandLine, "-W")) cx.link.WaitTenths(50);
 
     InitProgram(cx, appDir);
 
@@ -113,32 +108,32 @@ void Form_Load(Context& cx, const std::vector<std::string>& args, const std::str
     }
 
     if (steps.LoadTrayMenu) steps.LoadTrayMenu();
-    TrayIn(cx);
+    cx.tray.TrayIn();
 
-    LoginSOHO(cx);
+    cx.link.LoginSOHO();
 }
 
-void Form_QueryUnload(Context& cx, int16_t& Cancel, int16_t UnloadMode) {
-    if (UnloadMode == 0) {
-        Cancel = 1;
-        if (cx.ports.view) cx.ports.view->HideMainWindow();
+void Form_QueryUnload(Context& cx, bool& Cancel, UnloadMode mode) {
+    if (mode == UnloadMode::UserClose) {
+        Cancel = true;
+        cx.ports.view.HideMainWindow();
         return;
     }
-    int16_t ch = cx.status.CurrentChannel();
+    int16_t ch = cx.link.CurrentChannel();
     if (ch < 0 || ch > 2) ch = 0;
-    if (cx.call.ChConnected[ch] != 0 && cx.settings.linecut == 1) DisConnect(cx, ch);
-    CntEnd(cx, ch);
-    TrayOut(cx);
-    EndProgram(cx, 0, "query");
+    if (cx.meter.ChConnected(ch) && cx.settings.linecut == 1) cx.link.DisConnect(ch);
+    cx.meter.CntEnd(ch);
+    cx.tray.TrayOut();
+    cx.link.EndProgram(EndMode::Quiet, "query");
 }
 
 void mnuEnd_Click(Context& cx) {
-    int16_t cancel = 0;
-    Form_QueryUnload(cx, cancel, 1);
+    bool cancel = false;
+    Form_QueryUnload(cx, cancel, UnloadMode::Program);
 }
 
 void mnuWinend_Click(Context& cx) {
-    MainView& view = *cx.ports.view;
+    MainView& view = cx.ports.view;
     view.SetMenuChecked(MenuItem::MainWinend, !view.MenuChecked(MenuItem::MainWinend));
     view.MessageBox("現在は未対応です", "", MsgIcon::None, MsgButtons::Ok);
 }

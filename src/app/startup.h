@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "app/context.h"
+#include "settings/reg_copy.h"
 
 namespace kv {
 
@@ -24,10 +25,15 @@ bool HasSwitch(const std::string& commandLine, const std::string& switchWord);
 // appDir is the folder holding the program file (no trailing separator).
 void Form_Load(Context& cx, const std::vector<std::string>& args, const std::string& appDir,
                const FormLoadSteps& steps);
-int16_t InitProgram(Context& cx, const std::string& appDir);
+void InitProgram(Context& cx, const std::string& appDir);
+// The settings record to or from the store; a load also switches the trace as it says.
+bool RegCopy(Context& cx, RegCopyDirection direction);
 
-// UnloadMode 0: the user closed the window (hide, Cancel = 1). Anything else ends the program.
-void Form_QueryUnload(Context& cx, int16_t& Cancel, int16_t UnloadMode);
+enum class UnloadMode {
+    UserClose,  // the close box: the window only hides (Cancel is set)
+    Program,    // the menu's "終了", a signal, the end of the session
+};
+void Form_QueryUnload(Context& cx, bool& Cancel, UnloadMode mode);
 void mnuEnd_Click(Context& cx);
 void mnuWinend_Click(Context& cx);
 

@@ -1,38 +1,37 @@
 #include "app/tray.h"
 
-#include "accounting/accounting.h"
-#include "app/trace.h"
-#include "link/link.h"
+#include "app/commands.h"
+#include "app/context.h"
 
 namespace kv {
 
-void TrayIn(Context& cx) {
-    if (cx.TrayInstalled == 1) return;
-    WriteTrace(cx, 4, "trayin-st");
-    if (cx.ports.tray && cx.ports.tray->Available()) {
-        cx.ports.tray->Add(kTrayTip);
+void TrayIcon::TrayIn() {
+    if (installed_) return;
+    trace_.Step("trayin-st");
+    if (port_ && port_->Available()) {
+        port_->Add(kTrayTip);
     } else {
-        WriteTrace(cx, 3, "trayin err: no notification area");
-        SetStatusText(cx, kNoTrayText);
-        if (cx.ports.view) cx.ports.view->ShowMainWindow(false);
+        trace_.Error("trayin err: no notification area");
+        view_.SetStatusText(kNoTrayText);
+        view_.ShowMainWindow(false);
     }
     // Set whatever happened, so the fallback above is taken once per run.
-    cx.TrayInstalled = 1;
-    WriteTrace(cx, 4, "trayin-end");
+    installed_ = true;
+    trace_.Step("trayin-end");
 }
 
-void TrayOut(Context& cx) {
-    if (cx.TrayInstalled == 0) return;
-    WriteTrace(cx, 4, "trayout-st");
-    if (cx.ports.tray) cx.ports.tray->Remove();
-    cx.TrayInstalled = 0;
-    WriteTrace(cx, 4, "trayout-end");
+void TrayIcon::TrayOut() {
+    if (!installed_) return;
+    trace_.Step("trayout-st");
+    if (port_) port_->Remove();
+    installed_ = false;
+    trace_.Step("trayout-end");
 }
 
 namespace frm_mnu {
 
 void mnuSOHO_Click(Context& cx) {
-    if (cx.ports.shell) cx.ports.shell->Open("http://" + cx.settings.sohoip);
+    cx.ports.shell.Open("http://" + cx.settings.sohoip);
 }
 
 void mnuInit_Click(Context& cx) {
@@ -44,28 +43,27 @@ void mnuCutBrk_Click(Context& cx) {
 }
 
 void mnuOut_Click(Context& cx) {
-    if (cx.ports.view) cx.ports.view->ShowMainWindow(false);
+    cx.ports.view.ShowMainWindow(false);
 }
 
 void mnuEnd_Click(Context& cx) {
-    CntEnd(cx, cx.status.CurrentChannel());
-    TrayOut(cx);
-    ArmDelayedAction(cx, 1, 100);
+    cx.meter.CntEnd(cx.link.CurrentChannel());
+    cx.tray.TrayOut();
+    cx.delayed.Arm(DelayedAction::Unload, 100);
 }
 
 void mnuRight_Click(Context& cx, int16_t index) {
-    if (cx.link.LoggedIn != 1) return;
+    if (!cx.link.LoggedIn()) return;
     switch (index) {
         case 1:
-            Connect(cx, cx.settings.cnctno);
+            cx.link.Connect(cx.settings.cnctno);
             break;
         case 2:
-            DisConnect(cx, cx.status.CurrentChannel());
+            cx.link.DisConnect(cx.link.CurrentChannel());
             break;
         case 3:
             // The check box's click handler does the switching, as a click on it would.
-            if (cx.ports.view)
-                cx.ports.view->SetCheckBox(CheckBox::ChkAutoMode, cx.settings.rmtauto != 1 ? 1 : 0);
+            cx.ports.view.SetCheckBox(CheckBox::ChkAutoMode, cx.settings.rmtauto != 1 ? 1 : 0);
             break;
         default:
             break;

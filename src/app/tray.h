@@ -1,13 +1,15 @@
 #pragma once
 // The notification-area icon and the handlers of its two menus (window FrmMnu). The icon
-// itself is a port: FrmMnu (src/app/ui/frm_mnu.h) implements it with QSystemTrayIcon; the
-// main window sets cx.ports.tray to it before start-up calls TrayIn.
+// itself is a port: FrmMnu (src/app/ui/frm_mnu.h) implements it with QSystemTrayIcon.
 #include <cstdint>
 #include <string>
 
-#include "app/context.h"
+#include "common/trace.h"
+#include "common/view.h"
 
 namespace kv {
+
+class Context;
 
 class TrayIconPort {
   public:
@@ -23,11 +25,25 @@ inline constexpr const char* kTrayTip = "Kestrovan Ver 0.66β";
 // Shown once when there is no notification area to put the icon in.
 inline constexpr const char* kNoTrayText = "通知領域がないためトレイに入れません";
 
-// Puts the icon in once; a second call does nothing until TrayOut. Without a notification area
-// the main window is shown (it would be unreachable when hidden) and the user told once.
-void TrayIn(Context& cx);
-// Takes the icon out; does nothing when it is not in.
-void TrayOut(Context& cx);
+class TrayIcon {
+  public:
+    TrayIcon(Trace& trace, MainView& view) : trace_(trace), view_(view) {}
+    // The desktop's icon; none: the program runs without one.
+    void SetPort(TrayIconPort* port) { port_ = port; }
+    // Puts the icon in once; a second call does nothing until TrayOut. Without a notification
+    // area the main window is shown (it would be unreachable when hidden) and the user told
+    // once.
+    void TrayIn();
+    // Takes the icon out; does nothing when it is not in.
+    void TrayOut();
+    bool Installed() const { return installed_; }
+
+  private:
+    Trace& trace_;
+    MainView& view_;
+    TrayIconPort* port_ = nullptr;
+    bool installed_ = false;
+};
 
 // Handlers of FrmMnu's menu items and icon clicks.
 namespace frm_mnu {

@@ -3,8 +3,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "app/trace.h"
-#include "link/link.h"
+#include "common/cp932.h"
+#include "link/console_link.h"
 #include "link/link_text.h"
 
 namespace kv {
@@ -22,32 +22,29 @@ int64_t AttemptDeadline(int64_t startMs) {
 
 }  // namespace
 
-bool WaitReply(Context& cx, const std::u16string& awaited) {
+bool ConsoleLink::WaitReply(const std::u16string& awaited) {
     int retries = 0;
     bool ok = false;
     do {
-        const int64_t deadline = AttemptDeadline(cx.ports.clock->MonotonicMs());
+        const int64_t deadline = AttemptDeadline(ports_.clock.MonotonicMs());
         if (awaited.empty()) {
-            ok = cx.ports.pump->WaitUntil([&cx] { return cx.link.PendingReceives <= 0; }, deadline);
+            ok = ports_.pump.WaitUntil([this] { return link_.PendingReceives <= 0; }, deadline);
         } else {
             // Replies arrive only while events are processed, so the text is looked at after
             // each batch of them, exactly and case-sensitively. The fillers between reads are
             // skipped: an awaited text split over two reads has still arrived.
-            ok = cx.ports.pump->WaitUntil(
-                [&cx, &awaited] {
-                    return link::FindText(1, link::WithoutFillers(cx.link.ReplyText), awaited,
-                                          false) > 0;
+            ok = ports_.pump.WaitUntil(
+                [this, &awaited] {
+                    return link::FindText(1, link::WithoutFillers(link_.ReplyText), awaited, false) > 0;
                 },
                 deadline);
         }
         if (!ok) {
             ++retries;
-            WriteTrace(cx, 3, "retry(a):" + std::to_string(retries) + "\r\n" +
-                                  link::Visible(cx.link.ReplyText));
-            Receive(cx);
-            WriteTrace(cx, 3, "retry(b):" + std::to_string(retries) + "\r\n" +
-                                  link::Visible(cx.link.ReplyText));
-            if (retries >= kAttempts) ShowMessage(cx, "wait err:retry" + std::to_string(retries));
+            trace_.Error("retry(a):" + std::to_string(retries) + "\r\n" + link::Visible(link_.ReplyText));
+            Receive();
+            trace_.Error("retry(b):" + std::to_string(retries) + "\r\n" + link::Visible(link_.ReplyText));
+            if (retries >= kAttempts) ShowMessage("wait err:retry" + std::to_string(retries));
         }
     } while (!ok && retries < kAttempts);
     return ok;
@@ -70,38 +67,39 @@ int16_t ExtractField(int16_t start, const std::u16string& text, const std::u16st
     return static_cast<int16_t>(s);
 }
 
-// Whole days since start-up count 86400 each, so a program resident for days sees the value
-// rise steadily instead of dropping back when the time of day passes the start time.
-int32_t NowSeconds(Context& cx) {
-    const LocalTime now = cx.ports.clock->Now();
-    const int64_t days = DateToSerial(now.date) - DateToSerial(cx.BaseDate);
-    const int64_t secs = days * 86400 + now.time.Seconds();
-    if (secs > INT32_MAX) return INT32_MAX;
-    if (secs < INT32_MIN) return INT32_MIN;
-    return static_cast<int32_t>(secs);
+void ConsoleLink::WaitTenths(int16_t n) {
+    const int64_t deadline = ports_.clock.MonotonicMs() + int64_t{n} * 100;
+    ports_.pump.WaitUntil([] { return false; }, deadline);
 }
 
-void WaitTenths(Context& cx, int16_t n) {
-    const int64_t deadline = cx.ports.clock->MonotonicMs() + int64_t{n} * 100;
-    cx.ports.pump->WaitUntil([] { return false; }, deadline);
+void ConsoleLink::ShowMessage(const std::string& text) {
+    lastInformation_ = text;
+    if (!messageWindowOpen_) ports_.view.ShowMessageWindow();
+    ports_.view.SetMessageText(text);
+    WaitTenths(30);
+    if (!messageWindowOpen_) ports_.view.CloseMessageWindow();
 }
 
-void ShowMessage(Context& cx, const std::string& text) {
-    cx.LastInformation = text;
-    if (cx.MessageWindowOpen == 0) cx.ports.view->ShowMessageWindow();
-    cx.ports.view->SetMessageText(text);
-    WaitTenths(cx, 30);
-    if (cx.MessageWindowOpen == 0) cx.ports.view->CloseMessageWindow();
-}
-
-void EndProgram(Context& cx, int16_t mode, const std::string& message) {
-    cx.link.LinkReady = 0;
-    WriteTrace(cx, 2, message);
-    if (mode == 1) cx.ports.view->MessageBox(message, "", MsgIcon::None, MsgButtons::Ok);
-    Client_close(cx);
-    if (cx.hooks.SaveWindowPosition) cx.hooks.SaveWindowPosition();
-    cx.ports.exit->Exit(0);
+void ConsoleLink::EndProgram(EndMode mode, const std::string& message) {
+    link_.LinkReady = false;
+    trace_.Close(message);
+    if (mode == EndMode::WithMessage) ports_.view.MessageBox(message, "", MsgIcon::None, MsgButtons::Ok);
+    Client_close();
+    if (beforeExit_) beforeExit_();
+    ports_.exit.Exit(0);
     std::abort();  // Exit does not come back
+}
+
+void ConsoleLink::StartExchange(const std::string& command) {
+    link_.SendText = Utf8ToUtf16(command);
+    link_.ReplyText.clear();
+    link_.PendingReceives = 1;
+    Sendbyte();
+}
+
+bool ConsoleLink::Command(const std::string& line) {
+    StartExchange(line);
+    return WaitReply(link_.RouterName);
 }
 
 }  // namespace kv

@@ -3,36 +3,13 @@
 #include <optional>
 #include <string>
 
-#include "accounting/accounting.h"
-#include "app/trace.h"
-#include "link/link.h"
 #include "common/cp932.h"
+#include "link/console_link.h"
 #include "link/link_text.h"
 
 namespace kv {
 
 namespace {
-
-[[noreturn]] void Fail(Context& cx, const std::string& tag, const std::string& message) {
-    WriteTrace(cx, 3, tag + link::Visible(cx.link.ReplyText));
-    EndProgram(cx, 1, message);
-}
-
-// One command step: send, pump once, wait for the awaited text.
-void Step(Context& cx, const std::string& statusTag, const std::string& traceTag,
-          const std::u16string& command, int16_t pending, const std::u16string& awaited,
-          const std::string& failTag, const std::string& failMessage,
-          int32_t* pcSecondsAfterSend = nullptr) {
-    ShowDebugStep(cx, statusTag);
-    WriteTrace(cx, 4, traceTag);
-    cx.link.SendText = command;
-    cx.link.ReplyText.clear();
-    cx.link.PendingReceives = pending;
-    Sendbyte(cx);
-    if (pcSecondsAfterSend) *pcSecondsAfterSend = cx.ports.clock->Now().time.Seconds();
-    cx.ports.pump->PumpOnce();
-    if (!WaitReply(cx, awaited)) Fail(cx, failTag, failMessage);
-}
 
 int Digit(char16_t c) { return c >= u'0' && c <= u'9' ? c - u'0' : -1; }
 
@@ -68,79 +45,100 @@ std::u16string TimeSetCommand(const LocalTime& now) {
 
 }  // namespace
 
-void LoginSOHO(Context& cx) {
-    LinkState& link = cx.link;
-    ShowDebugStep(cx, "login-st");
-    WriteTrace(cx, 4, "LoginSOHO");
-    if (cx.ports.tmrSOHO) cx.ports.tmrSOHO->SetEnabled(false);
-    link.LinkReady = 0;
+void ConsoleLink::LoginFailed(const std::string& tag, const std::string& message) {
+    trace_.Error(tag + link::Visible(link_.ReplyText));
+    EndProgram(EndMode::WithMessage, message);
+}
+
+// One command step: send, pump once, wait for the awaited text.
+void ConsoleLink::LoginStep(const std::string& statusTag, const std::string& traceTag,
+                            const std::u16string& command, int16_t pending,
+                            const std::u16string& awaited, const std::string& failTag,
+                            const std::string& failMessage, int32_t* pcSecondsAfterSend) {
+    trace_.ShowDebugStep(statusTag);
+    trace_.Step(traceTag);
+    link_.SendText = command;
+    link_.ReplyText.clear();
+    link_.PendingReceives = pending;
+    Sendbyte();
+    if (pcSecondsAfterSend) *pcSecondsAfterSend = ports_.clock.Now().time.Seconds();
+    Pump();
+    if (!WaitReply(awaited)) LoginFailed(failTag, failMessage);
+}
+
+void ConsoleLink::LoginSOHO() {
+    LinkState& link = link_;
+    trace_.ShowDebugStep("login-st");
+    trace_.Step("LoginSOHO");
+    ports_.tmrSOHO.SetEnabled(false);
+    link.LinkReady = false;
     link.ReplyText.clear();
     link.PendingReceives = 1;
 
     // 0: open the connection and take the greeting, whatever it says.
-    WriteTrace(cx, 4, "Login-0");
-    OpenLink(cx);
-    cx.ports.pump->PumpOnce();
-    if (!WaitReply(cx, u"")) Fail(cx, "socket open err:", "MN128と接続出来ません(err=0)");
+    trace_.Step("Login-0");
+    OpenLink();
+    Pump();
+    if (!WaitReply(u"")) LoginFailed("socket open err:", "MN128と接続出来ません(err=0)");
 
     // 1: an empty line makes the router prompt for the login name.
-    Step(cx, "login-1", "Login-1", u"", 0, u":", "dummy send err:", "MN128と接続出来ません(err=1)");
+    LoginStep("login-1", "Login-1", u"", 0, u":", "dummy send err:", "MN128と接続出来ません(err=1)");
 
     // 2: name and password go out in one send.
     std::u16string user = u"user";
-    if (!cx.settings.sohowp.empty()) user += u"\r\n" + Utf8ToUtf16(cx.settings.sohowp);
-    Step(cx, "login-2", "Login-2", user, 1, u"%", "login err:", "MN128と接続出来ません(err=2)");
+    if (!settings_.sohowp.empty()) user += u"\r\n" + Utf8ToUtf16(settings_.sohowp);
+    LoginStep("login-2", "Login-2", user, 1, u"%", "login err:", "MN128と接続出来ません(err=2)");
     const std::u16string banner = link::WithoutFillers(link.ReplyText);
     if (link::FindText(1, banner, u"Welcome to MN128-SOHO", true) == 0)
-        Fail(cx, "welcome err:", "MN128のIPアドレスを確認してください(err=99)");
+        LoginFailed("welcome err:", "MN128のIPアドレスを確認してください(err=99)");
     ExtractField(1, banner, u"Welcome", u"to ", u"!", link.RouterName);
-    if (link.RouterName.empty()) Fail(cx, "name err:", "MN128と接続出来ません(err=name)");
+    if (link.RouterName.empty()) LoginFailed("name err:", "MN128と接続出来ません(err=name)");
 
-    if (cx.settings.sohokcode == 1)
-        Step(cx, "login-kcode", "Login-kcode", u"sys kcode sjis", 1, link.RouterName,
+    if (settings_.sohokcode == 1)
+        LoginStep("login-kcode", "Login-kcode", u"sys kcode sjis", 1, link.RouterName,
              "set kcode err:", "MN128と接続出来ません(err=kcodeset)");
-    if (cx.settings.sohotime == 1)
-        Step(cx, "login-timeset", "Login-timeset", TimeSetCommand(cx.ports.clock->Now()), 1,
+    if (settings_.sohotime == 1)
+        LoginStep("login-timeset", "Login-timeset", TimeSetCommand(ports_.clock.Now()), 1,
              link.RouterName, "set time err:", "MN128と接続出来ません(err=timeset)");
 
     // 3: the router's clock, to know how far the two clocks differ.
     int32_t pcSeconds = 0;
-    Step(cx, "login-3", "Login-3", u"show time", 1, link.RouterName, "get time err:",
+    LoginStep("login-3", "Login-3", u"show time", 1, link.RouterName, "get time err:",
          "MN128と接続出来ません(err=time)", &pcSeconds);
     // The time stands at character 24 of the reply as the socket layer builds it; a reply that
     // came in several reads has filler characters in between, so then read the same place of
     // the reply without them rather than give up the whole start.
     std::optional<int32_t> routerSeconds = RouterClock(link.ReplyText);
     if (!routerSeconds) routerSeconds = RouterClock(link::WithoutFillers(link.ReplyText));
-    if (!routerSeconds) Fail(cx, "get time err:", "MN128と接続出来ません(err=time)");
+    if (!routerSeconds) LoginFailed("get time err:", "MN128と接続出来ません(err=time)");
     link.ClockOffset = FoldOffset(pcSeconds - *routerSeconds);
 
     // 4: the first status report; its Japanese label only matches in Shift-JIS.
-    Step(cx, "login-4", "Login-4", u"show status", 1, link.RouterName, "show status send err:",
+    LoginStep("login-4", "Login-4", u"show status", 1, link.RouterName, "show status send err:",
          "MN128と接続出来ません(err=3)");
     if (link::FindText(1, link::WithoutFillers(link.ReplyText), u"回線種別:ISDN", true) == 0)
-        Fail(cx, "isdn ck err:", "漢字コードが違います。SJISにして下さい");
+        LoginFailed("isdn ck err:", "漢字コードが違います。SJISにして下さい");
 
-    ShowDebugStep(cx, "login-10");
-    WriteTrace(cx, 4, "Login-10");
-    ParseChannelStatus(cx, 1);
-    UpdateAutoCutState(cx, 1);
-    ParseChannelStatus(cx, 2);
-    UpdateAutoCutState(cx, 2);
+    trace_.ShowDebugStep("login-10");
+    trace_.Step("Login-10");
+    ParseChannelStatus(1);
+    UpdateAutoCutState(1);
+    ParseChannelStatus(2);
+    UpdateAutoCutState(2);
 
     // 11: a connection already up is taken over as a new call record.
-    ShowDebugStep(cx, "login-11");
-    WriteTrace(cx, 4, "Login-11");
-    int16_t& current = cx.status.CurrentChannel();
+    trace_.ShowDebugStep("login-11");
+    trace_.Step("Login-11");
+    int16_t& current = status_.CurrentChannel;
     current = 0;
-    if (cx.status.ChannelStatus[1].Mode == "端末型") current = 1;
-    if (cx.status.ChannelStatus[2].Mode == "端末型") current = 2;
-    if (current > 0) CntSt(cx, current);
-    ShowChannelStatus(cx, current);
-    if (cx.ports.tmrSOHO) cx.ports.tmrSOHO->SetEnabled(true);
-    link.LinkReady = 1;
-    WriteTrace(cx, 4, "LoginEnd");
-    link.LoggedIn = 1;
+    if (status_.ChannelStatus[1].Mode == kTerminalMode) current = 1;
+    if (status_.ChannelStatus[2].Mode == kTerminalMode) current = 2;
+    if (current > 0) calls_.CallUp(current, status_.ChannelStatus[current].ConnectTime);
+    ShowChannelStatus(current);
+    ports_.tmrSOHO.SetEnabled(true);
+    link.LinkReady = true;
+    trace_.Step("LoginEnd");
+    link.LoggedIn = true;
 }
 
 }  // namespace kv

@@ -4,46 +4,35 @@
 #include <string>
 #include <vector>
 
-#include "app/trace.h"
 #include "common/cp932.h"
-#include "link/link.h"
+#include "link/console_link.h"
 #include "link/link_text.h"
 
 namespace kv {
 
 namespace {
-
 constexpr int kBufferSize = 4096;
-
-ConsoleTransport& Transport(Context& cx) { return *cx.ports.transport; }
-
-void Pump(Context& cx) {
-    if (cx.ports.pump) cx.ports.pump->PumpOnce();
-}
+}  // namespace
 
 // A failure while opening ends the program on the spot; the error box was the message.
-[[noreturn]] void EndAtOnce(Context& cx) {
-    cx.ports.exit->Exit(1);
+void ConsoleLink::EndAtOnce() {
+    ports_.exit.Exit(1);
     std::abort();  // Exit does not come back
-}
-
-void DecrementPending(Context& cx) {
-    if (cx.link.PendingReceives > INT16_MIN) --cx.link.PendingReceives;
 }
 
 // Appends one read to ReplyText: the decoded bytes, then as many zero filler characters as the
 // 2n-byte rule puts behind them (n, or what is left of the buffer for reads over half of it).
 // The fillers are always zeros, never leftovers of an earlier read. A lead byte that ends the
 // read is held back and joined to the next read, so no character is split between reads.
-void AppendRead(Context& cx, const char* data, int n) {
-    std::string bytes = std::move(cx.link.CarryBytes);
-    cx.link.CarryBytes.clear();
+void ConsoleLink::AppendRead(const char* data, int n) {
+    std::string bytes = std::move(link_.CarryBytes);
+    link_.CarryBytes.clear();
     bytes.append(data, static_cast<size_t>(n));
     size_t i = 0;
     while (i < bytes.size()) {
         if (cp932::IsLeadByte(static_cast<unsigned char>(bytes[i]))) {
             if (i + 1 == bytes.size()) {
-                cx.link.CarryBytes = bytes.substr(i);
+                link_.CarryBytes = bytes.substr(i);
                 bytes.resize(i);
                 break;
             }
@@ -53,66 +42,61 @@ void AppendRead(Context& cx, const char* data, int n) {
         }
     }
     const int filler = n > kBufferSize / 2 ? kBufferSize - n : n;
-    cx.link.ReplyText += cp932::Decode(bytes);
-    cx.link.ReplyText.append(static_cast<size_t>(filler > 0 ? filler : 0), u'\0');
+    link_.ReplyText += cp932::Decode(bytes);
+    link_.ReplyText.append(static_cast<size_t>(filler > 0 ? filler : 0), u'\0');
 }
 
-void ShowPendingInMessageWindow(Context& cx) {
-    if (cx.MessageWindowOpen == 1 && cx.ports.view)
-        cx.ports.view->SetMessageText(std::to_string(cx.link.PendingReceives) + "\r\n" +
-                                      link::Visible(cx.link.ReplyText));
+void ConsoleLink::ShowPendingInMessageWindow(const char* lineBreak) {
+    if (messageWindowOpen_)
+        ports_.view.SetMessageText(std::to_string(link_.PendingReceives) + lineBreak +
+                                   link::Visible(link_.ReplyText));
 }
 
-}  // namespace
-
-void OpenLink(Context& cx) {
-    StartIt(cx);
-    CreateSocket(cx);
-    ConnectSocket(cx);
-    SetStatusText(cx, "Connection OK");
+void ConsoleLink::OpenLink() {
+    // The sockets library needs no start-up here; the step stays so trace and status read
+    // the same as where it does.
+    trace_.Step("StartIt");
+    ports_.view.SetStatusText("WSAStartup");
+    CreateSocket();
+    ConnectSocket();
+    ports_.view.SetStatusText("Connection OK");
 }
 
-// Nothing to start on this platform; the step stays so the trace and status read the same.
-void StartIt(Context& cx) {
-    WriteTrace(cx, 4, "StartIt");
-    SetStatusText(cx, "WSAStartup");
-}
-
-void CreateSocket(Context& cx) {
-    WriteTrace(cx, 4, "CreateSocket");
-    const int handle = Transport(cx).Create();
-    const int code = Transport(cx).LastError();
-    Pump(cx);
+void ConsoleLink::CreateSocket() {
+    trace_.Step("CreateSocket");
+    const int handle = ports_.transport.Create();
+    const int code = ports_.transport.LastError();
+    Pump();
     if (handle == -1) {
-        ShowSocketError(cx, "Function CreateSocket", "socket", code);
-        EndAtOnce(cx);
+        ShowSocketError("Function CreateSocket", "socket", code);
+        EndAtOnce();
     }
-    SetStatusText(cx, "Socket:" + std::to_string(handle));
+    ports_.view.SetStatusText("Socket:" + std::to_string(handle));
 }
 
-void ConnectSocket(Context& cx) {
-    WriteTrace(cx, 4, "ConnectSocket");
-    const int result = Transport(cx).Connect(cx.settings.sohoip, cx.ConsolePort);
-    const int code = Transport(cx).LastError();
-    Pump(cx);
+void ConsoleLink::ConnectSocket() {
+    trace_.Step("ConnectSocket");
+    const int result = ports_.transport.Connect(settings_.sohoip, consolePort_);
+    const int code = ports_.transport.LastError();
+    Pump();
     if (result != 0) {
-        ShowSocketError(cx, "Sub Connect_Socket", "connect", code != 0 ? code : result);
-        Transport(cx).Close();
-        EndAtOnce(cx);
+        ShowSocketError("Sub Connect_Socket", "connect", code != 0 ? code : result);
+        ports_.transport.Close();
+        EndAtOnce();
     }
-    SetStatusText(cx, "Connect");
-    WriteTrace(cx, 4, "Connect1");
-    Transport(cx).SetNotifyHandler([&cx] { PortI_KeyDown(cx); });
-    Transport(cx).SetNotifications(true);
-    cx.link.SocketOpen = true;
-    Pump(cx);
-    SetStatusText(cx, "WSAAsyncSelect");
-    WriteTrace(cx, 4, "Connect2");
+    ports_.view.SetStatusText("Connect");
+    trace_.Step("Connect1");
+    ports_.transport.SetNotifyHandler([this] { OnSocketEvent(); });
+    ports_.transport.SetNotifications(true);
+    link_.SocketOpen = true;
+    Pump();
+    ports_.view.SetStatusText("WSAAsyncSelect");
+    trace_.Step("Connect2");
 }
 
-void Sendbyte(Context& cx) {
-    WriteTrace(cx, 4, "Sendbyte-st");
-    std::u16string line = cx.link.SendText;
+void ConsoleLink::Sendbyte() {
+    trace_.Step("Sendbyte-st");
+    std::u16string line = link_.SendText;
     line += link::kLineBreak;
     const std::string bytes = cp932::Encode(line);
     const int len = static_cast<int>(bytes.size());
@@ -120,80 +104,77 @@ void Sendbyte(Context& cx) {
     int r = 0;
     int code = 0;
     do {
-        r = Transport(cx).Send(bytes.data() + sent, len - sent);
+        r = ports_.transport.Send(bytes.data() + sent, len - sent);
         // Taken before the pump: a read handled inside it leaves its own code behind.
-        code = Transport(cx).LastError();
+        code = ports_.transport.LastError();
         if (r > 0) sent += r;
-        Pump(cx);
+        Pump();
     } while (r > 0 && sent < len);
-    ShowSocketError(cx, "Port_Process", "Send", code);
-    WriteTrace(cx, 4, "Sendbyte-end");
+    ShowSocketError("Port_Process", "Send", code);
+    trace_.Step("Sendbyte-end");
 }
 
-void Receive(Context& cx) {
-    WriteTrace(cx, 4, "Receive-st");
-    cx.link.ActivityTag = "cl_rec";
+void ConsoleLink::Receive() {
+    trace_.Step("Receive-st");
+    link_.ActivityTag = "cl_rec";
     std::vector<char> buffer(kBufferSize, 0);
     int total = 0;
     int n = 0;
     int code = 0;
     do {
-        n = Transport(cx).Recv(buffer.data(), kBufferSize);
-        code = Transport(cx).LastError();
+        n = ports_.transport.Recv(buffer.data(), kBufferSize);
+        code = ports_.transport.LastError();
         if (n == 0) {
-            ServerShutdown(cx);
+            ServerShutdown();
             return;
         }
         if (n > 0) {
-            AppendRead(cx, buffer.data(), n);
+            AppendRead(buffer.data(), n);
             total += n;
         }
-        Pump(cx);
+        Pump();
     } while (n > 0 && total < kBufferSize);
-    if (ShowSocketError(cx, "Port_Process", "recv", code)) SetStatusText(cx, "Receive Error");
-    DecrementPending(cx);
-    WriteTrace(cx, 4, "Receive-end");
-    ShowPendingInMessageWindow(cx);
+    if (ShowSocketError("Port_Process", "recv", code)) ports_.view.SetStatusText("Receive Error");
+    if (link_.PendingReceives > INT16_MIN) --link_.PendingReceives;
+    trace_.Step("Receive-end");
+    ShowPendingInMessageWindow("\r\n");
 }
 
-void PortI_KeyDown(Context& cx) {
-    WriteTrace(cx, 4, "Port-st");
-    Transport(cx).SetNotifications(false);
-    WriteTrace(cx, 4, "Port-1");
-    Receive(cx);
-    Transport(cx).SetNotifications(true);
-    WriteTrace(cx, 4, "Port-end");
+// Every read or close event of the console socket; no read event comes while it reads.
+void ConsoleLink::OnSocketEvent() {
+    trace_.Step("Port-st");
+    ports_.transport.SetNotifications(false);
+    trace_.Step("Port-1");
+    Receive();
+    ports_.transport.SetNotifications(true);
+    trace_.Step("Port-end");
 }
 
-void ServerShutdown(Context& cx) {
-    Transport(cx).Close();
-    cx.link.SocketOpen = false;
-    SetStatusText(cx, "Server Shutdown");
-    cx.ports.view->MessageBox("Server Shutdown", "", MsgIcon::None, MsgButtons::Ok);
+void ConsoleLink::ServerShutdown() {
+    ports_.transport.Close();
+    link_.SocketOpen = false;
+    ports_.view.SetStatusText("Server Shutdown");
+    ports_.view.MessageBox("Server Shutdown", "", MsgIcon::None, MsgButtons::Ok);
 }
 
-void Client_close(Context& cx) {
-    Transport(cx).Close();
-    cx.link.SocketOpen = false;
-    Pump(cx);
+void ConsoleLink::Client_close() {
+    ports_.transport.Close();
+    link_.SocketOpen = false;
+    Pump();
     // There is no blocking hook to remove on this platform; the pumps stay as they were.
-    Pump(cx);
-    SetStatusText(cx, "Socket closed");
+    Pump();
+    ports_.view.SetStatusText("Socket closed");
 }
 
-bool WinsockErrorMessage(Context& cx, const std::string& procedure, const std::string& function) {
-    return ShowSocketError(cx, procedure, function, Transport(cx).LastError());
-}
-
-bool ShowSocketError(Context& cx, const std::string& procedure, const std::string& function,
-                     int code) {
+bool ConsoleLink::ShowSocketError(const std::string& procedure, const std::string& function,
+                                  int code) {
     if (code == 0) return false;
     const std::string text = WinsockErrorText(function, code);
     if (text.empty()) return false;
     const std::string lb = "\n\r";
-    cx.ports.view->MessageBox("Program is " + procedure + lb + "Function is " + function + lb +
-                                  "Error Number is " + std::to_string(code) + lb + text,
-                              "WinsockErrorMessage", MsgIcon::None, MsgButtons::Ok);
+    ports_.view.MessageBox("Program is " + procedure + lb + "Function is " + function + lb +
+                               "Error Number is " + std::to_string(code) + lb + text,
+                           "WinsockErrorMessage", MsgIcon::None, MsgButtons::Ok);
     return true;
 }
 

@@ -2,18 +2,14 @@
 #include <cstdint>
 #include <string>
 
-#include "accounting/accounting.h"
-#include "app/trace.h"
-#include "link/link.h"
 #include "common/cp932.h"
+#include "link/console_link.h"
 #include "link/link_text.h"
 #include "settings/settings.h"
 
 namespace kv {
 
 namespace {
-
-const std::string kTerminalMode = "端末型";
 
 std::string Field(int16_t start, const std::u16string& text, const char16_t* label,
                   const std::u16string& close = u"]") {
@@ -26,68 +22,67 @@ bool ValidChannel(int16_t channel) { return channel == 1 || channel == 2; }
 
 }  // namespace
 
-void GetNow(Context& cx) {
-    cx.link.LinkReady = 0;
-    cx.link.ActivityTag = "getnow";
-    WriteTrace(cx, 4, "GetNow-st");
-    ShowDebugStep(cx, "get now" + FormatTime(cx.ports.clock->Now().time));
+void ConsoleLink::GetNow() {
+    link_.LinkReady = false;
+    link_.ActivityTag = "getnow";
+    trace_.Step("GetNow-st");
+    trace_.ShowDebugStep("get now" + FormatTime(ports_.clock.Now().time));
 
-    cx.link.SendText = u"show status";
-    cx.link.ReplyText.clear();
-    cx.link.PendingReceives = 1;
-    Sendbyte(cx);
-    if (!WaitReply(cx, cx.link.RouterName)) {
-        WriteTrace(cx, 3, "no recv:" + link::Visible(cx.link.ReplyText));
-        cx.link.LinkReady = 1;
+    link_.SendText = u"show status";
+    link_.ReplyText.clear();
+    link_.PendingReceives = 1;
+    Sendbyte();
+    if (!WaitReply(link_.RouterName)) {
+        trace_.Error("no recv:" + link::Visible(link_.ReplyText));
+        link_.LinkReady = true;
         return;
     }
-    const std::u16string report = link::WithoutFillers(cx.link.ReplyText);
+    const std::u16string report = link::WithoutFillers(link_.ReplyText);
     if (link::FindText(1, report, u"回線種別:ISDN", true) == 0) {
-        cx.ports.view->MessageBox(link::Visible(cx.link.ReplyText), "", MsgIcon::None,
-                                  MsgButtons::Ok);
-        WriteTrace(cx, 3, "no isdn" + link::Visible(cx.link.ReplyText));
-        cx.link.LinkReady = 1;
+        ports_.view.MessageBox(link::Visible(link_.ReplyText), "", MsgIcon::None, MsgButtons::Ok);
+        trace_.Error("no isdn" + link::Visible(link_.ReplyText));
+        link_.LinkReady = true;
         return;
     }
     // Field positions are 16-bit: the blocks of a longer report cannot be found, and reading
     // it as a report without a connected channel would close a call that is still up.
     if (report.size() > static_cast<size_t>(INT16_MAX)) {
-        WriteTrace(cx, 3, "too long:" + std::to_string(report.size()));
-        cx.link.LinkReady = 1;
+        trace_.Error("too long:" + std::to_string(report.size()));
+        link_.LinkReady = true;
         return;
     }
 
-    ParseChannelStatus(cx, 1);
-    UpdateAutoCutState(cx, 1);
-    ParseChannelStatus(cx, 2);
-    UpdateAutoCutState(cx, 2);
+    ParseChannelStatus(1);
+    UpdateAutoCutState(1);
+    ParseChannelStatus(2);
+    UpdateAutoCutState(2);
 
-    int16_t& current = cx.status.CurrentChannel();
+    int16_t& current = status_.CurrentChannel;
     current = 0;
-    if (cx.status.ChannelStatus[1].Mode == kTerminalMode) current = 1;
-    if (cx.status.ChannelStatus[2].Mode == kTerminalMode) current = 2;
+    if (status_.ChannelStatus[1].Mode == kTerminalMode) current = 1;
+    if (status_.ChannelStatus[2].Mode == kTerminalMode) current = 2;
 
-    ShowChannelStatus(cx, cx.DisplayChannel != 0 ? cx.DisplayChannel : current);
+    ShowChannelStatus(displayChannel_ != 0 ? displayChannel_ : current);
 
-    if (current > 0 && cx.call.ChConnected[current] == 0) {
-        CntSt(cx, current);
-    } else if (current == 0 && (cx.call.ChConnected[1] == 1 || cx.call.ChConnected[2] == 1)) {
-        CntEnd(cx, 1);
-        CntEnd(cx, 2);
+    if (current > 0 && !calls_.CallOpen(current)) {
+        calls_.CallUp(current, status_.ChannelStatus[current].ConnectTime);
+    } else if (current == 0 && (calls_.CallOpen(1) || calls_.CallOpen(2))) {
+        calls_.CallDown(1);
+        calls_.CallDown(2);
     }
 
-    cx.link.LinkReady = 1;
-    if (cx.link.DisconnectPending == 1) {
-        DisConnect(cx, cx.status.CurrentChannel());
-        cx.link.DisconnectPending = 0;
+    link_.LinkReady = true;
+    if (link_.DisconnectPending) {
+        DisConnect(status_.CurrentChannel);
+        link_.DisconnectPending = false;
     }
-    WriteTrace(cx, 4, "GetNow-end");
+    trace_.Step("GetNow-end");
 }
 
-void ParseChannelStatus(Context& cx, int16_t channel) {
+void ConsoleLink::ParseChannelStatus(int16_t channel) {
     if (!ValidChannel(channel)) return;
-    const std::u16string reply = link::WithoutFillers(cx.link.ReplyText);
-    ChannelStatusRecord& rec = cx.status.ChannelStatus[channel];
+    const std::u16string reply = link::WithoutFillers(link_.ReplyText);
+    ChannelStatusRecord& rec = status_.ChannelStatus[channel];
 
     const std::u16string header = u"B" + Utf8ToUtf16(std::to_string(channel)) + u"チャネル";
     std::u16string ignored;
@@ -97,7 +92,7 @@ void ParseChannelStatus(Context& cx, int16_t channel) {
     // Without its header the channel has no block of its own: it carries no connection.
     rec.Mode = anchor > 0 ? Field(anchor, reply, u"接続モード") : std::string();
     if (rec.Mode != kTerminalMode) {
-        cx.status.LineState[channel] = 0;
+        status_.LineState[channel] = false;
         rec.ConnectTime.clear();
         rec.PeerNumber.clear();
         rec.IpAddress.clear();
@@ -107,7 +102,7 @@ void ParseChannelStatus(Context& cx, int16_t channel) {
         rec.IdleSeconds = 0;
         return;
     }
-    cx.status.LineState[channel] = 1;
+    status_.LineState[channel] = true;
     rec.ConnectTime = Field(anchor, reply, u"接続時刻");
     rec.PeerNumber = Field(anchor, reply, u"相手先電話番号");
     rec.IpAddress = Field(anchor, reply, u"割り当てIPアドレス");
@@ -118,38 +113,47 @@ void ParseChannelStatus(Context& cx, int16_t channel) {
     rec.IdleSeconds = ParseSettingInt(Field(anchor, reply, u"自動切断時間", u"/")).value;
 }
 
-void UpdateAutoCutState(Context& cx, int16_t channel) {
+void ConsoleLink::UpdateAutoCutState(int16_t channel) {
     if (!ValidChannel(channel)) return;
-    const ChannelStatusRecord& rec = cx.status.ChannelStatus[channel];
+    const ChannelStatusRecord& rec = status_.ChannelStatus[channel];
     if (rec.Mode != kTerminalMode) return;
-    const uint32_t old = cx.status.LcdColour;
-    const bool flatRate = cx.call.TariffMode == 9;
-    cx.status.AutoCutArmed = (rec.IdleSeconds >= cx.settings.atcuttm &&
-                              cx.settings.atcutmode == 1 && cx.CutBreak == 0 && !flatRate)
-                                 ? 1
-                                 : 0;
+    const uint32_t old = status_.LcdColour;
+    const bool flatRate = calls_.CallTariff() == TariffMode::FlatRate;
+    status_.AutoCutArmed = rec.IdleSeconds >= settings_.atcuttm && settings_.atcutmode == 1 &&
+                           !cutBreak_ && !flatRate;
     if (flatRate)
-        cx.status.LcdColour = kColourYellow;
-    else if (cx.status.AutoCutArmed == 1)
-        cx.status.LcdColour = kColourRed;
+        status_.LcdColour = kColourYellow;
+    else if (status_.AutoCutArmed)
+        status_.LcdColour = kColourRed;
     else
-        cx.status.LcdColour = kColourGreen;
-    if (cx.status.LcdColour != old) {
-        cx.ports.view->SetLcdColour(5, cx.status.LcdColour);
-        cx.ports.view->SetLcdColour(6, cx.status.LcdColour);
+        status_.LcdColour = kColourGreen;
+    if (status_.LcdColour != old) {
+        ports_.view.SetLcdColour(5, status_.LcdColour);
+        ports_.view.SetLcdColour(6, status_.LcdColour);
     }
 }
 
-void ShowChannelStatus(Context& cx, int16_t channel) {
+void ConsoleLink::SetCutBreak(bool on) {
+    cutBreak_ = on;
+    if (on) status_.AutoCutArmed = false;
+}
+
+void ConsoleLink::ResetLineState() {
+    status_.LineState[1] = false;
+    status_.LineState[2] = false;
+    displayChannel_ = 0;
+}
+
+void ConsoleLink::ShowChannelStatus(int16_t channel) {
     if (channel < 0 || channel > 2) channel = 0;
-    const ChannelStatusRecord& rec = cx.status.ChannelStatus[channel];
-    MainView& view = *cx.ports.view;
+    const ChannelStatusRecord& rec = status_.ChannelStatus[channel];
+    MainView& view = ports_.view;
     if (rec.Mode == kTerminalMode) {
-        view.SetLcdText(0, rec.Mode + "(B" + std::to_string(cx.status.CurrentChannel()) + ")");
+        view.SetLcdText(0, rec.Mode + "(B" + std::to_string(status_.CurrentChannel) + ")");
         view.SetLcdText(6, rec.IdleSeconds <= 5 ? "0" : std::to_string(rec.IdleSeconds));
         view.SetLcdText(7, rec.Usage);
-        view.SetLcdText(8, FormatTime(cx.call.CntStTime));
-        view.SetLcdText(11, std::to_string(cx.call.TariffMode));
+        view.SetLcdText(8, FormatTime(calls_.CallSeenAt()));
+        view.SetLcdText(11, std::to_string(static_cast<int>(calls_.CallTariff())));
     } else {
         view.SetLcdText(0, rec.Mode);
         view.SetLcdText(6, "");

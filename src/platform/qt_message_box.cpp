@@ -1,13 +1,12 @@
 #include "platform/qt_message_box.h"
 
+#include "platform/qt_text.h"
+
 #include <QMessageBox>
 
 namespace kv {
 
 namespace {
-QString Q(const std::string& s) {
-    return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
-}
 }  // namespace
 
 MsgResult ExecMessageBox(QWidget* parent, const std::string& text, const std::string& title,

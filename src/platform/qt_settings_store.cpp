@@ -1,5 +1,7 @@
 #include "platform/qt_settings_store.h"
 
+#include "platform/qt_text.h"
+
 #include <QSettings>
 #include <QString>
 #include <QVariant>
@@ -8,8 +10,6 @@
 namespace kv {
 namespace {
 
-QString Q(const std::string& s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
-std::string S(const QString& s) { return s.toUtf8().toStdString(); }
 
 // "Kestrovan\Setup" -> ("Kestrovan", "Setup")
 std::pair<std::string, std::string> SplitSection(const std::string& section) {

@@ -1,25 +1,19 @@
 #include "settings/reg_copy.h"
 
-#include "app/trace.h"
-
 namespace kv {
 
-namespace {
-void Problem(Context& cx, const std::string& what) { WriteTrace(cx, 3, "setting err:" + what); }
-}  // namespace
-
-bool RegCopy(Context& cx, int direction) {
-    WriteTrace(cx, 4, "RegCopy-st");
-    SettingsStore& st = *cx.ports.store;
-    Settings& s = cx.settings;
-    if (direction == 1) {
+bool RegCopy(SettingsStore& st, Settings& s, Trace& trace, MainView& view,
+             RegCopyDirection direction) {
+    auto Problem = [&trace](const std::string& what) { trace.Error("setting err:" + what); };
+    trace.Step("RegCopy-st");
+    if (direction == RegCopyDirection::Store) {
         bool ok = SaveStringSetting(st, "Setup", "sohoip", s.sohoip);
         const std::optional<std::string> scrambled = ScramblePassword(1, s.sohowp);
         if (scrambled) {
             ok &= SaveStringSetting(st, "Setup", "sohowp", *scrambled);
         } else {
             ok = false;
-            Problem(cx, "sohowp cannot be scrambled; not stored");
+            Problem("sohowp cannot be scrambled; not stored");
         }
         for (const IntKey& k : kSetupIntKeys) ok &= SaveIntSetting(st, "Setup", k.name, s.*k.field);
         s.holiday = JoinHolidays(s.HolidayTable);
@@ -33,8 +27,8 @@ bool RegCopy(Context& cx, int direction) {
         ok &= SaveStringSetting(st, "Variant", "ver", s.ver);
         ok &= SaveIntSetting(st, "Variant", "sizehigh", s.sizehigh);
         ok &= SaveIntSetting(st, "Variant", "rmtauto", s.rmtauto);
-        if (!ok) Problem(cx, "the settings could not all be stored");
-        WriteTrace(cx, 4, "RegCopy-end");
+        if (!ok) Problem("the settings could not all be stored");
+        trace.Step("RegCopy-end");
         return ok;
     }
 
@@ -42,7 +36,7 @@ bool RegCopy(Context& cx, int direction) {
     auto loadInt = [&](const char* word, const std::string& key) {
         problem.clear();
         const int16_t v = LoadIntSetting(st, word, key, &problem);
-        if (!problem.empty()) Problem(cx, "out of range " + problem);
+        if (!problem.empty()) Problem("out of range " + problem);
         return v;
     };
     s.sohoip = LoadStringSetting(st, "Setup", "sohoip");
@@ -52,7 +46,7 @@ bool RegCopy(Context& cx, int direction) {
         s.sohowp = *plain;
     } else {
         s.sohowp.clear();
-        Problem(cx, "sohowp cannot be read back");
+        Problem("sohowp cannot be read back");
     }
     for (const IntKey& k : kSetupIntKeys) s.*k.field = loadInt("Setup", k.name);
     s.holiday = LoadStringSetting(st, "Setup", "holiday");
@@ -65,11 +59,9 @@ bool RegCopy(Context& cx, int direction) {
     }
     s.sizehigh = loadInt("Variant", "sizehigh");
     s.rmtauto = loadInt("Variant", "rmtauto");
-    if (cx.ports.view) {
-        cx.ports.view->SetCheckBox(CheckBox::ChkAutoMode, s.rmtauto);
-        cx.ports.view->SetMenuChecked(MenuItem::TrayRight3, s.rmtauto != 1);
-    }
-    WriteTrace(cx, 4, "RegCopy-end");
+    view.SetCheckBox(CheckBox::ChkAutoMode, s.rmtauto);
+    view.SetMenuChecked(MenuItem::TrayRight3, s.rmtauto != 1);
+    trace.Step("RegCopy-end");
     return true;
 }
 

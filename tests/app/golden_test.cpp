@@ -15,8 +15,8 @@
 #include <string>
 #include <vector>
 
-#include "accounting/accounting.h"
 #include "app/commands.h"
+#include "app/context.h"
 #include "app/startup.h"
 #include "app/tray.h"
 #include "common/cp932.h"
@@ -495,23 +495,14 @@ struct ProgramRun {
           runner(world.t),
           shell(world.t),
           exit(world.t),
-          tray(world.t) {
+          tray(world.t),
+          cx(Ports{world.loop, pump, world.store, transport, tmrSOHO, tmrDSP, Tmr1Sec, view, runner,
+                   shell, exit}) {
         transport.Greeting("\n\rMN128-SOHO telnet console\n\r");
         transport.onLine = [this](const std::string& line) { return w.router.Reply(line); };
         runner.existing["/opt/tools/on-connect"] = true;
-        cx.ports.clock = &world.loop;
-        cx.ports.pump = &pump;
-        cx.ports.store = &world.store;
-        cx.ports.transport = &transport;
-        cx.ports.tmrSOHO = &tmrSOHO;
-        cx.ports.tmrDSP = &tmrDSP;
-        cx.ports.Tmr1Sec = &Tmr1Sec;
-        cx.ports.view = &view;
-        cx.ports.runner = &runner;
-        cx.ports.shell = &shell;
-        cx.ports.exit = &exit;
-        cx.ports.tray = &tray;
-        cx.ConsolePort = 2323;
+        cx.tray.SetPort(&tray);
+        cx.link.SetConsolePort(2323);
         cx.hooks.ShowSetupDialog = [this] { w.t.Add("hook.setup dialog"); };
         cx.hooks.ShowLogViewer = [this] { w.t.Add("hook.log viewer"); };
         cx.hooks.SaveWindowPosition = [this] { w.t.Add("hook.save window position"); };
@@ -692,9 +683,9 @@ TEST(Golden, EveryWindowAndTrayCommand) {
     click("tray 基本設定", [&] { frm_mnu::mnuInit_Click(r.cx); });
     click("切断後Win終了", [&] { mnuWinend_Click(r.cx); });
     click("close box", [&] {
-        int16_t cancel = 0;
-        Form_QueryUnload(r.cx, cancel, 0);
-        w.t.Note("cancel " + std::to_string(cancel));
+        bool cancel = false;
+        Form_QueryUnload(r.cx, cancel, UnloadMode::UserClose);
+        w.t.Note(std::string("cancel ") + (cancel ? "1" : "0"));
     });
     click("tray トレイから出る", [&] { frm_mnu::mnuOut_Click(r.cx); });
     click("窓 close", [&] { BtnMsg_Click(r.cx); });
@@ -763,8 +754,8 @@ TEST(Golden, ARestartTakesOverTheRunningCall) {
         first.Advance(25000);
         // Ended by the session or a signal: the same shutdown as the menu's.
         first.Do("SIGTERM", [&] {
-            int16_t cancel = 0;
-            Form_QueryUnload(first.cx, cancel, 1);
+            bool cancel = false;
+            Form_QueryUnload(first.cx, cancel, UnloadMode::Program);
         });
         EXPECT_TRUE(first.ended);
     }

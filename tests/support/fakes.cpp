@@ -209,7 +209,7 @@ int64_t FakeRunner::Start(const std::string& path, std::string& error) {
     return nextHandle++;
 }
 
-// ---- TestRig --------------------------------------------------------------------------------
+// ---- temporary folders ----------------------------------------------------------------------
 
 std::string MakeTempDir() {
     namespace fs = std::filesystem;
@@ -224,44 +224,6 @@ std::string MakeTempDir() {
 void RemoveTree(const std::string& dir) {
     std::error_code ec;
     std::filesystem::remove_all(dir, ec);
-}
-
-TestRig::TestRig(LocalTime start)
-    : loop(start),
-      tmrSOHO(loop.MakeTimer()),
-      tmrDSP(loop.MakeTimer()),
-      Tmr1Sec(loop.MakeTimer()),
-      dir(MakeTempDir()) {
-    cx.ports.clock = &loop;
-    cx.ports.pump = &loop;
-    cx.ports.store = &store;
-    cx.ports.tmrSOHO = tmrSOHO.get();
-    cx.ports.tmrDSP = tmrDSP.get();
-    cx.ports.Tmr1Sec = Tmr1Sec.get();
-    cx.ports.view = &view;
-    cx.ports.runner = &runner;
-    cx.ports.shell = &shell;
-    cx.ports.exit = &exit;
-    cx.AppPath = dir;
-    cx.LogPath = dir + "/Kestrovan.log";
-    cx.TracePath = dir + "/Kestrovan.dbg";
-    cx.DataPath = dir + "/Kestrovan.dat";
-    const LocalTime now = loop.Now();
-    cx.BaseSeconds = now.time.Seconds();
-    cx.BaseDate = now.date;
-}
-
-TestRig::~TestRig() {
-    if (cx.trace.TraceFile) std::fclose(cx.trace.TraceFile);
-    RemoveTree(dir);
-}
-
-std::string TestRig::ReadDataFile(const std::string& name) const {
-    std::ifstream f(dir + "/" + name, std::ios::binary);
-    if (!f) return "";
-    std::stringstream ss;
-    ss << f.rdbuf();
-    return cp932::DecodeToUtf8(ss.str());
 }
 
 }  // namespace kv::test

@@ -8,7 +8,6 @@
 #include <utility>
 #include <vector>
 
-#include "app/context.h"
 #include "common/ports.h"
 #include "common/view.h"
 
@@ -177,28 +176,6 @@ public:
         return true;
     }
     std::vector<std::string> opened;
-};
-
-// A context wired to fresh fakes; AppPath is a new temporary folder (removed by the dtor).
-class TestRig {
-public:
-    explicit TestRig(LocalTime start = {Date{2026, 12, 7}, TimeOfDay{10, 0, 0}});
-    ~TestRig();
-    TestRig(const TestRig&) = delete;
-    TestRig& operator=(const TestRig&) = delete;
-
-    // Reads a file in AppPath as UTF-8 text (decoded from CP932), "" when missing.
-    std::string ReadDataFile(const std::string& name) const;
-
-    FakeEventLoop loop;
-    MemorySettingsStore store;
-    RecordingView view;
-    FakeExit exit;
-    FakeRunner runner;
-    FakeShell shell;
-    std::unique_ptr<FakeTimer> tmrSOHO, tmrDSP, Tmr1Sec;
-    Context cx;
-    std::string dir;
 };
 
 // Creates a fresh empty temporary folder; the caller removes it.

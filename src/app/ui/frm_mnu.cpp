@@ -6,9 +6,8 @@
 
 namespace kv {
 
-FrmMnu::FrmMnu(Context& cx)
-    : cx_(cx),
-      TxtTray_(std::make_unique<QSystemTrayIcon>()),
+FrmMnu::FrmMnu()
+    : TxtTray_(std::make_unique<QSystemTrayIcon>()),
       mnuTray1_(std::make_unique<QMenu>(QString::fromUtf8("メニュー１"))),
       mnuTray2_(std::make_unique<QMenu>(QString::fromUtf8("メニュー２"))) {
     TxtTray_->setObjectName("TxtTray");
@@ -29,20 +28,19 @@ FrmMnu::FrmMnu(Context& cx)
     mnuRight3_ = AddItem(mnuTray2_.get(), "mnuRight3", "接続抑制");
     mnuRight3_->setCheckable(true);
 
-    Context& c = cx_;
-    QObject::connect(mnuSOHO, &QAction::triggered, [&c] { frm_mnu::mnuSOHO_Click(c); });
-    QObject::connect(mnuInit, &QAction::triggered, [&c] { frm_mnu::mnuInit_Click(c); });
-    QObject::connect(mnuCutBrk_, &QAction::triggered, [this, &c] {
+    QObject::connect(mnuSOHO, &QAction::triggered, [this] { frm_mnu::mnuSOHO_Click(*cx_); });
+    QObject::connect(mnuInit, &QAction::triggered, [this] { frm_mnu::mnuInit_Click(*cx_); });
+    QObject::connect(mnuCutBrk_, &QAction::triggered, [this] {
         KeepCheckMarks();
-        frm_mnu::mnuCutBrk_Click(c);
+        frm_mnu::mnuCutBrk_Click(*cx_);
     });
-    QObject::connect(mnuOut, &QAction::triggered, [&c] { frm_mnu::mnuOut_Click(c); });
-    QObject::connect(mnuEnd, &QAction::triggered, [&c] { frm_mnu::mnuEnd_Click(c); });
-    QObject::connect(mnuRight1, &QAction::triggered, [&c] { frm_mnu::mnuRight_Click(c, 1); });
-    QObject::connect(mnuRight2, &QAction::triggered, [&c] { frm_mnu::mnuRight_Click(c, 2); });
-    QObject::connect(mnuRight3_, &QAction::triggered, [this, &c] {
+    QObject::connect(mnuOut, &QAction::triggered, [this] { frm_mnu::mnuOut_Click(*cx_); });
+    QObject::connect(mnuEnd, &QAction::triggered, [this] { frm_mnu::mnuEnd_Click(*cx_); });
+    QObject::connect(mnuRight1, &QAction::triggered, [this] { frm_mnu::mnuRight_Click(*cx_, 1); });
+    QObject::connect(mnuRight2, &QAction::triggered, [this] { frm_mnu::mnuRight_Click(*cx_, 2); });
+    QObject::connect(mnuRight3_, &QAction::triggered, [this] {
         KeepCheckMarks();
-        frm_mnu::mnuRight_Click(c, 3);
+        frm_mnu::mnuRight_Click(*cx_, 3);
     });
     QObject::connect(TxtTray_.get(), &QSystemTrayIcon::activated,
                      [this](QSystemTrayIcon::ActivationReason r) { TxtTray_Activated(r); });
@@ -111,7 +109,7 @@ void FrmMnu::TxtTray_Activated(QSystemTrayIcon::ActivationReason reason) {
             break;
         case QSystemTrayIcon::DoubleClick:
             mnuTray1_->hide();
-            frm_mnu::mnuOut_Click(cx_);
+            frm_mnu::mnuOut_Click(*cx_);
             break;
         default:
             break;

@@ -1,15 +1,7 @@
 #pragma once
 // FrmMnu: the notification-area icon and its two pop-up menus. Never shown as a window.
-//
-// Goes into kestrovan_ui together with qt_window_placement.cpp and the icons
-// (qt_add_resources(kestrovan_ui kestrovan_icons PREFIX "/icons" BASE icons FILES
-// icons/kestrovan_32.png icons/kestrovan_64.png icons/kestrovan_128.png)).
-// Wiring in main, before start-up reaches TrayIn:
-//     FrmMnu frmMnu(cx);                       // "LoadTrayMenu"
-//     cx.ports.tray = &frmMnu;
-//     mainWindow.SetTrayMenuCheckHandler(
-//         [&](MenuItem item, bool on) { frmMnu.SetItemChecked(item, on); });
-// The handlers themselves are the core's kv::frm_mnu functions (app/tray.h).
+// Its handlers are the core's kv::frm_mnu functions (app/tray.h); main attaches the run's
+// context before start-up reaches TrayIn.
 #include <QIcon>
 #include <QSystemTrayIcon>
 #include <map>
@@ -26,10 +18,13 @@ namespace kv {
 
 class FrmMnu : public TrayIconPort {
   public:
-    explicit FrmMnu(Context& cx);
+    FrmMnu();
     ~FrmMnu() override;
     FrmMnu(const FrmMnu&) = delete;
     FrmMnu& operator=(const FrmMnu&) = delete;
+
+    // The run whose handlers the menus call.
+    void Attach(Context& cx) { cx_ = &cx; }
 
     // TrayIconPort
     bool Available() override;
@@ -55,7 +50,7 @@ class FrmMnu : public TrayIconPort {
     // the handler's outcome shows.
     void KeepCheckMarks();
 
-    Context& cx_;
+    Context* cx_ = nullptr;
     std::unique_ptr<QSystemTrayIcon> TxtTray_;
     std::unique_ptr<QMenu> mnuTray1_;
     std::unique_ptr<QMenu> mnuTray2_;

@@ -10,7 +10,6 @@
 #include <string>
 #include <vector>
 
-#include "accounting/accounting.h"
 #include "app/commands.h"
 #include "app/context.h"
 #include "app/form_position.h"
@@ -20,6 +19,7 @@
 #include "app/ui/main_window.h"
 #include "app/ui/qt_ports.h"
 #include "app/ui/qt_window_placement.h"
+#include "app/ui/setup_host.h"
 #include "app/ui/shutdown_signals.h"
 #include "logview/ui/frm_log.h"
 #include "platform/posix_process_runner.h"
@@ -67,32 +67,25 @@ int main(int argc, char** argv) {
     kv::QtShell shell;
     kv::QtProgramExit programExit;
 
-    kv::Context cx;
-    cx.ports.clock = &clock;
-    cx.ports.pump = &pump;
-    cx.ports.store = &store;
-    cx.ports.transport = &transport;
-    cx.ports.tmrSOHO = &tmrSOHO;
-    cx.ports.tmrDSP = &tmrDSP;
-    cx.ports.Tmr1Sec = &Tmr1Sec;
-    cx.ports.runner = &runner;
-    cx.ports.shell = &shell;
-    cx.ports.exit = &programExit;
-    cx.ConsolePort = ConsolePortFromEnvironment();
-
-    kv::Kestrovan window(cx);
-    cx.ports.view = &window;
+    kv::Kestrovan window;
     // The tray's window is loaded here, before start-up reaches TrayIn; it is never shown.
-    kv::FrmMnu frmMnu(cx);
-    cx.ports.tray = &frmMnu;
+    kv::FrmMnu frmMnu;
+
+    kv::Context cx(kv::Ports{clock, pump, store, transport, tmrSOHO, tmrDSP, Tmr1Sec, window, runner,
+                             shell, programExit});
+    cx.link.SetConsolePort(ConsolePortFromEnvironment());
+    window.Attach(cx);
+    frmMnu.Attach(cx);
+    cx.tray.SetPort(&frmMnu);
     window.SetTrayMenuCheckHandler(
         [&frmMnu](kv::MenuItem item, bool checked) { frmMnu.SetItemChecked(item, checked); });
 
     kv::QtWindowPlacement placement(&window);
     std::unique_ptr<kv::clsSetFormPosition> formPosition;
 
-    cx.hooks.ShowSetupDialog = [&cx, &window] { ShowSetupDialog(cx, &window); };
-    cx.hooks.ShowLogViewer = [&cx, &window] { ShowLogViewer(cx.LogPath, &window); };
+    kv::AppSetupHost setupHost(cx);
+    cx.hooks.ShowSetupDialog = [&setupHost, &window] { ShowSetupDialog(setupHost, &window); };
+    cx.hooks.ShowLogViewer = [&cx, &window] { ShowLogViewer(cx.meter.LogPath(), &window); };
     cx.hooks.SaveWindowPosition = [&formPosition] {
         if (!formPosition) return;
         formPosition->SetFormPosition();
@@ -103,8 +96,8 @@ int main(int argc, char** argv) {
 
     // Ending the session or a termination signal runs the same shutdown as "終了".
     auto shutdown = [&cx] {
-        int16_t cancel = 0;
-        kv::Form_QueryUnload(cx, cancel, 1);
+        bool cancel = false;
+        kv::Form_QueryUnload(cx, cancel, kv::UnloadMode::Program);
     };
     kv::ShutdownSignals shutdownSignals(shutdown);
     QObject::connect(&app, &QGuiApplication::commitDataRequest, &app,

@@ -1,5 +1,7 @@
 #include "app/ui/main_window.h"
 
+#include "platform/qt_text.h"
+
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
@@ -12,7 +14,6 @@
 
 #include "app/commands.h"
 #include "app/startup.h"
-#include "app/trace.h"
 #include "app/ui/frm_msg.h"
 #include "app/ui/qt_ports.h"
 
@@ -20,9 +21,6 @@ namespace kv {
 
 namespace {
 
-QString Q(const std::string& s) {
-    return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
-}
 
 // A Japanese fixed-width Gothic face, whichever of the usual ones is installed.
 QFont GothicFont(int pointSize) {
@@ -60,7 +58,7 @@ int Kestrovan::TwipsToPixels(int twips) {
     return (twips + kTwipsPerPixel / 2) / kTwipsPerPixel;
 }
 
-Kestrovan::Kestrovan(Context& cx) : QMainWindow(nullptr), cx_(cx) {
+Kestrovan::Kestrovan() : QMainWindow(nullptr) {
     setObjectName(QStringLiteral("Kestrovan"));
     setWindowTitle(QStringLiteral("Kestrovan"));
     setFont(GothicFont(9));
@@ -174,10 +172,10 @@ void Kestrovan::BuildControls() {
     lcd_[3]->installEventFilter(this);
     lcd_[0]->installEventFilter(this);
 
-    connect(btnConnect_, &QPushButton::clicked, this, [this] { BtnConnect_Click(cx_); });
-    connect(btnDisConnect_, &QPushButton::clicked, this, [this] { BtnDisConnect_Click(cx_); });
+    connect(btnConnect_, &QPushButton::clicked, this, [this] { BtnConnect_Click(Cx()); });
+    connect(btnDisConnect_, &QPushButton::clicked, this, [this] { BtnDisConnect_Click(Cx()); });
     connect(btnSize_, &QPushButton::clicked, this, [this] {
-        const std::optional<int> height = BtnSize_Click(cx_);
+        const std::optional<int> height = BtnSize_Click(Cx());
         if (height)
             SetClientHeightTwips(*height);
         else
@@ -185,11 +183,11 @@ void Kestrovan::BuildControls() {
         repaint();
         QApplication::processEvents();
     });
-    connect(btnMsg_, &QPushButton::clicked, this, [this] { BtnMsg_Click(cx_); });
-    connect(btnDebug_, &QPushButton::clicked, this, [this] { BtnDEBUG_Click(cx_); });
-    connect(chkAutoMode_, &QCheckBox::clicked, this, [this] { ChkAutoMode_Click(cx_); });
+    connect(btnMsg_, &QPushButton::clicked, this, [this] { BtnMsg_Click(Cx()); });
+    connect(btnDebug_, &QPushButton::clicked, this, [this] { BtnDEBUG_Click(Cx()); });
+    connect(chkAutoMode_, &QCheckBox::clicked, this, [this] { ChkAutoMode_Click(Cx()); });
     connect(chkTopDsp_, &QCheckBox::clicked, this,
-            [this](bool checked) { ChkTopDsp_Click(cx_, checked ? 1 : 0); });
+            [this](bool checked) { ChkTopDsp_Click(Cx(), checked ? 1 : 0); });
 }
 
 void Kestrovan::BuildMenus() {
@@ -208,32 +206,32 @@ void Kestrovan::BuildMenus() {
         return a;
     };
     QMenu* setup = menu("mnuSETUP", "設定");
-    item(setup, "mnuInit", "基本設定", [this] { mnuInit_Click(cx_); });
-    item(setup, "mnuSOHO", "SOHO表示", [this] { mnuSOHO_Click(cx_); });
+    item(setup, "mnuInit", "基本設定", [this] { mnuInit_Click(Cx()); });
+    item(setup, "mnuSOHO", "SOHO表示", [this] { mnuSOHO_Click(Cx()); });
     setup->addSeparator();
     // The check marks belong to the handlers: undo Qt's own toggle before they run.
     mnuCutBrk_ = item(setup, "mnuCutBrk", "自動切断一時解除", [this] {
         mnuCutBrk_->setChecked(!mnuCutBrk_->isChecked());
-        mnuCutBrk_Click(cx_);
+        mnuCutBrk_Click(Cx());
     });
     mnuCutBrk_->setCheckable(true);
     mnuWinend_ = item(setup, "mnuWinend", "切断後Win終了", [this] {
         mnuWinend_->setChecked(!mnuWinend_->isChecked());
-        mnuWinend_Click(cx_);
+        mnuWinend_Click(Cx());
     });
     mnuWinend_->setCheckable(true);
     setup->addSeparator();
-    item(setup, "mnuEnd", "終了", [this] { mnuEnd_Click(cx_); });
+    item(setup, "mnuEnd", "終了", [this] { mnuEnd_Click(Cx()); });
 
     QMenu* dsp = menu("mnuDSP", "表示");
-    item(dsp, "mnuLastInfo", "LastInformation", [this] { mnuLastInfo_Click(cx_); });
-    item(dsp, "mnuB0", "表示切替(Auto)", [this] { mnuB0_Click(cx_); });
-    item(dsp, "mnuB12", "表示切替(B1-B2)", [this] { mnuB12_Click(cx_); });
-    item(dsp, "mnuLOG", "接続ログ", [this] { mnuLOG_Click(cx_); });
+    item(dsp, "mnuLastInfo", "LastInformation", [this] { mnuLastInfo_Click(Cx()); });
+    item(dsp, "mnuB0", "表示切替(Auto)", [this] { mnuB0_Click(Cx()); });
+    item(dsp, "mnuB12", "表示切替(B1-B2)", [this] { mnuB12_Click(Cx()); });
+    item(dsp, "mnuLOG", "接続ログ", [this] { mnuLOG_Click(Cx()); });
 
     QMenu* other = menu("mnuHOKA", "他");
-    item(other, "mnuHELP", "ヘルプ", [this] { mnuHELP_Click(cx_); });
-    item(other, "mnuVER", "バージョン", [this] { mnuVER_Click(cx_); });
+    item(other, "mnuHELP", "ヘルプ", [this] { mnuHELP_Click(Cx()); });
+    item(other, "mnuVER", "バージョン", [this] { mnuVER_Click(Cx()); });
 }
 
 void Kestrovan::SetClientHeightTwips(int twips) {
@@ -241,24 +239,25 @@ void Kestrovan::SetClientHeightTwips(int twips) {
 }
 
 bool Kestrovan::eventFilter(QObject* watched, QEvent* event) {
+    if (!cx_) return QMainWindow::eventFilter(watched, event);
     const QEvent::Type type = event->type();
     if (type == QEvent::Enter || type == QEvent::MouseMove) {
         const std::string hint = HintFor(watched->objectName().toStdString());
-        if (!hint.empty()) ShowHint(cx_, hint);
+        if (!hint.empty()) ShowHint(Cx(), hint);
     } else if (type == QEvent::MouseButtonRelease) {
-        if (watched == labels_[3]) Lbl3_Click(cx_);
-        if (watched == lcd_[3]) LCD3_Click(cx_);
+        if (watched == labels_[3]) Lbl3_Click(Cx());
+        if (watched == lcd_[3]) LCD3_Click(Cx());
     } else if (type == QEvent::MouseButtonDblClick && watched == lcd_[0]) {
-        LCD0_DblClick(cx_);
+        LCD0_DblClick(Cx());
         return true;
     }
     return QMainWindow::eventFilter(watched, event);
 }
 
 void Kestrovan::closeEvent(QCloseEvent* event) {
-    int16_t cancel = 0;
-    Form_QueryUnload(cx_, cancel, 0);
-    if (cancel != 0)
+    bool cancel = false;
+    Form_QueryUnload(Cx(), cancel, UnloadMode::UserClose);
+    if (cancel)
         event->ignore();
     else
         event->accept();
@@ -347,9 +346,9 @@ void Kestrovan::SetCheckBox(CheckBox box, int value) {
     b->setChecked(on);
     // A change made by the program runs the click handler, as a click would.
     if (box == CheckBox::ChkAutoMode)
-        ChkAutoMode_Click(cx_);
+        ChkAutoMode_Click(Cx());
     else
-        ChkTopDsp_Click(cx_, on ? 1 : 0);
+        ChkTopDsp_Click(Cx(), on ? 1 : 0);
 }
 
 int Kestrovan::CheckBoxValue(CheckBox box) const {

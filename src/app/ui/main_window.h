@@ -21,8 +21,11 @@ class FrmMSG;
 
 class Kestrovan : public QMainWindow, public MainView {
   public:
-    explicit Kestrovan(Context& cx);
+    Kestrovan();
     ~Kestrovan() override;
+
+    // The run whose handlers the window calls; attached before anything is shown.
+    void Attach(Context& cx) { cx_ = &cx; }
 
     // MainView
     void SetLcdText(int lcd, const std::string& text) override;
@@ -64,7 +67,9 @@ class Kestrovan : public QMainWindow, public MainView {
     void MakeSeparator(int n, int top);
     void ApplyLcdStyle(int n);
 
-    Context& cx_;
+    Context& Cx() { return *cx_; }
+
+    Context* cx_ = nullptr;
     std::array<QLabel*, 12> lcd_{};
     std::array<uint32_t, 12> lcdColour_{};
     std::map<int, QLabel*> labels_;

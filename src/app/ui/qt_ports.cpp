@@ -1,5 +1,7 @@
 #include "app/ui/qt_ports.h"
 
+#include "platform/qt_text.h"
+
 #include "platform/qt_message_box.h"
 
 #include <QApplication>
@@ -13,9 +15,6 @@ namespace kv {
 
 namespace {
 
-QString Q(const std::string& s) {
-    return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
-}
 
 MsgResult DefaultAnswer(MsgButtons buttons) {
     return buttons == MsgButtons::YesNo ? MsgResult::Yes : MsgResult::Ok;

@@ -1,5 +1,7 @@
 #include "settings/ui/frm_setup.h"
 
+#include "platform/qt_text.h"
+
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
@@ -20,8 +22,6 @@
 #include <QTabWidget>
 #include <QVBoxLayout>
 
-#include "app/trace.h"
-#include "settings/reg_copy.h"
 
 namespace kv {
 
@@ -33,9 +33,6 @@ constexpr const char* kAllFilesFilter = "すべてのﾌｧｲﾙ (*)";
 // The maximum length the box was designed with; a longer stored value raises it for display.
 constexpr const char* kDesignMaxLength = "kvDesignMaxLength";
 
-QString Q(const char* utf8) { return QString::fromUtf8(utf8); }
-QString Q(const std::string& utf8) { return QString::fromStdString(utf8); }
-std::string S(const QString& text) { return text.toStdString(); }
 
 QLineEdit* MakeBox(QWidget* parent, const char* name, int maxLength) {
     auto* box = new QLineEdit(parent);
@@ -152,13 +149,13 @@ bool AcceptsAsProgram(const QFileInfo& info) {
     return info.suffix().compare(QStringLiteral("exe"), Qt::CaseInsensitive) == 0 || info.isExecutable();
 }
 
-void ShowSetupDialog(Context& cx, QWidget* parent) {
-    FrmSetup dialog(cx, parent);
+void ShowSetupDialog(SetupHost& host, QWidget* parent) {
+    FrmSetup dialog(host, parent);
     dialog.exec();
 }
 
-FrmSetup::FrmSetup(Context& cx, QWidget* parent, FileChooser chooser)
-    : QDialog(parent), cx_(cx), chooser_(chooser ? std::move(chooser) : FileChooser(ChooseProgramFile)) {
+FrmSetup::FrmSetup(SetupHost& host, QWidget* parent, FileChooser chooser)
+    : QDialog(parent), host_(host), chooser_(chooser ? std::move(chooser) : FileChooser(ChooseProgramFile)) {
     setObjectName(QStringLiteral("FrmSetup"));
     setWindowTitle(Q(kTitle));
     setModal(true);
@@ -458,7 +455,7 @@ void FrmSetup::MarkChanged() {
 
 MsgResult FrmSetup::Ask(const std::string& text, const std::string& title, MsgIcon icon,
                         MsgButtons buttons) {
-    if (cx_.ports.view) return cx_.ports.view->MessageBox(text, title, icon, buttons);
+    if (MainView* view = host_.View()) return view->MessageBox(text, title, icon, buttons);
     const auto choice = QMessageBox::warning(
         this, Q(title), Q(text),
         buttons == MsgButtons::OkCancel ? QMessageBox::Ok | QMessageBox::Cancel : QMessageBox::Ok);
@@ -477,13 +474,13 @@ bool FrmSetup::Validate() {
     for (const NumericField& f : numeric_) {
         const QString text = f.box->text();
         if (!LooksNumeric(text) || !ParseSettingInt(S(text)).inRange) {
-            WriteTrace(cx_, 3, std::string("setup err:") + f.box->objectName().toStdString() + "=" + S(text));
+            host_.TraceFile().Error(std::string("setup err:") + f.box->objectName().toStdString() + "=" + S(text));
             Refuse(f.box, std::string("「") + f.caption + "」には -32768 から 32767 までの数値を入力してください");
             return false;
         }
     }
     if (!ScramblePassword(1, S(TxtSOHOPW->text()))) {
-        WriteTrace(cx_, 3, "setup err:TxtSOHOPW");
+        host_.TraceFile().Error("setup err:TxtSOHOPW");
         Refuse(TxtSOHOPW, "「Password」に使用できない文字が含まれています");
         return false;
     }
@@ -491,12 +488,13 @@ bool FrmSetup::Validate() {
 }
 
 bool FrmSetup::SetupCopy(int direction) {
-    WriteTrace(cx_, 4, "SetupCopy-st");
-    Settings& s = cx_.settings;
+    Trace& trace = host_.TraceFile();
+    trace.Step("SetupCopy-st");
+    Settings& s = host_.Record();
     if (direction == 1) {
         // Check everything first, so a refused field leaves the whole record as it was.
         if (!Validate()) {
-            WriteTrace(cx_, 4, "SetupCopy-end");
+            trace.Step("SetupCopy-end");
             return false;
         }
         auto number = [](const QLineEdit* box) { return ParseSettingInt(S(box->text())).value; };
@@ -529,7 +527,8 @@ bool FrmSetup::SetupCopy(int direction) {
         s.sohokcode = CheckValue(ChkKcodeSet);
         s.debuglog = CheckValue(ChkDbgLog);
         // Opens the trace now when it has just been switched on.
-        WriteTrace(cx_, 1, "");
+        trace.SetEnabled(s.debuglog != 0);
+        trace.Open();
         for (int i = 0; i < kRunnerSlots; ++i) {
             s.runid[i] = S(TxtRunPG[i]->text());
             s.runstop[i] = CheckValue(ChkPGEnd[i]);
@@ -580,30 +579,27 @@ bool FrmSetup::SetupCopy(int direction) {
         }
         loading_ = false;
     }
-    if (cx_.ports.tmrDSP) cx_.ports.tmrDSP->SetInterval(s.dspint);
-    if (cx_.ports.tmrSOHO) cx_.ports.tmrSOHO->SetInterval(s.sohoint);
-    WriteTrace(cx_, 4, "SetupCopy-end");
+    host_.ApplyIntervals();
+    trace.Step("SetupCopy-end");
     return true;
 }
 
 void FrmSetup::Form_Load() {
     // No router polling while the settings are edited.
-    if (cx_.ports.tmrSOHO) cx_.ports.tmrSOHO->SetEnabled(false);
-    cx_.link.LinkReady = 0;
+    host_.SetPolling(false);
     SSTab1->setCurrentIndex(0);
     SetupCopy(2);
     changed_ = 0;
 }
 
 void FrmSetup::ResumePollingAndClose(int result) {
-    if (cx_.ports.tmrSOHO) cx_.ports.tmrSOHO->SetEnabled(true);
-    cx_.link.LinkReady = 1;
+    host_.SetPolling(true);
     QDialog::done(result);
 }
 
 void FrmSetup::BtnOK_Click() {
     if (!SetupCopy(1)) return;
-    if (!RegCopy(cx_, 1)) {
+    if (!host_.StoreRecord()) {
         // The dialog stays open: the user may try again or cancel, knowing it was not stored.
         Ask("設定を保存できませんでした", kTitle, MsgIcon::Critical, MsgButtons::Ok);
         return;
@@ -614,7 +610,7 @@ void FrmSetup::BtnOK_Click() {
 
 void FrmSetup::BtnUPDT_Click() {
     if (!SetupCopy(1)) return;
-    if (!RegCopy(cx_, 1)) {
+    if (!host_.StoreRecord()) {
         Ask("設定を保存できませんでした", kTitle, MsgIcon::Critical, MsgButtons::Ok);
         return;
     }

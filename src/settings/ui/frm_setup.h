@@ -9,7 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "app/context.h"
+#include "common/trace.h"
+#include "common/view.h"
+#include "settings/settings.h"
 
 class QCheckBox;
 class QComboBox;
@@ -22,8 +24,24 @@ class QTabWidget;
 
 namespace kv {
 
+// What the dialog needs from the running program, which implements it.
+class SetupHost {
+  public:
+    virtual ~SetupHost() = default;
+    virtual Settings& Record() = 0;
+    virtual Trace& TraceFile() = 0;
+    // The main window, whose boxes the dialog uses; null: the dialog shows its own.
+    virtual MainView* View() = 0;
+    // The router is not polled while the settings are edited.
+    virtual void SetPolling(bool on) = 0;
+    // The timers take the record's intervals.
+    virtual void ApplyIntervals() = 0;
+    // The record into the store; false when not every value could be written.
+    virtual bool StoreRecord() = 0;
+};
+
 // Opens FrmSetup anew, modally, and returns when it is closed.
-void ShowSetupDialog(Context& cx, QWidget* parent);
+void ShowSetupDialog(SetupHost& host, QWidget* parent);
 
 // True for what the "EXE ﾌｧｲﾙ" filter lists: folders, *.EXE in any case, and files that may be
 // executed (programs here mostly carry no extension).
@@ -35,7 +53,7 @@ public:
     // file dialog opens.
     using FileChooser = std::function<std::optional<QString>(QWidget* parent, const QString& current)>;
 
-    explicit FrmSetup(Context& cx, QWidget* parent = nullptr, FileChooser chooser = {});
+    explicit FrmSetup(SetupHost& host, QWidget* parent = nullptr, FileChooser chooser = {});
 
     // Direction 1 copies the dialog into the record, 2 the record into the dialog. Direction 1
     // first checks every field; when one is unusable the user is told, the field gets the
@@ -76,7 +94,7 @@ private:
     MsgResult Ask(const std::string& text, const std::string& title, MsgIcon icon,
                   MsgButtons buttons);
 
-    Context& cx_;
+    SetupHost& host_;
     FileChooser chooser_;
     int16_t changed_ = 0;
     bool loading_ = false;

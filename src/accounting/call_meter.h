@@ -1,0 +1,160 @@
+#pragma once
+// Call accounting: the connection records, the call log and the totals file, and the
+// per-second supervision that advances the meter and cuts an idle line. It owns the call
+// record and the totals; it reaches the line only through LineControl.
+#include <array>
+#include <cstdint>
+#include <string>
+
+#include "accounting/tariff.h"
+#include "common/datetime.h"
+#include "common/ports.h"
+#include "common/tariff_mode.h"
+#include "common/trace.h"
+#include "common/view.h"
+#include "settings/settings.h"
+
+namespace kv {
+
+// Unit counts are 32-bit here: the 16-bit originals overflow at 32767.
+struct CallRecord {
+    std::array<bool, 3> ChConnected{};  // [1], [2]: the channel's call is being metered
+    Date CntStDate;
+    TimeOfDay CntStTime;
+    int32_t ConnectAdjust = 0;
+    int32_t StartTick = 0;
+    int32_t LastTick = 0;
+    int32_t ElapsedSecs = 0;
+    int32_t NextUnitSecs = 0;
+    kv::TariffMode TariffMode = kv::TariffMode::None;
+    int32_t CallUnits = 0;
+    Date ConnDate;
+    TimeOfDay ConnTime;
+    Date EndDate;
+    TimeOfDay EndTime;
+    int32_t CallSecs = 0;
+    int32_t LoggedUnits = 0;
+};
+
+struct ChargeTotals {
+    int32_t DayUnits = 0;
+    int32_t MonthUnits = 0;
+    int32_t PrevMonthUnits = 0;
+    Date PeriodMarker;  // the zero date until the totals file (or start-up) sets it
+    // The last write of the totals file failed: the file is older than these figures.
+    bool FileStale = false;
+    // The accounting day (the date on which it began at 05:00) that DayUnits belong to; the
+    // zero date until the totals file (or start-up) sets it.
+    Date DayOf;
+};
+
+// What the meter needs of the line; the program connects it to the console link.
+class LineControl {
+  public:
+    virtual ~LineControl() = default;
+    // Cuts the line (the link's DisConnect).
+    virtual void HangUp(int16_t channel) = 0;
+    virtual int16_t CurrentChannel() const = 0;
+    virtual bool AutoCutArmed() const = 0;
+    // The computer's time of day minus the router's, in seconds.
+    virtual int32_t ClockOffset() const = 0;
+};
+
+// What the meter tells the program around it: the runner's programs and the window follow
+// the calls.
+class MeterEvents {
+  public:
+    virtual ~MeterEvents() = default;
+    virtual void CallOpened() = 0;  // the end of CntSt
+    virtual void CallClosed() = 0;  // the end of CntEnd
+};
+
+enum class DatFileMode { Read = 1, Write = 2 };
+
+struct MeterPorts {
+    const Clock& clock;
+    EventPump& pump;
+    MainView& view;
+    Timer& tmrDSP;
+    Timer& tmrSOHO;
+};
+
+class CallMeter {
+  public:
+    CallMeter(const MeterPorts& ports, Trace& trace, const Settings& settings, LineControl& line,
+              MeterEvents& events)
+        : ports_(ports), trace_(trace), settings_(settings), line_(line), events_(events) {}
+
+    // Kestrovan.log and Kestrovan.dat.
+    void SetFiles(std::string logPath, std::string dataPath);
+    const std::string& LogPath() const { return logPath_; }
+    const std::string& DataPath() const { return dataPath_; }
+
+    // The seconds clock starts with the run: whole days since then count 86400 each, so it
+    // keeps rising for a program resident for days.
+    void StartClock(const LocalTime& now) { baseDate_ = now.date; }
+    int32_t NowSeconds() const;
+
+    // ---- connection records and files ----------------------------------------------------
+    // routerConnectTime: the channel's connect time as the router reported it.
+    void CntSt(int16_t channel, const std::string& routerConnectTime);
+    void CntEnd(int16_t channel);
+    void WriteCallLog(const std::string& event);
+    void DatFileIO(DatFileMode mode);
+    // Starts DayUnits again when the accounting day (from 05:00) has changed, and moves
+    // MonthUnits into PrevMonthUnits when a new accounting period has begun, so a program left
+    // running for days counts every unit in the day and period in which it began. Shows the
+    // running total when anything rolled; returns whether anything did.
+    bool RollTotals(const LocalTime& now);
+    void RollTotals();  // as of the computer clock now
+
+    // ---- tariff and supervision ------------------------------------------------------------
+    // The tariff of a unit beginning at date/t: adds its length to the countdown.
+    TariffMode SetMode(const Date& date, const TimeOfDay& t);
+    void Second_ck();
+    // LCD3: the day's or the month's units as yen, as dosuumode chooses.
+    void ShowRunningTotal();
+
+    // ---- state ------------------------------------------------------------------------------
+    const CallRecord& Call() const { return call_; }
+    const ChargeTotals& Totals() const { return totals_; }
+    bool ChConnected(int16_t channel) const {
+        return channel >= 0 && channel <= 2 && call_.ChConnected[static_cast<size_t>(channel)];
+    }
+    // The start of a run: nothing is being metered.
+    void ResetCall();
+
+    // Tests put the meter into the states a call would leave.
+    CallRecord& CallForTest() { return call_; }
+    ChargeTotals& TotalsForTest() { return totals_; }
+
+  private:
+    void ReportFileError(const std::string& tag, const std::string& path, const std::string& userText);
+    void ReportBadHolidays();
+    void SetAsideBadFile(const LocalTime& now);
+    bool WriteTotalsFile(int dayNumber);
+    Date PeriodMarkerFor(const Date& today) const;
+
+    MeterPorts ports_;
+    Trace& trace_;
+    const Settings& settings_;
+    LineControl& line_;
+    MeterEvents& events_;
+    std::string logPath_;
+    std::string dataPath_;
+    Date baseDate_;
+    CallRecord call_;
+    ChargeTotals totals_;
+    // The holiday list whose unreadable entries were last traced, so each is reported once.
+    std::string holidayTableReported_;
+};
+
+// ---- the files' and read-outs' formats ----------------------------------------------------
+int32_t TimeToSecs(const TimeOfDay& t);
+TimeOfDay TextToTime(const std::string& text);
+std::string FormatHms(int32_t seconds);
+std::string FormatMs(int32_t seconds);
+// "\" followed by the amount; "\" alone for 0.
+std::string FormatYen(int64_t amount);
+
+}  // namespace kv

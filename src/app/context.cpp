@@ -1,0 +1,82 @@
+#include "app/context.h"
+
+namespace kv {
+
+Context::Context(const Ports& p)
+    : ports(p),
+      trace(p.clock, p.view),
+      link(LinkPorts{p.transport, p.pump, p.clock, p.view, p.tmrSOHO, p.exit}, trace, settings,
+           linkToMeter_),
+      meter(MeterPorts{p.clock, p.pump, p.view, p.tmrDSP, p.tmrSOHO}, trace, settings, meterToLink_,
+            meterToProgram_),
+      runner(p.runner, p.view, trace),
+      tray(trace, p.view),
+      delayed(p.Tmr1Sec) {
+    link.SetBeforeExit([this] {
+        if (hooks.SaveWindowPosition) hooks.SaveWindowPosition();
+    });
+}
+
+std::string DataFilePath(const Context& cx, const std::string& name) {
+    return cx.AppPath + "/" + name;
+}
+
+// ---- the link and the meter -------------------------------------------------------------
+
+void Context::LinkToMeter::CallUp(int16_t channel, const std::string& routerConnectTime) {
+    cx_.meter.CntSt(channel, routerConnectTime);
+}
+
+void Context::LinkToMeter::CallDown(int16_t channel) {
+    cx_.meter.CntEnd(channel);
+}
+
+bool Context::LinkToMeter::CallOpen(int16_t channel) const {
+    return cx_.meter.ChConnected(channel);
+}
+
+TariffMode Context::LinkToMeter::CallTariff() const {
+    return cx_.meter.Call().TariffMode;
+}
+
+TimeOfDay Context::LinkToMeter::CallSeenAt() const {
+    return cx_.meter.Call().CntStTime;
+}
+
+void Context::MeterToLink::HangUp(int16_t channel) {
+    cx_.link.DisConnect(channel);
+}
+
+int16_t Context::MeterToLink::CurrentChannel() const {
+    return cx_.link.CurrentChannel();
+}
+
+bool Context::MeterToLink::AutoCutArmed() const {
+    return cx_.link.Status().AutoCutArmed;
+}
+
+int32_t Context::MeterToLink::ClockOffset() const {
+    return cx_.link.State().ClockOffset;
+}
+
+// ---- the runner and the window follow the calls -----------------------------------------
+
+void Context::MeterToProgram::CallOpened() {
+    const Settings& s = cx_.settings;
+    for (int16_t slot = 0; slot <= 2; ++slot) {
+        if (s.runenab[slot] == 1 && !cx_.runner.Running(slot))
+            cx_.runner.RunExe(RunAction::Start, slot, s.runid[slot]);
+    }
+}
+
+void Context::MeterToProgram::CallClosed() {
+    const Settings& s = cx_.settings;
+    for (int16_t slot = 0; slot <= 2; ++slot) {
+        if (s.runstop[slot] == 1 && cx_.runner.Running(slot))
+            cx_.runner.RunExe(RunAction::Stop, slot, s.runid[slot]);
+    }
+    if (s.runenab[3] == 1 && !cx_.runner.Running(3)) cx_.runner.RunExe(RunAction::Start, 3, s.runid[3]);
+    if (s.winmodedc == 0) cx_.delayed.Arm(DelayedAction::Hide, 5000);
+}
+
+}  // namespace kv
