@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
-# Builds everything and runs every test: the normal build, then the same suite under
-# AddressSanitizer + UndefinedBehaviorSanitizer.
+# Checks the formatting, builds everything and runs every test: the normal build, then the same
+# suite under AddressSanitizer + UndefinedBehaviorSanitizer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
+bash scripts/format.sh --check
 jobs=$(nproc)
 cmake --preset dev >/dev/null
 cmake --build --preset dev -j "$jobs"

@@ -9,12 +9,11 @@
 #include <cstdio>
 #include <vector>
 
-#include "app/trace.h"
-#include "link/link.h"
+#include "link/console_link.h"
 #include "platform/qt_event_loop.h"
 #include "platform/socket_transport.h"
-#include "support/fakes.h"
 #include "support/sim_process.h"
+#include "support/test_rig.h"
 
 namespace {
 
@@ -34,11 +33,12 @@ double NowMs() {
 }
 
 bool Exchange(kv::Context& cx, const char16_t* command) {
-    cx.link.SendText = command;
-    cx.link.ReplyText.clear();
-    cx.link.PendingReceives = 1;
-    kv::Sendbyte(cx);
-    return kv::WaitReply(cx, cx.link.RouterName);
+    kv::LinkState& s = cx.link.StateForTest();
+    s.SendText = command;
+    s.ReplyText.clear();
+    s.PendingReceives = 1;
+    cx.link.Sendbyte();
+    return cx.link.WaitReply(s.RouterName);
 }
 
 double Percentile(std::vector<double> v, double p) {
@@ -54,20 +54,18 @@ int main(int argc, char** argv) {
     const int exchanges = argc > 1 ? std::max(1, std::atoi(argv[1])) : 1000;
     try {
         SimProcess sim({"--tick-ms", "1000"});
-        kv::test::TestRig rig;
-        kv::Context& cx = rig.cx;
+        // The real ports before the rig: its context is built on them.
         kv::SystemClock clock;
         kv::QtEventPump pump(clock);
         kv::SocketTransport transport(5000);
-        cx.ports.clock = &clock;
-        cx.ports.pump = &pump;
-        cx.ports.transport = &transport;
+        kv::test::TestRig rig(
+            kv::test::RigPorts{.clock = &clock, .pump = &pump, .transport = &transport});
+        kv::Context& cx = rig.cx;
         cx.settings.sohoip = "127.0.0.1";
-        cx.ConsolePort = sim.port();
-        cx.BaseDate = clock.Now().date;
-        cx.BaseSeconds = clock.Now().time.Seconds();
-        kv::LoginSOHO(cx);
-        if (cx.link.LoggedIn != 1) {
+        cx.link.SetConsolePort(sim.port());
+        cx.meter.StartClock(clock.Now());
+        cx.link.LoginSOHO();
+        if (!cx.link.LoggedIn()) {
             std::fprintf(stderr, "login failed\n");
             return 1;
         }

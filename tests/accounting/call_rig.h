@@ -4,9 +4,8 @@
 #include <fstream>
 #include <string>
 
-#include "accounting/accounting.h"
-#include "app/trace.h"
-#include "support/fakes.h"
+#include "accounting/call_meter.h"
+#include "support/test_rig.h"
 
 namespace kv::test {
 
@@ -27,17 +26,18 @@ class CallRig : public TestRig {
         s.winmodec = 1;
         s.winmodedc = 1;
         tmrDSP->SetInterval(s.dspint);
-        tmrDSP->SetHandler([this] { Second_ck(cx); });
+        tmrDSP->SetHandler([this] { cx.meter.Second_ck(); });
         tmrSOHO->SetInterval(s.sohoint);
         tmrSOHO->SetEnabled(true);
     }
 
     // The poll has just seen channel ch in terminal mode, connected at routerConnect.
     void Open(int16_t ch, const std::string& routerConnect) {
-        cx.status.ChannelStatus[ch].Mode = "端末型";
-        cx.status.ChannelStatus[ch].ConnectTime = routerConnect;
-        cx.status.CurrentChannel() = ch;
-        CntSt(cx, ch);
+        RouterStatus& status = cx.link.StatusForTest();
+        status.ChannelStatus[ch].Mode = "端末型";
+        status.ChannelStatus[ch].ConnectTime = routerConnect;
+        status.CurrentChannel = ch;
+        cx.meter.CntSt(ch, routerConnect);
     }
     // Opens a call connected `ago` seconds before now, by the computer's clock.
     void OpenAgo(int16_t ch, int ago) {
@@ -53,16 +53,12 @@ class CallRig : public TestRig {
                      FormatTime(TimeOfDay::FromSeconds(secs)));
     }
     void Close(int16_t ch) {
-        cx.status.ChannelStatus[ch].Mode.clear();
-        cx.status.CurrentChannel() = 0;
-        CntEnd(cx, ch);
+        RouterStatus& status = cx.link.StatusForTest();
+        status.ChannelStatus[ch].Mode.clear();
+        status.CurrentChannel = 0;
+        cx.meter.CntEnd(ch);
     }
     void AdvanceSecs(int64_t s) { loop.Advance(s * 1000); }
-    // Turns the trace on so level-3 lines land in Kestrovan.dbg.
-    void OpenTrace() {
-        cx.settings.debuglog = 1;
-        WriteTrace(cx, 1, "");
-    }
     void WriteDataFile(const std::string& name, const std::string& bytes) {
         std::ofstream(dir + "/" + name, std::ios::binary) << bytes;
     }

@@ -180,8 +180,8 @@ TEST_P(LongRun, AWeekOfCallsAgreesWithTheLog) {
 
     Model model{v.telstday};
     auto restart = [&] {
-        rig.cx.totals = ChargeTotals{};
-        DatFileIO(rig.cx, 1);
+        rig.cx.meter.TotalsForTest() = ChargeTotals{};
+        rig.cx.meter.DatFileIO(DatFileMode::Read);
         model.Start(At(rig.loop.Now()));
     };
     restart();
@@ -227,11 +227,12 @@ TEST_P(LongRun, AWeekOfCallsAgreesWithTheLog) {
         for (size_t i = 1; i < units.size(); ++i) stops[units[i].first] = static_cast<int>(i);
         const std::string when = DateText(call.connect) + " " + TimeText(call.connect);
         auto agree = [&](const std::string& where) {
-            EXPECT_EQ(rig.cx.totals.MonthUnits, model.month) << where;
-            EXPECT_EQ(rig.cx.totals.DayUnits, model.day) << where;
-            EXPECT_EQ(rig.cx.totals.PrevMonthUnits, model.prev) << where;
-            return rig.cx.totals.MonthUnits == model.month && rig.cx.totals.DayUnits == model.day &&
-                   rig.cx.totals.PrevMonthUnits == model.prev;
+            const ChargeTotals& t = rig.cx.meter.Totals();
+            EXPECT_EQ(t.MonthUnits, model.month) << where;
+            EXPECT_EQ(t.DayUnits, model.day) << where;
+            EXPECT_EQ(t.PrevMonthUnits, model.prev) << where;
+            return t.MonthUnits == model.month && t.DayUnits == model.day &&
+                   t.PrevMonthUnits == model.prev;
         };
 
         rig.AdvanceSecs(call.delay);
@@ -252,8 +253,8 @@ TEST_P(LongRun, AWeekOfCallsAgreesWithTheLog) {
         }
         rig.AdvanceSecs(call.secs - at);
         rig.Close(1);
-        ASSERT_EQ(rig.cx.call.CallSecs, call.secs);
-        ASSERT_EQ(rig.cx.call.LoggedUnits, call.units) << when;
+        ASSERT_EQ(rig.cx.meter.Call().CallSecs, call.secs);
+        ASSERT_EQ(rig.cx.meter.Call().LoggedUnits, call.units) << when;
         model.CallEnded(Plus(call.connect, call.secs));
         calls.push_back(call);
         ASSERT_TRUE(agree("end of the call of " + when));
@@ -287,10 +288,10 @@ TEST_P(LongRun, AWeekOfCallsAgreesWithTheLog) {
     EXPECT_FALSE(std::getline(log, line));
 
     EXPECT_EQ(rig.ReadDataFile("Kestrovan.dat"), model.FileLine());
-    EXPECT_EQ(rig.cx.totals.MonthUnits, model.month);
-    EXPECT_EQ(rig.cx.totals.DayUnits, model.day);
-    EXPECT_EQ(rig.cx.totals.PrevMonthUnits, model.prev);
-    EXPECT_EQ(DateToSerial(rig.cx.totals.PeriodMarker), model.marker);
+    EXPECT_EQ(rig.cx.meter.Totals().MonthUnits, model.month);
+    EXPECT_EQ(rig.cx.meter.Totals().DayUnits, model.day);
+    EXPECT_EQ(rig.cx.meter.Totals().PrevMonthUnits, model.prev);
+    EXPECT_EQ(DateToSerial(rig.cx.meter.Totals().PeriodMarker), model.marker);
 }
 
 INSTANTIATE_TEST_SUITE_P(MonthEnds, LongRun,

@@ -32,9 +32,9 @@ TEST(CallLog, FinishedCallWritesTheThreeLines) {
     CallRig rig({Date{2026, 12, 6}, TimeOfDay{10, 0, 9}});
     rig.cx.settings.secb = 240;  // a Sunday: band B
     rig.cx.settings.telstday = 1;
-    rig.cx.link.ClockOffset = -2;
+    rig.cx.link.StateForTest().ClockOffset = -2;
     rig.Open(1, "2026/12/06 10:00:05");
-    EXPECT_EQ(rig.cx.call.ConnectAdjust, -4);
+    EXPECT_EQ(rig.cx.meter.Call().ConnectAdjust, -4);
     EXPECT_EQ(rig.ReadDataFile("Kestrovan.log"),
               "\"Connect\",\"2026/12/06\",\"10:00:05\",-4,-2\r\n");
     rig.AdvanceSecs(921);
@@ -56,12 +56,12 @@ TEST(Records, CntStStartsTheMeterAndTheInCallRhythm) {
     rig.cx.settings.runid = {"/bin/a", "/bin/b", "/bin/c", "/bin/d", "", ""};
     rig.runner.existing = {{"/bin/a", true}, {"/bin/c", true}, {"/bin/d", true}};
     rig.OpenAgo(1, 7);
-    const CallRecord& c = rig.cx.call;
-    EXPECT_EQ(c.ChConnected[1], 1);
+    const CallRecord& c = rig.cx.meter.Call();
+    EXPECT_TRUE(c.ChConnected[1]);
     EXPECT_EQ(c.ConnectAdjust, -7);
     EXPECT_EQ(c.CallUnits, 1);
-    EXPECT_EQ(rig.cx.totals.DayUnits, 1);
-    EXPECT_EQ(rig.cx.totals.MonthUnits, 1);
+    EXPECT_EQ(rig.cx.meter.Totals().DayUnits, 1);
+    EXPECT_EQ(rig.cx.meter.Totals().MonthUnits, 1);
     EXPECT_TRUE(rig.tmrDSP->Enabled());
     EXPECT_EQ(rig.tmrSOHO->Interval(), 3000);
     EXPECT_EQ(rig.view.caption, "接続 ");
@@ -87,28 +87,28 @@ TEST(Records, CntStStartsTheMeterAndTheInCallRhythm) {
     EXPECT_EQ(rig.view.caption, "Kestrovan");
     EXPECT_EQ(rig.runner.terminated.size(), 1u);  // slot 0 only
     EXPECT_EQ(rig.runner.started.back(), "/bin/d");
-    EXPECT_EQ(rig.cx.DelayedAction, 0);  // winmodedc 1: the window stays
+    EXPECT_EQ(rig.cx.delayed.Pending(), DelayedAction::None);  // winmodedc 1: the window stays
 }
 
 TEST(Records, CntEndOfAClosedChannelOnlyResetsTheTimers) {
     CallRig rig;
     rig.cx.settings.winmodedc = 0;
-    rig.cx.totals.MonthUnits = 5;
+    rig.cx.meter.TotalsForTest().MonthUnits = 5;
     rig.tmrSOHO->SetInterval(3000);
     rig.tmrDSP->SetEnabled(true);
-    CntEnd(rig.cx, 1);
-    CntEnd(rig.cx, 0);
+    rig.cx.meter.CntEnd(1);
+    rig.cx.meter.CntEnd(0);
     EXPECT_FALSE(rig.tmrDSP->Enabled());
     EXPECT_EQ(rig.tmrSOHO->Interval(), 2000);
-    EXPECT_EQ(rig.cx.totals.MonthUnits, 5);
+    EXPECT_EQ(rig.cx.meter.Totals().MonthUnits, 5);
     EXPECT_FALSE(rig.DataFileExists("Kestrovan.log"));
     EXPECT_FALSE(rig.DataFileExists("Kestrovan.dat"));
-    EXPECT_EQ(rig.cx.DelayedAction, 0);
+    EXPECT_EQ(rig.cx.delayed.Pending(), DelayedAction::None);
 
     // A real end with winmodedc 0 hides the window five seconds later.
     rig.OpenAgo(1, 0);
     rig.Close(1);
-    EXPECT_EQ(rig.cx.DelayedAction, 2);
+    EXPECT_EQ(rig.cx.delayed.Pending(), DelayedAction::Hide);
     EXPECT_EQ(rig.Tmr1Sec->Interval(), 5000);
     EXPECT_TRUE(rig.Tmr1Sec->Enabled());
 }
@@ -116,11 +116,12 @@ TEST(Records, CntEndOfAClosedChannelOnlyResetsTheTimers) {
 TEST(Records, ConnectTimeJustBeforeMidnightSeenAfterIt) {
     CallRig rig({Date{2026, 12, 8}, TimeOfDay{0, 0, 3}});
     rig.Open(1, "2026/12/07 23:59:58");
-    EXPECT_EQ(rig.cx.call.ConnectAdjust, -5);
-    EXPECT_EQ(rig.cx.call.ConnDate, (Date{2026, 12, 7}));
+    EXPECT_EQ(rig.cx.meter.Call().ConnectAdjust, -5);
+    EXPECT_EQ(rig.cx.meter.Call().ConnDate, (Date{2026, 12, 7}));
     rig.AdvanceSecs(1);
-    EXPECT_EQ(rig.cx.call.ElapsedSecs, 6);
-    EXPECT_EQ(rig.cx.call.NextUnitSecs, 240 - 6);  // the unit began in band C before midnight
+    EXPECT_EQ(rig.cx.meter.Call().ElapsedSecs, 6);
+    // the unit began in band C before midnight
+    EXPECT_EQ(rig.cx.meter.Call().NextUnitSecs, 240 - 6);
     rig.AdvanceSecs(60);
     rig.Close(1);
     EXPECT_NE(rig.ReadDataFile("Kestrovan.log")
@@ -137,7 +138,7 @@ TEST(Records, UnreadableConnectTimeMetersFromWhenTheCallWasSeen) {
         CallRig rig;
         rig.OpenTrace();
         rig.Open(1, text);
-        const CallRecord& c = rig.cx.call;
+        const CallRecord& c = rig.cx.meter.Call();
         EXPECT_EQ(c.ConnectAdjust, 0);
         EXPECT_EQ(c.ConnDate, (Date{2026, 12, 7}));
         EXPECT_EQ(c.ConnTime, (TimeOfDay{10, 0, 0}));
@@ -169,38 +170,38 @@ TEST(TotalsFile, PeriodMarkers) {
         rig.cx.settings.telstday = static_cast<int16_t>(c.telstday);
         // a file from long ago rolls over to the period of today
         rig.WriteDataFile("Kestrovan.dat", "7,1,2,\"2020/01/01\",3\r\n");
-        DatFileIO(rig.cx, 1);
-        EXPECT_EQ(rig.cx.totals.PeriodMarker, c.marker);
-        EXPECT_EQ(rig.cx.totals.PrevMonthUnits, 7);
-        EXPECT_EQ(rig.cx.totals.MonthUnits, 0);
+        rig.cx.meter.DatFileIO(DatFileMode::Read);
+        EXPECT_EQ(rig.cx.meter.Totals().PeriodMarker, c.marker);
+        EXPECT_EQ(rig.cx.meter.Totals().PrevMonthUnits, 7);
+        EXPECT_EQ(rig.cx.meter.Totals().MonthUnits, 0);
     }
 }
 
 TEST(TotalsFile, WriteAndReadBack) {
     CallRig rig({Date{2026, 12, 6}, TimeOfDay{12, 0, 0}});
     rig.cx.settings.telstday = 1;  // the period of the marker below
-    rig.cx.totals.DayUnits = 12;
-    rig.cx.totals.MonthUnits = 123;
-    rig.cx.totals.PrevMonthUnits = 456;
-    rig.cx.totals.PeriodMarker = Date{2026, 11, 30};
-    DatFileIO(rig.cx, 2);
+    rig.cx.meter.TotalsForTest().DayUnits = 12;
+    rig.cx.meter.TotalsForTest().MonthUnits = 123;
+    rig.cx.meter.TotalsForTest().PrevMonthUnits = 456;
+    rig.cx.meter.TotalsForTest().PeriodMarker = Date{2026, 11, 30};
+    rig.cx.meter.DatFileIO(DatFileMode::Write);
     EXPECT_EQ(rig.ReadDataFile("Kestrovan.dat"), "123,6,12,\"2026/11/30\",456\r\n");
     EXPECT_FALSE(rig.DataFileExists("Kestrovan.dat.tmp"));
-    rig.cx.totals = ChargeTotals{};
-    DatFileIO(rig.cx, 1);
-    EXPECT_EQ(rig.cx.totals.MonthUnits, 123);
-    EXPECT_EQ(rig.cx.totals.DayUnits, 12);
-    EXPECT_EQ(rig.cx.totals.PrevMonthUnits, 456);
-    EXPECT_EQ(rig.cx.totals.PeriodMarker, (Date{2026, 11, 30}));
+    rig.cx.meter.TotalsForTest() = ChargeTotals{};
+    rig.cx.meter.DatFileIO(DatFileMode::Read);
+    EXPECT_EQ(rig.cx.meter.Totals().MonthUnits, 123);
+    EXPECT_EQ(rig.cx.meter.Totals().DayUnits, 12);
+    EXPECT_EQ(rig.cx.meter.Totals().PrevMonthUnits, 456);
+    EXPECT_EQ(rig.cx.meter.Totals().PeriodMarker, (Date{2026, 11, 30}));
 
     // Next morning before 05:00 it is still the same accounting day; at 05:00 it is not.
     rig.loop.SetWallClock({Date{2026, 12, 7}, TimeOfDay{4, 59, 59}});
-    DatFileIO(rig.cx, 1);
-    EXPECT_EQ(rig.cx.totals.DayUnits, 12);
+    rig.cx.meter.DatFileIO(DatFileMode::Read);
+    EXPECT_EQ(rig.cx.meter.Totals().DayUnits, 12);
     rig.loop.SetWallClock({Date{2026, 12, 7}, TimeOfDay{5, 0, 0}});
-    DatFileIO(rig.cx, 1);
-    EXPECT_EQ(rig.cx.totals.DayUnits, 0);
-    EXPECT_EQ(rig.cx.totals.MonthUnits, 123);
+    rig.cx.meter.DatFileIO(DatFileMode::Read);
+    EXPECT_EQ(rig.cx.meter.Totals().DayUnits, 0);
+    EXPECT_EQ(rig.cx.meter.Totals().MonthUnits, 123);
 }
 
 // The file keeps only the day of the month: a start on the same day number a month later must
@@ -209,34 +210,34 @@ TEST(TotalsFile, WriteAndReadBack) {
 TEST(TotalsFile, SameDayNumberInAnotherPeriodIsAnotherDay) {
     CallRig rig({Date{2026, 11, 7}, TimeOfDay{12, 0, 0}});
     rig.cx.settings.telstday = 1;
-    rig.cx.totals.DayUnits = 12;
-    rig.cx.totals.MonthUnits = 20;
-    rig.cx.totals.PeriodMarker = Date{2026, 10, 31};
-    DatFileIO(rig.cx, 2);
+    rig.cx.meter.TotalsForTest().DayUnits = 12;
+    rig.cx.meter.TotalsForTest().MonthUnits = 20;
+    rig.cx.meter.TotalsForTest().PeriodMarker = Date{2026, 10, 31};
+    rig.cx.meter.DatFileIO(DatFileMode::Write);
     rig.loop.SetWallClock({Date{2026, 12, 7}, TimeOfDay{12, 0, 0}});
-    rig.cx.totals = ChargeTotals{};
-    DatFileIO(rig.cx, 1);
-    EXPECT_EQ(rig.cx.totals.DayUnits, 0);
-    EXPECT_EQ(rig.cx.totals.PrevMonthUnits, 20);
+    rig.cx.meter.TotalsForTest() = ChargeTotals{};
+    rig.cx.meter.DatFileIO(DatFileMode::Read);
+    EXPECT_EQ(rig.cx.meter.Totals().DayUnits, 0);
+    EXPECT_EQ(rig.cx.meter.Totals().PrevMonthUnits, 20);
 
     // Periods from the 15th: written on the 14th in the evening, read at 03:00 on the 15th.
     CallRig night({Date{2026, 12, 14}, TimeOfDay{23, 0, 0}});
     night.cx.settings.telstday = 15;
-    night.cx.totals.DayUnits = 4;
-    night.cx.totals.MonthUnits = 9;
-    night.cx.totals.PeriodMarker = Date{2026, 11, 14};
-    DatFileIO(night.cx, 2);
+    night.cx.meter.TotalsForTest().DayUnits = 4;
+    night.cx.meter.TotalsForTest().MonthUnits = 9;
+    night.cx.meter.TotalsForTest().PeriodMarker = Date{2026, 11, 14};
+    night.cx.meter.DatFileIO(DatFileMode::Write);
     night.loop.SetWallClock({Date{2026, 12, 15}, TimeOfDay{3, 0, 0}});
-    night.cx.totals = ChargeTotals{};
-    DatFileIO(night.cx, 1);
-    EXPECT_EQ(night.cx.totals.DayUnits, 4);  // still the accounting day of the 14th
-    EXPECT_EQ(night.cx.totals.PrevMonthUnits, 9);
+    night.cx.meter.TotalsForTest() = ChargeTotals{};
+    night.cx.meter.DatFileIO(DatFileMode::Read);
+    EXPECT_EQ(night.cx.meter.Totals().DayUnits, 4);  // still the accounting day of the 14th
+    EXPECT_EQ(night.cx.meter.Totals().PrevMonthUnits, 9);
 }
 
 TEST(TotalsFile, DayNumberZeroEarlyOnTheFirst) {
     CallRig rig({Date{2026, 12, 1}, TimeOfDay{3, 0, 0}});
-    rig.cx.totals.PeriodMarker = Date{2026, 11, 30};
-    DatFileIO(rig.cx, 2);
+    rig.cx.meter.TotalsForTest().PeriodMarker = Date{2026, 11, 30};
+    rig.cx.meter.DatFileIO(DatFileMode::Write);
     EXPECT_EQ(rig.ReadDataFile("Kestrovan.dat"), "0,0,0,\"2026/11/30\",0\r\n");
 }
 
@@ -244,14 +245,14 @@ TEST(TotalsFile, DayNumberZeroEarlyOnTheFirst) {
 TEST(TotalsFile, MissingFileStartsInTheCurrentPeriod) {
     CallRig rig({Date{2026, 11, 30}, TimeOfDay{23, 0, 0}});
     rig.cx.settings.telstday = 1;
-    DatFileIO(rig.cx, 1);
-    EXPECT_EQ(rig.cx.totals.PeriodMarker, (Date{2026, 10, 31}));
+    rig.cx.meter.DatFileIO(DatFileMode::Read);
+    EXPECT_EQ(rig.cx.meter.Totals().PeriodMarker, (Date{2026, 10, 31}));
     EXPECT_FALSE(rig.DataFileExists("Kestrovan.dat"));
     rig.OpenAgo(1, 0);
     rig.AdvanceSecs(100);
     rig.Close(1);
-    EXPECT_EQ(rig.cx.totals.MonthUnits, 1);
-    EXPECT_EQ(rig.cx.totals.PrevMonthUnits, 0);
+    EXPECT_EQ(rig.cx.meter.Totals().MonthUnits, 1);
+    EXPECT_EQ(rig.cx.meter.Totals().PrevMonthUnits, 0);
     EXPECT_EQ(rig.ReadDataFile("Kestrovan.dat"), "1,30,1,\"2026/10/31\",0\r\n");
 
     // The next call begins in the new period: the month rolls over before its first unit, and
@@ -260,10 +261,10 @@ TEST(TotalsFile, MissingFileStartsInTheCurrentPeriod) {
     rig.OpenAgo(1, 0);
     rig.AdvanceSecs(200);  // 2026/12/01 00:00:00 .. 00:03:20, one 240 s unit
     rig.Close(1);
-    EXPECT_EQ(rig.cx.totals.PrevMonthUnits, 1);
-    EXPECT_EQ(rig.cx.totals.MonthUnits, 1);
-    EXPECT_EQ(rig.cx.totals.DayUnits, 2);
-    EXPECT_EQ(rig.cx.totals.PeriodMarker, (Date{2026, 11, 30}));
+    EXPECT_EQ(rig.cx.meter.Totals().PrevMonthUnits, 1);
+    EXPECT_EQ(rig.cx.meter.Totals().MonthUnits, 1);
+    EXPECT_EQ(rig.cx.meter.Totals().DayUnits, 2);
+    EXPECT_EQ(rig.cx.meter.Totals().PeriodMarker, (Date{2026, 11, 30}));
     EXPECT_EQ(rig.ReadDataFile("Kestrovan.dat"), "1,0,2,\"2026/11/30\",1\r\n");
 }
 
@@ -288,11 +289,11 @@ TEST(TotalsFile, BadFilesAreKeptAsideAndTheTotalsStartAfresh) {
         rig.cx.settings.telstday = 1;
         rig.OpenTrace();
         rig.WriteDataFile("Kestrovan.dat", text);
-        DatFileIO(rig.cx, 1);
-        EXPECT_EQ(rig.cx.totals.MonthUnits, 0);
-        EXPECT_EQ(rig.cx.totals.DayUnits, 0);
-        EXPECT_EQ(rig.cx.totals.PrevMonthUnits, 0);
-        EXPECT_EQ(rig.cx.totals.PeriodMarker, (Date{2026, 11, 30}));
+        rig.cx.meter.DatFileIO(DatFileMode::Read);
+        EXPECT_EQ(rig.cx.meter.Totals().MonthUnits, 0);
+        EXPECT_EQ(rig.cx.meter.Totals().DayUnits, 0);
+        EXPECT_EQ(rig.cx.meter.Totals().PrevMonthUnits, 0);
+        EXPECT_EQ(rig.cx.meter.Totals().PeriodMarker, (Date{2026, 11, 30}));
         EXPECT_FALSE(rig.DataFileExists("Kestrovan.dat"));
         const std::string aside = BadFileIn(rig.dir);
         EXPECT_EQ(aside, "Kestrovan.dat.bad-20261206120000");
@@ -311,7 +312,7 @@ TEST(TotalsFile, UnwritableFilesKeepMeteringAndTheOldTotals) {
     CallRig rig({Date{2026, 12, 6}, TimeOfDay{12, 0, 0}});
     rig.cx.settings.telstday = 1;
     rig.WriteDataFile("Kestrovan.dat", "10,6,4,\"2026/11/30\",20\r\n");
-    DatFileIO(rig.cx, 1);
+    rig.cx.meter.DatFileIO(DatFileMode::Read);
     std::filesystem::create_directory(rig.dir + "/Kestrovan.dat.tmp");
     std::filesystem::create_directory(rig.dir + "/Kestrovan.log");
     rig.OpenTrace();
@@ -319,10 +320,10 @@ TEST(TotalsFile, UnwritableFilesKeepMeteringAndTheOldTotals) {
         rig.OpenAgo(1, 0);
         rig.AdvanceSecs(400);  // band B, 180 s: three units
         rig.Close(1);
-        EXPECT_EQ(rig.cx.call.LoggedUnits, 3);
-        EXPECT_EQ(rig.cx.totals.MonthUnits, 10 + 3 * call);
-        EXPECT_EQ(rig.cx.totals.DayUnits, 4 + 3 * call);
-        EXPECT_EQ(rig.cx.totals.PrevMonthUnits, 20);
+        EXPECT_EQ(rig.cx.meter.Call().LoggedUnits, 3);
+        EXPECT_EQ(rig.cx.meter.Totals().MonthUnits, 10 + 3 * call);
+        EXPECT_EQ(rig.cx.meter.Totals().DayUnits, 4 + 3 * call);
+        EXPECT_EQ(rig.cx.meter.Totals().PrevMonthUnits, 20);
     }
     EXPECT_EQ(rig.ReadDataFile("Kestrovan.dat"), "10,6,4,\"2026/11/30\",20\r\n");
     bool logReported = false, datReported = false;

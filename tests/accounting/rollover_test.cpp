@@ -15,11 +15,12 @@ void PrintTo(const Totals& t, std::ostream* os) {
     *os << "day " << t.day << " month " << t.month << " prev " << t.prev;
 }
 Totals Of(const CallRig& rig) {
-    return {rig.cx.totals.DayUnits, rig.cx.totals.MonthUnits, rig.cx.totals.PrevMonthUnits};
+    const ChargeTotals& t = rig.cx.meter.Totals();
+    return {t.DayUnits, t.MonthUnits, t.PrevMonthUnits};
 }
 
 void DebugTrace(CallRig& rig) {
-    rig.cx.DebugMode = 1;
+    rig.cx.trace.SetDebugMode(true);
     rig.OpenTrace();
 }
 
@@ -30,7 +31,7 @@ TEST(RollOver, CallAcrossFiveOClockPutsEachUnitInTheDayItBegan) {
     DebugTrace(rig);
     rig.cx.settings.dosuumode = 1;
     rig.WriteDataFile("Kestrovan.dat", "10,6,4,\"2026/11/29\",0\r\n");
-    DatFileIO(rig.cx, 1);
+    rig.cx.meter.DatFileIO(DatFileMode::Read);
     rig.OpenAgo(1, 0);
     rig.AdvanceSecs(599);  // 04:59:59
     EXPECT_EQ(Of(rig), (Totals{7, 13, 0}));
@@ -42,7 +43,7 @@ TEST(RollOver, CallAcrossFiveOClockPutsEachUnitInTheDayItBegan) {
     EXPECT_EQ(Of(rig), (Totals{2, 15, 0}));
     EXPECT_EQ(rig.view.lcd(3), "\\20");
     rig.Close(1);
-    EXPECT_EQ(rig.cx.call.LoggedUnits, 5);
+    EXPECT_EQ(rig.cx.meter.Call().LoggedUnits, 5);
     EXPECT_EQ(Of(rig), (Totals{2, 15, 0}));
     EXPECT_EQ(rig.ReadDataFile("Kestrovan.dat"), "15,7,2,\"2026/11/29\",0\r\n");
     EXPECT_NE(rig.ReadDataFile("Kestrovan.dbg").find("RollTotals day"), std::string::npos);
@@ -55,7 +56,7 @@ TEST(RollOver, CallAcrossThePeriodStartPutsEachUnitInThePeriodItBegan) {
     DebugTrace(rig);
     rig.cx.settings.telstday = 15;
     rig.WriteDataFile("Kestrovan.dat", "50,14,6,\"2026/11/14\",70\r\n");
-    DatFileIO(rig.cx, 1);
+    rig.cx.meter.DatFileIO(DatFileMode::Read);
     rig.OpenAgo(1, 0);
     rig.AdvanceSecs(599);  // 23:59:59, units of 23:50, 23:54, 23:58
     EXPECT_EQ(Of(rig), (Totals{9, 53, 70}));
@@ -65,9 +66,9 @@ TEST(RollOver, CallAcrossThePeriodStartPutsEachUnitInThePeriodItBegan) {
     EXPECT_EQ(rig.view.lcd(3), "\\");
     rig.AdvanceSecs(420);  // units of 00:02 and 00:06
     rig.Close(1);
-    EXPECT_EQ(rig.cx.call.LoggedUnits, 5);
+    EXPECT_EQ(rig.cx.meter.Call().LoggedUnits, 5);
     EXPECT_EQ(Of(rig), (Totals{11, 2, 53}));
-    EXPECT_EQ(rig.cx.totals.PeriodMarker, (Date{2026, 12, 14}));
+    EXPECT_EQ(rig.cx.meter.Totals().PeriodMarker, (Date{2026, 12, 14}));
     EXPECT_EQ(rig.ReadDataFile("Kestrovan.dat"), "2,14,11,\"2026/12/14\",53\r\n");
     EXPECT_NE(rig.ReadDataFile("Kestrovan.dbg").find("RollTotals period"), std::string::npos);
 }
@@ -79,7 +80,7 @@ TEST(RollOver, ProgramRunningIntoANewDayAndPeriod) {
     rig.cx.settings.telstday = 1;
     rig.cx.settings.dosuumode = 1;
     rig.WriteDataFile("Kestrovan.dat", "100,30,5,\"2026/10/31\",40\r\n");
-    DatFileIO(rig.cx, 1);
+    rig.cx.meter.DatFileIO(DatFileMode::Read);
     rig.OpenAgo(1, 0);
     rig.AdvanceSecs(400);  // three 180 s units
     rig.Close(1);
@@ -98,8 +99,8 @@ TEST(RollOver, ProgramRunningIntoANewDayAndPeriod) {
 
     // A restart later that day reads the same figures back.
     rig.AdvanceSecs(3600);
-    rig.cx.totals = ChargeTotals{};
-    DatFileIO(rig.cx, 1);
+    rig.cx.meter.TotalsForTest() = ChargeTotals{};
+    rig.cx.meter.DatFileIO(DatFileMode::Read);
     EXPECT_EQ(Of(rig), (Totals{2, 2, 103}));
 }
 
@@ -109,27 +110,27 @@ TEST(RollOver, IdleCheckShowsTheNewFiguresOnceAndLeavesTheFileAlone) {
     rig.cx.settings.telstday = 8;
     rig.cx.settings.dosuumode = 0;
     rig.WriteDataFile("Kestrovan.dat", "30,7,3,\"2026/11/07\",20\r\n");
-    DatFileIO(rig.cx, 1);
-    EXPECT_FALSE(RollTotals(rig.cx, rig.loop.Now()));
+    rig.cx.meter.DatFileIO(DatFileMode::Read);
+    EXPECT_FALSE(rig.cx.meter.RollTotals(rig.loop.Now()));
     rig.AdvanceSecs(4 * 3600);  // midnight: a new period, the same accounting day
-    EXPECT_TRUE(RollTotals(rig.cx, rig.loop.Now()));
+    EXPECT_TRUE(rig.cx.meter.RollTotals(rig.loop.Now()));
     EXPECT_EQ(Of(rig), (Totals{3, 0, 30}));
     EXPECT_EQ(rig.view.lcd(3), "\\");
-    EXPECT_FALSE(RollTotals(rig.cx, rig.loop.Now()));
+    EXPECT_FALSE(rig.cx.meter.RollTotals(rig.loop.Now()));
     rig.AdvanceSecs(5 * 3600);  // 05:00
     rig.view.SetLcdText(3, "unchanged");
     rig.cx.settings.dosuumode = 1;
-    EXPECT_TRUE(RollTotals(rig.cx, rig.loop.Now()));
+    EXPECT_TRUE(rig.cx.meter.RollTotals(rig.loop.Now()));
     EXPECT_EQ(Of(rig), (Totals{0, 0, 30}));
     EXPECT_EQ(rig.view.lcd(3), "\\");
     EXPECT_EQ(rig.ReadDataFile("Kestrovan.dat"), "30,7,3,\"2026/11/07\",20\r\n");
 
     // A clock set back a day starts the day again but never reopens a closed period.
-    rig.cx.totals.DayUnits = 4;
+    rig.cx.meter.TotalsForTest().DayUnits = 4;
     rig.loop.SetWallClock({Date{2026, 12, 7}, TimeOfDay{22, 0, 0}});
-    EXPECT_TRUE(RollTotals(rig.cx, rig.loop.Now()));
+    EXPECT_TRUE(rig.cx.meter.RollTotals(rig.loop.Now()));
     EXPECT_EQ(Of(rig), (Totals{0, 0, 30}));
-    EXPECT_EQ(rig.cx.totals.PeriodMarker, (Date{2026, 12, 7}));
+    EXPECT_EQ(rig.cx.meter.Totals().PeriodMarker, (Date{2026, 12, 7}));
 }
 
 }  // namespace

@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
 #include "call_rig.h"
-#include "link/link.h"
-#include "support/scripted_transport.h"
+#include "app/commands.h"
+#include "link/console_link.h"
 
 namespace kv::test {
 namespace {
@@ -23,10 +23,10 @@ TEST(Readouts, CountdownAndAmountTexts) {
 
 TEST(Supervision, SecondUnitIsChargedWhenElapsedReachesTheUnitLength) {
     CallRig rig;
-    rig.cx.totals.MonthUnits = 122;
+    rig.cx.meter.TotalsForTest().MonthUnits = 122;
     rig.OpenAgo(1, 0);
     rig.AdvanceSecs(179);
-    const CallRecord& c = rig.cx.call;
+    const CallRecord& c = rig.cx.meter.Call();
     EXPECT_EQ(c.ElapsedSecs, 179);
     EXPECT_EQ(c.NextUnitSecs, 1);
     EXPECT_EQ(c.CallUnits, 1);
@@ -35,8 +35,8 @@ TEST(Supervision, SecondUnitIsChargedWhenElapsedReachesTheUnitLength) {
     EXPECT_EQ(c.ElapsedSecs, 180);
     EXPECT_EQ(c.NextUnitSecs, 180);
     EXPECT_EQ(c.CallUnits, 2);
-    EXPECT_EQ(rig.cx.totals.DayUnits, 2);
-    EXPECT_EQ(rig.cx.totals.MonthUnits, 124);
+    EXPECT_EQ(rig.cx.meter.Totals().DayUnits, 2);
+    EXPECT_EQ(rig.cx.meter.Totals().MonthUnits, 124);
     EXPECT_EQ(rig.view.lcd(1), "00:03:00");
     EXPECT_EQ(rig.view.lcd(2), "\\20");
     EXPECT_EQ(rig.view.lcd(3), "\\1240");
@@ -50,7 +50,7 @@ TEST(Supervision, SecondUnitIsChargedWhenElapsedReachesTheUnitLength) {
 
 TEST(Supervision, AmountsBeyondSixteenBits) {
     CallRig rig;
-    rig.cx.totals.MonthUnits = 40000;
+    rig.cx.meter.TotalsForTest().MonthUnits = 40000;
     rig.cx.settings.ctanni = 30000;
     rig.OpenAgo(1, 0);
     rig.AdvanceSecs(1);
@@ -60,34 +60,33 @@ TEST(Supervision, AmountsBeyondSixteenBits) {
 
 TEST(Supervision, ArmedCutComesAtcutdlySecondsBeforeTheNextUnit) {
     CallRig rig;
-    rig.cx.link.LinkReady = 0;  // a poll is running: the disconnect is recorded for it
+    rig.cx.link.SetLinkReady(false);  // a poll is running: the disconnect is recorded for it
     rig.OpenAgo(1, 0);
-    rig.cx.status.AutoCutArmed = 1;
+    rig.cx.link.StatusForTest().AutoCutArmed = true;
     rig.AdvanceSecs(176);
-    EXPECT_EQ(rig.cx.call.NextUnitSecs, 4);
-    EXPECT_EQ(rig.cx.link.DisconnectPending, 0);
+    EXPECT_EQ(rig.cx.meter.Call().NextUnitSecs, 4);
+    EXPECT_FALSE(rig.cx.link.State().DisconnectPending);
     rig.AdvanceSecs(1);
-    EXPECT_EQ(rig.cx.call.NextUnitSecs, 3);
-    EXPECT_EQ(rig.cx.link.DisconnectPending, 1);
-    EXPECT_EQ(rig.cx.call.CallUnits, 1);
+    EXPECT_EQ(rig.cx.meter.Call().NextUnitSecs, 3);
+    EXPECT_TRUE(rig.cx.link.State().DisconnectPending);
+    EXPECT_EQ(rig.cx.meter.Call().CallUnits, 1);
 }
 
 // With the link idle the cut goes out at once and closes the record before the router answers.
 TEST(Supervision, ArmedCutHangsUpAndClosesTheRecord) {
     CallRig rig;
-    ScriptedTransport router(rig.loop);
-    rig.cx.ports.transport = &router;
-    OpenLink(rig.cx);
-    rig.cx.link.RouterName = u"MN128-SOHO";
-    rig.cx.link.LinkReady = 1;
+    ScriptedTransport& router = rig.transport;
+    rig.cx.link.OpenLink();
+    rig.cx.link.StateForTest().RouterName = u"MN128-SOHO";
+    rig.cx.link.SetLinkReady(true);
     router.Answer("disconnect b1", "\n\r切断中\n\rMN128-SOHO% ", 300);
     rig.OpenAgo(1, 0);
-    rig.cx.status.AutoCutArmed = 1;
+    rig.cx.link.StatusForTest().AutoCutArmed = true;
     rig.AdvanceSecs(177);
     EXPECT_EQ(router.SentLines().back(), "disconnect b1");
-    EXPECT_EQ(rig.cx.call.ChConnected[1], 0);
+    EXPECT_FALSE(rig.cx.meter.ChConnected(1));
     EXPECT_FALSE(rig.tmrDSP->Enabled());
-    EXPECT_EQ(rig.cx.link.LinkReady, 1);
+    EXPECT_TRUE(rig.cx.link.LinkReady());
     EXPECT_NE(rig.ReadDataFile("Kestrovan.log").find(",\"00:02:57\",177,1,0,0\r\n"),
               std::string::npos);
 }
@@ -95,18 +94,18 @@ TEST(Supervision, ArmedCutHangsUpAndClosesTheRecord) {
 TEST(Supervision, FlatRateWindowIsYellowAndNeverCut) {
     CallRig rig({Date{2026, 12, 7}, TimeOfDay{23, 30, 0}});
     rig.cx.settings.teleho = 1;
-    rig.cx.link.LinkReady = 0;
+    rig.cx.link.SetLinkReady(false);
     rig.OpenAgo(1, 0);
-    rig.cx.status.ChannelStatus[1].IdleSeconds = 600;
+    rig.cx.link.StatusForTest().ChannelStatus[1].IdleSeconds = 600;
     for (int i = 0; i < 30; ++i) {
-        UpdateAutoCutState(rig.cx, 1);  // as every status poll does
+        rig.cx.link.UpdateAutoCutState(1);  // as every status poll does
         rig.AdvanceSecs(60);
-        ASSERT_EQ(rig.cx.call.TariffMode, 9);
-        EXPECT_EQ(rig.cx.status.AutoCutArmed, 0);
+        ASSERT_EQ(rig.cx.meter.Call().TariffMode, TariffMode::FlatRate);
+        EXPECT_FALSE(rig.cx.link.Status().AutoCutArmed);
         EXPECT_EQ(rig.view.colour(5), kColourYellow);
-        EXPECT_EQ(rig.cx.link.DisconnectPending, 0);
+        EXPECT_FALSE(rig.cx.link.State().DisconnectPending);
     }
-    EXPECT_EQ(rig.cx.call.CallUnits, 0);
+    EXPECT_EQ(rig.cx.meter.Call().CallUnits, 0);
     EXPECT_EQ(rig.view.lcd(2), "\\");
 }
 
@@ -117,7 +116,7 @@ TEST(Supervision, StallCatchesUpOneUnitPerTick) {
     rig.tmrDSP->SetEnabled(false);
     rig.AdvanceSecs(600);
     rig.tmrDSP->SetEnabled(true);
-    const CallRecord& c = rig.cx.call;
+    const CallRecord& c = rig.cx.meter.Call();
     const int32_t expected[][2] = {{2, -251}, {3, -72}, {4, 107}};  // units, countdown per tick
     for (const auto& e : expected) {
         rig.AdvanceSecs(1);
@@ -139,12 +138,12 @@ TEST(Supervision, TickRateDoesNotChangeTheFigures) {
     for (int step = 0; step < 600; ++step) {
         fast.AdvanceSecs(2);
         slow.AdvanceSecs(2);
-        ASSERT_EQ(fast.cx.call.ElapsedSecs, slow.cx.call.ElapsedSecs) << step;
-        ASSERT_EQ(fast.cx.call.NextUnitSecs, slow.cx.call.NextUnitSecs) << step;
-        ASSERT_EQ(fast.cx.call.CallUnits, slow.cx.call.CallUnits) << step;
+        ASSERT_EQ(fast.cx.meter.Call().ElapsedSecs, slow.cx.meter.Call().ElapsedSecs) << step;
+        ASSERT_EQ(fast.cx.meter.Call().NextUnitSecs, slow.cx.meter.Call().NextUnitSecs) << step;
+        ASSERT_EQ(fast.cx.meter.Call().CallUnits, slow.cx.meter.Call().CallUnits) << step;
     }
-    EXPECT_EQ(fast.cx.call.ElapsedSecs, 1205);
-    EXPECT_EQ(fast.cx.call.CallUnits, 7);  // 0, 180, ..., 1080
+    EXPECT_EQ(fast.cx.meter.Call().ElapsedSecs, 1205);
+    EXPECT_EQ(fast.cx.meter.Call().CallUnits, 7);  // 0, 180, ..., 1080
 }
 
 // The program started at 10:00 the day before: the call runs past midnight and past 10:00 of
@@ -153,7 +152,7 @@ TEST(Supervision, CallAcrossMidnightAndPastTheStartTimeNextDay) {
     CallRig rig;
     rig.AdvanceSecs(13 * 3600 + 58 * 60);  // 23:58 on the start day
     rig.OpenAgo(1, 0);
-    const CallRecord& c = rig.cx.call;
+    const CallRecord& c = rig.cx.meter.Call();
     int32_t last = c.ElapsedSecs;
     for (int i = 0; i < 10 * 3600 + 300; ++i) {
         rig.AdvanceSecs(1);
@@ -175,25 +174,25 @@ TEST(Supervision, CallAcrossMidnightAndPastTheStartTimeNextDay) {
 
 TEST(Supervision, CutBreakSuspendsTheAutomaticDisconnection) {
     CallRig rig;
-    rig.cx.status.AutoCutArmed = 1;
+    rig.cx.link.StatusForTest().AutoCutArmed = true;
     ToggleCutBreak(rig.cx);
     EXPECT_TRUE(rig.view.MenuChecked(MenuItem::MainCutBrk));
     EXPECT_TRUE(rig.view.MenuChecked(MenuItem::TrayCutBrk));
     EXPECT_EQ(rig.view.colour(0), kColourYellow);
-    EXPECT_EQ(rig.cx.CutBreak, 1);
-    EXPECT_EQ(rig.cx.status.AutoCutArmed, 0);
+    EXPECT_TRUE(rig.cx.link.CutBreak());
+    EXPECT_FALSE(rig.cx.link.Status().AutoCutArmed);
 
-    rig.cx.link.LinkReady = 0;
+    rig.cx.link.SetLinkReady(false);
     rig.OpenAgo(1, 0);
     rig.AdvanceSecs(400);
-    EXPECT_EQ(rig.cx.link.DisconnectPending, 0);
+    EXPECT_FALSE(rig.cx.link.State().DisconnectPending);
 
     ToggleCutBreak(rig.cx);
     EXPECT_FALSE(rig.view.MenuChecked(MenuItem::MainCutBrk));
     EXPECT_FALSE(rig.view.MenuChecked(MenuItem::TrayCutBrk));
     EXPECT_EQ(rig.view.colour(0), kColourGreen);
-    EXPECT_EQ(rig.cx.CutBreak, 0);
-    EXPECT_EQ(rig.cx.status.AutoCutArmed, 0);  // until a poll arms it again
+    EXPECT_FALSE(rig.cx.link.CutBreak());
+    EXPECT_FALSE(rig.cx.link.Status().AutoCutArmed);  // until a poll arms it again
 }
 
 }  // namespace

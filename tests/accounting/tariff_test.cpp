@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "accounting/tariff.h"
 #include "call_rig.h"
 
 namespace kv::test {
@@ -10,11 +11,14 @@ const Date kWednesday{2026, 12, 9};
 const Date kSaturday{2026, 12, 12};
 const Date kSunday{2026, 12, 13};
 
+constexpr TariffMode A = TariffMode::BandA, B = TariffMode::BandB, C = TariffMode::BandC,
+                     Flat = TariffMode::FlatRate;
+
 struct Case {
     Date date;
     TimeOfDay t;
     int teleho;
-    int16_t mode;
+    TariffMode mode;
     int32_t length;
 };
 
@@ -24,39 +28,39 @@ TEST(Tariff, BandBoundariesOnWeekdaysAndHolidays) {
     rig.cx.settings.secb = 120;
     rig.cx.settings.secc = 240;
     const Case cases[] = {
-        {kWednesday, {0, 0, 0}, 0, 3, 240},
-        {kWednesday, {7, 59, 59}, 0, 3, 240},
-        {kWednesday, {8, 0, 0}, 0, 1, 180},
-        {kWednesday, {18, 59, 59}, 0, 1, 180},
-        {kWednesday, {19, 0, 0}, 0, 2, 120},
-        {kWednesday, {22, 59, 59}, 0, 2, 120},
-        {kWednesday, {23, 0, 0}, 0, 3, 240},
-        {kWednesday, {23, 59, 59}, 0, 3, 240},
-        {kSaturday, {7, 59, 59}, 0, 3, 240},
-        {kSaturday, {8, 0, 0}, 0, 2, 120},
-        {kSaturday, {18, 59, 59}, 0, 2, 120},
-        {kSunday, {8, 0, 0}, 0, 2, 120},
-        {kSunday, {23, 0, 0}, 0, 3, 240},
+        {kWednesday, {0, 0, 0}, 0, C, 240},
+        {kWednesday, {7, 59, 59}, 0, C, 240},
+        {kWednesday, {8, 0, 0}, 0, A, 180},
+        {kWednesday, {18, 59, 59}, 0, A, 180},
+        {kWednesday, {19, 0, 0}, 0, B, 120},
+        {kWednesday, {22, 59, 59}, 0, B, 120},
+        {kWednesday, {23, 0, 0}, 0, C, 240},
+        {kWednesday, {23, 59, 59}, 0, C, 240},
+        {kSaturday, {7, 59, 59}, 0, C, 240},
+        {kSaturday, {8, 0, 0}, 0, B, 120},
+        {kSaturday, {18, 59, 59}, 0, B, 120},
+        {kSunday, {8, 0, 0}, 0, B, 120},
+        {kSunday, {23, 0, 0}, 0, C, 240},
         // flat-rate window: 23:00 up to 07:45:00 inclusive
-        {kWednesday, {23, 0, 0}, 1, 9, 240},
-        {kWednesday, {2, 0, 0}, 1, 9, 240},
-        {kWednesday, {7, 45, 0}, 1, 9, 240},
-        {kWednesday, {7, 45, 1}, 1, 3, 240},
-        {kWednesday, {7, 59, 59}, 1, 3, 240},
-        {kWednesday, {8, 0, 0}, 1, 1, 180},
-        {kWednesday, {22, 59, 59}, 1, 2, 120},
-        {kSunday, {23, 30, 0}, 1, 9, 240},
+        {kWednesday, {23, 0, 0}, 1, Flat, 240},
+        {kWednesday, {2, 0, 0}, 1, Flat, 240},
+        {kWednesday, {7, 45, 0}, 1, Flat, 240},
+        {kWednesday, {7, 45, 1}, 1, C, 240},
+        {kWednesday, {7, 59, 59}, 1, C, 240},
+        {kWednesday, {8, 0, 0}, 1, A, 180},
+        {kWednesday, {22, 59, 59}, 1, B, 120},
+        {kSunday, {23, 30, 0}, 1, Flat, 240},
     };
     for (const Case& c : cases) {
         rig.cx.settings.teleho = static_cast<int16_t>(c.teleho);
-        rig.cx.call.NextUnitSecs = -5;
-        const int16_t mode = SetMode(rig.cx, c.date, c.t);
+        rig.cx.meter.CallForTest().NextUnitSecs = -5;
+        const TariffMode mode = rig.cx.meter.SetMode(c.date, c.t);
         SCOPED_TRACE(FormatDate(c.date) + " " + FormatTime(c.t) + " teleho " +
                      std::to_string(c.teleho));
         EXPECT_EQ(mode, c.mode);
-        EXPECT_EQ(rig.cx.call.TariffMode, c.mode);
+        EXPECT_EQ(rig.cx.meter.Call().TariffMode, c.mode);
         // added to the overrun, not assigned
-        EXPECT_EQ(rig.cx.call.NextUnitSecs, c.length - 5);
+        EXPECT_EQ(rig.cx.meter.Call().NextUnitSecs, c.length - 5);
     }
 }
 
@@ -65,29 +69,30 @@ TEST(Tariff, HolidayTableEntries) {
     Settings& s = rig.cx.settings;
     const Date wednesday3Nov{2027, 11, 3};
     ASSERT_EQ(Weekday(wednesday3Nov), 4);
-    EXPECT_EQ(IsHoliday(rig.cx, wednesday3Nov), 0);
-    EXPECT_EQ(IsHoliday(rig.cx, kSaturday), 1);
-    EXPECT_EQ(IsHoliday(rig.cx, kSunday), 1);
+    EXPECT_FALSE(IsHoliday(rig.cx.settings, wednesday3Nov));
+    EXPECT_TRUE(IsHoliday(rig.cx.settings, kSaturday));
+    EXPECT_TRUE(IsHoliday(rig.cx.settings, kSunday));
 
     s.HolidayTable = SplitHolidays(" 1/ 1     11/ 3");
-    EXPECT_EQ(IsHoliday(rig.cx, wednesday3Nov), 1);
-    EXPECT_EQ(IsHoliday(rig.cx, Date{2026, 11, 3}), 1);  // every year
-    EXPECT_EQ(IsHoliday(rig.cx, Date{2026, 1, 1}), 1);
-    EXPECT_EQ(IsHoliday(rig.cx, kWednesday), 0);
-    EXPECT_EQ(SetMode(rig.cx, wednesday3Nov, TimeOfDay{8, 0, 0}), 2);
-    EXPECT_EQ(SetMode(rig.cx, wednesday3Nov, TimeOfDay{23, 0, 0}), 3);
+    EXPECT_TRUE(IsHoliday(rig.cx.settings, wednesday3Nov));
+    EXPECT_TRUE(IsHoliday(rig.cx.settings, Date{2026, 11, 3}));  // every year
+    EXPECT_TRUE(IsHoliday(rig.cx.settings, Date{2026, 1, 1}));
+    EXPECT_FALSE(IsHoliday(rig.cx.settings, kWednesday));
+    EXPECT_EQ(rig.cx.meter.SetMode(wednesday3Nov, TimeOfDay{8, 0, 0}), TariffMode::BandB);
+    EXPECT_EQ(rig.cx.meter.SetMode(wednesday3Nov, TimeOfDay{23, 0, 0}), TariffMode::BandC);
 }
 
 TEST(Tariff, UnreadableHolidayEntriesAreSkippedAndReportedOnce) {
     CallRig rig;
     rig.OpenTrace();
     rig.cx.settings.HolidayTable = SplitHolidays("13/ 1 2/30xx/yy12/ 9");
-    EXPECT_EQ(IsHoliday(rig.cx, kWednesday), 1);  // the good entry after the bad ones counts
-    EXPECT_EQ(IsHoliday(rig.cx, Date{2027, 3, 2}), 0);
-    SetMode(rig.cx, kWednesday, TimeOfDay{10, 0, 0});
-    SetMode(rig.cx, kWednesday, TimeOfDay{10, 3, 0});
+    // the good entry after the bad ones counts
+    EXPECT_TRUE(IsHoliday(rig.cx.settings, kWednesday));
+    EXPECT_FALSE(IsHoliday(rig.cx.settings, Date{2027, 3, 2}));
+    rig.cx.meter.SetMode(kWednesday, TimeOfDay{10, 0, 0});
+    rig.cx.meter.SetMode(kWednesday, TimeOfDay{10, 3, 0});
     rig.cx.settings.HolidayTable = SplitHolidays("99/99");
-    SetMode(rig.cx, kWednesday, TimeOfDay{10, 6, 0});
+    rig.cx.meter.SetMode(kWednesday, TimeOfDay{10, 6, 0});
     const std::string trace = rig.ReadDataFile("Kestrovan.dbg");
     auto count = [&](const std::string& what) {
         size_t n = 0;
@@ -109,16 +114,16 @@ TEST(Tariff, UnitsAreChosenByTheTimeTheyBegin) {
     rig.cx.settings.secb = 180;
     rig.tmrSOHO->SetEnabled(false);
     rig.Open(1, "2026/12/09 18:58:00");
-    EXPECT_EQ(rig.cx.call.TariffMode, 1);
-    EXPECT_EQ(rig.cx.call.CallUnits, 1);
+    EXPECT_EQ(rig.cx.meter.Call().TariffMode, TariffMode::BandA);
+    EXPECT_EQ(rig.cx.meter.Call().CallUnits, 1);
     rig.AdvanceSecs(179);
-    EXPECT_EQ(rig.cx.call.TariffMode, 1);
-    EXPECT_EQ(rig.cx.call.CallUnits, 1);
+    EXPECT_EQ(rig.cx.meter.Call().TariffMode, TariffMode::BandA);
+    EXPECT_EQ(rig.cx.meter.Call().CallUnits, 1);
     rig.AdvanceSecs(1);
     EXPECT_EQ(FormatTime(rig.loop.Now().time), "19:01:00");
-    EXPECT_EQ(rig.cx.call.TariffMode, 2);
-    EXPECT_EQ(rig.cx.call.CallUnits, 2);
-    EXPECT_EQ(rig.cx.call.NextUnitSecs, 180);
+    EXPECT_EQ(rig.cx.meter.Call().TariffMode, TariffMode::BandB);
+    EXPECT_EQ(rig.cx.meter.Call().CallUnits, 2);
+    EXPECT_EQ(rig.cx.meter.Call().NextUnitSecs, 180);
 }
 
 TEST(Tariff, FlatRateUnitsAreNotCharged) {
@@ -127,16 +132,16 @@ TEST(Tariff, FlatRateUnitsAreNotCharged) {
     CallRig rig({kWednesday, TimeOfDay{7, 44, 0}});
     rig.cx.settings.teleho = 1;
     rig.Open(1, "2026/12/09 07:44:00");
-    EXPECT_EQ(rig.cx.call.TariffMode, 9);
-    EXPECT_EQ(rig.cx.call.CallUnits, 0);
-    EXPECT_EQ(rig.cx.totals.MonthUnits, 0);
+    EXPECT_EQ(rig.cx.meter.Call().TariffMode, TariffMode::FlatRate);
+    EXPECT_EQ(rig.cx.meter.Call().CallUnits, 0);
+    EXPECT_EQ(rig.cx.meter.Totals().MonthUnits, 0);
     rig.AdvanceSecs(240);
-    EXPECT_EQ(rig.cx.call.TariffMode, 3);
-    EXPECT_EQ(rig.cx.call.CallUnits, 0);
+    EXPECT_EQ(rig.cx.meter.Call().TariffMode, TariffMode::BandC);
+    EXPECT_EQ(rig.cx.meter.Call().CallUnits, 0);
     rig.AdvanceSecs(720);  // units begin at 07:52, 07:56, 08:00
-    EXPECT_EQ(rig.cx.call.TariffMode, 1);
-    EXPECT_EQ(rig.cx.call.CallUnits, 1);
-    EXPECT_EQ(rig.cx.totals.DayUnits, 1);
+    EXPECT_EQ(rig.cx.meter.Call().TariffMode, TariffMode::BandA);
+    EXPECT_EQ(rig.cx.meter.Call().CallUnits, 1);
+    EXPECT_EQ(rig.cx.meter.Totals().DayUnits, 1);
 }
 
 }  // namespace

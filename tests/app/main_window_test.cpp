@@ -17,8 +17,8 @@
 #include "app/commands.h"
 #include "app/ui/frm_msg.h"
 #include "app/ui/main_window.h"
-#include "support/fakes.h"
 #include "support/qt_app.h"
+#include "support/test_rig.h"
 
 namespace kv::test {
 namespace {
@@ -42,8 +42,8 @@ void Click(QWidget* w) {
 
 class MainWindowTest : public ::testing::Test {
   protected:
-    MainWindowTest() : window(rig.cx) {
-        rig.cx.ports.view = &window;
+    MainWindowTest() {
+        window.Attach(rig.cx);
         WireMainTimers(rig.cx);
     }
 
@@ -56,8 +56,8 @@ class MainWindowTest : public ::testing::Test {
     QString Status() { return window.statusBar()->currentMessage(); }
     QString Lcd(int n) { return Find<QLabel>(QStringLiteral("LCD%1").arg(n).toLatin1())->text(); }
 
-    TestRig rig;
-    Kestrovan window;
+    Kestrovan window;  // before the rig, whose view it is
+    TestRig rig{RigPorts{.view = &window}};
 };
 
 TEST_F(MainWindowTest, ControlsCarryTheirNamesCaptionsAndTips) {
@@ -187,9 +187,9 @@ TEST_F(MainWindowTest, TotalLabelSwitchesBetweenMonthAndDay) {
     EXPECT_EQ(rig.cx.settings.dosuumode, 1);
 
     // Amounts past 32767 yen are shown whole.
-    rig.cx.totals.DayUnits = 3;
-    rig.cx.totals.MonthUnits = 4000;
-    rig.cx.totals.PrevMonthUnits = 25;
+    rig.cx.meter.TotalsForTest().DayUnits = 3;
+    rig.cx.meter.TotalsForTest().MonthUnits = 4000;
+    rig.cx.meter.TotalsForTest().PrevMonthUnits = 25;
     Click(Find<QLabel>("LCD3"));
     EXPECT_EQ(lbl3->text(), Q("当月累積"));
     EXPECT_EQ(Lcd(3), Q("¥40000"));
@@ -222,17 +222,17 @@ TEST_F(MainWindowTest, HintsClearFiveSecondsAfterTheLastMove) {
 
 TEST_F(MainWindowTest, ChannelDisplayMenus) {
     auto* b12 = Find<QAction>("mnuB12");
-    rig.cx.status.CurrentChannel() = 1;
-    rig.cx.DisplayChannel = 0;
+    rig.cx.link.StatusForTest().CurrentChannel = 1;
+    rig.cx.link.SetDisplayChannel(0);
     b12->trigger();
-    EXPECT_EQ(rig.cx.DisplayChannel, 2);
+    EXPECT_EQ(rig.cx.link.DisplayChannel(), 2);
     b12->trigger();
-    EXPECT_EQ(rig.cx.DisplayChannel, 1);
+    EXPECT_EQ(rig.cx.link.DisplayChannel(), 1);
     Find<QAction>("mnuB0")->trigger();
-    EXPECT_EQ(rig.cx.DisplayChannel, 0);
-    rig.cx.status.CurrentChannel() = 2;
+    EXPECT_EQ(rig.cx.link.DisplayChannel(), 0);
+    rig.cx.link.StatusForTest().CurrentChannel = 2;
     b12->trigger();
-    EXPECT_EQ(rig.cx.DisplayChannel, 1);
+    EXPECT_EQ(rig.cx.link.DisplayChannel(), 1);
 }
 
 TEST_F(MainWindowTest, TopmostBoxStoresDsptopAndSetsTheWindowFlag) {
@@ -263,10 +263,10 @@ TEST_F(MainWindowTest, CloseBoxHidesAndMenusKeepTheirCheckMarks) {
 
     auto* cutBrk = Find<QAction>("mnuCutBrk");
     cutBrk->trigger();
-    EXPECT_EQ(rig.cx.CutBreak, 1);
+    EXPECT_TRUE(rig.cx.link.CutBreak());
     EXPECT_TRUE(cutBrk->isChecked());
     cutBrk->trigger();
-    EXPECT_EQ(rig.cx.CutBreak, 0);
+    EXPECT_FALSE(rig.cx.link.CutBreak());
     EXPECT_FALSE(cutBrk->isChecked());
 }
 

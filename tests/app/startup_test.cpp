@@ -7,9 +7,9 @@
 #include "app/commands.h"
 #include "app/single_instance.h"
 #include "app/startup.h"
-#include "app/trace.h"
 #include "app/tray.h"
-#include "support/fakes.h"
+#include "common/trace.h"
+#include "support/test_rig.h"
 
 namespace kv::test {
 namespace {
@@ -66,8 +66,7 @@ std::vector<std::string> TraceLines(const TestRig& rig) {
 class StartupTest : public ::testing::Test {
   protected:
     StartupTest() {
-        rig.cx.ports.transport = &transport;
-        rig.cx.ports.tray = &tray;
+        rig.cx.tray.SetPort(&tray);
         rig.cx.hooks.ShowSetupDialog = [this] {
             dialogCalls.push_back(transport.connects);
             dialogAtMs.push_back(rig.loop.MonotonicMs());
@@ -89,9 +88,9 @@ class StartupTest : public ::testing::Test {
         return false;
     }
 
-    TestRig rig;
-    RefusingTransport transport;
+    RefusingTransport transport;  // before the rig, which holds it
     FakeTray tray;
+    TestRig rig{RigPorts{.transport = &transport}};
     std::vector<int> dialogCalls;  // router connects made before each dialog
     std::vector<int64_t> dialogAtMs;
 };
@@ -126,9 +125,9 @@ TEST_F(StartupTest, FirstRunSetsDefaultsAndOpensTheDialogBeforeTheRouter) {
     EXPECT_EQ(s.dspint, 1000);
     EXPECT_EQ(s.sohoip, "192.168.0.1");
     EXPECT_EQ(rig.cx.AppPath, rig.dir);
-    EXPECT_EQ(rig.cx.LogPath, rig.dir + "/Kestrovan.log");
-    EXPECT_EQ(rig.cx.TracePath, rig.dir + "/Kestrovan.dbg");
-    EXPECT_EQ(rig.cx.DataPath, rig.dir + "/Kestrovan.dat");
+    EXPECT_EQ(rig.cx.meter.LogPath(), rig.dir + "/Kestrovan.log");
+    EXPECT_EQ(rig.cx.trace.Path(), rig.dir + "/Kestrovan.dbg");
+    EXPECT_EQ(rig.cx.meter.DataPath(), rig.dir + "/Kestrovan.dat");
     EXPECT_EQ(rig.tmrDSP->Interval(), 1000);
     EXPECT_EQ(rig.tmrSOHO->Interval(), 2000);
     EXPECT_EQ(transport.connects, 1);
@@ -160,7 +159,7 @@ TEST_F(StartupTest, TraceCoversStartUpAndStepLinesNeedDebugMode) {
     Store("Setup", "sohoip", "127.0.0.1");
     Store("Setup", "debuglog", "1");
     ASSERT_TRUE(Load({"-debug"}));
-    EXPECT_EQ(rig.cx.DebugMode, 1);
+    EXPECT_TRUE(rig.cx.trace.DebugMode());
     std::vector<std::string> lines = TraceLines(rig);
     ASSERT_GE(lines.size(), 3u);
     EXPECT_EQ(lines.front(), "run");
@@ -171,9 +170,8 @@ TEST_F(StartupTest, TraceCoversStartUpAndStepLinesNeedDebugMode) {
     EXPECT_NE(std::find(h.begin(), h.end(), "init-st"), h.end());
 
     // Without the switch: the same start-up writes no step lines.
-    TestRig quiet;
     RefusingTransport t2;
-    quiet.cx.ports.transport = &t2;
+    TestRig quiet(RigPorts{.transport = &t2});
     SaveStringSetting(quiet.store, "Setup", "sohoip", "127.0.0.1");
     SaveStringSetting(quiet.store, "Setup", "debuglog", "1");
     EXPECT_THROW(Form_Load(quiet.cx, {}, quiet.dir, {}), ProgramEnded);
@@ -203,7 +201,7 @@ TEST_F(StartupTest, WindowSettingsAreApplied) {
     EXPECT_EQ(rig.view.CheckBoxValue(CheckBox::ChkTopDsp), 1);
     EXPECT_EQ(rig.view.label(3), "当日累積");
     EXPECT_FALSE(rig.view.MenuChecked(MenuItem::MainCutBrk));
-    EXPECT_EQ(rig.cx.CutBreak, 0);
+    EXPECT_FALSE(rig.cx.link.CutBreak());
 }
 
 TEST_F(StartupTest, SecondInstanceIsRefusedBeforeAnythingElse) {
@@ -212,7 +210,7 @@ TEST_F(StartupTest, SecondInstanceIsRefusedBeforeAnythingElse) {
     ASSERT_TRUE(Load({"-DEBUG"}, steps));
     ASSERT_EQ(rig.view.boxes.size(), 1u);
     EXPECT_EQ(rig.view.boxes[0].text, "すでに起動されています");
-    EXPECT_EQ(rig.cx.DebugMode, 0);
+    EXPECT_FALSE(rig.cx.trace.DebugMode());
     EXPECT_TRUE(dialogCalls.empty());
     EXPECT_EQ(transport.connects, 0);
     EXPECT_TRUE(rig.store.values.empty());
@@ -261,22 +259,21 @@ TEST(InstanceLockTest, OneHolderAtATimeAndNoStaleLockAfterACrash) {
 }
 
 TEST_F(StartupTest, EndClosesTheOpenRecordAndTheTraceEndsWithQuery) {
-    rig.cx.settings.debuglog = 1;
     rig.cx.settings.ctanni = 10;
     rig.cx.settings.linecut = 0;
-    WriteTrace(rig.cx, 1, "");
-    rig.cx.TrayInstalled = 1;
-    tray.icons = 1;
+    rig.OpenTrace();
+    rig.cx.tray.TrayIn();
     // A call on B1 that is still up: without linecut the line is left alone.
-    rig.cx.status.CurrentChannel() = 1;
-    rig.cx.call.ChConnected[1] = 1;
-    rig.cx.call.ConnDate = rig.loop.Now().date;
-    rig.cx.call.ConnTime = rig.loop.Now().time;
-    rig.cx.call.CallUnits = 1;
+    rig.cx.link.StatusForTest().CurrentChannel = 1;
+    CallRecord& call = rig.cx.meter.CallForTest();
+    call.ChConnected[1] = true;
+    call.ConnDate = rig.loop.Now().date;
+    call.ConnTime = rig.loop.Now().time;
+    call.CallUnits = 1;
     EXPECT_THROW(mnuEnd_Click(rig.cx), ProgramEnded);
     EXPECT_EQ(transport.sends, 0);
-    EXPECT_EQ(rig.cx.call.ChConnected[1], 0);
-    EXPECT_EQ(rig.cx.TrayInstalled, 0);
+    EXPECT_FALSE(rig.cx.meter.ChConnected(1));
+    EXPECT_FALSE(rig.cx.tray.Installed());
     EXPECT_EQ(tray.icons, 0);
     EXPECT_NE(rig.ReadDataFile("Kestrovan.log").find("DisConnect"), std::string::npos);
     const std::vector<std::string> lines = TraceLines(rig);
@@ -288,19 +285,21 @@ TEST_F(StartupTest, EndClosesTheOpenRecordAndTheTraceEndsWithQuery) {
 TEST_F(StartupTest, DelayedActions) {
     WireMainTimers(rig.cx);
     ShowHint(rig.cx, "x");
+    EXPECT_EQ(rig.view.status(), "x");
+    EXPECT_EQ(rig.cx.delayed.Pending(), DelayedAction::ClearStatus);
+    EXPECT_EQ(rig.Tmr1Sec->Interval(), 5000);
     rig.loop.Advance(4999);
     EXPECT_EQ(rig.view.status(), "x");
     rig.loop.Advance(1);
     EXPECT_EQ(rig.view.status(), "");
     EXPECT_FALSE(rig.Tmr1Sec->Enabled());
 
-    ArmDelayedAction(rig.cx, 2, 5000);
+    rig.cx.delayed.Arm(DelayedAction::Hide, 5000);
     rig.loop.Advance(5000);
     EXPECT_FALSE(rig.view.visible);
 
-    rig.cx.settings.debuglog = 1;
-    WriteTrace(rig.cx, 1, "");
-    ArmDelayedAction(rig.cx, 1, 100);
+    rig.OpenTrace();
+    rig.cx.delayed.Arm(DelayedAction::Unload, 100);
     EXPECT_THROW(rig.loop.Advance(100), ProgramEnded);
     EXPECT_EQ(TraceLines(rig).back(), "query");
 }
@@ -313,29 +312,30 @@ TEST(TotalsBetweenCalls, PollTickRollsTheDayAndPeriod) {
     cx.settings.ctanni = 10;
     cx.settings.telstday = 1;
     cx.settings.dosuumode = 1;
-    cx.totals.DayUnits = 5;
-    cx.totals.MonthUnits = 9;
-    cx.totals.PrevMonthUnits = 2;
-    cx.totals.DayOf = Date{2026, 11, 30};          // the accounting day before 05:00
-    cx.totals.PeriodMarker = Date{2026, 10, 31};   // November's period
-    tmrSOHO_Timer(cx);                             // link not ready: no poll, but the roll
-    EXPECT_EQ(cx.totals.MonthUnits, 0);            // 1 December began a new period
-    EXPECT_EQ(cx.totals.PrevMonthUnits, 9);
-    EXPECT_EQ(cx.totals.DayUnits, 5);              // still the accounting day of 30 November
-    rig.loop.Advance(15000);                       // 05:00:05
+    ChargeTotals& totals = cx.meter.TotalsForTest();
+    totals.DayUnits = 5;
+    totals.MonthUnits = 9;
+    totals.PrevMonthUnits = 2;
+    totals.DayOf = Date{2026, 11, 30};          // the accounting day before 05:00
+    totals.PeriodMarker = Date{2026, 10, 31};   // November's period
+    tmrSOHO_Timer(cx);                          // link not ready: no poll, but the roll
+    EXPECT_EQ(totals.MonthUnits, 0);            // 1 December began a new period
+    EXPECT_EQ(totals.PrevMonthUnits, 9);
+    EXPECT_EQ(totals.DayUnits, 5);              // still the accounting day of 30 November
+    rig.loop.Advance(15000);                    // 05:00:05
     tmrSOHO_Timer(cx);
-    EXPECT_EQ(cx.totals.DayUnits, 0);
+    EXPECT_EQ(totals.DayUnits, 0);
     EXPECT_EQ(rig.view.lcd(3), "\\");
     Lbl3_Click(cx);                                // to the month: nothing yet this period
     EXPECT_EQ(rig.view.status(), "先月累積:\\90");
 }
 
 TEST_F(StartupTest, PollTimerWaitsForTheLinkToBeReady) {
-    rig.cx.link.LinkReady = 0;
+    rig.cx.link.SetLinkReady(false);
     tmrSOHO_Timer(rig.cx);
     EXPECT_EQ(transport.sends, 0);
-    rig.cx.link.LinkReady = 1;
-    rig.cx.link.SocketOpen = true;
+    rig.cx.link.SetLinkReady(true);
+    rig.cx.link.StateForTest().SocketOpen = true;
     tmrSOHO_Timer(rig.cx);
     EXPECT_GE(transport.sends, 1);
 }
@@ -345,13 +345,13 @@ TEST_F(StartupTest, DebugSummaryHasItsEightLines) {
     Context& cx = holiday.cx;
     cx.settings.holiday = kDefaultHolidays;
     cx.settings.HolidayTable = SplitHolidays(kDefaultHolidays);
-    cx.status.CurrentChannel() = 2;
-    cx.DisplayChannel = 0;
-    cx.link.LinkReady = 1;
-    cx.link.ActivityTag = "getnow";
-    cx.link.ClockOffset = -3;
-    cx.call.ConnectAdjust = 12;
-    cx.link.ReplyText = u"MN128>";
+    cx.link.StatusForTest().CurrentChannel = 2;
+    cx.link.SetDisplayChannel(0);
+    cx.link.SetLinkReady(true);
+    cx.link.StateForTest().ActivityTag = "getnow";
+    cx.link.StateForTest().ClockOffset = -3;
+    cx.meter.CallForTest().ConnectAdjust = 12;
+    cx.link.StateForTest().ReplyText = u"MN128>";
     holiday.tmrSOHO->SetInterval(2000);
     holiday.tmrSOHO->SetEnabled(true);
     BtnDEBUG_Click(cx);

@@ -12,7 +12,7 @@ TEST(CallTakenOver, EndingBeforeTheFirstTickKeepsTheRealDuration) {
     rig.OpenAgo(1, 3600);
     rig.loop.Advance(400);  // less than one display tick
     rig.Close(1);
-    EXPECT_EQ(rig.cx.call.CallSecs, 3600);
+    EXPECT_EQ(rig.cx.meter.Call().CallSecs, 3600);
     EXPECT_NE(rig.ReadDataFile("Kestrovan.log")
                   .find("\"Tel\",\"2026/12/07\",\"09:00:00\",\"2026/12/"
                         "07\",\"10:00:00\",\"01:00:00\",3600,"),
@@ -26,8 +26,8 @@ TEST(CallTakenOver, AnOrdinaryCallStillEndsWithTheSecondsOfItsTicks) {
     rig.AdvanceSecs(90);
     rig.loop.Advance(400);
     rig.Close(1);
-    EXPECT_EQ(rig.cx.call.CallSecs, 92);
-    EXPECT_EQ(rig.cx.call.CallSecs, rig.cx.call.ElapsedSecs);
+    EXPECT_EQ(rig.cx.meter.Call().CallSecs, 92);
+    EXPECT_EQ(rig.cx.meter.Call().CallSecs, rig.cx.meter.Call().ElapsedSecs);
 }
 
 }  // namespace

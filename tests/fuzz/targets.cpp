@@ -7,9 +7,10 @@
 #include <memory>
 #include <string>
 
-#include "accounting/accounting.h"
+#include "accounting/call_meter.h"
+#include "app/context.h"
 #include "common/cp932.h"
-#include "link/link.h"
+#include "link/console_link.h"
 #include "link/link_text.h"
 #include "logview/dsp_log.h"
 #include "logview/log_text.h"
@@ -18,6 +19,7 @@
 #include "settings/settings.h"
 #include "support/fakes.h"
 #include "support/scripted_transport.h"
+#include "support/test_rig.h"
 
 namespace kv::fuzz {
 namespace {
@@ -64,15 +66,15 @@ public:
 int StatusReport(const uint8_t* data, size_t size) {
     test::TestRig& rig = Rig();
     Context& cx = rig.cx;
-    cx.status = RouterStatus{};
+    cx.link.StatusForTest() = RouterStatus{};
     cx.settings.atcuttm = 30;
     cx.settings.atcutmode = 1;
-    cx.link.ReplyText = cp932::Decode(Bytes(data, size));
-    ParseChannelStatus(cx, 1);
-    UpdateAutoCutState(cx, 1);
-    ParseChannelStatus(cx, 2);
-    UpdateAutoCutState(cx, 2);
-    for (int16_t ch = 0; ch <= 2; ++ch) ShowChannelStatus(cx, ch);
+    cx.link.StateForTest().ReplyText = cp932::Decode(Bytes(data, size));
+    cx.link.ParseChannelStatus(1);
+    cx.link.UpdateAutoCutState(1);
+    cx.link.ParseChannelStatus(2);
+    cx.link.UpdateAutoCutState(2);
+    for (int16_t ch = 0; ch <= 2; ++ch) cx.link.ShowChannelStatus(ch);
     // ExtractField with markers taken from the input itself.
     const std::vector<std::string> p = Parts(Bytes(data, size), 4);
     std::u16string out;
@@ -92,38 +94,39 @@ int ShowTime(const uint8_t* data, size_t size) {
 int ReceiveChunks(const uint8_t* data, size_t size) {
     // First byte: segment size; the rest arrives through the notification handler.
     if (size == 0) return 0;
+    // A context of its own (no data files), so each input starts on a fresh loop.
     test::FakeEventLoop loop;
+    test::MemorySettingsStore store;
     test::RecordingView view;
     test::FakeExit exit;
+    test::FakeRunner runner;
+    test::FakeShell shell;
+    const auto tmrSOHO = loop.MakeTimer(), tmrDSP = loop.MakeTimer(), tmr1Sec = loop.MakeTimer();
     test::ScriptedTransport transport(loop);
-    Context cx;
-    cx.ports.clock = &loop;
-    cx.ports.pump = &loop;
-    cx.ports.view = &view;
-    cx.ports.exit = &exit;
-    cx.ports.transport = &transport;
+    Context cx(Ports{loop, loop, store, transport, *tmrSOHO, *tmrDSP, *tmr1Sec, view, runner,
+                     shell, exit});
     transport.segment = data[0] % 64;
-    transport.SetNotifyHandler([&cx] { PortI_KeyDown(cx); });
-    transport.Connect("127.0.0.1", 23);
-    cx.link.SocketOpen = true;
-    cx.link.PendingReceives = 1;
+    // Opening the link connects and registers its socket-event handler.
+    cx.settings.sohoip = "127.0.0.1";
+    cx.link.OpenLink();
+    cx.link.StateForTest().PendingReceives = 1;
     transport.DeliverBytes(Bytes(data + 1, size - 1));
     loop.Advance(100000);
     // Nothing beyond what arrived may be appended: every character is a decoded byte or a
     // filler behind one.
-    if (cx.link.ReplyText.size() > 2 * size + 8192) __builtin_trap();
+    if (cx.link.State().ReplyText.size() > 2 * size + 8192) __builtin_trap();
     return 0;
 }
 
 int TotalsFile(const uint8_t* data, size_t size) {
     test::TestRig& rig = Rig();
     Context& cx = rig.cx;
-    cx.totals = ChargeTotals{};
+    cx.meter.TotalsForTest() = ChargeTotals{};
     cx.settings.telstday = static_cast<int16_t>(size % 33);
-    WriteFile(cx.DataPath, Bytes(data, size));
-    DatFileIO(cx, 1);
-    if (cx.totals.DayUnits < 0 && cx.totals.MonthUnits < 0 && cx.totals.PrevMonthUnits < 0 &&
-        size == 0)
+    WriteFile(cx.meter.DataPath(), Bytes(data, size));
+    cx.meter.DatFileIO(DatFileMode::Read);
+    const ChargeTotals& t = cx.meter.Totals();
+    if (t.DayUnits < 0 && t.MonthUnits < 0 && t.PrevMonthUnits < 0 && size == 0)
         __builtin_trap();
     // A bad file is set aside; keep the folder from filling up over a long run.
     std::error_code ec;
@@ -138,9 +141,10 @@ int CallLog(const uint8_t* data, size_t size) {
     logview::Fields<char> fields;
     logview::SplitFields<char>(bytes, fields, 10);
     test::TestRig& rig = Rig();
-    WriteFile(rig.cx.LogPath, bytes);
-    logview::DspLog1(rig.cx.LogPath);
-    for (int kind = 1; kind <= 4; ++kind) logview::DspLog2(rig.cx.LogPath, kind);
+    const std::string& logPath = rig.cx.meter.LogPath();
+    WriteFile(logPath, bytes);
+    logview::DspLog1(logPath);
+    for (int kind = 1; kind <= 4; ++kind) logview::DspLog2(logPath, kind);
     return 0;
 }
 

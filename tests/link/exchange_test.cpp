@@ -9,22 +9,22 @@ namespace {
 TEST(WaitReply, ReplyAlreadyThereEndsAtOnce) {
     LinkRig r;
     r.Open();
-    r.cx.link.ReplyText = u"show status\n\rMN128-SOHO% ";
+    r.cx.link.StateForTest().ReplyText = u"show status\n\rMN128-SOHO% ";
     const int64_t start = r.loop.MonotonicMs();
-    EXPECT_TRUE(WaitReply(r.cx, u"MN128-SOHO"));
+    EXPECT_TRUE(r.cx.link.WaitReply(u"MN128-SOHO"));
     EXPECT_EQ(r.loop.MonotonicMs(), start);
-    r.cx.link.ReplyText = u"mn128-soho% ";  // the match is exact
-    EXPECT_FALSE(WaitReply(r.cx, u"MN128-SOHO"));
+    r.cx.link.StateForTest().ReplyText = u"mn128-soho% ";  // the match is exact
+    EXPECT_FALSE(r.cx.link.WaitReply(u"MN128-SOHO"));
 }
 
 TEST(WaitReply, EndsWhenTheAwaitedTextArrivesInPieces) {
     LinkRig r;
     r.Open();
     r.transport.segment = 4;  // the name is split over three reads, fillers between them
-    r.cx.link.PendingReceives = 1;
+    r.cx.link.StateForTest().PendingReceives = 1;
     r.transport.Deliver("abc\n\rMN128-SOHO% ", 500);
-    EXPECT_TRUE(WaitReply(r.cx, u"MN128-SOHO"));
-    EXPECT_NE(r.cx.link.ReplyText.find(u"\rMN1" + std::u16string(4, u'\0') + u"28-S"),
+    EXPECT_TRUE(r.cx.link.WaitReply(u"MN128-SOHO"));
+    EXPECT_NE(r.cx.link.State().ReplyText.find(u"\rMN1" + std::u16string(4, u'\0') + u"28-S"),
               std::u16string::npos);
     EXPECT_LT(r.loop.MonotonicMs(), 1000);
     EXPECT_EQ(r.view.boxes.size(), 0u);
@@ -33,10 +33,10 @@ TEST(WaitReply, EndsWhenTheAwaitedTextArrivesInPieces) {
 TEST(WaitReply, NoReplyMeansThreeAttemptsSixTraceLinesAndTheMessage) {
     LinkRig r;
     r.Open();
-    r.cx.link.ReplyText = u"partial";
-    r.cx.link.PendingReceives = 1;
+    r.cx.link.StateForTest().ReplyText = u"partial";
+    r.cx.link.StateForTest().PendingReceives = 1;
     const int64_t start = r.loop.MonotonicMs();
-    EXPECT_FALSE(WaitReply(r.cx, u"MN128-SOHO"));
+    EXPECT_FALSE(r.cx.link.WaitReply(u"MN128-SOHO"));
     const int64_t took = r.loop.MonotonicMs() - start;
     // Three attempts of 10 to 11 seconds, then the message held for 3 seconds.
     EXPECT_GE(took, 33000);
@@ -48,10 +48,10 @@ TEST(WaitReply, NoReplyMeansThreeAttemptsSixTraceLinesAndTheMessage) {
     }
     EXPECT_EQ(Count(trace, "retry("), 6u);
     // Each forced read counted one receive.
-    EXPECT_EQ(r.cx.link.PendingReceives, -2);
+    EXPECT_EQ(r.cx.link.State().PendingReceives, -2);
     ASSERT_EQ(r.view.messageTexts.size(), 1u);
     EXPECT_EQ(r.view.messageTexts[0], "wait err:retry3");
-    EXPECT_EQ(r.cx.LastInformation, "wait err:retry3");
+    EXPECT_EQ(r.cx.link.LastInformation(), "wait err:retry3");
     EXPECT_FALSE(r.view.messageWindowOpen);
 }
 
@@ -59,9 +59,9 @@ TEST(WaitReply, ForcedReadBetweenAttemptsPicksUpWhatNoEventAnnounced) {
     LinkRig r;
     r.Open();
     r.transport.SetNotifications(false);  // data arrives, but no event reports it
-    r.cx.link.PendingReceives = 1;
+    r.cx.link.StateForTest().PendingReceives = 1;
     r.transport.Deliver("MN128-SOHO% ", 100);
-    EXPECT_TRUE(WaitReply(r.cx, u"MN128-SOHO"));
+    EXPECT_TRUE(r.cx.link.WaitReply(u"MN128-SOHO"));
     EXPECT_EQ(Count(r.Trace(), "retry(a):1"), 1u);
     EXPECT_EQ(Count(r.Trace(), "retry(a):2"), 0u);
 }
@@ -69,13 +69,13 @@ TEST(WaitReply, ForcedReadBetweenAttemptsPicksUpWhatNoEventAnnounced) {
 TEST(WaitReply, EmptyAwaitedTextWaitsForOneReceive) {
     LinkRig r;
     r.Open();
-    r.cx.link.PendingReceives = 0;
-    EXPECT_TRUE(WaitReply(r.cx, u""));
+    r.cx.link.StateForTest().PendingReceives = 0;
+    EXPECT_TRUE(r.cx.link.WaitReply(u""));
     EXPECT_EQ(r.loop.MonotonicMs(), 0);
 
     // No greeting: the forced read after the first attempt brings the count to 0.
-    r.cx.link.PendingReceives = 1;
-    EXPECT_TRUE(WaitReply(r.cx, u""));
+    r.cx.link.StateForTest().PendingReceives = 1;
+    EXPECT_TRUE(r.cx.link.WaitReply(u""));
     EXPECT_EQ(Count(r.Trace(), "retry(a):"), 1u);
     EXPECT_TRUE(r.view.messageTexts.empty());
 }
@@ -83,10 +83,10 @@ TEST(WaitReply, EmptyAwaitedTextWaitsForOneReceive) {
 TEST(WaitReply, WallClockJumpDoesNotStretchAnAttempt) {
     LinkRig r;
     r.Open();
-    r.cx.link.PendingReceives = 1;
+    r.cx.link.StateForTest().PendingReceives = 1;
     r.loop.After(2000, [&] { r.loop.SetWallClock({Date{2026, 12, 6}, TimeOfDay{23, 0, 0}}); });
     r.transport.SetNotifications(false);
-    EXPECT_FALSE(WaitReply(r.cx, u"never"));
+    EXPECT_FALSE(r.cx.link.WaitReply(u"never"));
     EXPECT_LE(r.loop.MonotonicMs(), 36000);
 }
 
@@ -128,29 +128,28 @@ TEST(ExtractField, SearchesStartWhereTheyShould) {
 
 TEST(NowSeconds, KeepsRisingOverDays) {
     TestRig rig({Date{2026, 12, 6}, TimeOfDay{10, 0, 0}});
-    rig.cx.BaseSeconds = 36000;
-    rig.cx.BaseDate = Date{2026, 12, 6};
-    EXPECT_EQ(NowSeconds(rig.cx), 36000);
+    rig.cx.meter.StartClock({Date{2026, 12, 6}, TimeOfDay{10, 0, 0}});
+    EXPECT_EQ(rig.cx.meter.NowSeconds(), 36000);
     rig.loop.SetWallClock({Date{2026, 12, 7}, TimeOfDay{0, 0, 30}});
-    EXPECT_EQ(NowSeconds(rig.cx), 86430);
+    EXPECT_EQ(rig.cx.meter.NowSeconds(), 86430);
     // Past the start time on the next day it does not drop back by a day.
     rig.loop.SetWallClock({Date{2026, 12, 7}, TimeOfDay{11, 0, 0}});
-    EXPECT_EQ(NowSeconds(rig.cx), 86400 + 39600);
+    EXPECT_EQ(rig.cx.meter.NowSeconds(), 86400 + 39600);
     rig.loop.SetWallClock({Date{2026, 12, 9}, TimeOfDay{0, 0, 1}});
-    EXPECT_EQ(NowSeconds(rig.cx), 3 * 86400 + 1);
+    EXPECT_EQ(rig.cx.meter.NowSeconds(), 3 * 86400 + 1);
 }
 
 TEST(ShowMessage, HoldsTheCallerAndClosesTheWindowUnlessTheUserHoldsIt) {
     LinkRig r;
-    ShowMessage(r.cx, "切断しました");
+    r.cx.link.ShowMessage("切断しました");
     EXPECT_EQ(r.loop.MonotonicMs(), 3000);
     EXPECT_EQ(r.view.messageTexts, std::vector<std::string>{"切断しました"});
     EXPECT_FALSE(r.view.messageWindowOpen);
-    EXPECT_EQ(r.cx.LastInformation, "切断しました");
+    EXPECT_EQ(r.cx.link.LastInformation(), "切断しました");
 
-    r.cx.MessageWindowOpen = 1;
+    r.cx.link.SetMessageWindowOpen(true);
     r.view.messageWindowOpen = true;
-    ShowMessage(r.cx, "two");
+    r.cx.link.ShowMessage("two");
     EXPECT_TRUE(r.view.messageWindowOpen);
     EXPECT_EQ(r.view.messageTexts.back(), "two");
 }
@@ -162,20 +161,21 @@ TEST(EndProgram, BoxFirstThenCloseSaveAndEnd) {
     r.cx.hooks.SaveWindowPosition = [&] {
         order.push_back(r.transport.closedByProgram() ? "saved after close" : "saved before close");
     };
-    const std::string msg = r.Ends([&] { EndProgram(r.cx, 1, "MN128と接続出来ません(err=4)"); });
+    const std::string msg = r.Ends(
+        [&] { r.cx.link.EndProgram(EndMode::WithMessage, "MN128と接続出来ません(err=4)"); });
     EXPECT_EQ(msg, "MN128と接続出来ません(err=4)");
     EXPECT_EQ(order, std::vector<std::string>{"saved after close"});
-    EXPECT_EQ(r.cx.link.LinkReady, 0);
+    EXPECT_FALSE(r.cx.link.State().LinkReady);
     EXPECT_EQ(r.view.status(), "Socket closed");
     EXPECT_NE(r.Trace().find("MN128と接続出来ません(err=4)\"\r\n"), std::string::npos);
-    EXPECT_EQ(r.cx.trace.TraceFile, nullptr);  // the final line closed the trace
+    EXPECT_FALSE(r.cx.trace.IsOpen());  // the final line closed the trace
 }
 
 TEST(EndProgram, QuietModeShowsNoBox) {
     LinkRig r;
     r.Open();
     try {
-        EndProgram(r.cx, 0, "query");
+        r.cx.link.EndProgram(EndMode::Quiet, "query");
         FAIL() << "EndProgram returned";
     } catch (const ProgramEnded& e) {
         EXPECT_EQ(e.code, 0);

@@ -4,10 +4,8 @@
 
 #include <string>
 
-#include "app/trace.h"
-#include "link/link.h"
-#include "support/fakes.h"
-#include "support/scripted_transport.h"
+#include "link/console_link.h"
+#include "support/test_rig.h"
 
 namespace kv::test {
 
@@ -36,12 +34,10 @@ inline std::string TimeReply(const std::string& hms) {
 }
 
 struct LinkRig {
-    LinkRig() : transport(rig.loop), cx(rig.cx), view(rig.view), loop(rig.loop) {
-        cx.ports.transport = &transport;
+    LinkRig() : transport(rig.transport), cx(rig.cx), view(rig.view), loop(rig.loop) {
         cx.settings.sohoip = "127.0.0.1";
-        cx.settings.debuglog = 1;
-        cx.DebugMode = 1;
-        WriteTrace(cx, 1, "");
+        cx.trace.SetDebugMode(true);
+        rig.OpenTrace();
     }
 
     // A router that logs in without a password and reports both channels idle.
@@ -56,10 +52,11 @@ struct LinkRig {
 
     // Logged in as the login leaves it, without running the dialogue.
     void Open() {
-        OpenLink(cx);
-        cx.link.RouterName = u"MN128-SOHO";
-        cx.link.LinkReady = 1;
-        cx.link.LoggedIn = 1;
+        cx.link.OpenLink();
+        LinkState& s = cx.link.StateForTest();
+        s.RouterName = u"MN128-SOHO";
+        s.LinkReady = true;
+        s.LoggedIn = true;
     }
 
     std::string Trace() const { return rig.ReadDataFile("Kestrovan.dbg"); }
@@ -77,7 +74,7 @@ struct LinkRig {
     }
 
     TestRig rig;
-    ScriptedTransport transport;
+    ScriptedTransport& transport;  // the rig's
     Context& cx;
     RecordingView& view;
     FakeEventLoop& loop;

@@ -11,17 +11,17 @@ using Lines = std::vector<std::string>;
 TEST(Login, PlainDialogueWithoutOptionalSteps) {
     LinkRig r;
     r.ScriptLogin();
-    LoginSOHO(r.cx);
+    r.cx.link.LoginSOHO();
     EXPECT_EQ(r.transport.SentLines(), (Lines{"", "user", "show time", "show status"}));
     EXPECT_EQ(r.transport.sent, "\n\ruser\n\rshow time\n\rshow status\n\r");
-    EXPECT_EQ(r.cx.link.RouterName, u"MN128-SOHO");
-    EXPECT_EQ(r.cx.link.LinkReady, 1);
-    EXPECT_EQ(r.cx.link.LoggedIn, 1);
+    EXPECT_EQ(r.cx.link.State().RouterName, u"MN128-SOHO");
+    EXPECT_TRUE(r.cx.link.State().LinkReady);
+    EXPECT_TRUE(r.cx.link.State().LoggedIn);
     EXPECT_TRUE(r.rig.tmrSOHO->Enabled());
-    EXPECT_EQ(r.cx.status.CurrentChannel(), 0);
+    EXPECT_EQ(r.cx.link.CurrentChannel(), 0);
     EXPECT_TRUE(r.view.boxes.empty());
     // The router answers 09:59:55 a few milliseconds after a send at 10:00:00.
-    EXPECT_EQ(r.cx.link.ClockOffset, 5);
+    EXPECT_EQ(r.cx.link.State().ClockOffset, 5);
     const std::string trace = r.Trace();
     for (const char* step : {"LoginSOHO", "Login-0", "Login-1", "Login-2", "Login-3", "Login-4",
                              "Login-10", "Login-11", "LoginEnd"})
@@ -39,12 +39,12 @@ TEST(Login, PasswordKanjiCodeAndClockSteps) {
     r.cx.settings.sohowp = "secret";
     r.cx.settings.sohokcode = 1;
     r.cx.settings.sohotime = 1;
-    LoginSOHO(r.cx);
+    r.cx.link.LoginSOHO();
     EXPECT_EQ(r.transport.sent,
               "\n\ruser\r\nsecret\n\rsys kcode sjis\n\rsys time 1999/06/24-14:05\n\rshow time\n\r"
               "show status\n\r");
-    EXPECT_EQ(r.cx.link.LoggedIn, 1);
-    EXPECT_EQ(r.cx.link.ClockOffset, 9);
+    EXPECT_TRUE(r.cx.link.State().LoggedIn);
+    EXPECT_EQ(r.cx.link.State().ClockOffset, 9);
     EXPECT_EQ(Count(r.Trace(), "Login-kcode"), 1u);
     EXPECT_EQ(Count(r.Trace(), "Login-timeset"), 1u);
 }
@@ -54,15 +54,15 @@ TEST(Login, ClockOffsetAcrossMidnightStaysSmall) {
     r.rig.loop.SetWallClock({Date{2026, 12, 8}, TimeOfDay{0, 0, 2}});
     r.ScriptLogin();
     r.transport.Answer("show time", TimeReply("23:59:58"));
-    LoginSOHO(r.cx);
-    EXPECT_EQ(r.cx.link.ClockOffset, 4);
+    r.cx.link.LoginSOHO();
+    EXPECT_EQ(r.cx.link.State().ClockOffset, 4);
 
     LinkRig s;
     s.rig.loop.SetWallClock({Date{2026, 12, 7}, TimeOfDay{23, 59, 59}});
     s.ScriptLogin();
     s.transport.Answer("show time", TimeReply("00:00:03"));
-    LoginSOHO(s.cx);
-    EXPECT_EQ(s.cx.link.ClockOffset, -4);
+    s.cx.link.LoginSOHO();
+    EXPECT_EQ(s.cx.link.State().ClockOffset, -4);
 }
 
 // A "show time" reply in several reads has filler characters inside it, so the time is not at
@@ -72,18 +72,18 @@ TEST(Login, ClockReplyInPiecesIsStillRead) {
     LinkRig r;
     r.ScriptLogin();
     r.transport.segment = 5;
-    LoginSOHO(r.cx);
-    EXPECT_EQ(r.cx.link.LoggedIn, 1);
+    r.cx.link.LoginSOHO();
+    EXPECT_TRUE(r.cx.link.State().LoggedIn);
     EXPECT_TRUE(r.view.boxes.empty());
-    EXPECT_EQ(r.cx.link.ClockOffset, 5);
+    EXPECT_EQ(r.cx.link.State().ClockOffset, 5);
 }
 
 TEST(Login, AConnectionAlreadyUpIsTakenOver) {
     LinkRig r;
     r.ScriptLogin(StatusReport(true, false, 3));
-    LoginSOHO(r.cx);
-    EXPECT_EQ(r.cx.status.CurrentChannel(), 1);
-    EXPECT_EQ(r.cx.call.ChConnected[1], 1);  // the call record was opened
+    r.cx.link.LoginSOHO();
+    EXPECT_EQ(r.cx.link.CurrentChannel(), 1);
+    EXPECT_TRUE(r.cx.meter.ChConnected(1));  // the call record was opened
     EXPECT_EQ(r.view.lcd(0), "端末型(B1)");
     EXPECT_EQ(r.view.lcd(6), "0");
 }
@@ -107,11 +107,11 @@ TEST_P(LoginFailure, TracesTheTagEndsWithTheMessage) {
     c.script(r);
     bool saved = false;
     r.cx.hooks.SaveWindowPosition = [&] { saved = true; };
-    EXPECT_EQ(r.Ends([&] { LoginSOHO(r.cx); }), c.message);
+    EXPECT_EQ(r.Ends([&] { r.cx.link.LoginSOHO(); }), c.message);
     EXPECT_TRUE(saved);
     EXPECT_TRUE(r.transport.closedByProgram());
-    EXPECT_EQ(r.cx.link.LoggedIn, 0);
-    EXPECT_EQ(r.cx.link.LinkReady, 0);
+    EXPECT_FALSE(r.cx.link.State().LoggedIn);
+    EXPECT_FALSE(r.cx.link.State().LinkReady);
     EXPECT_FALSE(r.rig.tmrSOHO->Enabled());
     const std::string trace = r.Trace();
     EXPECT_EQ(Count(trace, std::string(" ") + c.tag), 1u) << trace;
@@ -156,8 +156,8 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(Login, NoGreetingCostsOneAttemptOnly) {
     LinkRig r;
     r.ScriptLogin(StatusReport(false, false), false);
-    LoginSOHO(r.cx);
-    EXPECT_EQ(r.cx.link.LoggedIn, 1);
+    r.cx.link.LoginSOHO();
+    EXPECT_TRUE(r.cx.link.State().LoggedIn);
     EXPECT_EQ(Count(r.Trace(), "retry(a):"), 1u);
     EXPECT_LT(r.loop.MonotonicMs(), 12000);
 }

@@ -10,14 +10,13 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include "app/trace.h"
-#include "link/link.h"
+#include "link/console_link.h"
 #include "platform/qt_event_loop.h"
 #include "platform/socket_transport.h"
-#include "support/fakes.h"
 #include "support/loopback_router.h"
 #include "support/qt_app.h"
 #include "support/sim_process.h"
+#include "support/test_rig.h"
 
 namespace kv::test {
 namespace {
@@ -27,17 +26,18 @@ const auto* const kQtApp = AddQtAppEnvironment<QCoreApplication>("link_sim_test"
 // The fakes' context with the real clock, event loop and socket in place of the fakes.
 struct RealRig {
     explicit RealRig(uint16_t port) : cx(rig.cx), view(rig.view) {
-        UseLoopbackRouter(cx, clock, pump, transport, port);
-        WriteTrace(cx, 1, "");
+        UseLoopbackRouter(cx, port);
+        cx.trace.Open();
     }
     bool WaitFor(const std::function<bool()>& done, int ms = 5000) {
         return pump.WaitUntil(done, clock.MonotonicMs() + ms);
     }
 
-    TestRig rig;
+    // The real ports come first: the rig's context is built on them.
     SystemClock clock;
     QtEventPump pump{clock};
     SocketTransport transport{5000};
+    TestRig rig{RigPorts{.clock = &clock, .pump = &pump, .transport = &transport}};
     Context& cx;
     RecordingView& view;
 };
@@ -48,12 +48,12 @@ TEST(LinkWithSimulator, LoginWithPasswordKanjiCodeAndClock) {
     r.cx.settings.sohowp = "secret";
     r.cx.settings.sohokcode = 1;
     r.cx.settings.sohotime = 1;
-    LoginSOHO(r.cx);
-    EXPECT_EQ(r.cx.link.LoggedIn, 1);
-    EXPECT_EQ(r.cx.link.RouterName, u"MN128-SOHO");
+    r.cx.link.LoginSOHO();
+    EXPECT_TRUE(r.cx.link.State().LoggedIn);
+    EXPECT_EQ(r.cx.link.State().RouterName, u"MN128-SOHO");
     // The clock was set to the minute, so the router is behind by the seconds dropped.
-    EXPECT_GE(r.cx.link.ClockOffset, -1);
-    EXPECT_LE(r.cx.link.ClockOffset, 61);
+    EXPECT_GE(r.cx.link.State().ClockOffset, -1);
+    EXPECT_LE(r.cx.link.State().ClockOffset, 61);
     for (const auto& b : r.view.boxes) ADD_FAILURE() << b.text;
 
     ASSERT_TRUE(sim.WaitReceived("show status\n\r"));
@@ -73,39 +73,40 @@ TEST(LinkWithSimulator, LoginWithPasswordKanjiCodeAndClock) {
 TEST(LinkWithSimulator, PollSeesTheLineAndDisconnectDropsIt) {
     SimProcess sim;
     RealRig r(sim.port());
-    LoginSOHO(r.cx);
-    ASSERT_EQ(r.cx.link.LoggedIn, 1);
-    EXPECT_LE(std::abs(r.cx.link.ClockOffset), 2);
+    r.cx.link.LoginSOHO();
+    ASSERT_TRUE(r.cx.link.State().LoggedIn);
+    EXPECT_LE(std::abs(r.cx.link.State().ClockOffset), 2);
     ASSERT_EQ(sim.Command("up 2"), "ok");
     ASSERT_EQ(sim.Command("segment 9 1"), "ok");  // the report comes in many small reads
-    GetNow(r.cx);
-    EXPECT_LT(r.cx.link.ReplyText.find(u'\0'), 100u);  // it did come in pieces
-    EXPECT_EQ(r.cx.status.CurrentChannel(), 2);
-    EXPECT_EQ(r.cx.status.ChannelStatus[2].Mode, "端末型");
-    EXPECT_EQ(r.cx.status.ChannelStatus[2].ConnectTime.size(), 19u);
-    EXPECT_EQ(r.cx.call.ChConnected[2], 1);
+    r.cx.link.GetNow();
+    EXPECT_LT(r.cx.link.State().ReplyText.find(u'\0'), 100u);  // it did come in pieces
+    EXPECT_EQ(r.cx.link.CurrentChannel(), 2);
+    EXPECT_EQ(r.cx.link.Status().ChannelStatus[2].Mode, "端末型");
+    EXPECT_EQ(r.cx.link.Status().ChannelStatus[2].ConnectTime.size(), 19u);
+    EXPECT_TRUE(r.cx.meter.ChConnected(2));
 
-    DisConnect(r.cx, r.cx.status.CurrentChannel());
-    EXPECT_EQ(r.cx.call.ChConnected[2], 0);
+    r.cx.link.DisConnect(r.cx.link.CurrentChannel());
+    EXPECT_FALSE(r.cx.meter.ChConnected(2));
     ASSERT_TRUE(sim.WaitReceived("disconnect b2\n\r"));
-    GetNow(r.cx);
-    EXPECT_EQ(r.cx.status.CurrentChannel(), 0);
+    r.cx.link.GetNow();
+    EXPECT_EQ(r.cx.link.CurrentChannel(), 0);
     for (const auto& b : r.view.boxes) ADD_FAILURE() << b.text;
 }
 
 TEST(LinkWithSimulator, ReportLongerThanTheReadBuffer) {
     SimProcess sim;
     RealRig r(sim.port());
-    LoginSOHO(r.cx);
-    ASSERT_EQ(r.cx.link.LoggedIn, 1);
+    r.cx.link.LoginSOHO();
+    ASSERT_TRUE(r.cx.link.State().LoggedIn);
     ASSERT_EQ(sim.Command("up 1"), "ok");
     ASSERT_EQ(sim.Command("big 12000"), "ok");
-    GetNow(r.cx);
-    EXPECT_EQ(r.cx.status.CurrentChannel(), 1);
-    EXPECT_EQ(r.cx.status.ChannelStatus[1].ConnectTime.size(), 19u);
+    r.cx.link.GetNow();
+    EXPECT_EQ(r.cx.link.CurrentChannel(), 1);
+    EXPECT_EQ(r.cx.link.Status().ChannelStatus[1].ConnectTime.size(), 19u);
     // Two-byte characters cut at a read boundary were joined again, none was lost.
-    EXPECT_EQ(r.cx.link.ReplyText.find(u'\uF781'), std::u16string::npos);
-    EXPECT_GT(std::count(r.cx.link.ReplyText.begin(), r.cx.link.ReplyText.end(), u'＊'), 5000);
+    EXPECT_EQ(r.cx.link.State().ReplyText.find(u'\uF781'), std::u16string::npos);
+    const std::u16string& reply = r.cx.link.State().ReplyText;
+    EXPECT_GT(std::count(reply.begin(), reply.end(), u'＊'), 5000);
     for (const auto& b : r.view.boxes) ADD_FAILURE() << b.text;
 }
 
@@ -122,19 +123,19 @@ TEST(LinkWithSimulator, RefusedConnectionEndsWithTheSocketBox) {
     ::close(fd);
 
     RealRig r(ntohs(addr.sin_port));
-    EXPECT_THROW(LoginSOHO(r.cx), ProgramEnded);
+    EXPECT_THROW(r.cx.link.LoginSOHO(), ProgramEnded);
     ASSERT_EQ(r.view.boxes.size(), 1u);
     EXPECT_EQ(r.view.boxes[0].title, "WinsockErrorMessage");
     EXPECT_EQ(r.view.boxes[0].text,
               "Program is Sub Connect_Socket\n\rFunction is connect\n\rError Number is 10061\n\r"
               "WSAECONNREFUSED");
-    EXPECT_EQ(r.cx.link.LoggedIn, 0);
+    EXPECT_FALSE(r.cx.link.State().LoggedIn);
 }
 
 TEST(LinkWithSimulator, AddressThatIsNotDottedCannotConnect) {
     RealRig r(23);
     r.cx.settings.sohoip = "router.local";
-    EXPECT_THROW(OpenLink(r.cx), ProgramEnded);
+    EXPECT_THROW(r.cx.link.OpenLink(), ProgramEnded);
     ASSERT_EQ(r.view.boxes.size(), 1u);
     EXPECT_NE(r.view.boxes[0].text.find("Function is connect"), std::string::npos);
 }
@@ -142,17 +143,17 @@ TEST(LinkWithSimulator, AddressThatIsNotDottedCannotConnect) {
 TEST(LinkWithSimulator, RouterClosingTheSessionShowsServerShutdown) {
     SimProcess sim;
     RealRig r(sim.port());
-    LoginSOHO(r.cx);
-    ASSERT_EQ(r.cx.link.LoggedIn, 1);
-    const int16_t pending = r.cx.link.PendingReceives;
+    r.cx.link.LoginSOHO();
+    ASSERT_TRUE(r.cx.link.State().LoggedIn);
+    const int16_t pending = r.cx.link.State().PendingReceives;
     ASSERT_EQ(sim.Command("close"), "ok");
     EXPECT_TRUE(r.WaitFor([&] { return r.view.status() == "Server Shutdown"; }));
     ASSERT_EQ(r.view.boxes.size(), 1u);
     EXPECT_EQ(r.view.boxes[0].text, "Server Shutdown");
-    EXPECT_EQ(r.cx.link.PendingReceives, pending);
+    EXPECT_EQ(r.cx.link.State().PendingReceives, pending);
 
-    r.cx.link.SendText = u"show status";
-    Sendbyte(r.cx);
+    r.cx.link.StateForTest().SendText = u"show status";
+    r.cx.link.Sendbyte();
     ASSERT_EQ(r.view.boxes.size(), 2u);
     EXPECT_NE(r.view.boxes[1].text.find("Error Number is 10038\n\rWSAENOTSOCK"), std::string::npos);
 }

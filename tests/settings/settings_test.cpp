@@ -5,10 +5,11 @@
 #include <sstream>
 
 #include "platform/qt_settings_store.h"
-#include "app/trace.h"
+#include "app/startup.h"
+#include "common/trace.h"
 #include "settings/reg_copy.h"
 #include "settings/settings.h"
-#include "support/fakes.h"
+#include "support/test_rig.h"
 
 namespace kv {
 namespace {
@@ -153,17 +154,16 @@ void ExpectSameRecord(const Settings& a, const Settings& b) {
 // Through the real QSettings backend in a temporary config folder.
 TEST(RegCopy, StoreThenLoadThroughQSettingsGivesEveryFieldBack) {
     TestRig rig;
+    // The rig's context keeps its memory store: the record goes through the plain copy.
     QtSettingsStore store(rig.dir + "/config");
-    rig.cx.ports.store = &store;
     const Settings original = FullRecord();
     rig.cx.settings = original;
-    EXPECT_TRUE(RegCopy(rig.cx, 1));
+    EXPECT_TRUE(RegCopy(store, rig.cx.settings, rig.cx.trace, rig.view, RegCopyDirection::Store));
     EXPECT_EQ(rig.cx.settings.ver, "Ver 0.66β");
 
     TestRig second;
     QtSettingsStore store2(rig.dir + "/config");
-    second.cx.ports.store = &store2;
-    RegCopy(second.cx, 2);
+    RegCopy(store2, second.cx.settings, second.cx.trace, second.view, RegCopyDirection::Load);
     ExpectSameRecord(original, second.cx.settings);
     EXPECT_EQ(second.cx.settings.holiday.substr(0, 10), "  1/111/ 3");
     // The password is kept scrambled in the store.
@@ -195,7 +195,7 @@ TEST(RegCopy, EdgeValuesRoundTripByteForByte) {
 
 TEST(RegCopy, EmptyStoreReadsZerosAndTheDefaultHolidays) {
     TestRig rig;
-    RegCopy(rig.cx, 2);
+    RegCopy(rig.cx, RegCopyDirection::Load);
     const Settings& s = rig.cx.settings;
     EXPECT_EQ(s.sohoip, "");
     EXPECT_EQ(s.seca, 0);
@@ -207,17 +207,16 @@ TEST(RegCopy, EmptyStoreReadsZerosAndTheDefaultHolidays) {
 
 TEST(RegCopy, HandEditedValuesAreReadSoundlyAndTraced) {
     TestRig rig;
-    rig.cx.settings.debuglog = 1;
     rig.store.values["Qel\\Kestrovan\\Setup\\seca"] = "99999";
     rig.store.values["Qel\\Kestrovan\\Setup\\secb"] = "12abc";
     rig.store.values["Qel\\Kestrovan\\Setup\\sohowp"] = std::string("\x01", 1);
-    rig.cx.TracePath = rig.dir + "/Kestrovan.dbg";
-    WriteTrace(rig.cx, 1, "");
-    RegCopy(rig.cx, 2);
+    rig.cx.trace.SetPath(rig.dir + "/Kestrovan.dbg");
+    rig.OpenTrace();
+    RegCopy(rig.cx, RegCopyDirection::Load);
     EXPECT_EQ(rig.cx.settings.seca, 32767);
     EXPECT_EQ(rig.cx.settings.secb, 12);
     EXPECT_EQ(rig.cx.settings.sohowp, "");
-    WriteTrace(rig.cx, 2, "query");
+    rig.cx.trace.Close("query");
     const std::string trace = rig.ReadDataFile("Kestrovan.dbg");
     EXPECT_NE(trace.find("setting err:out of range seca=99999"), std::string::npos);
     EXPECT_NE(trace.find("sohowp"), std::string::npos);
@@ -226,7 +225,7 @@ TEST(RegCopy, HandEditedValuesAreReadSoundlyAndTraced) {
 TEST(RegCopy, AFailedStoreIsReported) {
     TestRig rig;
     rig.store.failWrites = true;
-    EXPECT_FALSE(RegCopy(rig.cx, 1));
+    EXPECT_FALSE(RegCopy(rig.cx, RegCopyDirection::Store));
 }
 
 TEST(FirstRun, ValuesAsStartUpAppliesThem) {

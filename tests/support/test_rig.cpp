@@ -14,9 +14,10 @@ TestRig::TestRig(LocalTime start, RigPorts real)
       Tmr1Sec(loop.MakeTimer()),
       transport(loop),
       dir(MakeTempDir()),
-      cx(Ports{real.clock ? *real.clock : loop, real.pump ? *real.pump : loop, store,
-               real.transport ? *real.transport : transport, *tmrSOHO, *tmrDSP, *Tmr1Sec, real.view ? *real.view : view,
-               runner, shell, exit}) {
+      cx(Ports{real.clock ? *real.clock : loop, real.pump ? *real.pump : loop,
+               real.store ? *real.store : store, real.transport ? *real.transport : transport,
+               *tmrSOHO, *tmrDSP, *Tmr1Sec, real.view ? *real.view : view,
+               real.runner ? *real.runner : runner, shell, exit}) {
     cx.AppPath = dir;
     cx.meter.SetFiles(dir + "/Kestrovan.log", dir + "/Kestrovan.dat");
     cx.trace.SetPath(dir + "/Kestrovan.dbg");

@@ -16,6 +16,8 @@ struct RigPorts {
     EventPump* pump = nullptr;
     ConsoleTransport* transport = nullptr;
     MainView* view = nullptr;  // a real window in place of the recording one
+    ProcessRunner* runner = nullptr;
+    SettingsStore* store = nullptr;
 };
 
 class TestRig {

@@ -450,7 +450,7 @@ void FrmSetup::WatchEdits() {
 
 void FrmSetup::MarkChanged() {
     // Showing the record is no edit.
-    if (!loading_) changed_ = 1;
+    if (!loading_) changed_ = true;
 }
 
 MsgResult FrmSetup::Ask(const std::string& text, const std::string& title, MsgIcon icon,
@@ -589,7 +589,7 @@ void FrmSetup::Form_Load() {
     host_.SetPolling(false);
     SSTab1->setCurrentIndex(0);
     SetupCopy(2);
-    changed_ = 0;
+    changed_ = false;
 }
 
 void FrmSetup::ResumePollingAndClose(int result) {
@@ -604,7 +604,7 @@ void FrmSetup::BtnOK_Click() {
         Ask("設定を保存できませんでした", kTitle, MsgIcon::Critical, MsgButtons::Ok);
         return;
     }
-    changed_ = 0;
+    changed_ = false;
     ResumePollingAndClose(QDialog::Accepted);
 }
 
@@ -615,11 +615,11 @@ void FrmSetup::BtnUPDT_Click() {
         return;
     }
     // What is shown is now stored: a later "キャンセル" has nothing to discard.
-    changed_ = 0;
+    changed_ = false;
 }
 
 void FrmSetup::BtnCCL_Click() {
-    if (changed_ == 1 &&
+    if (changed_ &&
         Ask("変更を破棄しますか", "変更破棄", MsgIcon::Question, MsgButtons::OkCancel) != MsgResult::Ok)
         return;
     ResumePollingAndClose(QDialog::Rejected);

@@ -69,8 +69,9 @@ public:
     void SldSOHO2Int_Change(int value);
     void SldDspInt_Change(int value);
 
-    // 1 once the user has edited something since the dialog showed the record (or last stored it).
-    int16_t Changed() const { return changed_; }
+    // True once the user has edited something since the dialog showed the record (or last
+    // stored it).
+    bool Changed() const { return changed_; }
 
     // The close box and Esc act as "キャンセル".
     void reject() override;
@@ -96,7 +97,7 @@ private:
 
     SetupHost& host_;
     FileChooser chooser_;
-    int16_t changed_ = 0;
+    bool changed_ = false;
     bool loading_ = false;
 
     QTabWidget* SSTab1 = nullptr;

@@ -15,7 +15,7 @@
 #include "app/tray.h"
 #include "app/ui/frm_mnu.h"
 #include "app/ui/qt_window_placement.h"
-#include "support/fakes.h"
+#include "support/test_rig.h"
 
 namespace kv {
 namespace {
@@ -54,8 +54,8 @@ class FrmMnuTest : public ::testing::Test {
     }
     void SetUp() override {
         view.mnu = &mnu;
-        rig.cx.ports.view = &view;
-        rig.cx.ports.tray = &mnu;
+        mnu.Attach(rig.cx);
+        rig.cx.tray.SetPort(&mnu);
     }
     QAction* Find(const char* name) {
         for (QMenu* menu : {mnu.mnuTray1(), mnu.mnuTray2()})
@@ -63,9 +63,9 @@ class FrmMnuTest : public ::testing::Test {
                 if (a->objectName() == QLatin1String(name)) return a;
         return nullptr;
     }
-    test::TestRig rig;
-    ForwardingView view;
-    FrmMnu mnu{rig.cx};
+    ForwardingView view;  // both before the rig, whose view it is
+    FrmMnu mnu;
+    test::TestRig rig{test::RigPorts{.view = &view}};
 };
 
 TEST_F(FrmMnuTest, MenusCarryTheirCaptionsNamesAndIcon) {
@@ -84,12 +84,12 @@ TEST_F(FrmMnuTest, CheckMarksFollowTheProgramNotTheClick) {
     QAction* right3 = Find("mnuRight3");
     QAction* cutBrk = Find("mnuCutBrk");
     view.SetMenuChecked(MenuItem::TrayRight3, true);  // rmtauto 0 at start-up
-    rig.cx.link.LoggedIn = 0;
+    rig.cx.link.StateForTest().LoggedIn = false;
     right3->trigger();  // nothing happens, so the tick stays
     EXPECT_TRUE(right3->isChecked());
 
     // Logged in, the check box's handler switches the router and reports the new mark.
-    rig.cx.link.LoggedIn = 1;
+    rig.cx.link.StateForTest().LoggedIn = true;
     view.onCheckBoxClick = [&](CheckBox, int value) {
         rig.cx.settings.rmtauto = value == 1 ? 1 : 0;
         view.SetMenuChecked(MenuItem::TrayRight3, rig.cx.settings.rmtauto != 1);
@@ -102,7 +102,7 @@ TEST_F(FrmMnuTest, CheckMarksFollowTheProgramNotTheClick) {
 
     cutBrk->trigger();
     EXPECT_TRUE(cutBrk->isChecked());
-    EXPECT_EQ(rig.cx.CutBreak, 1);
+    EXPECT_TRUE(rig.cx.link.CutBreak());
     cutBrk->trigger();
     EXPECT_FALSE(cutBrk->isChecked());
 }
@@ -120,11 +120,11 @@ TEST_F(FrmMnuTest, ClicksOnTheIconOpenTheMenusOrTheWindowAndEndTakesItOut) {
     EXPECT_TRUE(view.visible);
 
     mnu.Add(kTrayTip);  // as TrayIn does where there is a notification area
-    rig.cx.TrayInstalled = 1;
+    rig.cx.tray.TrayIn();  // offscreen there is none, but the icon counts as put in
     EXPECT_EQ(mnu.TxtTray()->toolTip(), QString::fromUtf8("Kestrovan Ver 0.66β"));
     Find("mnuEnd")->trigger();
     EXPECT_FALSE(mnu.TxtTray()->isVisible());
-    EXPECT_EQ(rig.cx.DelayedAction, 1);
+    EXPECT_EQ(rig.cx.delayed.Pending(), DelayedAction::Unload);
 }
 
 TEST(QtWindowPlacementTest, RestoresAndReportsTheClientRectangleInTwips) {
@@ -143,7 +143,7 @@ TEST(QtWindowPlacementTest, RestoresAndReportsTheClientRectangleInTwips) {
 TEST_F(FrmMnuTest, RealNotificationArea) {
     if (qgetenv("KV_REAL_TRAY") != "1") GTEST_SKIP() << "run real_tray_check.sh";
     ASSERT_TRUE(mnu.Available());
-    TrayIn(rig.cx);
+    rig.cx.tray.TrayIn();
     // Embedded once the panel has moved it off the origin (the panel sits top right).
     ASSERT_TRUE(PumpUntil([&] { return mnu.TxtTray()->geometry().x() > 0; }));
     PumpUntil([] { return false; }, 500);  // let the panel map it
@@ -160,7 +160,7 @@ TEST_F(FrmMnuTest, RealNotificationArea) {
     QProcess::execute("xdotool", {"click", "3"});
     EXPECT_TRUE(PumpUntil([&] { return mnu.mnuTray2()->isVisible(); }));
     mnu.mnuTray2()->hide();
-    TrayOut(rig.cx);
+    rig.cx.tray.TrayOut();
     EXPECT_FALSE(mnu.TxtTray()->isVisible());
 }
 

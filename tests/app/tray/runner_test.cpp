@@ -10,9 +10,9 @@
 #include <thread>
 
 #include "app/runner.h"
-#include "app/trace.h"
+#include "common/trace.h"
 #include "platform/posix_process_runner.h"
-#include "support/fakes.h"
+#include "support/test_rig.h"
 
 namespace kv {
 namespace {
@@ -42,13 +42,11 @@ class RunnerTest : public ::testing::Test {
         static int argc = 1;
         static char* argv[] = {const_cast<char*>("runner_test"), nullptr};
         static QCoreApplication app(argc, argv);
-        rig.cx.ports.runner = &runner;
-        rig.cx.settings.debuglog = 1;
-        rig.cx.DebugMode = 1;
-        WriteTrace(rig.cx, 1, "");
+        rig.cx.trace.SetDebugMode(true);
+        rig.OpenTrace();
     }
     void TearDown() override {
-        for (int64_t pid : rig.cx.runner.ProcessInfo) runner.Terminate(pid);
+        for (int16_t s = 0; s < 6; ++s) runner.Terminate(exe.ProcessInfo(s));
     }
     std::string Script(const std::string& name, bool stays = true, mode_t mode = 0755) {
         const std::string path = rig.dir + "/" + name;
@@ -65,19 +63,20 @@ class RunnerTest : public ::testing::Test {
     // The loops the connection records run at connection start and end.
     void ConnectionStart() {
         for (int16_t s = 0; s <= 2; ++s)
-            if (rig.cx.settings.runenab[s] == 1 && rig.cx.runner.Running[s] == 0)
-                RunExe(rig.cx, 0, s, rig.cx.settings.runid[s]);
+            if (rig.cx.settings.runenab[s] == 1 && !exe.Running(s))
+                exe.RunExe(RunAction::Start, s, rig.cx.settings.runid[s]);
     }
     void ConnectionEnd() {
         for (int16_t s = 0; s <= 2; ++s)
-            if (rig.cx.settings.runstop[s] == 1 && rig.cx.runner.Running[s] == 1)
-                RunExe(rig.cx, 1, s, rig.cx.settings.runid[s]);
-        if (rig.cx.settings.runenab[3] == 1 && rig.cx.runner.Running[3] == 0)
-            RunExe(rig.cx, 0, 3, rig.cx.settings.runid[3]);
+            if (rig.cx.settings.runstop[s] == 1 && exe.Running(s))
+                exe.RunExe(RunAction::Stop, s, rig.cx.settings.runid[s]);
+        if (rig.cx.settings.runenab[3] == 1 && !exe.Running(3))
+            exe.RunExe(RunAction::Start, 3, rig.cx.settings.runid[3]);
     }
 
-    test::TestRig rig;
-    PosixProcessRunner runner;
+    PosixProcessRunner runner;  // real processes, in place of the fake
+    test::TestRig rig{test::RigPorts{.runner = &runner}};
+    Runner& exe = rig.cx.runner;
 };
 
 TEST_F(RunnerTest, WithStopStartedAtEveryConnectionAndKilledAtEveryEnd) {
@@ -85,12 +84,12 @@ TEST_F(RunnerTest, WithStopStartedAtEveryConnectionAndKilledAtEveryEnd) {
     Slot(0, prog, 1, 1);
     for (size_t call = 1; call <= 2; ++call) {
         ConnectionStart();
-        const int64_t pid = rig.cx.runner.ProcessInfo[0];
-        ASSERT_EQ(rig.cx.runner.Running[0], 1);
+        const int64_t pid = exe.ProcessInfo(0);
+        ASSERT_TRUE(exe.Running(0));
         ASSERT_TRUE(WaitFor([&] { return Starts(prog).size() == call; }));
         EXPECT_EQ(Starts(prog).back(), pid);  // the program itself, no shell in between
         ConnectionEnd();
-        EXPECT_EQ(rig.cx.runner.Running[0], 0);
+        EXPECT_FALSE(exe.Running(0));
         EXPECT_TRUE(Gone(pid));  // killed and reaped, no zombie
     }
     EXPECT_TRUE(rig.view.boxes.empty());
@@ -103,7 +102,7 @@ TEST_F(RunnerTest, WithoutStopStartedOnceAndDisconnectProgramAtTheFirstEndOnly) 
     Slot(1, ends, 1, 0);
     Slot(3, atEnd, 1, 1);
     ConnectionStart();
-    const int64_t endsPid = rig.cx.runner.ProcessInfo[1];
+    const int64_t endsPid = exe.ProcessInfo(1);
     // A program that ends by itself is collected, not left a zombie.
     ASSERT_TRUE(WaitFor([&] {
         runner.Reap();
@@ -119,11 +118,11 @@ TEST_F(RunnerTest, WithoutStopStartedOnceAndDisconnectProgramAtTheFirstEndOnly) 
     EXPECT_EQ(Starts(stays).size(), 1u);
     EXPECT_EQ(Starts(ends).size(), 1u);
     EXPECT_EQ(Starts(atEnd).size(), 1u);
-    EXPECT_EQ(rig.cx.runner.ProcessInfo[3], Starts(atEnd)[0]);  // no later copy either
+    EXPECT_EQ(exe.ProcessInfo(3), Starts(atEnd)[0]);  // no later copy either
     // Stopping an ended program, or a process that is not ours, does nothing.
-    RunExe(rig.cx, 1, 1, ends);
+    exe.RunExe(RunAction::Stop, 1, ends);
     runner.Terminate(::getpid());
-    EXPECT_EQ(rig.cx.runner.Running[1], 0);
+    EXPECT_FALSE(exe.Running(1));
 }
 
 TEST_F(RunnerTest, NoSuchFileWarnsAndIsRetriedAtTheNextConnection) {
@@ -134,20 +133,20 @@ TEST_F(RunnerTest, NoSuchFileWarnsAndIsRetriedAtTheNextConnection) {
     EXPECT_EQ(rig.view.boxes[0].text, "指定の EXE がありません");
     EXPECT_EQ(rig.view.boxes[0].title, "Warning");
     EXPECT_EQ(rig.view.boxes[0].icon, MsgIcon::Exclamation);
-    EXPECT_EQ(rig.cx.runner.Running[0], 0);
+    EXPECT_FALSE(exe.Running(0));
     ConnectionEnd();
     Script("later.sh");
     ConnectionStart();
-    EXPECT_EQ(rig.cx.runner.Running[0], 1);
+    EXPECT_TRUE(exe.Running(0));
 
     // Arguments, wildcards and folders name no program file; a star in a real name is literal.
-    EXPECT_EQ(RunExe(rig.cx, 0, 1, prog + " -x"), 0);
-    EXPECT_EQ(RunExe(rig.cx, 0, 1, rig.dir + "/*.sh"), 0);
-    EXPECT_EQ(RunExe(rig.cx, 0, 1, rig.dir), 0);
-    EXPECT_EQ(RunExe(rig.cx, 0, 6, prog), 0);  // beyond the slots
+    EXPECT_FALSE(exe.RunExe(RunAction::Start, 1, prog + " -x"));
+    EXPECT_FALSE(exe.RunExe(RunAction::Start, 1, rig.dir + "/*.sh"));
+    EXPECT_FALSE(exe.RunExe(RunAction::Start, 1, rig.dir));
+    EXPECT_FALSE(exe.RunExe(RunAction::Start, 6, prog));  // beyond the slots
     EXPECT_EQ(rig.view.boxes.size(), 4u);
-    EXPECT_EQ(rig.cx.runner.Running[1], 0);
-    EXPECT_EQ(RunExe(rig.cx, 0, 2, prog), 1);
+    EXPECT_FALSE(exe.Running(1));
+    EXPECT_TRUE(exe.RunExe(RunAction::Start, 2, prog));
     ASSERT_TRUE(WaitFor([&] { return Starts(prog).size() == 1; }));
 }
 
@@ -156,13 +155,13 @@ TEST_F(RunnerTest, ProgramThatCannotStartIsTracedAndTriedAgain) {
     Slot(0, prog, 1, 1);
     ConnectionStart();
     EXPECT_TRUE(rig.view.boxes.empty());
-    EXPECT_EQ(rig.cx.runner.Running[0], 0);
+    EXPECT_FALSE(exe.Running(0));
     EXPECT_NE(rig.ReadDataFile("Kestrovan.dbg").find("runexe err:Permission denied"),
               std::string::npos);
     ::chmod(prog.c_str(), 0755);
     ConnectionEnd();
     ConnectionStart();
-    EXPECT_EQ(rig.cx.runner.Running[0], 1);
+    EXPECT_TRUE(exe.Running(0));
     ASSERT_TRUE(WaitFor([&] { return Starts(prog).size() == 1; }));
 }
 

@@ -1,9 +1,9 @@
 // The tray icon's life and the tray menus' handlers, against the fakes.
 #include <gtest/gtest.h>
 
-#include "app/trace.h"
 #include "app/tray.h"
-#include "support/fakes.h"
+#include "common/trace.h"
+#include "support/test_rig.h"
 
 namespace kv {
 namespace {
@@ -43,33 +43,32 @@ class SilentTransport : public ConsoleTransport {
 class TrayTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        rig.cx.ports.tray = &icon;
-        rig.cx.ports.transport = &transport;
-        rig.cx.link.SocketOpen = true;
-        rig.cx.link.LinkReady = 1;
-        rig.cx.link.LoggedIn = 1;
-        rig.cx.link.RouterName = u"MN>";
+        rig.cx.tray.SetPort(&icon);
+        LinkState& link = rig.cx.link.StateForTest();
+        link.SocketOpen = true;
+        link.LinkReady = true;
+        link.LoggedIn = true;
+        link.RouterName = u"MN>";
         rig.cx.settings.sohoip = "127.0.0.1";
-        rig.cx.settings.debuglog = 1;
-        WriteTrace(rig.cx, 1, "");
+        rig.OpenTrace();
     }
     std::string Trace() { return rig.ReadDataFile("Kestrovan.dbg"); }
-    test::TestRig rig;
     FakeTrayIcon icon;
-    SilentTransport transport;
+    SilentTransport transport;  // before the rig, which holds it
+    test::TestRig rig{test::RigPorts{.transport = &transport}};
 };
 
 TEST_F(TrayTest, IconIsPutInOnceAndTakenOutOnce) {
-    rig.cx.DebugMode = 1;
-    TrayOut(rig.cx);
-    TrayIn(rig.cx);
-    TrayIn(rig.cx);
+    rig.cx.trace.SetDebugMode(true);
+    rig.cx.tray.TrayOut();
+    rig.cx.tray.TrayIn();
+    rig.cx.tray.TrayIn();
     EXPECT_EQ(icon.added, std::vector<std::string>{"Kestrovan Ver 0.66β"});
     EXPECT_EQ(icon.removed, 0);
-    TrayOut(rig.cx);
-    TrayOut(rig.cx);
+    rig.cx.tray.TrayOut();
+    rig.cx.tray.TrayOut();
     EXPECT_EQ(icon.removed, 1);
-    EXPECT_EQ(rig.cx.TrayInstalled, 0);
+    EXPECT_FALSE(rig.cx.tray.Installed());
     for (const char* tag : {"trayin-st", "trayin-end", "trayout-st", "trayout-end"})
         EXPECT_EQ(Count(Trace(), tag), 1) << tag;
 }
@@ -77,8 +76,8 @@ TEST_F(TrayTest, IconIsPutInOnceAndTakenOutOnce) {
 TEST_F(TrayTest, WithoutNotificationAreaTheWindowStaysReachableAndTheUserIsToldOnce) {
     icon.available = false;
     rig.view.visible = false;  // started hidden (winmodes 1)
-    TrayIn(rig.cx);
-    TrayIn(rig.cx);
+    rig.cx.tray.TrayIn();
+    rig.cx.tray.TrayIn();
     EXPECT_TRUE(icon.added.empty());
     EXPECT_TRUE(rig.view.visible);
     EXPECT_EQ(rig.view.statusHistory, std::vector<std::string>{kNoTrayText});
@@ -87,10 +86,10 @@ TEST_F(TrayTest, WithoutNotificationAreaTheWindowStaysReachableAndTheUserIsToldO
 
 TEST_F(TrayTest, EndTakesTheIconOutAtOnceAndUnloadsTheWindowATenthLaterLineUp) {
     rig.cx.settings.linecut = 1;
-    TrayIn(rig.cx);
+    rig.cx.tray.TrayIn();
     frm_mnu::mnuEnd_Click(rig.cx);
     EXPECT_EQ(icon.removed, 1);
-    EXPECT_EQ(rig.cx.DelayedAction, 1);
+    EXPECT_EQ(rig.cx.delayed.Pending(), DelayedAction::Unload);
     EXPECT_EQ(rig.Tmr1Sec->Interval(), 100);
     EXPECT_TRUE(rig.Tmr1Sec->Enabled());
     EXPECT_EQ(transport.sent, "");
@@ -99,22 +98,22 @@ TEST_F(TrayTest, EndTakesTheIconOutAtOnceAndUnloadsTheWindowATenthLaterLineUp) {
 TEST_F(TrayTest, RightClickMenuActsOnlyWhileLoggedIn) {
     std::vector<int> clicks;
     rig.view.onCheckBoxClick = [&](CheckBox, int value) { clicks.push_back(value); };
-    rig.cx.link.LoggedIn = 0;
+    rig.cx.link.StateForTest().LoggedIn = false;
     for (int16_t index = 1; index <= 3; ++index) frm_mnu::mnuRight_Click(rig.cx, index);
     EXPECT_EQ(transport.sent, "");
     EXPECT_TRUE(clicks.empty());
 
-    rig.cx.link.LoggedIn = 1;
+    rig.cx.link.StateForTest().LoggedIn = true;
     // "接続抑制" ticks the check box while calling is automatic, unticks it otherwise.
     rig.cx.settings.rmtauto = 0;
     frm_mnu::mnuRight_Click(rig.cx, 3);
     rig.cx.settings.rmtauto = 1;
     frm_mnu::mnuRight_Click(rig.cx, 3);
     EXPECT_EQ(clicks, (std::vector<int>{1, 0}));
-    rig.cx.link.LinkReady = 0;  // another exchange holds the link: left for the next poll
+    rig.cx.link.SetLinkReady(false);  // another exchange holds the link: left for the next poll
     frm_mnu::mnuRight_Click(rig.cx, 2);
-    EXPECT_EQ(rig.cx.link.DisconnectPending, 1);
-    rig.cx.link.LinkReady = 1;
+    EXPECT_TRUE(rig.cx.link.State().DisconnectPending);
+    rig.cx.link.SetLinkReady(true);
     rig.cx.settings.cnctno = 3;
     EXPECT_THROW(frm_mnu::mnuRight_Click(rig.cx, 1), test::ProgramEnded);  // silent router
     EXPECT_NE(transport.sent.find("connect 3"), std::string::npos) << transport.sent;
@@ -132,7 +131,7 @@ TEST_F(TrayTest, MenuOneOpensPageSetupAndWindowAndTogglesTheCutBreak) {
     EXPECT_TRUE(rig.view.visible);
     frm_mnu::mnuCutBrk_Click(rig.cx);
     EXPECT_TRUE(rig.view.MenuChecked(MenuItem::TrayCutBrk));
-    EXPECT_EQ(rig.cx.CutBreak, 1);
+    EXPECT_TRUE(rig.cx.link.CutBreak());
     frm_mnu::mnuCutBrk_Click(rig.cx);
     EXPECT_FALSE(rig.view.MenuChecked(MenuItem::TrayCutBrk));
 }

@@ -11,8 +11,9 @@
 #include <QTimer>
 #include <cstdio>
 
+#include "app/ui/setup_host.h"
 #include "settings/ui/frm_setup.h"
-#include "support/fakes.h"
+#include "support/test_rig.h"
 
 int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
@@ -31,7 +32,8 @@ int main(int argc, char** argv) {
     s.runenab[0] = 1;
     s.runstop[0] = 1;
 
-    kv::FrmSetup dialog(rig.cx, nullptr, [](QWidget*, const QString&) { return std::optional<QString>(); });
+    kv::AppSetupHost host(rig.cx);
+    kv::FrmSetup dialog(host, nullptr, [](QWidget*, const QString&) { return std::optional<QString>(); });
     dialog.show();
     auto* tabs = dialog.findChild<QTabWidget*>(QStringLiteral("SSTab1"));
     const char* names[] = {"basic", "advanced", "other", "linked"};
@@ -56,7 +58,7 @@ int main(int argc, char** argv) {
     QFile::setPermissions(sample.filePath("mailcheck"), QFileDevice::ReadOwner | QFileDevice::WriteOwner |
                                                             QFileDevice::ExeOwner);
     s.runid[0] = sample.filePath("DIALER.EXE").toStdString();
-    kv::FrmSetup chooser(rig.cx, nullptr);
+    kv::FrmSetup chooser(host, nullptr);
     chooser.show();
     bool saved = false;
     QTimer::singleShot(800, [&] {

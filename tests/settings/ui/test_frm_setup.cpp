@@ -16,8 +16,9 @@
 #include <QTemporaryDir>
 #include <memory>
 
+#include "app/ui/setup_host.h"
 #include "settings/ui/frm_setup.h"
-#include "support/fakes.h"
+#include "support/test_rig.h"
 
 // fontconfig keeps its font cache until the process ends; that is not ours to free.
 extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }
@@ -51,7 +52,7 @@ protected:
             ++chooserCalls;
             return std::optional<QString>();
         };
-        dialog = std::make_unique<FrmSetup>(rig.cx, nullptr, std::move(chooser));
+        dialog = std::make_unique<FrmSetup>(host, nullptr, std::move(chooser));
         dialog->show();
         return *dialog;
     }
@@ -65,6 +66,7 @@ protected:
     void Click(const char* name) { W<QPushButton>(name)->click(); }
 
     test::TestRig rig;
+    AppSetupHost host{rig.cx};
     std::unique_ptr<FrmSetup> dialog;
     int chooserCalls = 0;
 };
@@ -173,7 +175,7 @@ TEST_F(FrmSetupTest, RecordRoundTripsThroughTheDialog) {
     EXPECT_TRUE(W<QRadioButton>("OptDosuu1")->isChecked());
     EXPECT_EQ(Box("TxtHoliday5")->text(), "12/31");
     EXPECT_EQ(Box("TxtRunPG2")->text(), "/opt/c d/prog");
-    EXPECT_EQ(d.Changed(), 0) << "showing the record is no edit";
+    EXPECT_FALSE(d.Changed()) << "showing the record is no edit";
 
     s = Settings{};  // everything must come back from the dialog
     s.teldiscnt = 3, s.sizehigh = 1, s.rmtauto = 1;
@@ -208,7 +210,7 @@ TEST_F(FrmSetupTest, HandEditedValuesAreShownSoundlyAndKept) {
     EXPECT_TRUE(W<QRadioButton>("OptDosuu1")->isChecked());
     EXPECT_TRUE(W<QRadioButton>("OptConctWin1")->isChecked());
     EXPECT_TRUE(W<QRadioButton>("OptDiscWin1")->isChecked());
-    EXPECT_EQ(d.Changed(), 0);
+    EXPECT_FALSE(d.Changed());
 
     ASSERT_TRUE(d.SetupCopy(1));
     EXPECT_EQ(s.sohoip, "192.168.100.200.extra.long");
@@ -226,11 +228,11 @@ TEST_F(FrmSetupTest, OpeningStopsPollingAndOkStoresAndResumesIt) {
     rig.cx.settings.sohoint = 3000;
     rig.tmrSOHO->SetEnabled(true);
     rig.tmrDSP->SetEnabled(true);  // a call is open
-    rig.cx.link.LinkReady = 1;
+    rig.cx.link.SetLinkReady(true);
     FrmSetup& d = Open();
     EXPECT_FALSE(rig.tmrSOHO->Enabled());
     EXPECT_TRUE(rig.tmrDSP->Enabled());
-    EXPECT_EQ(rig.cx.link.LinkReady, 0);
+    EXPECT_FALSE(rig.cx.link.LinkReady());
     EXPECT_EQ(rig.tmrSOHO->Interval(), 3000);
     EXPECT_EQ(rig.tmrDSP->Interval(), 1000);
 
@@ -251,7 +253,7 @@ TEST_F(FrmSetupTest, OpeningStopsPollingAndOkStoresAndResumesIt) {
     EXPECT_EQ(rig.cx.settings.hvmode, 1);
     EXPECT_EQ(Stored(rig, "ver", "Variant"), "Ver 0.66β");
     EXPECT_TRUE(rig.tmrSOHO->Enabled());
-    EXPECT_EQ(rig.cx.link.LinkReady, 1);
+    EXPECT_TRUE(rig.cx.link.LinkReady());
     EXPECT_EQ(rig.tmrSOHO->Interval(), 3500);
     EXPECT_EQ(rig.tmrDSP->Interval(), 1500);
     EXPECT_TRUE(rig.view.boxes.empty());
@@ -265,7 +267,7 @@ TEST_F(FrmSetupTest, ApplyStoresAndStaysOpenThenCancelKeepsIt) {
     Click("BtnUPDT");
     EXPECT_TRUE(d.isVisible());
     EXPECT_FALSE(rig.tmrSOHO->Enabled());
-    EXPECT_EQ(rig.cx.link.LinkReady, 0);
+    EXPECT_FALSE(rig.cx.link.LinkReady());
     EXPECT_EQ(Stored(rig, "seca"), "60");
     EXPECT_EQ(Stored(rig, "runid1"), "/usr/bin/x");
     EXPECT_EQ(Stored(rig, "runenab1"), "1");
@@ -277,7 +279,7 @@ TEST_F(FrmSetupTest, ApplyStoresAndStaysOpenThenCancelKeepsIt) {
     EXPECT_EQ(Stored(rig, "seca"), "60");
     EXPECT_EQ(rig.cx.settings.seca, 60);
     EXPECT_TRUE(rig.tmrSOHO->Enabled());
-    EXPECT_EQ(rig.cx.link.LinkReady, 1);
+    EXPECT_TRUE(rig.cx.link.LinkReady());
 }
 
 TEST_F(FrmSetupTest, ClearedRunnerPathIsStoredEmptyWithItsFlags) {
@@ -296,12 +298,12 @@ TEST_F(FrmSetupTest, ClearedRunnerPathIsStoredEmptyWithItsFlags) {
 }
 
 TEST_F(FrmSetupTest, SwitchingTheDebugLogOnStartsTheTraceAtOnce) {
-    rig.cx.DebugMode = 1;
+    rig.cx.trace.SetDebugMode(true);
     Open();
     W<QCheckBox>("ChkDbgLog")->setChecked(true);
-    EXPECT_FALSE(QFile::exists(QString::fromStdString(rig.cx.TracePath)));
+    EXPECT_FALSE(QFile::exists(QString::fromStdString(rig.cx.trace.Path())));
     Click("BtnUPDT");
-    ASSERT_NE(rig.cx.trace.TraceFile, nullptr);
+    ASSERT_TRUE(rig.cx.trace.IsOpen());
     const std::string trace = rig.ReadDataFile("Kestrovan.dbg");
     EXPECT_NE(trace.find(" run\""), std::string::npos) << trace;
     EXPECT_NE(trace.find("SetupCopy-end"), std::string::npos) << trace;
@@ -373,12 +375,12 @@ TEST_F(FrmSetupTest, CancelAsksOnlyAfterAnEdit) {
     EXPECT_TRUE(rig.view.boxes.empty());
     EXPECT_FALSE(d.isVisible());
     EXPECT_TRUE(rig.tmrSOHO->Enabled());
-    EXPECT_EQ(rig.cx.link.LinkReady, 1);
+    EXPECT_TRUE(rig.cx.link.LinkReady());
 
     rig.tmrSOHO->SetEnabled(false);
     FrmSetup& edited = Open();
     W<QRadioButton>("OptDosuu1")->setChecked(true);
-    EXPECT_EQ(edited.Changed(), 1);
+    EXPECT_TRUE(edited.Changed());
     rig.view.answers = {MsgResult::Cancel};
     Click("BtnCCL");
     ASSERT_EQ(rig.view.boxes.size(), 1u);
@@ -410,9 +412,9 @@ TEST_F(FrmSetupTest, FirstRunCloseBoxActsAsCancelAndWritesNothing) {
     d.close();  // answered OK
     EXPECT_FALSE(d.isVisible());
     EXPECT_TRUE(rig.tmrSOHO->Enabled());
-    EXPECT_EQ(rig.cx.link.LinkReady, 1);
+    EXPECT_TRUE(rig.cx.link.LinkReady());
     EXPECT_TRUE(rig.store.values.empty());
-    EXPECT_FALSE(QFile::exists(QString::fromStdString(rig.cx.TracePath)));
+    EXPECT_FALSE(QFile::exists(QString::fromStdString(rig.cx.trace.Path())));
     EXPECT_EQ(rig.cx.settings.sohoip, "192.168.0.1");
 }
 
@@ -435,7 +437,7 @@ TEST_F(FrmSetupTest, ReferButtonPutsTheChosenPathIntoItsRow) {
     Click("BtnDir3");
     EXPECT_EQ(Box("TxtRunPG3")->text(), "/opt/tools/dialer");
     EXPECT_TRUE(rig.view.boxes.empty());
-    EXPECT_EQ(d.Changed(), 1);
+    EXPECT_TRUE(d.Changed());
 }
 
 TEST(ProgramFilter, ListsFoldersExeFilesAndExecutables) {
