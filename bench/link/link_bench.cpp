@@ -77,8 +77,8 @@ int main(int argc, char** argv) {
         const bool ok = Exchange(cx, u"show status");
         const double wallMs = NowMs() - wall0;
         const double cpuMs = (CpuSeconds() - cpu0) * 1000;
-        std::printf("late reply: ok=%d wait %.0f ms, CPU %.1f ms = %.2f%% of one core\n", ok ? 1 : 0,
-                    wallMs, cpuMs, 100.0 * cpuMs / wallMs);
+        std::printf("late reply: ok=%d wait %.0f ms, CPU %.1f ms = %.2f%% of one core\n",
+                    ok ? 1 : 0, wallMs, cpuMs, 100.0 * cpuMs / wallMs);
 
         // 2. Round trips; the simulator's own time per exchange comes from its transcript.
         const size_t firstEntry = sim.Transcript().size();

@@ -129,7 +129,8 @@ class CallMeter {
     ChargeTotals& TotalsForTest() { return totals_; }
 
   private:
-    void ReportFileError(const std::string& tag, const std::string& path, const std::string& userText);
+    void ReportFileError(const std::string& tag, const std::string& path,
+                         const std::string& userText);
     void ReportBadHolidays();
     void SetAsideBadFile(const LocalTime& now);
     bool WriteTotalsFile(int dayNumber);

@@ -73,14 +73,12 @@ Date AccountingDay(const LocalTime& now) {
     return SerialToDate(DateToSerial(now.date) - (now.time.hour < 5 ? 1 : 0));
 }
 
-
 std::string Stamp(const LocalTime& t) {
     char buf[32];
     std::snprintf(buf, sizeof buf, "%04d%02d%02d%02d%02d%02d", t.date.year, t.date.month,
                   t.date.day, t.time.hour, t.time.minute, t.time.second);
     return buf;
 }
-
 
 // ---- totals file ------------------------------------------------------------------------
 
@@ -461,11 +459,8 @@ void CallMeter::DatFileIO(DatFileMode mode) {
             // Not garbage, only out of reach: it stays where it is.
             ReportFileError("dat err:", dataPath_, "累積ファイルが読めません: " + dataPath_);
             break;
-        case ReadResult::Bad:
-            SetAsideBadFile(now);
-            break;
-        case ReadResult::Missing:
-            break;
+        case ReadResult::Bad: SetAsideBadFile(now); break;
+        case ReadResult::Missing: break;
     }
     // Without a file the figures in memory go on (zero at start-up), rolled like the file's.
     RollTotals(now);

@@ -12,7 +12,8 @@ std::string FormatMs(int32_t seconds) {
     const int64_t n = 100 * m + s;  // whole hours are dropped
     std::string digits = std::to_string(n < 0 ? -n : n);
     if (digits.size() < 3) digits.insert(0, 3 - digits.size(), '0');
-    const std::string out = digits.substr(0, digits.size() - 2) + ":" + digits.substr(digits.size() - 2);
+    const std::string out =
+        digits.substr(0, digits.size() - 2) + ":" + digits.substr(digits.size() - 2);
     return n < 0 ? "-" + out : out;
 }
 
@@ -58,7 +59,8 @@ void CallMeter::Second_ck() {
     v.SetLcdText(5, FormatMs(c.NextUnitSecs));
     v.SetWindowCaption(FormatHms(c.ElapsedSecs));
 
-    if (c.NextUnitSecs <= settings_.atcutdly && line_.AutoCutArmed()) line_.HangUp(line_.CurrentChannel());
+    if (c.NextUnitSecs <= settings_.atcutdly && line_.AutoCutArmed())
+        line_.HangUp(line_.CurrentChannel());
     trace_.Step("Second_ck-end");
 }
 

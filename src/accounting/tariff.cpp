@@ -39,7 +39,8 @@ Tariff TariffAt(const Settings& settings, const Date& date, const TimeOfDay& t) 
     if (secs < k0800 || secs >= k2300) {
         tariff = {TariffMode::BandC, settings.secc};
         // The flat-rate window ends at 07:45:00; a band-C unit begun after it is a normal one.
-        if (settings.teleho == 1 && (secs <= k0745 || secs >= k0800)) tariff.mode = TariffMode::FlatRate;
+        if (settings.teleho == 1 && (secs <= k0745 || secs >= k0800))
+            tariff.mode = TariffMode::FlatRate;
     } else if (IsHoliday(settings, date) || secs >= k1900) {
         tariff = {TariffMode::BandB, settings.secb};
     } else {

@@ -132,12 +132,8 @@ void mnuB0_Click(Context& cx) {
 
 void mnuB12_Click(Context& cx) {
     switch (cx.link.DisplayChannel()) {
-        case 1:
-            cx.link.SetDisplayChannel(2);
-            break;
-        case 2:
-            cx.link.SetDisplayChannel(1);
-            break;
+        case 1: cx.link.SetDisplayChannel(2); break;
+        case 2: cx.link.SetDisplayChannel(1); break;
         default:
             // The first press shows the channel other than the one in use.
             cx.link.SetDisplayChannel(cx.link.CurrentChannel() == 1 ? 2 : 1);
@@ -234,14 +230,9 @@ void Tmr1Sec_Timer(Context& cx) {
             Form_QueryUnload(cx, cancel, UnloadMode::Program);
             break;
         }
-        case DelayedAction::Hide:
-            cx.ports.view.HideMainWindow();
-            break;
-        case DelayedAction::ClearStatus:
-            cx.ports.view.SetStatusText("");
-            break;
-        case DelayedAction::None:
-            break;
+        case DelayedAction::Hide: cx.ports.view.HideMainWindow(); break;
+        case DelayedAction::ClearStatus: cx.ports.view.SetStatusText(""); break;
+        case DelayedAction::None: break;
     }
 }
 

@@ -75,7 +75,8 @@ void Context::MeterToProgram::CallClosed() {
         if (s.runstop[slot] == 1 && cx_.runner.Running(slot))
             cx_.runner.RunExe(RunAction::Stop, slot, s.runid[slot]);
     }
-    if (s.runenab[3] == 1 && !cx_.runner.Running(3)) cx_.runner.RunExe(RunAction::Start, 3, s.runid[3]);
+    if (s.runenab[3] == 1 && !cx_.runner.Running(3))
+        cx_.runner.RunExe(RunAction::Start, 3, s.runid[3]);
     if (s.winmodedc == 0) cx_.delayed.Arm(DelayedAction::Hide, 5000);
 }
 

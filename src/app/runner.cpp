@@ -19,7 +19,8 @@ bool Runner::RunExe(RunAction action, int16_t slot, const std::string& path) {
         running_[i] = false;
     } else {
         if (!processes_.FileExists(path)) {
-            view_.MessageBox("指定の EXE がありません", "Warning", MsgIcon::Exclamation, MsgButtons::Ok);
+            view_.MessageBox("指定の EXE がありません", "Warning", MsgIcon::Exclamation,
+                             MsgButtons::Ok);
             return false;
         }
         std::string error;

@@ -24,7 +24,9 @@ class Runner {
     // shown). A program that exists but fails to start is traced at level 3 and the slot
     // stays not running, so the next connection tries again.
     bool RunExe(RunAction action, int16_t slot, const std::string& path);
-    bool Running(int16_t slot) const { return InRange(slot) && running_[static_cast<size_t>(slot)]; }
+    bool Running(int16_t slot) const {
+        return InRange(slot) && running_[static_cast<size_t>(slot)];
+    }
     // The process handle of the slot, 0 when none.
     int64_t ProcessInfo(int16_t slot) const {
         return InRange(slot) ? processInfo_[static_cast<size_t>(slot)] : 0;

@@ -95,16 +95,12 @@ void Form_Load(Context& cx, const std::vector<std::string>& args, const std::str
     if (cx.settings.dsptop == 1) view.SetTopmost(true);
 
     switch (cx.settings.winmodes) {
-        case 0:
-            view.ShowMainWindow(true);
-            break;
+        case 0: view.ShowMainWindow(true); break;
         case 1:
             // Never shown at all, so it cannot flash up: only the tray icon appears.
             view.HideMainWindow();
             break;
-        default:
-            view.ShowMainWindow(false);
-            break;
+        default: view.ShowMainWindow(false); break;
     }
 
     if (steps.LoadTrayMenu) steps.LoadTrayMenu();

@@ -55,18 +55,13 @@ void mnuEnd_Click(Context& cx) {
 void mnuRight_Click(Context& cx, int16_t index) {
     if (!cx.link.LoggedIn()) return;
     switch (index) {
-        case 1:
-            cx.link.Connect(cx.settings.cnctno);
-            break;
-        case 2:
-            cx.link.DisConnect(cx.link.CurrentChannel());
-            break;
+        case 1: cx.link.Connect(cx.settings.cnctno); break;
+        case 2: cx.link.DisConnect(cx.link.CurrentChannel()); break;
         case 3:
             // The check box's click handler does the switching, as a click on it would.
             cx.ports.view.SetCheckBox(CheckBox::ChkAutoMode, cx.settings.rmtauto != 1 ? 1 : 0);
             break;
-        default:
-            break;
+        default: break;
     }
 }
 

@@ -15,7 +15,9 @@ std::u16string Decode(std::string_view bytes);
 // Characters the code page lacks become '?'.
 std::string Encode(std::u16string_view text);
 // True when the character is one of the raw-byte stand-ins above.
-constexpr bool IsRawByte(char16_t ch) { return ch >= kRawByteBase + 0x80 && ch <= kRawByteBase + 0xFF; }
+constexpr bool IsRawByte(char16_t ch) {
+    return ch >= kRawByteBase + 0x80 && ch <= kRawByteBase + 0xFF;
+}
 
 std::string DecodeToUtf8(std::string_view bytes);
 std::string EncodeFromUtf8(std::string_view utf8);

@@ -12,15 +12,15 @@ namespace kv {
 
 // ---- time -------------------------------------------------------------------------------
 class Clock {
-public:
+  public:
     virtual ~Clock() = default;
-    virtual LocalTime Now() const = 0;          // wall clock, whole seconds, local time
-    virtual int64_t MonotonicMs() const = 0;    // for waits: never jumps
+    virtual LocalTime Now() const = 0;        // wall clock, whole seconds, local time
+    virtual int64_t MonotonicMs() const = 0;  // for waits: never jumps
 };
 
 // Waiting without spinning. Handlers (timers, socket notifications, user commands) run inside.
 class EventPump {
-public:
+  public:
     virtual ~EventPump() = default;
     // Process what is pending now, without blocking.
     virtual void PumpOnce() = 0;
@@ -30,7 +30,7 @@ public:
 };
 
 class Timer {
-public:
+  public:
     virtual ~Timer() = default;
     virtual void SetInterval(int ms) = 0;
     virtual int Interval() const = 0;
@@ -41,12 +41,11 @@ public:
 
 // ---- settings store (per-user application settings; every value a string) -------------------
 class SettingsStore {
-public:
+  public:
     virtual ~SettingsStore() = default;
     // application e.g. "Qel"; section e.g. "Kestrovan\\Setup"; absent -> nullopt.
     virtual std::optional<std::string> Read(const std::string& application,
-                                            const std::string& section,
-                                            const std::string& key) = 0;
+                                            const std::string& section, const std::string& key) = 0;
     // Returns false when the value could not be written.
     virtual bool Write(const std::string& application, const std::string& section,
                        const std::string& key, const std::string& value) = 0;
@@ -59,7 +58,7 @@ public:
 // ---- router console transport (WinSock-like, UI thread) -----------------------------------
 // Errors are WinSock numbers: 10035 would block, 10038 not a socket, 10061 refused, ...
 class ConsoleTransport {
-public:
+  public:
     virtual ~ConsoleTransport() = default;
     // Creates the stream socket. Returns its handle (>= 0), or -1 with LastError() set.
     // Connect creates one itself when this was not called.
@@ -68,7 +67,8 @@ public:
     virtual int Connect(const std::string& ipv4, uint16_t port) = 0;
     // Returns bytes sent, or -1 with LastError() set.
     virtual int Send(const char* data, int len) = 0;
-    // Returns n > 0 bytes, 0 when the peer closed, -1 with LastError() set (10035: nothing waiting).
+    // Returns n > 0 bytes, 0 when the peer closed, -1 with LastError() set (10035: nothing
+    // waiting).
     virtual int Recv(char* buffer, int len) = 0;
     virtual void Close() = 0;
     // 0 after a successful call, else the WinSock code of the last failed call.
@@ -81,7 +81,7 @@ public:
 
 // ---- processes, shell, program end -------------------------------------------------------
 class ProcessRunner {
-public:
+  public:
     virtual ~ProcessRunner() = default;
     virtual bool FileExists(const std::string& path) = 0;
     // Starts the program at path exactly (no shell, no arguments). Returns a handle > 0, or 0
@@ -91,14 +91,14 @@ public:
 };
 
 class Shell {
-public:
+  public:
     virtual ~Shell() = default;
     // Opens a URL or a local file with the desktop's handler; the result is ignored by callers.
     virtual bool Open(const std::string& urlOrPath) = 0;
 };
 
 class ProgramExit {
-public:
+  public:
     virtual ~ProgramExit() = default;
     // Ends the program at once. Never returns (the test fake throws ProgramEnded).
     [[noreturn]] virtual void Exit(int code) = 0;

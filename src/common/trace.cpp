@@ -17,11 +17,13 @@ void Trace::ReportOnce(const std::string& what) {
 void Trace::WriteLine(const std::string& message) {
     if (!file_) return;
     const LocalTime now = clock_.Now();
-    std::string line = "\"" + FormatYymmdd(now.date) + " " + FormatTime(now.time) + " " + message + "\"";
+    std::string line =
+        "\"" + FormatYymmdd(now.date) + " " + FormatTime(now.time) + " " + message + "\"";
     std::string bytes = cp932::EncodeFromUtf8(line);
     bytes += "\r\n";
     // One write per line, flushed, so a crash loses at most the line being written.
-    if (std::fwrite(bytes.data(), 1, bytes.size(), file_) != bytes.size() || std::fflush(file_) != 0)
+    if (std::fwrite(bytes.data(), 1, bytes.size(), file_) != bytes.size() ||
+        std::fflush(file_) != 0)
         ReportOnce("trace write error: ");
 }
 
@@ -44,9 +46,7 @@ void Trace::WriteTrace(TraceKind kind, const std::string& text) {
             std::fclose(file_);
             file_ = nullptr;
             return;
-        case TraceKind::Error:
-            WriteLine(text);
-            return;
+        case TraceKind::Error: WriteLine(text); return;
         case TraceKind::Step:
             if (debugMode_) WriteLine(text);
             return;

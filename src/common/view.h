@@ -16,10 +16,10 @@ enum class MsgButtons { Ok, OkCancel, YesNo };
 enum class MsgResult { Ok, Cancel, Yes, No };
 
 enum class MenuItem {
-    MainCutBrk,   // main window "自動切断一時解除"
-    TrayCutBrk,   // tray menu "自動切断一時解除"
-    TrayRight3,   // tray menu "接続抑制"
-    MainWinend,   // main window "切断後Win終了"
+    MainCutBrk,  // main window "自動切断一時解除"
+    TrayCutBrk,  // tray menu "自動切断一時解除"
+    TrayRight3,  // tray menu "接続抑制"
+    MainWinend,  // main window "切断後Win終了"
 };
 
 enum class CheckBox {
@@ -28,7 +28,7 @@ enum class CheckBox {
 };
 
 class MainView {
-public:
+  public:
     virtual ~MainView() = default;
     // Read-outs LCD0 .. LCD11.
     virtual void SetLcdText(int lcd, const std::string& text) = 0;

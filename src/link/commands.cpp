@@ -12,7 +12,8 @@ void ConsoleLink::Connect(int16_t number) {
     trace_.Step("Connect");
     StartExchange("connect " + std::to_string(number));
     ShowPendingInMessageWindow("\n\r");
-    if (!WaitReply(link_.RouterName)) EndProgram(EndMode::WithMessage, "MN128と接続出来ません(err=4)");
+    if (!WaitReply(link_.RouterName))
+        EndProgram(EndMode::WithMessage, "MN128と接続出来ません(err=4)");
     link_.LinkReady = true;
 }
 
@@ -30,14 +31,15 @@ void ConsoleLink::DisConnect(int16_t channel) {
     calls_.CallDown(channel);
     ShowPendingInMessageWindow("\n\r");
     if (!WaitReply(link_.RouterName)) {
-        ports_.view.MessageBox(std::to_string(link_.PendingReceives) + "\n\r" + link::Visible(link_.ReplyText),
-                               "", MsgIcon::None, MsgButtons::Ok);
+        ports_.view.MessageBox(
+            std::to_string(link_.PendingReceives) + "\n\r" + link::Visible(link_.ReplyText), "",
+            MsgIcon::None, MsgButtons::Ok);
         EndProgram(EndMode::WithMessage, "MN128と接続出来ません(err=5)");
     }
     if (settings_.dspinfo == 1) {
         std::u16string info;
-        ExtractField(1, link::WithoutFillers(link_.ReplyText), u"切断中", std::u16string(link::kLineBreak),
-                     link_.RouterName, info);
+        ExtractField(1, link::WithoutFillers(link_.ReplyText), u"切断中",
+                     std::u16string(link::kLineBreak), link_.RouterName, info);
         ShowMessage(link::Visible(info));
     }
     link_.LinkReady = true;

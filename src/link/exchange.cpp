@@ -35,15 +35,18 @@ bool ConsoleLink::WaitReply(const std::u16string& awaited) {
             // skipped: an awaited text split over two reads has still arrived.
             ok = ports_.pump.WaitUntil(
                 [this, &awaited] {
-                    return link::FindText(1, link::WithoutFillers(link_.ReplyText), awaited, false) > 0;
+                    return link::FindText(1, link::WithoutFillers(link_.ReplyText), awaited,
+                                          false) > 0;
                 },
                 deadline);
         }
         if (!ok) {
             ++retries;
-            trace_.Error("retry(a):" + std::to_string(retries) + "\r\n" + link::Visible(link_.ReplyText));
+            trace_.Error("retry(a):" + std::to_string(retries) + "\r\n" +
+                         link::Visible(link_.ReplyText));
             Receive();
-            trace_.Error("retry(b):" + std::to_string(retries) + "\r\n" + link::Visible(link_.ReplyText));
+            trace_.Error("retry(b):" + std::to_string(retries) + "\r\n" +
+                         link::Visible(link_.ReplyText));
             if (retries >= kAttempts) ShowMessage("wait err:retry" + std::to_string(retries));
         }
     } while (!ok && retries < kAttempts);
@@ -83,7 +86,8 @@ void ConsoleLink::ShowMessage(const std::string& text) {
 void ConsoleLink::EndProgram(EndMode mode, const std::string& message) {
     link_.LinkReady = false;
     trace_.Close(message);
-    if (mode == EndMode::WithMessage) ports_.view.MessageBox(message, "", MsgIcon::None, MsgButtons::Ok);
+    if (mode == EndMode::WithMessage)
+        ports_.view.MessageBox(message, "", MsgIcon::None, MsgButtons::Ok);
     Client_close();
     if (beforeExit_) beforeExit_();
     ports_.exit.Exit(0);

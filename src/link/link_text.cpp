@@ -37,6 +37,8 @@ std::u16string WithoutFillers(std::u16string_view text) {
     return kept;
 }
 
-std::string Visible(std::u16string_view text) { return Utf16ToUtf8(WithoutFillers(text)); }
+std::string Visible(std::u16string_view text) {
+    return Utf16ToUtf8(WithoutFillers(text));
+}
 
 }  // namespace kv::link

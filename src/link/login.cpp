@@ -11,7 +11,9 @@ namespace kv {
 
 namespace {
 
-int Digit(char16_t c) { return c >= u'0' && c <= u'9' ? c - u'0' : -1; }
+int Digit(char16_t c) {
+    return c >= u'0' && c <= u'9' ? c - u'0' : -1;
+}
 
 // "hh:mm:ss" at position 24 (from 1) of the reply, in seconds of the day.
 std::optional<int32_t> RouterClock(const std::u16string& reply) {
@@ -82,7 +84,8 @@ void ConsoleLink::LoginSOHO() {
     if (!WaitReply(u"")) LoginFailed("socket open err:", "MN128と接続出来ません(err=0)");
 
     // 1: an empty line makes the router prompt for the login name.
-    LoginStep("login-1", "Login-1", u"", 0, u":", "dummy send err:", "MN128と接続出来ません(err=1)");
+    LoginStep("login-1", "Login-1", u"", 0, u":",
+              "dummy send err:", "MN128と接続出来ません(err=1)");
 
     // 2: name and password go out in one send.
     std::u16string user = u"user";
@@ -96,15 +99,15 @@ void ConsoleLink::LoginSOHO() {
 
     if (settings_.sohokcode == 1)
         LoginStep("login-kcode", "Login-kcode", u"sys kcode sjis", 1, link.RouterName,
-             "set kcode err:", "MN128と接続出来ません(err=kcodeset)");
+                  "set kcode err:", "MN128と接続出来ません(err=kcodeset)");
     if (settings_.sohotime == 1)
         LoginStep("login-timeset", "Login-timeset", TimeSetCommand(ports_.clock.Now()), 1,
-             link.RouterName, "set time err:", "MN128と接続出来ません(err=timeset)");
+                  link.RouterName, "set time err:", "MN128と接続出来ません(err=timeset)");
 
     // 3: the router's clock, to know how far the two clocks differ.
     int32_t pcSeconds = 0;
-    LoginStep("login-3", "Login-3", u"show time", 1, link.RouterName, "get time err:",
-         "MN128と接続出来ません(err=time)", &pcSeconds);
+    LoginStep("login-3", "Login-3", u"show time", 1, link.RouterName,
+              "get time err:", "MN128と接続出来ません(err=time)", &pcSeconds);
     // The time stands at character 24 of the reply as the socket layer builds it; a reply that
     // came in several reads has filler characters in between, so then read the same place of
     // the reply without them rather than give up the whole start.
@@ -114,8 +117,8 @@ void ConsoleLink::LoginSOHO() {
     link.ClockOffset = FoldOffset(pcSeconds - *routerSeconds);
 
     // 4: the first status report; its Japanese label only matches in Shift-JIS.
-    LoginStep("login-4", "Login-4", u"show status", 1, link.RouterName, "show status send err:",
-         "MN128と接続出来ません(err=3)");
+    LoginStep("login-4", "Login-4", u"show status", 1, link.RouterName,
+              "show status send err:", "MN128と接続出来ません(err=3)");
     if (link::FindText(1, link::WithoutFillers(link.ReplyText), u"回線種別:ISDN", true) == 0)
         LoginFailed("isdn ck err:", "漢字コードが違います。SJISにして下さい");
 
@@ -145,5 +148,7 @@ void ConsoleLink::LoginSOHO() {
 
 namespace kv::link {
 // The clock read of the login, for the fuzzing of arbitrary replies.
-std::optional<int32_t> ReadRouterClock(const std::u16string& reply) { return RouterClock(reply); }
+std::optional<int32_t> ReadRouterClock(const std::u16string& reply) {
+    return RouterClock(reply);
+}
 }  // namespace kv::link

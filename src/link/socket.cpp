@@ -186,9 +186,12 @@ std::string WinsockErrorText(const std::string& function, int code) {
             case 10035: return "";
             case 10036: return "WSAEINPROGRESS:現在ノンブロッキング型の呼び出しが進行中である。";
             case 10038: return "WSAENOTSOCK:呼び出されたディスクリプタがソッケットでない。";
-            case 10040: return "WSAEMSGSIZE:データグラムがバッファよりも大きすぎるためにきりつめられた。";
-            case 10045: return "WSAEOPNOTSUPP:帯域外データが指定されているが、このソッケットはＴＣＰソッケットではない。";
-            case 10050: return "WSAENETDOWN:ネットワークサブシステムが落ちていることをWINSOCK.DLLが報告した。";
+            case 10040:
+                return "WSAEMSGSIZE:データグラムがバッファよりも大きすぎるためにきりつめられた。";
+            case 10045:
+                return "WSAEOPNOTSUPP:帯域外データが指定されているが、このソッケットはＴＣＰソッケットではない。";
+            case 10050:
+                return "WSAENETDOWN:ネットワークサブシステムが落ちていることをWINSOCK.DLLが報告した。";
             case 10053: return "WSAECONNABORTED:ネットワの不良が原因で接続が中止された。";
             case 10054: return "WSAECONNRESET:リモートホストによって接続が再開された。";
             case 10057: return "WSAENOTCONN:ソッケットが接続されていない。";

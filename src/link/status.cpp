@@ -18,7 +18,9 @@ std::string Field(int16_t start, const std::u16string& text, const char16_t* lab
     return Utf16ToUtf8(out);
 }
 
-bool ValidChannel(int16_t channel) { return channel == 1 || channel == 2; }
+bool ValidChannel(int16_t channel) {
+    return channel == 1 || channel == 2;
+}
 
 }  // namespace
 
@@ -119,8 +121,8 @@ void ConsoleLink::UpdateAutoCutState(int16_t channel) {
     if (rec.Mode != kTerminalMode) return;
     const uint32_t old = status_.LcdColour;
     const bool flatRate = calls_.CallTariff() == TariffMode::FlatRate;
-    status_.AutoCutArmed = rec.IdleSeconds >= settings_.atcuttm && settings_.atcutmode == 1 &&
-                           !cutBreak_ && !flatRate;
+    status_.AutoCutArmed =
+        rec.IdleSeconds >= settings_.atcuttm && settings_.atcutmode == 1 && !cutBreak_ && !flatRate;
     if (flatRate)
         status_.LcdColour = kColourYellow;
     else if (status_.AutoCutArmed)

@@ -85,14 +85,10 @@ ReadResult ReadLines(const std::string& path, OnLine&& onLine) {
 
 std::string Message(ReadResult result, const std::string& path) {
     switch (result) {
-        case ReadResult::Complete:
-            return {};
-        case ReadResult::Missing:
-            return "接続ログがありません: " + path;
-        case ReadResult::Unopenable:
-            return "接続ログを読めません: " + path;
-        case ReadResult::Broken:
-            return "接続ログを最後まで読めません: " + path;
+        case ReadResult::Complete: return {};
+        case ReadResult::Missing: return "接続ログがありません: " + path;
+        case ReadResult::Unopenable: return "接続ログを読めません: " + path;
+        case ReadResult::Broken: return "接続ログを最後まで読めません: " + path;
     }
     return {};
 }
@@ -206,16 +202,11 @@ std::vector<PeriodTotal> TotalsNewestFirst(const std::vector<PeriodTotal>& runs)
 
 int KeyChars(int kind) {
     switch (kind) {
-        case 1:
-            return 10;
-        case 2:
-            return 7;
-        case 3:
-            return 4;
-        case 4:
-            return 2;
-        default:
-            return -1;
+        case 1: return 10;
+        case 2: return 7;
+        case 3: return 4;
+        case 4: return 2;
+        default: return -1;
     }
 }
 

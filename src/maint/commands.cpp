@@ -100,15 +100,9 @@ void CmdLoad_Click(MaintContext& cx) {
 void CmdDel_Click(MaintContext& cx) {
     if (!Ask(cx, "削除します")) return;
     switch (DeleteAllSettings(cx)) {
-        case DeleteResult::Deleted:
-            Report(cx, "削除しました");
-            break;
-        case DeleteResult::NothingStored:
-            Warn(cx, "削除するレジストリ情報がありません");
-            break;
-        case DeleteResult::Failed:
-            Warn(cx, "レジストリ情報を削除できませんでした");
-            break;
+        case DeleteResult::Deleted: Report(cx, "削除しました"); break;
+        case DeleteResult::NothingStored: Warn(cx, "削除するレジストリ情報がありません"); break;
+        case DeleteResult::Failed: Warn(cx, "レジストリ情報を削除できませんでした"); break;
     }
 }
 

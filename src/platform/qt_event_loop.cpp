@@ -10,7 +10,8 @@ LocalTime SystemClock::Now() const {
     const QDateTime now = QDateTime::currentDateTime();
     const QDate d = now.date();
     const QTime t = now.time();
-    return LocalTime{Date{d.year(), d.month(), d.day()}, TimeOfDay{t.hour(), t.minute(), t.second()}};
+    return LocalTime{Date{d.year(), d.month(), d.day()},
+                     TimeOfDay{t.hour(), t.minute(), t.second()}};
 }
 
 int64_t SystemClock::MonotonicMs() const {
@@ -19,7 +20,9 @@ int64_t SystemClock::MonotonicMs() const {
         .count();
 }
 
-void QtEventPump::PumpOnce() { QCoreApplication::processEvents(QEventLoop::AllEvents); }
+void QtEventPump::PumpOnce() {
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+}
 
 bool QtEventPump::WaitUntil(const std::function<bool()>& done, int64_t deadlineMs) {
     // Blocks in the event loop (no spinning); a single-shot timer wakes it at the deadline.

@@ -10,23 +10,23 @@
 namespace kv {
 
 class SystemClock : public Clock {
-public:
+  public:
     LocalTime Now() const override;
     int64_t MonotonicMs() const override;
 };
 
 class QtEventPump : public EventPump {
-public:
+  public:
     explicit QtEventPump(const Clock& clock) : clock_(clock) {}
     void PumpOnce() override;
     bool WaitUntil(const std::function<bool()>& done, int64_t deadlineMs) override;
 
-private:
+  private:
     const Clock& clock_;
 };
 
 class QtTimer : public Timer {
-public:
+  public:
     QtTimer();
     void SetInterval(int ms) override;
     int Interval() const override { return interval_; }
@@ -34,7 +34,7 @@ public:
     bool Enabled() const override { return enabled_; }
     void SetHandler(std::function<void()> tick) override { tick_ = std::move(tick); }
 
-private:
+  private:
     void Apply();
     QTimer timer_;
     std::function<void()> tick_;

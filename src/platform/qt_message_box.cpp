@@ -6,8 +6,7 @@
 
 namespace kv {
 
-namespace {
-}  // namespace
+namespace {}  // namespace
 
 MsgResult ExecMessageBox(QWidget* parent, const std::string& text, const std::string& title,
                          MsgIcon icon, MsgButtons buttons, bool topmost) {
@@ -15,21 +14,11 @@ MsgResult ExecMessageBox(QWidget* parent, const std::string& text, const std::st
     box.setWindowTitle(Q(title));
     box.setText(Q(text));
     switch (icon) {
-        case MsgIcon::Information:
-            box.setIcon(QMessageBox::Information);
-            break;
-        case MsgIcon::Exclamation:
-            box.setIcon(QMessageBox::Warning);
-            break;
-        case MsgIcon::Critical:
-            box.setIcon(QMessageBox::Critical);
-            break;
-        case MsgIcon::Question:
-            box.setIcon(QMessageBox::Question);
-            break;
-        case MsgIcon::None:
-            box.setIcon(QMessageBox::NoIcon);
-            break;
+        case MsgIcon::Information: box.setIcon(QMessageBox::Information); break;
+        case MsgIcon::Exclamation: box.setIcon(QMessageBox::Warning); break;
+        case MsgIcon::Critical: box.setIcon(QMessageBox::Critical); break;
+        case MsgIcon::Question: box.setIcon(QMessageBox::Question); break;
+        case MsgIcon::None: box.setIcon(QMessageBox::NoIcon); break;
     }
     switch (buttons) {
         case MsgButtons::Ok:
@@ -47,14 +36,10 @@ MsgResult ExecMessageBox(QWidget* parent, const std::string& text, const std::st
     }
     if (topmost) box.setWindowFlag(Qt::WindowStaysOnTopHint, true);
     switch (box.exec()) {
-        case QMessageBox::Ok:
-            return MsgResult::Ok;
-        case QMessageBox::Yes:
-            return MsgResult::Yes;
-        case QMessageBox::No:
-            return MsgResult::No;
-        case QMessageBox::Cancel:
-            return MsgResult::Cancel;
+        case QMessageBox::Ok: return MsgResult::Ok;
+        case QMessageBox::Yes: return MsgResult::Yes;
+        case QMessageBox::No: return MsgResult::No;
+        case QMessageBox::Cancel: return MsgResult::Cancel;
         default:
             return buttons == MsgButtons::YesNo      ? MsgResult::No
                    : buttons == MsgButtons::OkCancel ? MsgResult::Cancel

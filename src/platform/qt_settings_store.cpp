@@ -10,7 +10,6 @@
 namespace kv {
 namespace {
 
-
 // "Kestrovan\Setup" -> ("Kestrovan", "Setup")
 std::pair<std::string, std::string> SplitSection(const std::string& section) {
     const size_t p = section.find('\\');

@@ -11,7 +11,7 @@ namespace kv {
 // The first part of a section ("Kestrovan\Setup") names the settings file (the application),
 // the second is the group. Every value is kept as a string.
 class QtSettingsStore : public SettingsStore {
-public:
+  public:
     // configRoot: an explicit folder holding "Qel/<app>.conf" (tests); empty: the native place.
     explicit QtSettingsStore(std::string configRoot = {});
     std::optional<std::string> Read(const std::string& application, const std::string& section,
@@ -23,7 +23,7 @@ public:
     // Where application/appKey lives, for messages and the README.
     std::string Location(const std::string& application, const std::string& appKey) const;
 
-private:
+  private:
     std::string root_;
 };
 

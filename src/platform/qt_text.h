@@ -8,7 +8,11 @@ namespace kv {
 inline QString Q(const std::string& utf8) {
     return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
 }
-inline QString Q(const char* utf8) { return QString::fromUtf8(utf8); }
-inline std::string S(const QString& text) { return text.toUtf8().toStdString(); }
+inline QString Q(const char* utf8) {
+    return QString::fromUtf8(utf8);
+}
+inline std::string S(const QString& text) {
+    return text.toUtf8().toStdString();
+}
 
 }  // namespace kv

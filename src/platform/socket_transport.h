@@ -11,7 +11,7 @@
 namespace kv {
 
 class SocketTransport : public ConsoleTransport {
-public:
+  public:
     // connectTimeoutMs bounds the blocking connect; running out is reported as 10060.
     explicit SocketTransport(int connectTimeoutMs = 30000);
     ~SocketTransport() override;
@@ -30,7 +30,7 @@ public:
     // errno to the WinSock number the error tables know.
     static int WinsockCode(int err);
 
-private:
+  private:
     void OnActivated();
 
     int fd_ = -1;

@@ -23,9 +23,9 @@ const std::array<IntKey, 26> kSetupIntKeys = {{
 }};
 
 const std::array<const char*, 25> kExportIntKeyNames = {
-    "seca",     "secb",     "secc",      "ctanni",  "cnctno",    "atcuttm",  "atcutmode",
-    "atcutdly", "telstday", "teldiscnt", "teleho",  "sohoint",   "soho2int", "dspint",
-    "dsptop",   "dsptrans", "dspinfo",   "winmodes", "winmodec", "winmodedc", "hvmode",
+    "seca",      "secb",     "secc",      "ctanni",   "cnctno",   "atcuttm",   "atcutmode",
+    "atcutdly",  "telstday", "teldiscnt", "teleho",   "sohoint",  "soho2int",  "dspint",
+    "dsptop",    "dsptrans", "dspinfo",   "winmodes", "winmodec", "winmodedc", "hvmode",
     "dosuumode", "sohotime", "sohokcode", "debuglog"};
 
 std::string RunnerKey(std::string_view base, int slot) {
@@ -86,7 +86,9 @@ ParsedInt ParseSettingInt(std::string_view text) {
     return r;
 }
 
-std::string FormatSettingInt(int16_t value) { return std::to_string(value); }
+std::string FormatSettingInt(int16_t value) {
+    return std::to_string(value);
+}
 
 namespace {
 

@@ -49,8 +49,12 @@ std::string Escape(std::string_view text) {
     return out;
 }
 
-std::string Quoted(std::string_view text) { return "\"" + Escape(text) + "\""; }
-std::string Wire(std::string_view bytes) { return Quoted(cp932::DecodeToUtf8(bytes)); }
+std::string Quoted(std::string_view text) {
+    return "\"" + Escape(text) + "\"";
+}
+std::string Wire(std::string_view bytes) {
+    return Quoted(cp932::DecodeToUtf8(bytes));
+}
 
 std::string ReadFile(const std::string& path) {
     std::ifstream f(path, std::ios::binary);
@@ -67,7 +71,8 @@ class Transcript {
     void Add(const std::string& event) {
         DrainTrace();
         char stamp[32];
-        std::snprintf(stamp, sizeof stamp, "[%9.3f] ", static_cast<double>(loop_.MonotonicMs()) / 1000);
+        std::snprintf(stamp, sizeof stamp, "[%9.3f] ",
+                      static_cast<double>(loop_.MonotonicMs()) / 1000);
         Push(stamp + event);
     }
     void Note(const std::string& text) {
@@ -86,7 +91,8 @@ class Transcript {
 
   private:
     void Push(std::string line) {
-        for (size_t p; (p = line.find(dir_)) != std::string::npos;) line.replace(p, dir_.size(), "<dir>");
+        for (size_t p; (p = line.find(dir_)) != std::string::npos;)
+            line.replace(p, dir_.size(), "<dir>");
         text_ += line + "\n";
     }
     FakeEventLoop& loop_;
@@ -159,13 +165,14 @@ class LoggedView : public RecordingView {
     }
     void SetCheckBox(CheckBox box, int value) override {
         t_.Add(std::string("view.checkbox ") +
-               (box == CheckBox::ChkAutoMode ? "ChkAutoMode " : "ChkTopDsp ") + std::to_string(value));
+               (box == CheckBox::ChkAutoMode ? "ChkAutoMode " : "ChkTopDsp ") +
+               std::to_string(value));
         RecordingView::SetCheckBox(box, value);
     }
     MsgResult MessageBox(const std::string& text, const std::string& title, MsgIcon icon,
                          MsgButtons buttons) override {
-        t_.Add("view.box title=" + Quoted(title) + " icon=" + IconName(icon) + " buttons=" +
-               std::to_string(static_cast<int>(buttons)) + " " + Quoted(text));
+        t_.Add("view.box title=" + Quoted(title) + " icon=" + IconName(icon) +
+               " buttons=" + std::to_string(static_cast<int>(buttons)) + " " + Quoted(text));
         return RecordingView::MessageBox(text, title, icon, buttons);
     }
     void ShowMessageWindow() override {
@@ -279,7 +286,9 @@ class LoggedStore : public MemorySettingsStore {
     explicit LoggedStore(Transcript& t) : t_(t) {}
     bool Write(const std::string& application, const std::string& section, const std::string& key,
                const std::string& value) override {
-        if (logging) t_.Add("store.write " + application + "\\" + section + "\\" + key + " = " + Quoted(value));
+        if (logging)
+            t_.Add("store.write " + application + "\\" + section + "\\" + key + " = " +
+                   Quoted(value));
         return MemorySettingsStore::Write(application, section, key, value);
     }
     bool DeleteAppKey(const std::string& application, const std::string& appKey) override {
@@ -369,7 +378,9 @@ class Router {
         while (secs >= 86400) secs -= 86400, ++serial;
         return LocalTime{SerialToDate(serial), TimeOfDay::FromSeconds(static_cast<int32_t>(secs))};
     }
-    static std::string Text(const LocalTime& t) { return FormatDate(t.date) + " " + FormatTime(t.time); }
+    static std::string Text(const LocalTime& t) {
+        return FormatDate(t.date) + " " + FormatTime(t.time);
+    }
 
     // Brings channel ch up now, connected `agoSecs` ago by the router's clock, with traffic for
     // `trafficSecs` more seconds.
@@ -416,9 +427,10 @@ class Router {
         const int64_t idleMs = loop_.MonotonicMs() - c.trafficUntilMs;
         const int64_t idle = idleMs > 0 ? idleMs / 1000 : 0;
         return b + "  接続モード         [端末型]\n\r" + "  相手先電話番号     [0311112222]\n\r" +
-               "  接続時刻           [" + c.connectTime + "]\n\r" + "  割り当てIPアドレス [192.0.2." +
-               std::to_string(ch) + "]\n\r" + "  回線使用率         [ " + (idle > 0 ? "0" : "37") +
-               "%]\n\r" + "  自動切断時間       [ " + std::to_string(idle) + "/180]\n\r" +
+               "  接続時刻           [" + c.connectTime + "]\n\r" +
+               "  割り当てIPアドレス [192.0.2." + std::to_string(ch) + "]\n\r" +
+               "  回線使用率         [ " + (idle > 0 ? "0" : "37") + "%]\n\r" +
+               "  自動切断時間       [ " + std::to_string(idle) + "/180]\n\r" +
                "  経過時間           [00:00:00]\n\r";
     }
     std::string Status() const { return "\n\r回線種別:ISDN\n\r" + Block(1) + Block(2) + kPrompt; }
@@ -431,7 +443,8 @@ class Router {
 
 // What outlives one run of the program: time, the settings, the folder, the router.
 struct World {
-    explicit World(LocalTime start) : loop(start), dir(MakeTempDir()), t(loop, dir), store(t), router(loop) {
+    explicit World(LocalTime start)
+        : loop(start), dir(MakeTempDir()), t(loop, dir), store(t), router(loop) {
         Configure({});
     }
     ~World() { RemoveTree(dir); }
@@ -439,13 +452,13 @@ struct World {
     // A typical installation with short units, so a transcript stays short; `changes` last.
     void Configure(const std::vector<std::pair<std::string, std::string>>& changes) {
         const std::vector<std::pair<std::string, std::string>> base = {
-            {"sohoip", "127.0.0.1"}, {"seca", "30"},     {"secb", "45"},      {"secc", "60"},
-            {"ctanni", "10"},        {"cnctno", "1"},    {"atcuttm", "10"},   {"atcutmode", "1"},
-            {"atcutdly", "3"},       {"telstday", "1"},  {"teldiscnt", "0"},  {"teleho", "0"},
+            {"sohoip", "127.0.0.1"}, {"seca", "30"},       {"secb", "45"},     {"secc", "60"},
+            {"ctanni", "10"},        {"cnctno", "1"},      {"atcuttm", "10"},  {"atcutmode", "1"},
+            {"atcutdly", "3"},       {"telstday", "1"},    {"teldiscnt", "0"}, {"teleho", "0"},
             {"sohoint", "2000"},     {"soho2int", "3000"}, {"dspint", "1000"}, {"dsptop", "0"},
-            {"dsptrans", "0"},       {"dspinfo", "1"},   {"linecut", "0"},    {"winmodes", "0"},
-            {"winmodec", "1"},       {"winmodedc", "1"}, {"hvmode", "1"},     {"dosuumode", "0"},
-            {"sohotime", "0"},       {"sohokcode", "0"}, {"debuglog", "1"},   {"sizehigh", "1"},
+            {"dsptrans", "0"},       {"dspinfo", "1"},     {"linecut", "0"},   {"winmodes", "0"},
+            {"winmodec", "1"},       {"winmodedc", "1"},   {"hvmode", "1"},    {"dosuumode", "0"},
+            {"sohotime", "0"},       {"sohokcode", "0"},   {"debuglog", "1"},  {"sizehigh", "1"},
             {"rmtauto", "1"}};
         for (const auto& list : {base, changes})
             for (const auto& [k, v] : list) {
@@ -466,7 +479,8 @@ struct World {
         t.DrainTrace();
         std::string out = t.Text();
         std::vector<std::string> names;
-        for (const auto& e : fs::directory_iterator(dir)) names.push_back(e.path().filename().string());
+        for (const auto& e : fs::directory_iterator(dir))
+            names.push_back(e.path().filename().string());
         std::sort(names.begin(), names.end());
         for (const std::string& n : names) {
             if (n == "Kestrovan.dbg") continue;
@@ -550,7 +564,9 @@ struct ProgramRun {
             f();
         });
     }
-    bool End() { return Do("menu 終了", [&] { mnuEnd_Click(cx); }); }
+    bool End() {
+        return Do("menu 終了", [&] { mnuEnd_Click(cx); });
+    }
 
     World& w;
     LoggedPump pump;
@@ -575,7 +591,8 @@ void Check(const std::string& name, const std::string& got) {
         return;
     }
     const std::string want = ReadFile(path);
-    ASSERT_FALSE(want.empty()) << "no golden transcript " << path << " (KV_UPDATE_GOLDEN=1 records it)";
+    ASSERT_FALSE(want.empty()) << "no golden transcript " << path
+                               << " (KV_UPDATE_GOLDEN=1 records it)";
     if (got == want) return;
     // Point at the first line that differs; the whole transcript goes beside the golden one.
     size_t line = 1, i = 0;
@@ -598,8 +615,11 @@ const LocalTime kMorning{Date{2026, 12, 7}, TimeOfDay{10, 0, 0}};
 
 TEST(Golden, LoginWithEveryOptionalStep) {
     World w(kMorning);
-    w.Configure({{"sohowp", "secret"}, {"sohokcode", "1"}, {"sohotime", "1"}, {"dsptop", "1"},
-                {"winmodes", "1"}});
+    w.Configure({{"sohowp", "secret"},
+                 {"sohokcode", "1"},
+                 {"sohotime", "1"},
+                 {"dsptop", "1"},
+                 {"winmodes", "1"}});
     ProgramRun r(w);
     ASSERT_TRUE(r.Start({"-debug"}));
     r.Advance(4500);
@@ -610,9 +630,13 @@ TEST(Golden, LoginWithEveryOptionalStep) {
 
 TEST(Golden, CallMeteredCutAutomaticallyAndLogged) {
     World w(kMorning);
-    w.Configure({{"winmodec", "0"}, {"winmodedc", "0"}, {"runid", "/opt/tools/on-connect"},
-                {"runenab", "1"}, {"runstop", "1"}, {"runid3", "/opt/tools/missing"},
-                {"runenab3", "1"}});
+    w.Configure({{"winmodec", "0"},
+                 {"winmodedc", "0"},
+                 {"runid", "/opt/tools/on-connect"},
+                 {"runenab", "1"},
+                 {"runstop", "1"},
+                 {"runid3", "/opt/tools/missing"},
+                 {"runenab3", "1"}});
     ProgramRun r(w);
     ASSERT_TRUE(r.Start({"-DEBUG"}));
     w.loop.After(2500, [&] { w.router.Up(1, 0, 4); });

@@ -316,17 +316,17 @@ TEST(TotalsBetweenCalls, PollTickRollsTheDayAndPeriod) {
     totals.DayUnits = 5;
     totals.MonthUnits = 9;
     totals.PrevMonthUnits = 2;
-    totals.DayOf = Date{2026, 11, 30};          // the accounting day before 05:00
-    totals.PeriodMarker = Date{2026, 10, 31};   // November's period
-    tmrSOHO_Timer(cx);                          // link not ready: no poll, but the roll
-    EXPECT_EQ(totals.MonthUnits, 0);            // 1 December began a new period
+    totals.DayOf = Date{2026, 11, 30};         // the accounting day before 05:00
+    totals.PeriodMarker = Date{2026, 10, 31};  // November's period
+    tmrSOHO_Timer(cx);                         // link not ready: no poll, but the roll
+    EXPECT_EQ(totals.MonthUnits, 0);           // 1 December began a new period
     EXPECT_EQ(totals.PrevMonthUnits, 9);
-    EXPECT_EQ(totals.DayUnits, 5);              // still the accounting day of 30 November
-    rig.loop.Advance(15000);                    // 05:00:05
+    EXPECT_EQ(totals.DayUnits, 5);  // still the accounting day of 30 November
+    rig.loop.Advance(15000);        // 05:00:05
     tmrSOHO_Timer(cx);
     EXPECT_EQ(totals.DayUnits, 0);
     EXPECT_EQ(rig.view.lcd(3), "\\");
-    Lbl3_Click(cx);                                // to the month: nothing yet this period
+    Lbl3_Click(cx);  // to the month: nothing yet this period
     EXPECT_EQ(rig.view.status(), "先月累積:\\90");
 }
 

@@ -26,7 +26,10 @@ TEST(Cp932, KnownByteValues) {
 
 TEST(Cp932, UndecodableBytesSurviveARoundTrip) {
     // A lone lead byte, an invalid pair and a cut-off lead byte at the end.
-    const std::string raw("A\x81\x0D" "B\x80\xFF\x82", 7);
+    const std::string raw(
+        "A\x81\x0D"
+        "B\x80\xFF\x82",
+        7);
     const std::u16string text = cp932::Decode(raw);
     EXPECT_EQ(text.size(), 7u);
     EXPECT_TRUE(cp932::IsRawByte(text[1]));

@@ -57,10 +57,10 @@ TEST(Trace, LevelsWithoutDebugMode) {
     rig.trace.WriteTrace(TraceKind::Error, "login err:\"x\"");
     rig.trace.WriteTrace(TraceKind::Close, "query");
     rig.trace.WriteTrace(TraceKind::Error, "after close");
-    EXPECT_EQ(Lines(rig.ReadTrace()),
-              (std::vector<std::string>{"\"991231 23:59:59 run\"",
-                                        "\"991231 23:59:59 login err:\"x\"\"",
-                                        "\"991231 23:59:59 query\""}));
+    EXPECT_EQ(
+        Lines(rig.ReadTrace()),
+        (std::vector<std::string>{"\"991231 23:59:59 run\"", "\"991231 23:59:59 login err:\"x\"\"",
+                                  "\"991231 23:59:59 query\""}));
 }
 
 TEST(Trace, DebugModeAddsStepLinesAndRunsAppend) {

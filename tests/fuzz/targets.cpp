@@ -53,7 +53,7 @@ std::vector<std::string> Parts(const std::string& in, size_t n) {
 }
 
 class NullMaintView : public maint::MaintView {
-public:
+  public:
     MsgResult MessageBox(const std::string&, const std::string&, MsgIcon, MsgButtons) override {
         return MsgResult::Yes;
     }
@@ -103,8 +103,8 @@ int ReceiveChunks(const uint8_t* data, size_t size) {
     test::FakeShell shell;
     const auto tmrSOHO = loop.MakeTimer(), tmrDSP = loop.MakeTimer(), tmr1Sec = loop.MakeTimer();
     test::ScriptedTransport transport(loop);
-    Context cx(Ports{loop, loop, store, transport, *tmrSOHO, *tmrDSP, *tmr1Sec, view, runner,
-                     shell, exit});
+    Context cx(Ports{loop, loop, store, transport, *tmrSOHO, *tmrDSP, *tmr1Sec, view, runner, shell,
+                     exit});
     transport.segment = data[0] % 64;
     // Opening the link connects and registers its socket-event handler.
     cx.settings.sohoip = "127.0.0.1";
@@ -126,8 +126,7 @@ int TotalsFile(const uint8_t* data, size_t size) {
     WriteFile(cx.meter.DataPath(), Bytes(data, size));
     cx.meter.DatFileIO(DatFileMode::Read);
     const ChargeTotals& t = cx.meter.Totals();
-    if (t.DayUnits < 0 && t.MonthUnits < 0 && t.PrevMonthUnits < 0 && size == 0)
-        __builtin_trap();
+    if (t.DayUnits < 0 && t.MonthUnits < 0 && t.PrevMonthUnits < 0 && size == 0) __builtin_trap();
     // A bad file is set aside; keep the folder from filling up over a long run.
     std::error_code ec;
     for (const auto& e : std::filesystem::directory_iterator(rig.dir, ec))
@@ -182,8 +181,8 @@ int ExportFile(const uint8_t* data, size_t size) {
 
 const std::vector<Target>& AllTargets() {
     static const std::vector<Target> targets = {
-        {"status", StatusReport},   {"showtime", ShowTime},     {"receive", ReceiveChunks},
-        {"totals", TotalsFile},     {"calllog", CallLog},       {"settingint", SettingInt},
+        {"status", StatusReport},   {"showtime", ShowTime}, {"receive", ReceiveChunks},
+        {"totals", TotalsFile},     {"calllog", CallLog},   {"settingint", SettingInt},
         {"exportfile", ExportFile},
     };
     return targets;

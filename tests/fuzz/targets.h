@@ -15,13 +15,13 @@ struct Target {
     Entry entry;
 };
 
-int StatusReport(const uint8_t* data, size_t size);  // the status parser and ExtractField
-int ShowTime(const uint8_t* data, size_t size);      // the router clock in a "show time" reply
-int ReceiveChunks(const uint8_t* data, size_t size); // Receive decoding arbitrary byte chunks
-int TotalsFile(const uint8_t* data, size_t size);    // the totals file reader
-int CallLog(const uint8_t* data, size_t size);       // the call-log splitter and both views
-int SettingInt(const uint8_t* data, size_t size);    // the settings integer reader, passwords
-int ExportFile(const uint8_t* data, size_t size);    // Pelvaro's export file reader
+int StatusReport(const uint8_t* data, size_t size);   // the status parser and ExtractField
+int ShowTime(const uint8_t* data, size_t size);       // the router clock in a "show time" reply
+int ReceiveChunks(const uint8_t* data, size_t size);  // Receive decoding arbitrary byte chunks
+int TotalsFile(const uint8_t* data, size_t size);     // the totals file reader
+int CallLog(const uint8_t* data, size_t size);        // the call-log splitter and both views
+int SettingInt(const uint8_t* data, size_t size);     // the settings integer reader, passwords
+int ExportFile(const uint8_t* data, size_t size);     // Pelvaro's export file reader
 
 const std::vector<Target>& AllTargets();
 

@@ -161,8 +161,8 @@ TEST(EndProgram, BoxFirstThenCloseSaveAndEnd) {
     r.cx.hooks.SaveWindowPosition = [&] {
         order.push_back(r.transport.closedByProgram() ? "saved after close" : "saved before close");
     };
-    const std::string msg = r.Ends(
-        [&] { r.cx.link.EndProgram(EndMode::WithMessage, "MN128と接続出来ません(err=4)"); });
+    const std::string msg =
+        r.Ends([&] { r.cx.link.EndProgram(EndMode::WithMessage, "MN128と接続出来ません(err=4)"); });
     EXPECT_EQ(msg, "MN128と接続出来ません(err=4)");
     EXPECT_EQ(order, std::vector<std::string>{"saved after close"});
     EXPECT_FALSE(r.cx.link.State().LinkReady);

@@ -92,7 +92,8 @@ TEST(LinkAlone, ReportsEachCallOnceWithTheRoutersConnectTime) {
     r.b1Up = false;
     r.link.GetNow();  // gone: every channel is closed
     r.link.GetNow();  // nothing open: nothing to report
-    EXPECT_EQ(r.calls.log, (std::vector<std::string>{"up 1 2026/12/07 09:58:00", "down 1", "down 2"}));
+    EXPECT_EQ(r.calls.log,
+              (std::vector<std::string>{"up 1 2026/12/07 09:58:00", "down 1", "down 2"}));
     EXPECT_EQ(r.view.lcd(8), "");  // the read-outs of a line without a call are empty
 }
 
@@ -128,7 +129,8 @@ TEST(LinkAlone, ArmsTheAutomaticCutFromIdleTimeAndTariff) {
         r.calls.tariff = c.tariff;
         r.link.SetCutBreak(c.cutBreak);
         r.link.LoginSOHO();
-        EXPECT_EQ(r.link.Status().AutoCutArmed, c.armed) << c.idle << " " << static_cast<int>(c.tariff);
+        EXPECT_EQ(r.link.Status().AutoCutArmed, c.armed)
+            << c.idle << " " << static_cast<int>(c.tariff);
         EXPECT_EQ(r.view.colour(5), c.colour) << c.idle << " " << static_cast<int>(c.tariff);
         EXPECT_EQ(r.view.lcd(11), std::to_string(static_cast<int>(c.tariff)));
         EXPECT_EQ(r.view.lcd(8), "09:58:30");

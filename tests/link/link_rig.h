@@ -17,10 +17,10 @@ inline std::string ChannelBlock(int channel, bool up, int idle = 0,
     std::string b = "B" + std::to_string(channel) + "チャネル:\n\r";
     if (!up) return b + "  接続モード         [未接続]\n\r";
     return b + "  接続モード         [端末型]\n\r" + "  相手先電話番号     [0311112222]\n\r" +
-           "  接続時刻           [" + connectTime + "]\n\r" +
-           "  割り当てIPアドレス [192.0.2." + std::to_string(channel) + "]\n\r" +
-           "  回線使用率         [ 12%]\n\r" + "  自動切断時間       [ " + std::to_string(idle) +
-           "/180]\n\r" + "  経過時間           [00:02:00]\n\r";
+           "  接続時刻           [" + connectTime + "]\n\r" + "  割り当てIPアドレス [192.0.2." +
+           std::to_string(channel) + "]\n\r" + "  回線使用率         [ 12%]\n\r" +
+           "  自動切断時間       [ " + std::to_string(idle) + "/180]\n\r" +
+           "  経過時間           [00:02:00]\n\r";
 }
 
 inline std::string StatusReport(bool b1Up, bool b2Up, int idle1 = 0, int idle2 = 0) {

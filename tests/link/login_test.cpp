@@ -138,19 +138,19 @@ INSTANTIATE_TEST_SUITE_P(
                     "name err:", "MN128と接続出来ません(err=name)"},
         FailureCase{"KanjiCode", [](LinkRig& r) { Silence(r, "sys kcode sjis"); },
                     "set kcode err:", "MN128と接続出来ません(err=kcodeset)"},
-        FailureCase{"TimeSet",
-                    [](LinkRig& r) { Silence(r, "sys time 2026/12/07-10:00"); },
+        FailureCase{"TimeSet", [](LinkRig& r) { Silence(r, "sys time 2026/12/07-10:00"); },
                     "set time err:", "MN128と接続出来ません(err=timeset)"},
-        FailureCase{"ShowTime", [](LinkRig& r) { Silence(r, "show time"); }, "get time err:",
-                    "MN128と接続出来ません(err=time)"},
+        FailureCase{"ShowTime", [](LinkRig& r) { Silence(r, "show time"); },
+                    "get time err:", "MN128と接続出来ません(err=time)"},
         FailureCase{"ShowTimeGarbled",
                     [](LinkRig& r) { r.transport.Answer("show time", TimeReply("9:59:55 ")); },
                     "get time err:", "MN128と接続出来ません(err=time)"},
         FailureCase{"ShowStatus", [](LinkRig& r) { Silence(r, "show status"); },
                     "show status send err:", "MN128と接続出来ません(err=3)"},
-        FailureCase{"NotShiftJis",
-                    [](LinkRig& r) { r.transport.Answer("show status", "\n\rLine: ISDN" + kPrompt); },
-                    "isdn ck err:\n\rLine: ISDN", "漢字コードが違います。SJISにして下さい"}),
+        FailureCase{
+            "NotShiftJis",
+            [](LinkRig& r) { r.transport.Answer("show status", "\n\rLine: ISDN" + kPrompt); },
+            "isdn ck err:\n\rLine: ISDN", "漢字コードが違います。SJISにして下さい"}),
     [](const ::testing::TestParamInfo<FailureCase>& p) { return p.param.name; });
 
 TEST(Login, NoGreetingCostsOneAttemptOnly) {

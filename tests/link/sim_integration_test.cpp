@@ -59,7 +59,8 @@ TEST(LinkWithSimulator, LoginWithPasswordKanjiCodeAndClock) {
     ASSERT_TRUE(sim.WaitReceived("show status\n\r"));
     const std::string got = sim.Received();
     std::smatch m;
-    ASSERT_TRUE(std::regex_search(got, m, std::regex("sys time (\\d{4}/\\d\\d/\\d\\d-\\d\\d:\\d\\d)")));
+    ASSERT_TRUE(
+        std::regex_search(got, m, std::regex("sys time (\\d{4}/\\d\\d/\\d\\d-\\d\\d:\\d\\d)")));
     EXPECT_EQ(got, "\n\ruser\r\nsecret\n\rsys kcode sjis\n\rsys time " + m[1].str() +
                        "\n\rshow time\n\rshow status\n\r");
     EXPECT_EQ(m[1].str().substr(0, 10), FormatDate(r.clock.Now().date));

@@ -13,9 +13,8 @@ TEST(SocketLayer, OpenShowsEachStepAndConnectsToTheConsolePort) {
     r.cx.settings.sohoip = "127.0.0.1";
     r.cx.link.OpenLink();
     EXPECT_EQ(r.transport.connectedTo, "127.0.0.1:2323");
-    EXPECT_EQ(r.view.statusHistory,
-              (std::vector<std::string>{"WSAStartup", "Socket:3", "Connect", "WSAAsyncSelect",
-                                        "Connection OK"}));
+    EXPECT_EQ(r.view.statusHistory, (std::vector<std::string>{"WSAStartup", "Socket:3", "Connect",
+                                                              "WSAAsyncSelect", "Connection OK"}));
     EXPECT_TRUE(r.transport.readEvents());
     EXPECT_TRUE(r.cx.link.State().SocketOpen);
 }
@@ -138,8 +137,9 @@ TEST(SocketLayer, RouterClosingTheConnectionShutsDownAndLaterSendsFail) {
     r.cx.link.StateForTest().SendText = u"show status";
     r.cx.link.Sendbyte();
     ASSERT_EQ(r.view.boxes.size(), 2u);
-    EXPECT_EQ(r.view.boxes[1].text,
-              "Program is Port_Process\n\rFunction is Send\n\rError Number is 10038\n\rWSAENOTSOCK");
+    EXPECT_EQ(
+        r.view.boxes[1].text,
+        "Program is Port_Process\n\rFunction is Send\n\rError Number is 10038\n\rWSAENOTSOCK");
 }
 
 TEST(SocketLayer, SendPutsOutTheLineWithLineBreakInPieces) {
@@ -174,7 +174,7 @@ TEST(SocketLayer, ErrorTexts) {
     EXPECT_EQ(WinsockErrorText("recvfrom", 10093),
               "WSANOTINITIALIZED:WSAStartup関数の呼び出しが成功していない。");
     EXPECT_EQ(WinsockErrorText("Recv", 10035), "WSAEWOULDBLOCK");  // case matters
-    EXPECT_EQ(WinsockErrorText("recv", 10061), "");                 // not in the read table
+    EXPECT_EQ(WinsockErrorText("recv", 10061), "");                // not in the read table
     EXPECT_EQ(WinsockErrorText("connect", 10093), "WSANOTINITIALISED");
     EXPECT_EQ(WinsockErrorText("connect", 10091), "WSASYSNOTREADY");
     EXPECT_EQ(WinsockErrorText("socket", 10000), "");

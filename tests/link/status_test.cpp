@@ -75,7 +75,7 @@ TEST(ParseChannelStatus, IdleSecondsNumberRules) {
         return r.cx.link.Status().ChannelStatus[1].IdleSeconds;
     };
     EXPECT_EQ(idle("  17/180"), 17);
-    EXPECT_EQ(idle("2.5/180"), 2);   // halves to even
+    EXPECT_EQ(idle("2.5/180"), 2);  // halves to even
     EXPECT_EQ(idle("3.5/180"), 4);
     EXPECT_EQ(idle("--/180"), 0);
     EXPECT_EQ(idle("70000/180"), 32767);  // beyond 16 bits: clamped, not wrapped

@@ -24,10 +24,12 @@ int64_t NowMs() {
     return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
-std::string Sjis(const std::string& utf8) { return cp932::EncodeFromUtf8(utf8); }
+std::string Sjis(const std::string& utf8) {
+    return cp932::EncodeFromUtf8(utf8);
+}
 
 class Client {
-public:
+  public:
     explicit Client(uint16_t port) {
         fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
         sockaddr_in a{};
@@ -44,7 +46,8 @@ public:
     }
     bool ok() const { return fd_ >= 0; }
     void Send(const std::string& bytes) {
-        ASSERT_EQ(::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL), static_cast<ssize_t>(bytes.size()));
+        ASSERT_EQ(::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL),
+                  static_cast<ssize_t>(bytes.size()));
     }
     // Reads until the collected bytes end with `tail` (or contain it, when anywhere), the peer
     // closes, or the time runs out. Each successful read is counted.
@@ -52,8 +55,10 @@ public:
         std::string got;
         const int64_t deadline = NowMs() + timeoutMs;
         while (true) {
-            bool done = anywhere ? got.find(tail) != std::string::npos
-                                 : got.size() >= tail.size() && got.compare(got.size() - tail.size(), tail.size(), tail) == 0;
+            bool done = anywhere
+                            ? got.find(tail) != std::string::npos
+                            : got.size() >= tail.size() &&
+                                  got.compare(got.size() - tail.size(), tail.size(), tail) == 0;
             if (done && !tail.empty()) return got;
             int64_t left = deadline - NowMs();
             if (left <= 0) return got;
@@ -83,7 +88,7 @@ public:
     int reads = 0;
     bool closed = false;
 
-private:
+  private:
     int fd_ = -1;
 };
 
@@ -100,7 +105,9 @@ std::string Field(const std::string& reportUtf8, int channel, const std::string&
     return reportUtf8.substr(open + 1, close - open - 1);
 }
 
-std::string Status(Client& c) { return cp932::DecodeToUtf8(c.Exchange("show status")); }
+std::string Status(Client& c) {
+    return cp932::DecodeToUtf8(c.Exchange("show status"));
+}
 
 // Polls the simulator's state until it contains `what` (bounded).
 bool WaitState(SimProcess& sim, const std::string& what, int timeoutMs = 3000) {
@@ -128,9 +135,9 @@ TEST(Mn128Sim, LoginDialogueAndExactTranscript) {
     EXPECT_EQ(reply.substr(to, reply.find('!', to) - to), "MN128-SOHO");
 
     // Every later reply ends with the prompt, and the name does not turn up earlier.
-    for (const char* cmd : {"sys kcode sjis", "sys time 2026/12/07-10:00", "show time", "show status",
-                            "connect 1", "remote 1 call auto off", "disconnect b1", "disconnect b2",
-                            "bogus command", ""}) {
+    for (const char* cmd :
+         {"sys kcode sjis", "sys time 2026/12/07-10:00", "show time", "show status", "connect 1",
+          "remote 1 call auto off", "disconnect b1", "disconnect b2", "bogus command", ""}) {
         std::string r = c.Exchange(cmd);
         ASSERT_GE(r.size(), kPrompt.size()) << cmd;
         EXPECT_EQ(r.substr(r.size() - kPrompt.size()), kPrompt) << cmd;
@@ -173,7 +180,8 @@ TEST(Mn128Sim, EveryLineEndEndsOneLine) {
     std::string r = c.ReadUntil("login: ", 1000);
     std::string all = r + c.ReadUntil("never", 300);
     size_t count = 0;
-    for (size_t at = all.find("login: "); at != std::string::npos; at = all.find("login: ", at + 1)) ++count;
+    for (size_t at = all.find("login: "); at != std::string::npos; at = all.find("login: ", at + 1))
+        ++count;
     // "\n" + "\r" (one pair), "\r\n", "\n\r", "\n": four lines.
     EXPECT_EQ(count, 4u) << all;
 }

@@ -177,11 +177,10 @@ TEST(RegCopy, StoreThenLoadThroughQSettingsGivesEveryFieldBack) {
 TEST(RegCopy, EdgeValuesRoundTripByteForByte) {
     TestRig rig;
     QtSettingsStore store(rig.dir + "/config");
-    for (const std::string& v : {std::string("  a, b ,c  "), std::string("\"quoted\""),
-                                std::string("back\\slash\\"), std::string("@Invalid()"),
-                                std::string("; not a comment"), std::string("x=y"),
-                                std::string("ﾃﾚﾎｰﾀﾞｲ 端末型"), std::string("#hash"),
-                                std::string(" "), std::string("")}) {
+    for (const std::string& v :
+         {std::string("  a, b ,c  "), std::string("\"quoted\""), std::string("back\\slash\\"),
+          std::string("@Invalid()"), std::string("; not a comment"), std::string("x=y"),
+          std::string("ﾃﾚﾎｰﾀﾞｲ 端末型"), std::string("#hash"), std::string(" "), std::string("")}) {
         ASSERT_TRUE(store.Write("Qel", "Kestrovan\\Setup", "runid", v));
         EXPECT_EQ(store.Read("Qel", "Kestrovan\\Setup", "runid").value(), v) << v;
     }

@@ -48,12 +48,14 @@ bool FakeEventLoop::RunDue() {
     bool ran = false;
     for (;;) {
         // Earliest due scheduled event, then earliest due timer.
-        auto it = std::min_element(events_.begin(), events_.end(), [](const Event& a, const Event& b) {
-            return a.at != b.at ? a.at < b.at : a.seq < b.seq;
-        });
+        auto it =
+            std::min_element(events_.begin(), events_.end(), [](const Event& a, const Event& b) {
+                return a.at != b.at ? a.at < b.at : a.seq < b.seq;
+            });
         FakeTimer* timer = nullptr;
         for (FakeTimer* t : timers_)
-            if (t->enabled_ && t->interval_ > 0 && t->due_ <= now_ && (!timer || t->due_ < timer->due_))
+            if (t->enabled_ && t->interval_ > 0 && t->due_ <= now_ &&
+                (!timer || t->due_ < timer->due_))
                 timer = t;
         const bool eventDue = it != events_.end() && it->at <= now_;
         if (eventDue && (!timer || it->at <= timer->due_)) {
@@ -65,7 +67,8 @@ bool FakeEventLoop::RunDue() {
         }
         if (timer) {
             timer->due_ += timer->interval_;
-            if (timer->due_ <= now_) timer->due_ = now_ + timer->interval_;  // no burst after a stall
+            if (timer->due_ <= now_)
+                timer->due_ = now_ + timer->interval_;  // no burst after a stall
             ++timer->ticks_;
             if (timer->tick_) timer->tick_();
             ran = true;
@@ -75,7 +78,9 @@ bool FakeEventLoop::RunDue() {
     }
 }
 
-void FakeEventLoop::PumpOnce() { RunDue(); }
+void FakeEventLoop::PumpOnce() {
+    RunDue();
+}
 
 bool FakeEventLoop::WaitUntil(const std::function<bool()>& done, int64_t deadlineMs) {
     ++waits_;
@@ -94,9 +99,13 @@ void FakeEventLoop::Advance(int64_t ms) {
     WaitUntil([] { return false; }, end);
 }
 
-std::unique_ptr<FakeTimer> FakeEventLoop::MakeTimer() { return std::make_unique<FakeTimer>(*this); }
+std::unique_ptr<FakeTimer> FakeEventLoop::MakeTimer() {
+    return std::make_unique<FakeTimer>(*this);
+}
 
-FakeTimer::FakeTimer(FakeEventLoop& loop) : loop_(loop) { loop_.timers_.push_back(this); }
+FakeTimer::FakeTimer(FakeEventLoop& loop) : loop_(loop) {
+    loop_.timers_.push_back(this);
+}
 
 FakeTimer::~FakeTimer() {
     auto& v = loop_.timers_;

@@ -23,7 +23,7 @@ class FakeTimer;
 // Simulated time. Waits jump straight to the next scheduled event or the deadline, so a
 // 30-second reply time-out takes microseconds.
 class FakeEventLoop : public Clock, public EventPump {
-public:
+  public:
     explicit FakeEventLoop(LocalTime start = {Date{2026, 12, 7}, TimeOfDay{10, 0, 0}});
     ~FakeEventLoop() override;
 
@@ -44,7 +44,7 @@ public:
 
     std::unique_ptr<FakeTimer> MakeTimer();
 
-private:
+  private:
     friend class FakeTimer;
     bool RunDue();
     int64_t NextEventAt() const;
@@ -56,8 +56,8 @@ private:
     };
     int64_t now_ = 0;
     uint64_t seq_ = 0;
-    int32_t wallBaseSerial_;     // date of the wall clock at monotonic wallBaseMs_
-    int64_t wallBaseSecs_;       // seconds of day then
+    int32_t wallBaseSerial_;  // date of the wall clock at monotonic wallBaseMs_
+    int64_t wallBaseSecs_;    // seconds of day then
     int64_t wallBaseMs_ = 0;
     std::vector<Event> events_;
     std::vector<FakeTimer*> timers_;
@@ -65,7 +65,7 @@ private:
 };
 
 class FakeTimer : public Timer {
-public:
+  public:
     explicit FakeTimer(FakeEventLoop& loop);
     ~FakeTimer() override;
     void SetInterval(int ms) override;
@@ -75,7 +75,7 @@ public:
     void SetHandler(std::function<void()> tick) override { tick_ = std::move(tick); }
     int ticks() const { return ticks_; }
 
-private:
+  private:
     friend class FakeEventLoop;
     FakeEventLoop& loop_;
     int interval_ = 0;
@@ -86,7 +86,7 @@ private:
 };
 
 class MemorySettingsStore : public SettingsStore {
-public:
+  public:
     std::optional<std::string> Read(const std::string& application, const std::string& section,
                                     const std::string& key) override;
     bool Write(const std::string& application, const std::string& section, const std::string& key,
@@ -106,7 +106,7 @@ struct RecordedBox {
 };
 
 class RecordingView : public MainView {
-public:
+  public:
     void SetLcdText(int lcd, const std::string& text) override { lcd_[lcd] = text; }
     void SetLcdColour(int lcd, uint32_t colour) override { colour_[lcd] = colour; }
     void SetLabelCaption(int label, const std::string& text) override { label_[label] = text; }
@@ -145,7 +145,7 @@ public:
     // Runs when SetCheckBox changes a value, as the control's click handler would.
     std::function<void(CheckBox, int)> onCheckBoxClick;
 
-private:
+  private:
     std::map<int, std::string> lcd_;
     std::map<int, uint32_t> colour_;
     std::map<int, std::string> label_;
@@ -154,12 +154,12 @@ private:
 };
 
 class FakeExit : public ProgramExit {
-public:
+  public:
     [[noreturn]] void Exit(int code) override { throw ProgramEnded{code}; }
 };
 
 class FakeRunner : public ProcessRunner {
-public:
+  public:
     bool FileExists(const std::string& path) override { return existing.count(path) != 0; }
     int64_t Start(const std::string& path, std::string& error) override;
     void Terminate(int64_t handle) override { terminated.push_back(handle); }
@@ -170,7 +170,7 @@ public:
 };
 
 class FakeShell : public Shell {
-public:
+  public:
     bool Open(const std::string& target) override {
         opened.push_back(target);
         return true;

@@ -56,8 +56,7 @@ std::vector<std::pair<const char*, const char*>> LoopbackSetup() {
             {"winmodes", "0"},       {"winmodec", "1"},   {"winmodedc", "1"}};
 }
 
-std::vector<std::pair<std::string, std::string>> ProgramEnv(const std::string& dir,
-                                                            uint16_t port,
+std::vector<std::pair<std::string, std::string>> ProgramEnv(const std::string& dir, uint16_t port,
                                                             const std::string& boxesLog) {
     return {{"QT_QPA_PLATFORM", "offscreen"},
             {"XDG_CONFIG_HOME", dir + "/config"},
@@ -101,8 +100,7 @@ Program::~Program() {
 
 int Program::WaitExit(int timeoutMs) {
     int status = 0;
-    if (!WaitFor([&] { return ::waitpid(pid_, &status, WNOHANG) == pid_; }, timeoutMs))
-        return -1;
+    if (!WaitFor([&] { return ::waitpid(pid_, &status, WNOHANG) == pid_; }, timeoutMs)) return -1;
     exited_ = true;
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }

@@ -24,8 +24,7 @@ std::vector<std::string> TraceMessages(const std::string& path);
 std::vector<std::pair<const char*, const char*>> LoopbackSetup();
 // The environment of a run: offscreen, its own settings folder, the simulator's port, and the
 // message boxes written to boxesLog instead of shown.
-std::vector<std::pair<std::string, std::string>> ProgramEnv(const std::string& dir,
-                                                            uint16_t port,
+std::vector<std::pair<std::string, std::string>> ProgramEnv(const std::string& dir, uint16_t port,
                                                             const std::string& boxesLog);
 
 // A started kestrovan; killed when the test leaves early.

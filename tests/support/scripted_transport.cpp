@@ -16,7 +16,9 @@ ScriptedTransport::ScriptedTransport(FakeEventLoop& loop)
     : loop_(loop), alive_(std::make_shared<bool>(true)) {}
 
 // Events still queued on the loop must not touch a transport that is gone.
-ScriptedTransport::~ScriptedTransport() { *alive_ = false; }
+ScriptedTransport::~ScriptedTransport() {
+    *alive_ = false;
+}
 
 int ScriptedTransport::Create() {
     if (createResult < 0) {
@@ -57,7 +59,8 @@ int ScriptedTransport::Send(const char* data, int len) {
         if (it != answers_.end()) {
             Schedule(it->second.first, it->second.second);
         } else if (onLine) {
-            if (std::optional<std::string> reply = onLine(line)) Schedule(cp932::EncodeFromUtf8(*reply), onLineDelayMs);
+            if (std::optional<std::string> reply = onLine(line))
+                Schedule(cp932::EncodeFromUtf8(*reply), onLineDelayMs);
         }
     }
     lastError_ = 0;

@@ -15,7 +15,7 @@
 namespace kv::test {
 
 class ScriptedTransport : public ConsoleTransport {
-public:
+  public:
     explicit ScriptedTransport(FakeEventLoop& loop);
     ~ScriptedTransport() override;
 
@@ -44,25 +44,25 @@ public:
     // The router closes the connection after delayMs.
     void PeerClose(int64_t delayMs = 0);
 
-    int createResult = 3;      // the handle Create returns; -1 fails with createError
+    int createResult = 3;  // the handle Create returns; -1 fails with createError
     int createError = 10024;
-    int connectResult = 0;     // WinSock code Connect returns
-    size_t segment = 0;        // deliveries are cut into pieces of this size, 1 ms apart
-    int failNextSend = 0;      // WinSock code for the next Send
-    int failNextRecv = 0;      // WinSock code for the next Recv
-    int maxSend = 0;           // a Send takes at most this many bytes (0: all)
+    int connectResult = 0;  // WinSock code Connect returns
+    size_t segment = 0;     // deliveries are cut into pieces of this size, 1 ms apart
+    int failNextSend = 0;   // WinSock code for the next Send
+    int failNextRecv = 0;   // WinSock code for the next Recv
+    int maxSend = 0;        // a Send takes at most this many bytes (0: all)
 
     // ---- what happened --------------------------------------------------------------------
-    std::string sent;                          // every byte the program sent
+    std::string sent;                            // every byte the program sent
     std::vector<std::string> SentLines() const;  // sent, split at LF CR
-    std::string connectedTo;                   // "ip:port"
-    int notifications = 0;                     // handler calls
+    std::string connectedTo;                     // "ip:port"
+    int notifications = 0;                       // handler calls
     int recvCalls = 0;
     bool readEvents() const { return readEvents_; }
     bool closedByProgram() const { return closed_; }
     size_t waiting() const { return inbound_.size(); }
 
-private:
+  private:
     void Arrive(const std::string& bytes);
     void ScheduleNotify();
     void Schedule(const std::string& bytes, int64_t delayMs);

@@ -90,7 +90,9 @@ SimProcess::SimProcess(std::vector<std::string> extraArgs) {
     }
 }
 
-SimProcess::~SimProcess() { Stop(); }
+SimProcess::~SimProcess() {
+    Stop();
+}
 
 void SimProcess::Stop() {
     if (control_ >= 0) {
@@ -103,8 +105,10 @@ void SimProcess::Stop() {
         for (int i = 0; i < 300 && !reaped; ++i) {  // up to 3 s for a clean exit
             int status = 0;
             pid_t r = waitpid(pid_, &status, WNOHANG);
-            if (r == pid_ || (r < 0 && errno != EINTR)) reaped = true;
-            else std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            if (r == pid_ || (r < 0 && errno != EINTR))
+                reaped = true;
+            else
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
         if (!reaped) {
             kill(pid_, SIGKILL);
@@ -212,8 +216,12 @@ std::string SimProcess::Collect(const char* kind) const {
     return all;
 }
 
-std::string SimProcess::Received() const { return Collect("recv"); }
-std::string SimProcess::Sent() const { return Collect("send"); }
+std::string SimProcess::Received() const {
+    return Collect("recv");
+}
+std::string SimProcess::Sent() const {
+    return Collect("send");
+}
 
 bool SimProcess::WaitFor(const char* kind, const std::string& needle, int timeoutMs) const {
     const int64_t deadline = NowMs() + timeoutMs;

@@ -10,7 +10,7 @@
 namespace kv::test {
 
 class SimProcess {
-public:
+  public:
     // Starts <build>/tools/mn128sim/mn128sim --listen 127.0.0.1:0 --transcript <tmp> plus
     // extraArgs; waits (bounded, 10 s) until it reports its port. Throws std::runtime_error
     // on failure.
@@ -44,7 +44,7 @@ public:
     // Decodes one escaped transcript payload (printable ASCII as is, "\\" and "\xHH").
     static std::string Unescape(const std::string& text);
 
-private:
+  private:
     void Stop();
     bool ReadLine(std::string& line, int timeoutMs);
     std::string Collect(const char* kind) const;

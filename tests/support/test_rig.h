@@ -21,8 +21,9 @@ struct RigPorts {
 };
 
 class TestRig {
-public:
-    explicit TestRig(LocalTime start = {Date{2026, 12, 7}, TimeOfDay{10, 0, 0}}, RigPorts real = {});
+  public:
+    explicit TestRig(LocalTime start = {Date{2026, 12, 7}, TimeOfDay{10, 0, 0}},
+                     RigPorts real = {});
     explicit TestRig(RigPorts real) : TestRig({Date{2026, 12, 7}, TimeOfDay{10, 0, 0}}, real) {}
     ~TestRig();
     TestRig(const TestRig&) = delete;

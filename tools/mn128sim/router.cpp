@@ -52,8 +52,10 @@ std::string EncodeEuc(const std::string& utf8) {
         // No converter on this system: keep ASCII, which is still "not Shift-JIS".
         std::string out;
         for (unsigned char c : utf8)
-            if (c < 0x80) out += static_cast<char>(c);
-            else if ((c & 0xC0) != 0x80) out += '?';
+            if (c < 0x80)
+                out += static_cast<char>(c);
+            else if ((c & 0xC0) != 0x80)
+                out += '?';
         return out;
     }
     std::string out(utf8.size() * 2 + 16, '\0');
@@ -110,10 +112,14 @@ const char* EncodingName(Encoding e) {
 
 bool ParseEncoding(const std::string& text, Encoding& out) {
     std::string t = Lower(text);
-    if (t == "sjis" || t == "shift-jis" || t == "cp932") out = Encoding::Sjis;
-    else if (t == "euc" || t == "euc-jp") out = Encoding::Euc;
-    else if (t == "utf8" || t == "utf-8") out = Encoding::Utf8;
-    else return false;
+    if (t == "sjis" || t == "shift-jis" || t == "cp932")
+        out = Encoding::Sjis;
+    else if (t == "euc" || t == "euc-jp")
+        out = Encoding::Euc;
+    else if (t == "utf8" || t == "utf-8")
+        out = Encoding::Utf8;
+    else
+        return false;
     return true;
 }
 
@@ -145,7 +151,8 @@ bool ParseClock(const std::string& text, char sep, bool withSeconds, int64_t& ou
     // yyyy/mm/dd<sep>hh:mm[:ss]
     const size_t len = withSeconds ? 19 : 16;
     if (text.size() != len) return false;
-    const std::string shape = std::string("dddd/dd/dd") + sep + (withSeconds ? "dd:dd:dd" : "dd:dd");
+    const std::string shape =
+        std::string("dddd/dd/dd") + sep + (withSeconds ? "dd:dd:dd" : "dd:dd");
     for (size_t i = 0; i < len; ++i) {
         bool digit = text[i] >= '0' && text[i] <= '9';
         if (shape[i] == 'd' ? !digit : text[i] != shape[i]) return false;
@@ -161,9 +168,13 @@ bool ParseClock(const std::string& text, char sep, bool withSeconds, int64_t& ou
 Router::Router(RouterConfig config, int64_t clockNow)
     : config_(std::move(config)), encoding_(config_.startEncoding), clock_(clockNow) {}
 
-std::string Router::Encode(const std::string& utf8) const { return EncodeText(utf8, encoding_); }
+std::string Router::Encode(const std::string& utf8) const {
+    return EncodeText(utf8, encoding_);
+}
 
-std::string Router::Prompt() const { return config_.name + "% "; }
+std::string Router::Prompt() const {
+    return config_.name + "% ";
+}
 
 std::string Router::Connect() {
     state_ = Session::LoginName;
@@ -173,8 +184,10 @@ std::string Router::Connect() {
 
 std::string Router::LineTooLong() {
     std::string text = std::string(kNl) + "入力行が長すぎます" + kNl;
-    if (state_ == Session::LoggedIn) text += Prompt();
-    else text += "login: ";
+    if (state_ == Session::LoggedIn)
+        text += Prompt();
+    else
+        text += "login: ";
     return Encode(text);
 }
 
@@ -229,9 +242,12 @@ std::string Router::Command(const std::string& line, int64_t nowMs, bool& closeA
 
     if (lw.size() == 3 && lw[0] == "sys" && lw[1] == "kcode") {
         Encoding e;
-        if (lw[2] == "sjis") e = Encoding::Sjis;
-        else if (lw[2] == "euc") e = Encoding::Euc;
-        else return nl + "漢字コードの指定が正しくありません" + nl;
+        if (lw[2] == "sjis")
+            e = Encoding::Sjis;
+        else if (lw[2] == "euc")
+            e = Encoding::Euc;
+        else
+            return nl + "漢字コードの指定が正しくありません" + nl;
         encoding_ = e;
         return nl;
     }
@@ -271,8 +287,8 @@ std::string Router::Disconnect(const std::string& arg) {
     if (c.state == Channel::State::Idle) return nl + head + "は接続されていません" + nl;
     std::string text = nl + head + " 切断中" + nl;
     text += "  相手先電話番号 [" + c.peer + "]" + nl;
-    text += "  接続時刻       [" + (c.state == Channel::State::Up ? FormatClock(c.connectClock) : "") +
-            "]" + nl;
+    text += "  接続時刻       [" +
+            (c.state == Channel::State::Up ? FormatClock(c.connectClock) : "") + "]" + nl;
     text += "  経過時間       [" + Hms(c.elapsed) + "]" + nl;
     text += head + " 切断しました" + nl;
     c = Channel{};
@@ -287,8 +303,8 @@ std::string Router::Remote(const std::vector<std::string>& lw) {
         return nl + "書式: remote <接続先番号> call auto on|off" + nl;
     config_.autoCall = lw[4] == "on";
     autoDestination_ = dest;
-    return nl + "接続先" + std::to_string(dest) + " 自動発信 " + (config_.autoCall ? "有効" : "無効") +
-           nl;
+    return nl + "接続先" + std::to_string(dest) + " 自動発信 " +
+           (config_.autoCall ? "有効" : "無効") + nl;
 }
 
 std::string Router::TimeReport() const {
@@ -326,15 +342,18 @@ std::string Router::PaddedReport(size_t bytes) const {
     size_t at = report.find(anchor);
     at = at == std::string::npos ? 0 : at + anchor.size();
     // Lines of two-byte characters, so the cut at any read boundary may fall inside one.
-    const std::string unit = "  " + Encode("＊＊＊＊＊＊＊＊＊＊＊＊＊＊＊＊＊＊＊＊＊＊＊＊＊＊＊＊") + kNl;
+    const std::string unit =
+        "  " + Encode("＊＊＊＊＊＊＊＊＊＊＊＊＊＊＊＊＊＊＊＊＊＊＊＊＊＊＊＊") + kNl;
     size_t need = bytes - report.size();
     std::string pad;
     while (need >= unit.size() + 4) {
         pad += unit;
         need -= unit.size();
     }
-    if (need >= 4) pad += "  " + std::string(need - 4, '-') + kNl;
-    else pad += std::string(need, ' ');
+    if (need >= 4)
+        pad += "  " + std::string(need - 4, '-') + kNl;
+    else
+        pad += std::string(need, ' ');
     report.insert(at, pad);
     return report;
 }
@@ -347,8 +366,8 @@ void Router::Second(int64_t nowMs) {
         ++c.elapsed;
         c.idle = traffic_ ? 0 : std::min(c.idle + 1, 99999);
         if (config_.autoCutLimit > 0 && c.idle >= config_.autoCutLimit) {
-            events.push_back("router cut B" + std::to_string(n) + " after " + std::to_string(c.idle) +
-                             " idle seconds");
+            events.push_back("router cut B" + std::to_string(n) + " after " +
+                             std::to_string(c.idle) + " idle seconds");
             c = Channel{};
         }
     }
@@ -360,7 +379,8 @@ int64_t Router::CompleteDials(int64_t nowMs) {
     for (int n = 1; n <= 2; ++n) {
         Channel& c = channels_[n - 1];
         if (c.state != Channel::State::Dialling) continue;
-        if (c.dialDoneMs <= nowMs) BringUp(n);
+        if (c.dialDoneMs <= nowMs)
+            BringUp(n);
         else if (next < 0 || c.dialDoneMs < next) {
             next = c.dialDoneMs;
         }

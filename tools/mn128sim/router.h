@@ -13,11 +13,11 @@ bool ParseEncoding(const std::string& text, Encoding& out);
 
 struct RouterConfig {
     std::string name = "MN128-SOHO";
-    std::string password;        // empty: "user" logs in without one
+    std::string password;                     // empty: "user" logs in without one
     Encoding startEncoding = Encoding::Sjis;  // before "sys kcode sjis"
-    int dialMs = 1500;           // from "connect" (or an automatic call) to the line being up
-    int autoCutLimit = 180;      // the router hangs up after this many idle seconds (0: never)
-    bool autoCall = true;        // "remote N call auto on"
+    int dialMs = 1500;       // from "connect" (or an automatic call) to the line being up
+    int autoCutLimit = 180;  // the router hangs up after this many idle seconds (0: never)
+    bool autoCall = true;    // "remote N call auto on"
 };
 
 struct Channel {
@@ -33,7 +33,7 @@ struct Channel {
 };
 
 class Router {
-public:
+  public:
     explicit Router(RouterConfig config, int64_t clockNow);
 
     // ---- console session ----------------------------------------------------------------
@@ -86,7 +86,7 @@ public:
     std::string StatusReport() const;
     std::string TimeReport() const;
 
-private:
+  private:
     enum class Session { LoginName, LoginPassword, LoggedIn };
     std::string Command(const std::string& line, int64_t nowMs, bool& closeAfter);
     void StartCall(int n, int destination, int64_t doneMs);

@@ -29,7 +29,9 @@ constexpr size_t kMaxGarbage = 1 << 20;
 constexpr size_t kMaxQueued = 4 << 20;
 
 volatile std::sig_atomic_t g_stop = 0;
-void OnSignal(int) { g_stop = 1; }
+void OnSignal(int) {
+    g_stop = 1;
+}
 
 std::string Escape(const char* data, size_t n) {
     std::string out;
@@ -94,7 +96,8 @@ bool ParseScript(const std::string& text, std::vector<ScriptEntry>& entries, dou
         double seconds = -1;
         if (!(words >> seconds) || seconds < 0 || seconds > 1e7 ||
             (keyword != "at" && keyword != "repeat")) {
-            error = "line " + std::to_string(number) + ": expected 'at SECONDS command' or 'repeat SECONDS'";
+            error = "line " + std::to_string(number) +
+                    ": expected 'at SECONDS command' or 'repeat SECONDS'";
             return false;
         }
         if (keyword == "repeat") {
@@ -103,7 +106,8 @@ bool ParseScript(const std::string& text, std::vector<ScriptEntry>& entries, dou
         }
         std::string command;
         std::getline(words >> std::ws, command);
-        while (!command.empty() && (command.back() == ' ' || command.back() == '\r')) command.pop_back();
+        while (!command.empty() && (command.back() == ' ' || command.back() == '\r'))
+            command.pop_back();
         if (command.empty()) {
             error = "line " + std::to_string(number) + ": no command";
             return false;
@@ -224,8 +228,10 @@ void Server::FeedBytes(const char* data, size_t n) {
             continue;
         }
         lastEnd_ = 0;
-        if (line_.size() < kMaxLine) line_ += c;
-        else overlong_ = true;
+        if (line_.size() < kMaxLine)
+            line_ += c;
+        else
+            overlong_ = true;
     }
 }
 
@@ -274,7 +280,9 @@ void Server::RouterEvents() {
 
 std::string Server::StateText() const {
     auto st = [](const Channel& c) {
-        return c.state == Channel::State::Up ? "up" : c.state == Channel::State::Dialling ? "dialling" : "idle";
+        return c.state == Channel::State::Up         ? "up"
+               : c.state == Channel::State::Dialling ? "dialling"
+                                                     : "idle";
     };
     return std::string("connected=") + (session_ >= 0 ? "1" : "0") +
            " login=" + (router_.loggedIn() ? "1" : "0") +
@@ -282,7 +290,8 @@ std::string Server::StateText() const {
            " auto=" + (router_.autoCall() ? "on" : "off") +
            " traffic=" + (router_.traffic() ? "on" : "off") + " b1=" + st(router_.channel(1)) +
            " b2=" + st(router_.channel(2)) + " idle1=" + std::to_string(router_.channel(1).idle) +
-           " idle2=" + std::to_string(router_.channel(2).idle) + " clock=" + FormatClock(router_.clock());
+           " idle2=" + std::to_string(router_.channel(2).idle) +
+           " clock=" + FormatClock(router_.clock());
 }
 
 std::string Server::Control(const std::string& line) {
@@ -406,7 +415,8 @@ void Server::ReadControl() {
             continue;
         }
         if (!control_.empty() && control_.back() == '\r') control_.pop_back();
-        std::string reply = control_.size() >= kMaxControlLine ? "error line too long" : Control(control_);
+        std::string reply =
+            control_.size() >= kMaxControlLine ? "error line too long" : Control(control_);
         control_.clear();
         WriteAll(1, reply + "\n");
     }
@@ -419,7 +429,8 @@ void Server::RunScript() {
         const std::string& cmd = script_[scriptNext_++].command;
         std::string reply = Control(cmd);
         Note("note", "script: " + cmd + " -> " + reply);
-        if (options_.verbose) std::fprintf(stderr, "mn128sim: script %s -> %s\n", cmd.c_str(), reply.c_str());
+        if (options_.verbose)
+            std::fprintf(stderr, "mn128sim: script %s -> %s\n", cmd.c_str(), reply.c_str());
         if (scriptNext_ == script_.size() && scriptRepeat_ > 0) {
             scriptNext_ = 0;
             scriptOffset_ += scriptRepeat_;
@@ -431,15 +442,18 @@ int64_t Server::NextWakeMs() {
     int64_t wake = nextTickMs_;
     if (dialDueMs_ >= 0) wake = std::min(wake, dialDueMs_);
     // Output already due waits for POLLOUT instead, or a full socket would make us spin.
-    if (session_ >= 0 && !out_.empty() && out_.front().dueMs > Now()) wake = std::min(wake, out_.front().dueMs);
+    if (session_ >= 0 && !out_.empty() && out_.front().dueMs > Now())
+        wake = std::min(wake, out_.front().dueMs);
     if (scriptNext_ < script_.size())
-        wake = std::min(wake, startMs_ + static_cast<int64_t>((script_[scriptNext_].at + scriptOffset_) * 1000.0));
+        wake = std::min(wake, startMs_ + static_cast<int64_t>(
+                                             (script_[scriptNext_].at + scriptOffset_) * 1000.0));
     return wake;
 }
 
 int Server::Run() {
     if (!options_.transcriptPath.empty()) {
-        transcript_ = ::open(options_.transcriptPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC, 0644);
+        transcript_ = ::open(options_.transcriptPath.c_str(),
+                             O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC, 0644);
         if (transcript_ < 0) {
             std::fprintf(stderr, "mn128sim: cannot write the transcript %s: %s\n",
                          options_.transcriptPath.c_str(), std::strerror(errno));
@@ -453,7 +467,8 @@ int Server::Run() {
         } else {
             std::ifstream in(options_.scriptPath, std::ios::binary);
             if (!in) {
-                std::fprintf(stderr, "mn128sim: cannot read the script %s\n", options_.scriptPath.c_str());
+                std::fprintf(stderr, "mn128sim: cannot read the script %s\n",
+                             options_.scriptPath.c_str());
                 return 1;
             }
             std::ostringstream all;
@@ -484,16 +499,18 @@ int Server::Run() {
     setsockopt(listen_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
     if (listen_ < 0 || ::bind(listen_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
         ::listen(listen_, 4) != 0) {
-        std::fprintf(stderr, "mn128sim: cannot listen on %s:%u: %s\n", options_.listenAddress.c_str(),
-                     options_.listenPort, std::strerror(errno));
+        std::fprintf(stderr, "mn128sim: cannot listen on %s:%u: %s\n",
+                     options_.listenAddress.c_str(), options_.listenPort, std::strerror(errno));
         return 1;
     }
     socklen_t len = sizeof addr;
     getsockname(listen_, reinterpret_cast<sockaddr*>(&addr), &len);
-    WriteAll(1, "listening " + options_.listenAddress + ":" + std::to_string(ntohs(addr.sin_port)) + "\n");
-    Note("note", "listening " + options_.listenAddress + ":" + std::to_string(ntohs(addr.sin_port)));
+    WriteAll(1, "listening " + options_.listenAddress + ":" + std::to_string(ntohs(addr.sin_port)) +
+                    "\n");
+    Note("note",
+         "listening " + options_.listenAddress + ":" + std::to_string(ntohs(addr.sin_port)));
 
-    struct sigaction sa{};
+    struct sigaction sa {};
     sa.sa_handler = OnSignal;
     sigemptyset(&sa.sa_mask);
     sigaction(SIGTERM, &sa, nullptr);
@@ -532,7 +549,8 @@ int Server::Run() {
             iControl = count++;
         }
         int64_t wait = std::max<int64_t>(0, NextWakeMs() - Now());
-        int r = ::poll(fds, static_cast<nfds_t>(count), static_cast<int>(std::min<int64_t>(wait, 60000)));
+        int r = ::poll(fds, static_cast<nfds_t>(count),
+                       static_cast<int>(std::min<int64_t>(wait, 60000)));
         if (r < 0) {
             if (errno == EINTR) continue;
             std::fprintf(stderr, "mn128sim: poll: %s\n", std::strerror(errno));

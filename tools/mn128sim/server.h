@@ -35,7 +35,7 @@ bool ParseScript(const std::string& text, std::vector<ScriptEntry>& entries, dou
 extern const char* const kDemoScript;
 
 class Server {
-public:
+  public:
     Server(ServerOptions options, RouterConfig config);
     ~Server();
     Server(const Server&) = delete;
@@ -48,7 +48,7 @@ public:
     // One control line; returns "ok", "ok <details>" or "error <text>". Sets quit_ on "quit".
     std::string Control(const std::string& line);
 
-private:
+  private:
     struct Chunk {
         std::string bytes;
         int64_t dueMs;
@@ -86,10 +86,10 @@ private:
 
     std::deque<Chunk> out_;
     int64_t lastDueMs_ = 0;
-    int stallMs_ = 0;        // the next reply waits this long
-    size_t segment_ = 0;     // cut replies into pieces of this many bytes (0: whole)
+    int stallMs_ = 0;     // the next reply waits this long
+    size_t segment_ = 0;  // cut replies into pieces of this many bytes (0: whole)
 
-    std::string control_;    // partial control line from stdin
+    std::string control_;  // partial control line from stdin
     int64_t nextTickMs_ = 0;
     int64_t dialDueMs_ = -1;
 

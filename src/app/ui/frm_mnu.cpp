@@ -101,18 +101,13 @@ void FrmMnu::KeepCheckMarks() {
 
 void FrmMnu::TxtTray_Activated(QSystemTrayIcon::ActivationReason reason) {
     switch (reason) {
-        case QSystemTrayIcon::Trigger:
-            mnuTray1_->popup(QCursor::pos());
-            break;
-        case QSystemTrayIcon::Context:
-            mnuTray2_->popup(QCursor::pos());
-            break;
+        case QSystemTrayIcon::Trigger: mnuTray1_->popup(QCursor::pos()); break;
+        case QSystemTrayIcon::Context: mnuTray2_->popup(QCursor::pos()); break;
         case QSystemTrayIcon::DoubleClick:
             mnuTray1_->hide();
             frm_mnu::mnuOut_Click(*cx_);
             break;
-        default:
-            break;
+        default: break;
     }
 }
 

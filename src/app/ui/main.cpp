@@ -71,8 +71,8 @@ int main(int argc, char** argv) {
     // The tray's window is loaded here, before start-up reaches TrayIn; it is never shown.
     kv::FrmMnu frmMnu;
 
-    kv::Context cx(kv::Ports{clock, pump, store, transport, tmrSOHO, tmrDSP, Tmr1Sec, window, runner,
-                             shell, programExit});
+    kv::Context cx(kv::Ports{clock, pump, store, transport, tmrSOHO, tmrDSP, Tmr1Sec, window,
+                             runner, shell, programExit});
     cx.link.SetConsolePort(ConsolePortFromEnvironment());
     window.Attach(cx);
     frmMnu.Attach(cx);
@@ -108,10 +108,8 @@ int main(int argc, char** argv) {
     steps.AnotherInstanceRunning = [&lock] {
         std::string error;
         switch (lock.Acquire(LockPath(), error)) {
-            case kv::InstanceLock::Result::Acquired:
-                return false;
-            case kv::InstanceLock::Result::HeldElsewhere:
-                return true;
+            case kv::InstanceLock::Result::Acquired: return false;
+            case kv::InstanceLock::Result::HeldElsewhere: return true;
             case kv::InstanceLock::Result::Failed:
                 // Without a lock file the program still runs; it just cannot refuse a twin.
                 std::fprintf(stderr, "kestrovan: no single-instance lock: %s\n", error.c_str());

@@ -21,7 +21,6 @@ namespace kv {
 
 namespace {
 
-
 // A Japanese fixed-width Gothic face, whichever of the usual ones is installed.
 QFont GothicFont(int pointSize) {
     QFont f;
@@ -312,12 +311,8 @@ void Kestrovan::SetTopmost(bool on) {
 
 void Kestrovan::SetMenuChecked(MenuItem item, bool checked) {
     switch (item) {
-        case MenuItem::MainCutBrk:
-            mnuCutBrk_->setChecked(checked);
-            break;
-        case MenuItem::MainWinend:
-            mnuWinend_->setChecked(checked);
-            break;
+        case MenuItem::MainCutBrk: mnuCutBrk_->setChecked(checked); break;
+        case MenuItem::MainWinend: mnuWinend_->setChecked(checked); break;
         case MenuItem::TrayCutBrk:
         case MenuItem::TrayRight3:
             trayChecks_[item] = checked;
@@ -328,10 +323,8 @@ void Kestrovan::SetMenuChecked(MenuItem item, bool checked) {
 
 bool Kestrovan::MenuChecked(MenuItem item) const {
     switch (item) {
-        case MenuItem::MainCutBrk:
-            return mnuCutBrk_->isChecked();
-        case MenuItem::MainWinend:
-            return mnuWinend_->isChecked();
+        case MenuItem::MainCutBrk: return mnuCutBrk_->isChecked();
+        case MenuItem::MainWinend: return mnuWinend_->isChecked();
         default: {
             const auto it = trayChecks_.find(item);
             return it != trayChecks_.end() && it->second;

@@ -15,7 +15,6 @@ namespace kv {
 
 namespace {
 
-
 MsgResult DefaultAnswer(MsgButtons buttons) {
     return buttons == MsgButtons::YesNo ? MsgResult::Yes : MsgResult::Ok;
 }

@@ -22,7 +22,6 @@
 #include <QTabWidget>
 #include <QVBoxLayout>
 
-
 namespace kv {
 
 namespace {
@@ -32,7 +31,6 @@ constexpr const char* kProgramFilter = "EXE ﾌｧｲﾙ (*)";
 constexpr const char* kAllFilesFilter = "すべてのﾌｧｲﾙ (*)";
 // The maximum length the box was designed with; a longer stored value raises it for display.
 constexpr const char* kDesignMaxLength = "kvDesignMaxLength";
-
 
 QLineEdit* MakeBox(QWidget* parent, const char* name, int maxLength) {
     auto* box = new QLineEdit(parent);
@@ -50,7 +48,8 @@ QLineEdit* MakeBox(QWidget* parent, const char* name, int maxLength) {
 void SetBoxText(QLineEdit* box, const std::string& text) {
     const QString value = Q(text);
     const QVariant design = box->property(kDesignMaxLength);
-    if (design.isValid()) box->setMaxLength(std::max(design.toInt(), static_cast<int>(value.size())));
+    if (design.isValid())
+        box->setMaxLength(std::max(design.toInt(), static_cast<int>(value.size())));
     box->setText(value);
 }
 
@@ -77,40 +76,48 @@ QSlider* MakeSlider(QWidget* parent, const char* name) {
     return slider;
 }
 
-QLabel* MakeLabel(QWidget* parent, const char* caption) { return new QLabel(Q(caption), parent); }
+QLabel* MakeLabel(QWidget* parent, const char* caption) {
+    return new QLabel(Q(caption), parent);
+}
 
 QGroupBox* MakeGroup(QWidget* parent, const char* caption) {
     auto* group = new QGroupBox(Q(caption), parent);
     return group;
 }
 
-void SetCheck(QCheckBox* check, int16_t value) { check->setChecked(value != 0); }
-int16_t CheckValue(const QCheckBox* check) { return check->isChecked() ? 1 : 0; }
+void SetCheck(QCheckBox* check, int16_t value) {
+    check->setChecked(value != 0);
+}
+int16_t CheckValue(const QCheckBox* check) {
+    return check->isChecked() ? 1 : 0;
+}
 
 // Selects the option of the field's index; a value outside the group selects the button that
 // the copy back maps every other value to (the last one), so what is shown is what is stored.
 template <size_t N>
 void SelectOption(const std::array<QRadioButton*, N>& group, int16_t value) {
-    const size_t index = (value >= 0 && static_cast<size_t>(value) < N) ? static_cast<size_t>(value) : N - 1;
+    const size_t index =
+        (value >= 0 && static_cast<size_t>(value) < N) ? static_cast<size_t>(value) : N - 1;
     group[index]->setChecked(true);
 }
 
 // A whole number, possibly signed and with a fraction (rounded later), between blanks.
 bool LooksNumeric(const QString& text) {
-    static const QRegularExpression number(QStringLiteral("^[ \\t]*[+-]?(\\d+(\\.\\d*)?|\\.\\d+)[ \\t]*$"));
+    static const QRegularExpression number(
+        QStringLiteral("^[ \\t]*[+-]?(\\d+(\\.\\d*)?|\\.\\d+)[ \\t]*$"));
     return number.match(text).hasMatch();
 }
 
 // Lists folders and programs while the "EXE ﾌｧｲﾙ" filter is chosen.
 class ProgramFilterModel : public QSortFilterProxyModel {
-public:
+  public:
     using QSortFilterProxyModel::QSortFilterProxyModel;
     void SetProgramsOnly(bool on) {
         programsOnly_ = on;
         invalidateFilter();
     }
 
-protected:
+  protected:
     bool filterAcceptsRow(int row, const QModelIndex& parent) const override {
         if (!programsOnly_) return true;
         const auto* files = qobject_cast<const QFileSystemModel*>(sourceModel());
@@ -118,7 +125,7 @@ protected:
         return AcceptsAsProgram(files->fileInfo(files->index(row, 0, parent)));
     }
 
-private:
+  private:
     bool programsOnly_ = true;
 };
 
@@ -136,8 +143,9 @@ std::optional<QString> ChooseProgramFile(QWidget* parent, const QString& current
     auto* filter = new ProgramFilterModel(&dialog);
     dialog.setProxyModel(filter);
     dialog.setNameFilters({Q(kProgramFilter), Q(kAllFilesFilter)});
-    QObject::connect(&dialog, &QFileDialog::filterSelected, filter,
-                     [filter](const QString& chosen) { filter->SetProgramsOnly(chosen == Q(kProgramFilter)); });
+    QObject::connect(
+        &dialog, &QFileDialog::filterSelected, filter,
+        [filter](const QString& chosen) { filter->SetProgramsOnly(chosen == Q(kProgramFilter)); });
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
     return QDir::toNativeSeparators(dialog.selectedFiles().front());
 }
@@ -146,7 +154,8 @@ std::optional<QString> ChooseProgramFile(QWidget* parent, const QString& current
 
 bool AcceptsAsProgram(const QFileInfo& info) {
     if (info.isDir()) return true;
-    return info.suffix().compare(QStringLiteral("exe"), Qt::CaseInsensitive) == 0 || info.isExecutable();
+    return info.suffix().compare(QStringLiteral("exe"), Qt::CaseInsensitive) == 0 ||
+           info.isExecutable();
 }
 
 void ShowSetupDialog(SetupHost& host, QWidget* parent) {
@@ -155,7 +164,9 @@ void ShowSetupDialog(SetupHost& host, QWidget* parent) {
 }
 
 FrmSetup::FrmSetup(SetupHost& host, QWidget* parent, FileChooser chooser)
-    : QDialog(parent), host_(host), chooser_(chooser ? std::move(chooser) : FileChooser(ChooseProgramFile)) {
+    : QDialog(parent),
+      host_(host),
+      chooser_(chooser ? std::move(chooser) : FileChooser(ChooseProgramFile)) {
     setObjectName(QStringLiteral("FrmSetup"));
     setWindowTitle(Q(kTitle));
     setModal(true);
@@ -474,8 +485,10 @@ bool FrmSetup::Validate() {
     for (const NumericField& f : numeric_) {
         const QString text = f.box->text();
         if (!LooksNumeric(text) || !ParseSettingInt(S(text)).inRange) {
-            host_.TraceFile().Error(std::string("setup err:") + f.box->objectName().toStdString() + "=" + S(text));
-            Refuse(f.box, std::string("「") + f.caption + "」には -32768 から 32767 までの数値を入力してください");
+            host_.TraceFile().Error(std::string("setup err:") + f.box->objectName().toStdString() +
+                                    "=" + S(text));
+            Refuse(f.box, std::string("「") + f.caption +
+                              "」には -32768 から 32767 までの数値を入力してください");
             return false;
         }
     }
@@ -619,13 +632,15 @@ void FrmSetup::BtnUPDT_Click() {
 }
 
 void FrmSetup::BtnCCL_Click() {
-    if (changed_ &&
-        Ask("変更を破棄しますか", "変更破棄", MsgIcon::Question, MsgButtons::OkCancel) != MsgResult::Ok)
+    if (changed_ && Ask("変更を破棄しますか", "変更破棄", MsgIcon::Question,
+                        MsgButtons::OkCancel) != MsgResult::Ok)
         return;
     ResumePollingAndClose(QDialog::Rejected);
 }
 
-void FrmSetup::reject() { BtnCCL_Click(); }
+void FrmSetup::reject() {
+    BtnCCL_Click();
+}
 
 void FrmSetup::BtnDir_Click(int index) {
     if (index < 0 || index >= kRunnerSlots) return;
@@ -633,8 +648,14 @@ void FrmSetup::BtnDir_Click(int index) {
     if (chosen) TxtRunPG[index]->setText(*chosen);
 }
 
-void FrmSetup::SldSOHOInt_Change(int value) { TxtSOHOInt->setText(QString::number(value)); }
-void FrmSetup::SldSOHO2Int_Change(int value) { TxtSOHO2Int->setText(QString::number(value)); }
-void FrmSetup::SldDspInt_Change(int value) { TxtDSPInt->setText(QString::number(value)); }
+void FrmSetup::SldSOHOInt_Change(int value) {
+    TxtSOHOInt->setText(QString::number(value));
+}
+void FrmSetup::SldSOHO2Int_Change(int value) {
+    TxtSOHO2Int->setText(QString::number(value));
+}
+void FrmSetup::SldDspInt_Change(int value) {
+    TxtDSPInt->setText(QString::number(value));
+}
 
 }  // namespace kv

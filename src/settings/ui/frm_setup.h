@@ -48,10 +48,11 @@ void ShowSetupDialog(SetupHost& host, QWidget* parent);
 bool AcceptsAsProgram(const QFileInfo& info);
 
 class FrmSetup : public QDialog {
-public:
+  public:
     // Asks for a program file; nullopt when the user cancelled. Tests inject their own so no
     // file dialog opens.
-    using FileChooser = std::function<std::optional<QString>(QWidget* parent, const QString& current)>;
+    using FileChooser =
+        std::function<std::optional<QString>(QWidget* parent, const QString& current)>;
 
     explicit FrmSetup(SetupHost& host, QWidget* parent = nullptr, FileChooser chooser = {});
 
@@ -76,7 +77,7 @@ public:
     // The close box and Esc act as "キャンセル".
     void reject() override;
 
-private:
+  private:
     struct NumericField {
         QLineEdit* box;
         const char* caption;
@@ -106,8 +107,8 @@ private:
               *TxtCutTime = nullptr, *TxtDelay = nullptr, *TxtStartDay = nullptr,
               *TxtDSPInt = nullptr, *TxtSOHOInt = nullptr, *TxtSOHO2Int = nullptr;
     QCheckBox *ChkAutoCut = nullptr, *ChkTeleho = nullptr, *ChkTopDsp = nullptr,
-              *ChkTrans = nullptr, *ChkInfo = nullptr, *ChkLineCut = nullptr,
-              *ChkTimeSet = nullptr, *ChkKcodeSet = nullptr, *ChkDbgLog = nullptr;
+              *ChkTrans = nullptr, *ChkInfo = nullptr, *ChkLineCut = nullptr, *ChkTimeSet = nullptr,
+              *ChkKcodeSet = nullptr, *ChkDbgLog = nullptr;
     QComboBox* CmbDiscount = nullptr;
     QSlider *SldDspInt = nullptr, *SldSOHOInt = nullptr, *SldSOHO2Int = nullptr;
     std::array<QRadioButton*, 3> OptStartWin{};

@@ -119,7 +119,7 @@ TEST_F(FrmMnuTest, ClicksOnTheIconOpenTheMenusOrTheWindowAndEndTakesItOut) {
     mnu.TxtTray_Activated(QSystemTrayIcon::DoubleClick);
     EXPECT_TRUE(view.visible);
 
-    mnu.Add(kTrayTip);  // as TrayIn does where there is a notification area
+    mnu.Add(kTrayTip);     // as TrayIn does where there is a notification area
     rig.cx.tray.TrayIn();  // offscreen there is none, but the icon counts as put in
     EXPECT_EQ(mnu.TxtTray()->toolTip(), QString::fromUtf8("Kestrovan Ver 0.66β"));
     Find("mnuEnd")->trigger();

@@ -19,7 +19,8 @@ int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     QApplication::setFont(QFont(QStringLiteral("Noto Sans CJK JP"), 9));
-    const QString folder = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("docs/screenshots");
+    const QString folder =
+        argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("docs/screenshots");
     QDir().mkpath(folder);
 
     kv::test::TestRig rig;
@@ -33,7 +34,8 @@ int main(int argc, char** argv) {
     s.runstop[0] = 1;
 
     kv::AppSetupHost host(rig.cx);
-    kv::FrmSetup dialog(host, nullptr, [](QWidget*, const QString&) { return std::optional<QString>(); });
+    kv::FrmSetup dialog(host, nullptr,
+                        [](QWidget*, const QString&) { return std::optional<QString>(); });
     dialog.show();
     auto* tabs = dialog.findChild<QTabWidget*>(QStringLiteral("SSTab1"));
     const char* names[] = {"basic", "advanced", "other", "linked"};
@@ -55,8 +57,8 @@ int main(int argc, char** argv) {
         QFile f(sample.filePath(QString::fromUtf8(name)));
         if (f.open(QIODevice::WriteOnly)) f.close();
     }
-    QFile::setPermissions(sample.filePath("mailcheck"), QFileDevice::ReadOwner | QFileDevice::WriteOwner |
-                                                            QFileDevice::ExeOwner);
+    QFile::setPermissions(sample.filePath("mailcheck"),
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     s.runid[0] = sample.filePath("DIALER.EXE").toStdString();
     kv::FrmSetup chooser(host, nullptr);
     chooser.show();

@@ -21,7 +21,9 @@
 #include "support/test_rig.h"
 
 // fontconfig keeps its font cache until the process ends; that is not ours to free.
-extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }
+extern "C" const char* __lsan_default_suppressions() {
+    return "leak:libfontconfig.so\n";
+}
 
 namespace kv {
 namespace {
@@ -34,24 +36,27 @@ QApplication& App() {
     return app;
 }
 
-QString Q(const char* s) { return QString::fromUtf8(s); }
+QString Q(const char* s) {
+    return QString::fromUtf8(s);
+}
 
 std::optional<std::string> Stored(test::TestRig& rig, const char* key, const char* word = "Setup") {
     return rig.store.Read("Qel", std::string("Kestrovan\\") + word, key);
 }
 
 class FrmSetupTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         App();
         ApplyFirstRunValues(rig.cx.settings);
     }
 
     FrmSetup& Open(FrmSetup::FileChooser chooser = {}) {
-        if (!chooser) chooser = [this](QWidget*, const QString&) {
-            ++chooserCalls;
-            return std::optional<QString>();
-        };
+        if (!chooser)
+            chooser = [this](QWidget*, const QString&) {
+                ++chooserCalls;
+                return std::optional<QString>();
+            };
         dialog = std::make_unique<FrmSetup>(host, nullptr, std::move(chooser));
         dialog->show();
         return *dialog;
@@ -90,17 +95,18 @@ TEST_F(FrmSetupTest, TabsHoldTheirControlsWithTheirCaptions) {
         {"基本",
          {"TxtSOHOIP", "TxtSOHOPW", "TxtSecA", "TxtSecB", "TxtSecC", "TxtTani", "TxtConnectNo",
           "ChkAutoCut", "TxtCutTime", "TxtDelay", "TxtStartDay", "ChkTeleho", "CmbDiscount"},
-         {"MN128-SOHO", "接続情報", "切断情報", "電話料金", "IP Address", "Password", "平日昼",
-          "休日・夜間", "深夜", "課金単位", "接続先登録№", "秒", "円", "自動切断", "する",
-          "無通信判断", "秒以上", "切断調整", "秒前", "累積開始日", "ﾃﾚﾎｰﾀﾞｲ", "割引プラン"}},
+         {"MN128-SOHO", "接続情報",   "切断情報", "電話料金",   "IP Address",  "Password",
+          "平日昼",     "休日・夜間", "深夜",     "課金単位",   "接続先登録№", "秒",
+          "円",         "自動切断",   "する",     "無通信判断", "秒以上",      "切断調整",
+          "秒前",       "累積開始日", "ﾃﾚﾎｰﾀﾞｲ",  "割引プラン"}},
         {"応用",
          {"TxtDSPInt", "SldDspInt", "TxtSOHOInt", "SldSOHOInt", "TxtSOHO2Int", "SldSOHO2Int",
           "ChkTopDsp", "ChkTrans", "ChkInfo", "OptStartWin0", "OptStartWin1", "OptStartWin2",
           "OptConctWin0", "OptConctWin1", "OptDiscWin0", "OptDiscWin1", "ChkLineCut"},
-         {"割込間隔", "表示", "起動時Window", "接続時Window", "切断時Window", "終了時処理",
-          "接続秒表示", "SOHO未接続時", "SOHO接続時", "ミリ秒", "最前面", "透明mode",
-          "Infometion", "通常", "最小化", "前回の状態", "通常に戻す", "変更しない", "最小化する",
-          "強制切断"}},
+         {"割込間隔",   "表示",       "起動時Window", "接続時Window", "切断時Window",
+          "終了時処理", "接続秒表示", "SOHO未接続時", "SOHO接続時",   "ミリ秒",
+          "最前面",     "透明mode",   "Infometion",   "通常",         "最小化",
+          "前回の状態", "通常に戻す", "変更しない",   "最小化する",   "強制切断"}},
         {"その他",
          {"ChkTimeSet", "ChkKcodeSet", "ChkDbgLog", "OptDosuu0", "OptDosuu1", "TxtHoliday0",
           "TxtHoliday17", "OptHV", "OptV"},
@@ -122,14 +128,24 @@ TEST_F(FrmSetupTest, TabsHoldTheirControlsWithTheirCaptions) {
         for (auto* g : page->findChildren<QGroupBox*>()) texts << g->title();
         for (auto* l : page->findChildren<QLabel*>()) texts << l->text();
         for (auto* b : page->findChildren<QAbstractButton*>()) texts << b->text();
-        for (const char* text : tab.texts) EXPECT_TRUE(texts.contains(Q(text))) << tab.title << " " << text;
+        for (const char* text : tab.texts)
+            EXPECT_TRUE(texts.contains(Q(text))) << tab.title << " " << text;
     }
-    EXPECT_EQ(tabs->widget(2)->findChildren<QLineEdit*>(QRegularExpression("^TxtHoliday\\d+$")).size(), 18);
+    EXPECT_EQ(
+        tabs->widget(2)->findChildren<QLineEdit*>(QRegularExpression("^TxtHoliday\\d+$")).size(),
+        18);
     EXPECT_EQ(Box("TxtHoliday17")->maxLength(), 5);
 
-    for (auto [name, length] : std::vector<std::pair<const char*, int>>{
-             {"TxtSOHOIP", 20}, {"TxtSOHOPW", 20}, {"TxtSecA", 3}, {"TxtSecB", 3}, {"TxtSecC", 3},
-             {"TxtTani", 3}, {"TxtConnectNo", 2}, {"TxtCutTime", 3}, {"TxtDelay", 2}, {"TxtStartDay", 2}})
+    for (auto [name, length] : std::vector<std::pair<const char*, int>>{{"TxtSOHOIP", 20},
+                                                                        {"TxtSOHOPW", 20},
+                                                                        {"TxtSecA", 3},
+                                                                        {"TxtSecB", 3},
+                                                                        {"TxtSecC", 3},
+                                                                        {"TxtTani", 3},
+                                                                        {"TxtConnectNo", 2},
+                                                                        {"TxtCutTime", 3},
+                                                                        {"TxtDelay", 2},
+                                                                        {"TxtStartDay", 2}})
         EXPECT_EQ(Box(name)->maxLength(), length) << name;
     EXPECT_EQ(Box("TxtSOHOPW")->echoMode(), QLineEdit::Password);
     for (const char* name : {"SldDspInt", "SldSOHOInt", "SldSOHO2Int"}) {
@@ -155,7 +171,8 @@ TEST_F(FrmSetupTest, RecordRoundTripsThroughTheDialog) {
     s.sohowp = "pa55word";
     s.seca = 90, s.secb = 120, s.secc = 300, s.ctanni = 20, s.cnctno = 7, s.atcuttm = 45;
     s.atcutmode = 0, s.atcutdly = 5, s.telstday = 21, s.teldiscnt = 3, s.teleho = 1;
-    s.sohoint = 2500, s.soho2int = 4000, s.dspint = 1500, s.dsptop = 1, s.dsptrans = 1, s.dspinfo = 1;
+    s.sohoint = 2500, s.soho2int = 4000, s.dspint = 1500, s.dsptop = 1, s.dsptrans = 1,
+    s.dspinfo = 1;
     s.linecut = 1, s.winmodes = 2, s.winmodec = 1, s.winmodedc = 1, s.dosuumode = 1;
     s.sohotime = 1, s.sohokcode = 1, s.debuglog = 0;
     s.HolidayTable[0] = " 1/ 1";
@@ -196,9 +213,9 @@ TEST_F(FrmSetupTest, RecordRoundTripsThroughTheDialog) {
 TEST_F(FrmSetupTest, HandEditedValuesAreShownSoundlyAndKept) {
     Settings& s = rig.cx.settings;
     s.sohoip = "192.168.100.200.extra.long";  // longer than the box's 20 characters
-    s.seca = 12345;                            // longer than the box's 3 characters
-    s.sohoint = 0;                              // below the slider
-    s.soho2int = 20000;                         // above it
+    s.seca = 12345;                           // longer than the box's 3 characters
+    s.sohoint = 0;                            // below the slider
+    s.soho2int = 20000;                       // above it
     s.winmodes = 5, s.dosuumode = -1, s.winmodec = 7, s.winmodedc = 2;
 
     FrmSetup& d = Open();
@@ -322,10 +339,14 @@ TEST_F(FrmSetupTest, UnusableInputIsRefusedAndNothingIsStored) {
     const Case cases[] = {
         {"TxtSecA", "abc", 0, "「平日昼」には -32768 から 32767 までの数値を入力してください"},
         {"TxtTani", "", 0, "「課金単位」には -32768 から 32767 までの数値を入力してください"},
-        {"TxtConnectNo", "1x", 0, "「接続先登録№」には -32768 から 32767 までの数値を入力してください"},
-        {"TxtSOHO2Int", "40000", 1, "「SOHO接続時」には -32768 から 32767 までの数値を入力してください"},
-        {"TxtDSPInt", "-32769", 1, "「接続秒表示」には -32768 から 32767 までの数値を入力してください"},
-        {"TxtSOHOPW", "pw😀", 0, "「Password」に使用できない文字が含まれています"},  // not in the code page
+        {"TxtConnectNo", "1x", 0,
+         "「接続先登録№」には -32768 から 32767 までの数値を入力してください"},
+        {"TxtSOHO2Int", "40000", 1,
+         "「SOHO接続時」には -32768 から 32767 までの数値を入力してください"},
+        {"TxtDSPInt", "-32769", 1,
+         "「接続秒表示」には -32768 から 32767 までの数値を入力してください"},
+        {"TxtSOHOPW", "pw😀", 0,
+         "「Password」に使用できない文字が含まれています"},  // not in the code page
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.box);
