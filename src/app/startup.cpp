@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cctype>
 
-#include "app/commands.h"
 #include "settings/reg_copy.h"
 
 namespace kv {

@@ -1,15 +1,12 @@
 #pragma once
-// The notification-area icon and the handlers of its two menus (window FrmMnu). The icon
-// itself is a port: FrmMnu (src/app/ui/frm_mnu.h) implements it with QSystemTrayIcon.
-#include <cstdint>
+// The notification-area icon. The icon itself is a port: FrmMnu (src/app/ui/frm_mnu.h)
+// implements it with QSystemTrayIcon; the handlers of its menus are in app/tray_menu.h.
 #include <string>
 
 #include "common/trace.h"
 #include "common/view.h"
 
 namespace kv {
-
-class Context;
 
 class TrayIconPort {
   public:
@@ -44,19 +41,5 @@ class TrayIcon {
     TrayIconPort* port_ = nullptr;
     bool installed_ = false;
 };
-
-// Handlers of FrmMnu's menu items and icon clicks.
-namespace frm_mnu {
-void mnuSOHO_Click(Context& cx);
-void mnuInit_Click(Context& cx);
-void mnuCutBrk_Click(Context& cx);
-void mnuOut_Click(Context& cx);  // also the icon's double-click
-// Closes the open record, takes the icon out and has Tmr1Sec unload the main window 100 ms
-// later: the line stays up even with linecut 1, as the record is closed before the shutdown.
-void mnuEnd_Click(Context& cx);
-// 1 connect, 2 disconnect the current channel, 3 the automatic-call switch; only while
-// logged in to the router.
-void mnuRight_Click(Context& cx, int16_t index);
-}  // namespace frm_mnu
 
 }  // namespace kv

@@ -19,6 +19,7 @@
 #include "app/context.h"
 #include "app/startup.h"
 #include "app/tray.h"
+#include "app/tray_menu.h"
 #include "common/cp932.h"
 #include "settings/settings.h"
 #include "support/fakes.h"

@@ -4,6 +4,8 @@
 #include <QCursor>
 #include <QMenu>
 
+#include "app/tray_menu.h"
+
 namespace kv {
 
 FrmMnu::FrmMnu()

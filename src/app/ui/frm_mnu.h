@@ -1,6 +1,6 @@
 #pragma once
 // FrmMnu: the notification-area icon and its two pop-up menus. Never shown as a window.
-// Its handlers are the core's kv::frm_mnu functions (app/tray.h); main attaches the run's
+// Its handlers are the core's kv::frm_mnu functions (app/tray_menu.h); main attaches the run's
 // context before start-up reaches TrayIn.
 #include <QIcon>
 #include <QSystemTrayIcon>

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "app/tray.h"
+#include "app/tray_menu.h"
 #include "common/trace.h"
 #include "support/test_rig.h"
 
