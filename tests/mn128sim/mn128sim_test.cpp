@@ -1,9 +1,12 @@
 // The simulator over a real loopback socket, driven by a plain blocking client.
+#include <algorithm>
 #include <arpa/inet.h>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <memory>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -37,6 +40,7 @@ class Client {
         a.sin_port = htons(port);
         a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         if (::connect(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+            connectError = errno;
             ::close(fd_);
             fd_ = -1;
         }
@@ -72,6 +76,7 @@ class Client {
             }
             ++reads;
             got.append(buf, static_cast<size_t>(n));
+            readLog.push_back({NowMs(), std::string(buf, static_cast<size_t>(n))});
         }
     }
     std::string Exchange(const std::string& line) {
@@ -87,6 +92,8 @@ class Client {
     }
     int reads = 0;
     bool closed = false;
+    int connectError = 0;
+    std::vector<std::pair<int64_t, std::string>> readLog;  // arrival time and bytes of each read
 
   private:
     int fd_ = -1;
@@ -404,6 +411,183 @@ TEST(Mn128Sim, ScriptRunsTimedControlLines) {
     EXPECT_TRUE(WaitState(sim, "b2=up", 2000));
     EXPECT_TRUE(WaitState(sim, "b2=idle", 2000));
     std::remove(path);
+}
+
+// A fault set up either by option or by control line, before the client connects.
+struct Fault {
+    std::vector<std::string> args;
+    std::vector<std::string> controls;
+};
+
+// The sends of the transcript since the last recv (the reply to the last line), or since the
+// last connection.
+std::vector<std::string> SendsSince(const SimProcess& sim, const char* kind) {
+    std::vector<std::string> sends;
+    for (const auto& e : sim.Transcript()) {
+        if (e.kind == kind) sends.clear();
+        if (e.kind == "send") sends.push_back(e.bytes);
+    }
+    return sends;
+}
+
+TEST(Mn128Sim, SplitPromptArrivesInTwoReadsWithTheGap) {
+    for (const Fault& setup :
+         {Fault{{"--prompt-split", "150"}, {}}, Fault{{}, {"prompt split 150"}}}) {
+        SimProcess sim(setup.args);
+        for (const auto& line : setup.controls) ASSERT_EQ(sim.Command(line), "ok");
+        EXPECT_NE(sim.Command("state").find("prompt=split"), std::string::npos);
+        Client c(sim.port());
+        c.Login();
+        // The login reply and a command's reply: the name ends one read, "% " is the next.
+        for (int reply = 0; reply < 2; ++reply) {
+            ASSERT_GE(c.readLog.size(), 2u);
+            const auto& head = c.readLog[c.readLog.size() - 2];
+            EXPECT_EQ(c.readLog.back().second, "% ");
+            EXPECT_EQ(head.second.substr(std::max<size_t>(head.second.size(), 10) - 10),
+                      "MN128-SOHO");
+            EXPECT_GE(c.readLog.back().first - head.first, 130);
+            c.readLog.clear();
+            c.Exchange("show time");
+        }
+        ASSERT_EQ(sim.Command("prompt whole"), "ok");
+        c.reads = 0;
+        c.Exchange("show time");
+        EXPECT_EQ(c.reads, 1);
+    }
+}
+
+TEST(Mn128Sim, OutputBeforeTheLoginGoesBytewiseThenWhole) {
+    for (const Fault& setup : {Fault{{"--login-bytes", "5"}, {}}, Fault{{}, {"login-bytes on"}}}) {
+        SimProcess sim(setup.args);
+        for (const auto& line : setup.controls) ASSERT_EQ(sim.Command(line), "ok");
+        // Every new session starts logged out, so byte-wise again.
+        for (int session = 0; session < 2; ++session) {
+            Client c(sim.port());
+            c.Login();
+            EXPECT_GE(c.reads, 10);
+            const std::string status = c.Exchange("show status");
+            std::vector<std::string> sends = SendsSince(sim, "conn");
+            ASSERT_GE(sends.size(), 2u);
+            EXPECT_EQ(sends.back(), status);  // whole after the login
+            sends.pop_back();
+            for (const auto& b : sends) EXPECT_EQ(b.size(), 1u);
+            EXPECT_GE(sends.size(), 60u);  // greeting, "login: ", welcome and prompt
+        }
+        ASSERT_EQ(sim.Command("login-bytes off"), "ok");
+        Client c(sim.port());
+        c.ReadUntil(kNl + "ISDN router console" + kNl);
+        EXPECT_EQ(c.reads, 1);
+    }
+}
+
+TEST(Mn128Sim, RestartRefusesConnectionsForThePauseThenKeepsOrDropsTheCall) {
+    for (const bool keep : {true, false}) {
+        SCOPED_TRACE(keep ? "keep" : "drop");
+        // Router seconds of 50 ms: the clock and the counters visibly run on during the pause.
+        SimProcess sim({"--tick-ms", "50", "--autocut", "0"});
+        std::string before;
+        int64_t t0 = 0;
+        {
+            Client c(sim.port());
+            c.Login();
+            ASSERT_EQ(sim.Command("up 1"), "ok");
+            before = Status(c);
+            c.Exchange("sys kcode euc");  // the new session must start in the --kcode one
+            t0 = NowMs();
+            ASSERT_EQ(sim.Command(keep ? "restart 1 keep" : "restart 1"), "ok");
+            c.ReadUntil("never", 1000);
+            EXPECT_TRUE(c.closed);
+        }
+        EXPECT_NE(sim.Command("state").find("listening=0"), std::string::npos);
+        std::unique_ptr<Client> c;
+        while (NowMs() - t0 < 3000) {
+            c = std::make_unique<Client>(sim.port());
+            if (c->ok()) break;
+            ASSERT_EQ(c->connectError, ECONNREFUSED);
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        ASSERT_TRUE(c->ok());
+        EXPECT_GE(NowMs() - t0, 950);
+        c->Login();
+        EXPECT_NE(sim.Command("state").find("login=1 encoding=sjis"), std::string::npos);
+        const std::string after = Status(*c);
+        if (keep) {
+            EXPECT_EQ(Field(after, 1, "接続モード"), "端末型");
+            EXPECT_EQ(Field(after, 1, "接続時刻"), Field(before, 1, "接続時刻"));
+            EXPECT_GT(Field(after, 1, "経過時間"), Field(before, 1, "経過時間"));
+            EXPECT_GT(Field(after, 1, "自動切断時間"), Field(before, 1, "自動切断時間"));
+        } else {
+            EXPECT_EQ(Field(after, 1, "接続モード"), "未接続");
+        }
+        std::string notes;
+        for (const auto& e : sim.Transcript())
+            if (e.kind == "note") notes += e.bytes + "\n";
+        EXPECT_NE(notes.find("restart: "), std::string::npos) << notes;
+        EXPECT_NE(notes.find(" again\n"), std::string::npos) << notes;
+    }
+}
+
+TEST(Mn128Sim, SilentRouterReadsButNeverAnswersEvenLater) {
+    SimProcess sim;
+    Client c(sim.port());
+    c.Login();
+    ASSERT_EQ(sim.Command("silent on"), "ok");
+    c.Send("show time" + kNl);
+    EXPECT_EQ(c.ReadUntil(kPrompt, 300), "");
+    EXPECT_TRUE(sim.WaitReceived("show time" + kNl));
+    EXPECT_FALSE(c.closed);
+    ASSERT_EQ(sim.Command("silent off"), "ok");
+    EXPECT_EQ(c.ReadUntil("never", 300), "");  // the dropped reply stays dropped
+    EXPECT_NE(c.Exchange("show time").find("Date/Time"), std::string::npos);
+
+    // Silent from the start: the connection is taken, not even the greeting comes.
+    SimProcess mute({"--silent"});
+    Client m(mute.port());
+    ASSERT_TRUE(m.ok());
+    EXPECT_EQ(m.ReadUntil("never", 300), "");
+    EXPECT_FALSE(m.closed);
+}
+
+TEST(Mn128Sim, SlowRepliesAndTrickledOutput) {
+    struct Case {
+        Fault setup;
+        std::string off;
+        int64_t minMs, maxMs;
+        size_t maxWrite;  // 0: not cut
+    };
+    // 1512 bytes at 3000 bytes/s in writes of 300: 5 waits of 100 ms after the first write.
+    for (const Case& k : {Case{{{"--slow", "150"}, {}}, "slow 0", 140, 1500, 0},
+                          Case{{{}, {"slow 150"}}, "slow 0", 140, 1500, 0},
+                          Case{{{"--rate", "3000"}, {"big 1500"}}, "rate 0", 400, 1500, 300},
+                          Case{{{}, {"rate 3000", "big 1500"}}, "rate 0", 400, 1500, 300}}) {
+        SCOPED_TRACE(k.off + (k.setup.args.empty() ? " (control)" : " (option)"));
+        std::vector<std::string> args = k.setup.args;
+        args.insert(args.end(), {"--tick-ms", "60000"});
+        SimProcess sim(args);
+        Client c(sim.port());
+        c.Login();
+        for (const auto& line : k.setup.controls) ASSERT_EQ(sim.Command(line), "ok");
+        // Two lines at once: both replies come, in order.
+        int64_t t0 = NowMs();
+        c.Send("show status" + kNl + kNl);
+        std::string r = c.ReadUntil(kPrompt + kNl + kPrompt, 3000);
+        const int64_t took = NowMs() - t0;
+        EXPECT_GE(took, k.minMs);
+        EXPECT_LE(took, k.maxMs);
+        EXPECT_NE(cp932::DecodeToUtf8(r).find("回線種別:ISDN"), std::string::npos);
+        EXPECT_EQ(r.substr(r.size() - 2 * kPrompt.size() - 2), kPrompt + kNl + kPrompt);
+        if (k.maxWrite != 0) {
+            EXPECT_EQ(r.size(), 1500 + kPrompt.size() + 2 + kPrompt.size());
+            const auto sends = SendsSince(sim, "recv");
+            EXPECT_GE(sends.size(), 6u);
+            for (const auto& b : sends) EXPECT_LE(b.size(), k.maxWrite);
+        }
+        ASSERT_EQ(sim.Command(k.off), "ok");
+        EXPECT_NE(sim.Command("state").find("slow=0 rate=0"), std::string::npos);
+        t0 = NowMs();
+        c.Exchange("show status");
+        EXPECT_LT(NowMs() - t0, 250);
+    }
 }
 
 }  // namespace

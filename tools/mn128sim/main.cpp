@@ -28,6 +28,11 @@ Options:
   --auto on|off        automatic calling at start (default on)
   --tick-ms MS         length of one router second (default 1000; smaller = faster time)
   --clock "yyyy/mm/dd hh:mm:ss"   router clock at start (default: the local time)
+  --prompt-split GAPMS every prompt in two writes, "% " GAPMS after the rest ("prompt split")
+  --login-bytes GAPMS  one byte per write, GAPMS apart, until the login ("login-bytes on")
+  --slow MS            every reply MS late ("slow")
+  --rate BYTES         output at BYTES per second ("rate")
+  --silent             start silent: connections are taken but nothing is sent ("silent on")
   --transcript FILE    record every byte received and sent (format below)
   --script FILE        timed control lines: "at SECONDS command", optional "repeat SECONDS"
   --demo               the demo timeline below (implies --verbose, --autocut 90)
@@ -58,7 +63,8 @@ Console dialogue (what the client sees):
 
 Control lines (stdin, one per line; each answered on stdout by "ok ..." or "error <text>"):
   state                       ok connected= login= encoding= auto= traffic= b1= b2= idle1=
-                              idle2= clock=yyyy/mm/dd hh:mm:ss
+                              idle2= clock=yyyy/mm/dd hh:mm:ss prompt=whole|split
+                              loginbytes=on|off silent=on|off slow=MS rate=BYTES listening=0|1
   up [1|2]                    the line comes up on the channel at once (default 1)
   hangup [1|2]                the peer hangs up (default: every channel in use)
   traffic on|off              on: idle counters stay 0 (and automatic calling dials);
@@ -66,9 +72,32 @@ Control lines (stdin, one per line; each answered on stdout by "ok ..." or "erro
   idle [1|2] SECONDS          set the idle counter of connected channels
   auto on|off                 the router's automatic calling
   close                       the router closes the console connection
+  restart SECONDS [keep|drop] the router restarts: it closes the session and stops listening,
+                              so connections are refused for SECONDS; then it listens again
+                              on the same address and port, and a new session starts logged
+                              out, in the --kcode encoding. keep: channels that are up stay up
+                              (same connect time, counters running on); drop (default): every
+                              channel goes down. Calls being dialled are lost either way; the
+                              router clock runs on. Noted in the transcript ("restart: ...",
+                              then "listening ADDR:PORT again")
+  silent on|off               on: the router stops answering but keeps the connection: what the
+                              client sends is read and recorded, nothing at all is sent, and
+                              replies to lines received meanwhile are dropped, never sent
+                              later; output queued before "on" waits for "off"
   stall MS                    the next output is held back MS milliseconds
   segment N [GAPMS]           send output in pieces of N bytes, GAPMS apart (default 30;
                               N 0 = whole); pieces may cut a two-byte character
+  prompt split [GAPMS]        every prompt "NAME% " (the login's too) in two writes: the reply
+                              up to and with NAME, then "% " GAPMS later (default 30)
+  prompt whole                the prompt goes out with its reply again
+  login-bytes on [GAPMS]      until the client has logged in, all output one byte per write,
+                              GAPMS apart (default 5), the reply that logs in included; after
+                              the login output is whole again (or as "segment" says)
+  login-bytes off             output before the login as after it
+  slow MS                     every reply goes out MS late, order kept (a lasting "stall",
+                              added to it); slow 0 ends it
+  rate BYTES                  output trickles at BYTES per second, in writes of at most
+                              BYTES/10 bytes (at least 1) evenly paced; rate 0 ends it
   big N                       pad the next status report to N bytes, the prompt following
                               (padding after the 回線種別 line: lines of two-byte characters)
   garbage N                   send N bytes of line noise now (control and high bytes only)
@@ -80,9 +109,10 @@ Control lines (stdin, one per line; each answered on stdout by "ok ..." or "erro
 
 Transcript (--transcript): one line per event, "MS KIND PAYLOAD", MS = milliseconds since the
 simulator started (monotonic). KIND: recv (bytes from the client, written before they are
-answered), send (one reply or segment, written just before it goes out), conn (client
-address), close (who closed), note (events, script lines). PAYLOAD keeps the exact bytes:
-printable ASCII as is, backslash as "\\", every other byte as "\xHH".
+answered), send (one write: a reply, or a piece of one, written just before it goes out),
+conn (client address), close (who closed), note (events, script lines, restarts, silence and
+the replies it dropped). PAYLOAD keeps the exact bytes: printable ASCII as is, backslash as
+"\\", every other byte as "\xHH".
 
 Reading the clock: with "segment" (or a reply still arriving when the next command is sent)
 the "show time" reply reaches the client in pieces, and a client that counts characters
@@ -166,6 +196,24 @@ int main(int argc, char** argv) {
             if (!TakeValue(argc, argv, i, clockText)) return 2;
             int64_t c = 0;
             if (!ParseClock(clockText, ' ', true, c)) return bad("yyyy/mm/dd hh:mm:ss");
+        } else if (arg == "--prompt-split") {
+            if (!TakeValue(argc, argv, i, value)) return 2;
+            if (!ToInt(value, 0, 60000, options.promptGapMs)) return bad("0..60000");
+            options.promptSplit = true;
+        } else if (arg == "--login-bytes") {
+            if (!TakeValue(argc, argv, i, value)) return 2;
+            if (!ToInt(value, 0, 60000, options.loginBytesGapMs)) return bad("0..60000");
+            options.loginBytes = true;
+        } else if (arg == "--slow") {
+            if (!TakeValue(argc, argv, i, value)) return 2;
+            if (!ToInt(value, 0, 600000, options.slowMs)) return bad("0..600000");
+        } else if (arg == "--rate") {
+            int rate = 0;
+            if (!TakeValue(argc, argv, i, value)) return 2;
+            if (!ToInt(value, 0, 100000000, rate)) return bad("0..100000000");
+            options.rate = rate;
+        } else if (arg == "--silent") {
+            options.silent = true;
         } else if (arg == "--transcript") {
             if (!TakeValue(argc, argv, i, options.transcriptPath)) return 2;
         } else if (arg == "--script") {

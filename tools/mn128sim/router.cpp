@@ -441,6 +441,16 @@ void Router::Hangup(int channel) {
     }
 }
 
+void Router::Restart(bool keep) {
+    state_ = Session::LoginName;
+    for (int n = 1; n <= 2; ++n) {
+        Channel& c = channels_[n - 1];
+        if (c.state == Channel::State::Idle || (keep && c.state == Channel::State::Up)) continue;
+        events.push_back("restart hung up B" + std::to_string(n));
+        c = Channel{};
+    }
+}
+
 void Router::SetTraffic(bool on, int64_t nowMs) {
     traffic_ = on;
     if (on)

@@ -62,6 +62,9 @@ class Router {
     bool Up(int channel);
     // The peer hangs up: channel 1 or 2, or 0 for every channel in use.
     void Hangup(int channel);
+    // The router restarts: the console session ends; keep: calls that are up survive it,
+    // otherwise every channel goes down. Calls being dialled never survive.
+    void Restart(bool keep);
     void SetTraffic(bool on, int64_t nowMs);
     void SetIdle(int channel, int seconds);
     void SetClock(int64_t clock) { clock_ = clock; }

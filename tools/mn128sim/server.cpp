@@ -135,8 +135,12 @@ Server::~Server() {
 }
 
 int64_t Server::Now() const {
+    return NowUs() / 1000;
+}
+
+int64_t Server::NowUs() const {
     using namespace std::chrono;
-    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+    return duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
 void Server::Note(const char* kind, const std::string& payload) {
@@ -147,21 +151,52 @@ void Server::Note(const char* kind, const std::string& payload) {
     WriteAll(transcript_, line);
 }
 
-void Server::Enqueue(const std::string& bytes) {
+void Server::Enqueue(const std::string& bytes, bool beforeLogin) {
     if (bytes.empty() || session_ < 0) return;
-    // Never before the previous output: replies keep their order behind a stall or segments.
-    int64_t due = std::max(Now() + stallMs_, lastDueMs_);
-    stallMs_ = 0;
-    if (segment_ == 0) {
-        out_.push_back({bytes, due, false});
-        lastDueMs_ = due;
+    if (options_.silent) {
+        // Dropped, not held: a router that stopped answering never answers late.
+        Note("note", "silent: dropped " + std::to_string(bytes.size()) + " bytes");
         return;
     }
-    for (size_t at = 0; at < bytes.size(); at += segment_) {
-        out_.push_back({bytes.substr(at, segment_), due, false});
-        due += options_.segmentGapMs;
+    // Never before the previous output: replies keep their order behind a stall or segments.
+    const int64_t due = std::max(Now() + options_.slowMs + stallMs_, lastDueMs_);
+    stallMs_ = 0;
+    const bool bytewise = beforeLogin && options_.loginBytes;
+    const size_t piece = bytewise ? 1 : segment_;
+    const int gap = bytewise ? options_.loginBytesGapMs : options_.segmentGapMs;
+    std::string head = bytes;
+    std::string tail;
+    // Only a reply's end can be the prompt: the name appears nowhere earlier in a reply.
+    const std::string prompt = EncodeText(router_.Prompt(), router_.encoding());
+    if (options_.promptSplit && head.size() >= prompt.size() &&
+        head.compare(head.size() - prompt.size(), prompt.size(), prompt) == 0) {
+        tail = head.substr(head.size() - 2);  // "% "
+        head.resize(head.size() - 2);
     }
-    lastDueMs_ = due;
+    int64_t last = Push(std::move(head), due, piece, gap);
+    if (!tail.empty()) last = Push(std::move(tail), last + options_.promptGapMs, piece, gap);
+    lastDueMs_ = piece == 0 ? last : last + gap;
+}
+
+int64_t Server::Push(std::string bytes, int64_t dueMs, size_t piece, int gapMs) {
+    if (bytes.empty()) return dueMs;
+    const size_t pieces = piece == 0 ? 1 : (bytes.size() + piece - 1) / piece;
+    Chunk c;
+    c.bytes = std::move(bytes);
+    c.dueMs = dueMs;
+    c.piece = piece;
+    c.gapMs = gapMs;
+    out_.push_back(std::move(c));
+    return dueMs + static_cast<int64_t>(pieces - 1) * gapMs;  // the last write's time
+}
+
+int64_t Server::OutputReadyMs() const {
+    if (session_ < 0 || out_.empty() || options_.silent) return -1;
+    const Chunk& c = out_.front();
+    if (!c.inFlight.empty()) return 0;  // the socket has not taken it all: POLLOUT
+    int64_t ready = c.dueMs;
+    if (options_.rate > 0) ready = std::max(ready, (rateNextUs_ + 999) / 1000);
+    return ready;
 }
 
 void Server::Accept() {
@@ -237,35 +272,93 @@ void Server::FeedBytes(const char* data, size_t n) {
 
 void Server::CompleteLine() {
     bool closeAfter = false;
+    // The reply that logs in still counts as before the login.
+    const bool beforeLogin = !router_.loggedIn();
     std::string reply = overlong_ ? router_.LineTooLong() : router_.Line(line_, Now(), closeAfter);
     line_.clear();
     overlong_ = false;
-    Enqueue(reply);
+    Enqueue(reply, beforeLogin);
     if (closeAfter) closeWhenFlushed_ = true;
     RouterEvents();
 }
 
 void Server::WriteSession() {
-    const int64_t now = Now();
-    while (session_ >= 0 && !out_.empty() && out_.front().dueMs <= now) {
+    while (session_ >= 0 && !out_.empty() && !options_.silent) {
         Chunk& c = out_.front();
-        // Logged before the send, so a client that has the bytes finds them in the transcript.
-        if (!c.logged) Note("send", c.bytes);
-        c.logged = true;
-        ssize_t n = ::send(session_, c.bytes.data(), c.bytes.size(), MSG_NOSIGNAL);
+        if (c.inFlight.empty()) {
+            const int64_t nowUs = NowUs();
+            if (c.dueMs > nowUs / 1000) return;
+            size_t n = c.bytes.size() - c.off;
+            if (c.piece != 0) n = std::min(n, c.piece);
+            if (options_.rate > 0) {
+                if (rateNextUs_ > nowUs) return;
+                n = std::min(n, static_cast<size_t>(std::max(1L, options_.rate / 10)));
+                // Paced from the previous slot when on time, so wake-up delays do not add up.
+                const int64_t base = nowUs - rateNextUs_ < 5000 ? rateNextUs_ : nowUs;
+                rateNextUs_ = base + static_cast<int64_t>(n) * 1000000 / options_.rate;
+            }
+            c.inFlight = c.bytes.substr(c.off, n);
+            c.off += n;
+            // Logged before the send, so a client that has the bytes finds them in the transcript.
+            Note("send", c.inFlight);
+        }
+        ssize_t n = ::send(session_, c.inFlight.data(), c.inFlight.size(), MSG_NOSIGNAL);
         if (n < 0 && errno == EINTR) continue;
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return;
         if (n < 0) {
             CloseSession("send error");
             return;
         }
-        c.bytes.erase(0, static_cast<size_t>(n));
-        if (!c.bytes.empty()) return;  // the socket is full: wait for POLLOUT
+        c.inFlight.erase(0, static_cast<size_t>(n));
+        if (!c.inFlight.empty()) return;  // the socket is full: wait for POLLOUT
+        // Pieces must reach the client as separate reads: only one per due time.
+        const bool cut = c.piece != 0;
+        if (c.off < c.bytes.size()) {
+            if (!cut) continue;  // cut by the rate only: the rate paces it
+            c.dueMs += c.gapMs;
+            break;
+        }
         out_.pop_front();
-        // Segments must reach the client as separate reads: only one per due time.
-        if (segment_ != 0) break;
+        if (cut) break;
     }
     if (session_ >= 0 && out_.empty() && closeWhenFlushed_) CloseSession("router (logout)");
+}
+
+bool Server::Listen() {
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    // After a restart, the port first bound, even when --listen asked for any free one.
+    addr.sin_port = htons(boundPort_ != 0 ? boundPort_ : options_.listenPort);
+    inet_pton(AF_INET, options_.listenAddress.c_str(), &addr.sin_addr);
+    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return false;
+    int one = 1;
+    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(fd, 4) != 0) {
+        const int saved = errno;
+        ::close(fd);
+        errno = saved;
+        return false;
+    }
+    socklen_t len = sizeof addr;
+    getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
+    boundPort_ = ntohs(addr.sin_port);
+    listen_ = fd;
+    return true;
+}
+
+void Server::Restart(long seconds, bool keep) {
+    CloseSession("router (restart)");
+    // No listening socket at all, so connections are refused rather than left waiting.
+    if (listen_ >= 0) ::close(listen_);
+    listen_ = -1;
+    relistenMs_ = Now() + seconds * 1000;
+    const std::string what = "restart: not listening for " + std::to_string(seconds) +
+                             " s, channels " + (keep ? "kept" : "dropped");
+    Note("note", what);
+    if (options_.verbose) std::fprintf(stderr, "mn128sim: %s\n", what.c_str());
+    router_.Restart(keep);
+    RouterEvents();
 }
 
 void Server::RouterEvents() {
@@ -284,6 +377,7 @@ std::string Server::StateText() const {
                : c.state == Channel::State::Dialling ? "dialling"
                                                      : "idle";
     };
+    auto onOff = [](bool on) { return on ? "on" : "off"; };
     return std::string("connected=") + (session_ >= 0 ? "1" : "0") +
            " login=" + (router_.loggedIn() ? "1" : "0") +
            " encoding=" + EncodingName(router_.encoding()) +
@@ -291,7 +385,11 @@ std::string Server::StateText() const {
            " traffic=" + (router_.traffic() ? "on" : "off") + " b1=" + st(router_.channel(1)) +
            " b2=" + st(router_.channel(2)) + " idle1=" + std::to_string(router_.channel(1).idle) +
            " idle2=" + std::to_string(router_.channel(2).idle) +
-           " clock=" + FormatClock(router_.clock());
+           " clock=" + FormatClock(router_.clock()) +
+           " prompt=" + (options_.promptSplit ? "split" : "whole") +
+           " loginbytes=" + onOff(options_.loginBytes) + " silent=" + onOff(options_.silent) +
+           " slow=" + std::to_string(options_.slowMs) + " rate=" + std::to_string(options_.rate) +
+           " listening=" + (listen_ >= 0 ? "1" : "0");
 }
 
 std::string Server::Control(const std::string& line) {
@@ -350,6 +448,47 @@ std::string Server::Control(const std::string& line) {
         if (w.size() == 3 && !ToInt(w[2], 0, 60000, gap)) return "error gap 0..60000 ms";
         segment_ = static_cast<size_t>(v);
         options_.segmentGapMs = static_cast<int>(gap);
+        return "ok";
+    }
+    if (cmd == "prompt" && w.size() == 2 && w[1] == "whole") {
+        options_.promptSplit = false;
+        return "ok";
+    }
+    if (cmd == "prompt" && (w.size() == 2 || w.size() == 3) && w[1] == "split") {
+        long gap = options_.promptGapMs;
+        if (w.size() == 3 && !ToInt(w[2], 0, 60000, gap)) return "error gap 0..60000 ms";
+        options_.promptSplit = true;
+        options_.promptGapMs = static_cast<int>(gap);
+        return "ok";
+    }
+    if (cmd == "login-bytes" && w.size() == 2 && w[1] == "off") {
+        options_.loginBytes = false;
+        return "ok";
+    }
+    if (cmd == "login-bytes" && (w.size() == 2 || w.size() == 3) && w[1] == "on") {
+        long gap = options_.loginBytesGapMs;
+        if (w.size() == 3 && !ToInt(w[2], 0, 60000, gap)) return "error gap 0..60000 ms";
+        options_.loginBytes = true;
+        options_.loginBytesGapMs = static_cast<int>(gap);
+        return "ok";
+    }
+    if (cmd == "restart" && (w.size() == 2 || w.size() == 3)) {
+        if (!ToInt(w[1], 0, 86400, v)) return "error restart seconds 0..86400";
+        if (w.size() == 3 && w[2] != "keep" && w[2] != "drop") return "error keep or drop";
+        Restart(v, w.size() == 3 && w[2] == "keep");
+        return "ok";
+    }
+    if (cmd == "silent" && w.size() == 2 && (w[1] == "on" || w[1] == "off")) {
+        options_.silent = w[1] == "on";
+        Note("note", "silent " + w[1]);
+        return "ok";
+    }
+    if (cmd == "slow" && w.size() == 2 && ToInt(w[1], 0, 600000, v)) {
+        options_.slowMs = static_cast<int>(v);
+        return "ok";
+    }
+    if (cmd == "rate" && w.size() == 2 && ToInt(w[1], 0, 100000000, v)) {
+        options_.rate = v;
         return "ok";
     }
     if (cmd == "big" && w.size() == 2 && ToInt(w[1], 0, kMaxBig, v)) {
@@ -442,8 +581,8 @@ int64_t Server::NextWakeMs() {
     int64_t wake = nextTickMs_;
     if (dialDueMs_ >= 0) wake = std::min(wake, dialDueMs_);
     // Output already due waits for POLLOUT instead, or a full socket would make us spin.
-    if (session_ >= 0 && !out_.empty() && out_.front().dueMs > Now())
-        wake = std::min(wake, out_.front().dueMs);
+    if (int64_t ready = OutputReadyMs(); ready > Now()) wake = std::min(wake, ready);
+    if (relistenMs_ >= 0) wake = std::min(wake, relistenMs_);
     if (scriptNext_ < script_.size())
         wake = std::min(wake, startMs_ + static_cast<int64_t>(
                                              (script_[scriptNext_].at + scriptOffset_) * 1000.0));
@@ -494,21 +633,14 @@ int Server::Run() {
                      options_.listenAddress.c_str());
         return 2;
     }
-    listen_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    int one = 1;
-    setsockopt(listen_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    if (listen_ < 0 || ::bind(listen_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
-        ::listen(listen_, 4) != 0) {
+    if (!Listen()) {
         std::fprintf(stderr, "mn128sim: cannot listen on %s:%u: %s\n",
                      options_.listenAddress.c_str(), options_.listenPort, std::strerror(errno));
         return 1;
     }
-    socklen_t len = sizeof addr;
-    getsockname(listen_, reinterpret_cast<sockaddr*>(&addr), &len);
-    WriteAll(1, "listening " + options_.listenAddress + ":" + std::to_string(ntohs(addr.sin_port)) +
-                    "\n");
-    Note("note",
-         "listening " + options_.listenAddress + ":" + std::to_string(ntohs(addr.sin_port)));
+    const std::string where = options_.listenAddress + ":" + std::to_string(boundPort_);
+    WriteAll(1, "listening " + where + "\n");
+    Note("note", "listening " + where);
 
     struct sigaction sa {};
     sa.sa_handler = OnSignal;
@@ -528,19 +660,32 @@ int Server::Run() {
         if (now >= nextTickMs_) nextTickMs_ = now + options_.tickMs;  // far behind: skip ahead
         RouterEvents();
         RunScript();
+        if (relistenMs_ >= 0 && Now() >= relistenMs_) {
+            if (Listen()) {
+                relistenMs_ = -1;
+                Note("note", "listening " + where + " again");
+                if (options_.verbose) std::fprintf(stderr, "mn128sim: listening again\n");
+            } else {
+                // The port may be taken for a moment: try again, once a second.
+                Note("note", std::string("cannot listen again: ") + std::strerror(errno));
+                relistenMs_ = Now() + 1000;
+            }
+        }
         if (session_ >= 0) WriteSession();
         if (quit_) break;
 
         pollfd fds[3];
         int count = 0;
         int iListen = -1, iSession = -1, iControl = -1;
-        fds[count] = {listen_, POLLIN, 0};
-        iListen = count++;
+        if (listen_ >= 0) {
+            fds[count] = {listen_, POLLIN, 0};
+            iListen = count++;
+        }
         if (session_ >= 0) {
             size_t queued = 0;
-            for (const Chunk& ch : out_) queued += ch.bytes.size();
+            for (const Chunk& ch : out_) queued += ch.bytes.size() - ch.off + ch.inFlight.size();
             short events = queued < kMaxQueued ? POLLIN : 0;
-            if (!out_.empty() && out_.front().dueMs <= Now()) events |= POLLOUT;
+            if (int64_t ready = OutputReadyMs(); ready >= 0 && ready <= Now()) events |= POLLOUT;
             fds[count] = {session_, events, 0};
             iSession = count++;
         }
@@ -561,7 +706,7 @@ int Server::Run() {
             if (fds[iSession].revents & (POLLIN | POLLHUP | POLLERR)) ReadSession();
             if (session_ >= 0 && (fds[iSession].revents & POLLOUT)) WriteSession();
         }
-        if (fds[iListen].revents & POLLIN) Accept();
+        if (iListen >= 0 && listen_ >= 0 && (fds[iListen].revents & POLLIN)) Accept();
     }
     CloseSession(g_stop ? "signal" : "quit");
     Note("note", "exit");

@@ -21,6 +21,14 @@ struct ServerOptions {
     bool verbose = false;  // router events on stderr
     int tickMs = 1000;     // length of one router second
     int segmentGapMs = 30;
+    // Faults of the console output; the control lines change them while running.
+    bool promptSplit = false;  // "% " of every prompt in its own write, promptGapMs later
+    int promptGapMs = 30;
+    bool loginBytes = false;  // one byte per write until the login, loginBytesGapMs apart
+    int loginBytesGapMs = 5;
+    int slowMs = 0;       // every reply this late
+    long rate = 0;        // output bytes per second (0: as fast as the socket takes it)
+    bool silent = false;  // send nothing; replies made meanwhile are dropped
 };
 
 struct ScriptEntry {
@@ -49,14 +57,25 @@ class Server {
     std::string Control(const std::string& line);
 
   private:
+    // One reply (or part of one), written lazily so that a reply cut into single bytes costs
+    // no more memory than a whole one.
     struct Chunk {
         std::string bytes;
-        int64_t dueMs;
-        bool logged;
+        size_t off = 0;        // bytes before this were handed to a write
+        std::string inFlight;  // the current write's bytes the socket has not taken yet
+        int64_t dueMs = 0;     // the next write's time
+        size_t piece = 0;      // at most this many bytes per write (0: all)
+        int gapMs = 0;         // between writes of a cut chunk
     };
     int64_t Now() const;
+    int64_t NowUs() const;
     void Note(const char* kind, const std::string& payload);
-    void Enqueue(const std::string& bytes);
+    void Enqueue(const std::string& bytes) { Enqueue(bytes, !router_.loggedIn()); }
+    void Enqueue(const std::string& bytes, bool beforeLogin);
+    int64_t Push(std::string bytes, int64_t dueMs, size_t piece, int gapMs);
+    int64_t OutputReadyMs() const;
+    bool Listen();
+    void Restart(long seconds, bool keep);
     void Accept();
     void ReadSession();
     void FeedBytes(const char* data, size_t n);
@@ -73,6 +92,8 @@ class Server {
     Router router_;
     int64_t startMs_ = 0;
     int listen_ = -1;
+    uint16_t boundPort_ = 0;   // the port actually bound (--listen may ask for port 0)
+    int64_t relistenMs_ = -1;  // a restart's pause ends then (-1: not restarting)
     int session_ = -1;
     int transcript_ = -1;
     bool controlOpen_ = true;
@@ -86,8 +107,9 @@ class Server {
 
     std::deque<Chunk> out_;
     int64_t lastDueMs_ = 0;
-    int stallMs_ = 0;     // the next reply waits this long
-    size_t segment_ = 0;  // cut replies into pieces of this many bytes (0: whole)
+    int stallMs_ = 0;         // the next reply waits this long
+    size_t segment_ = 0;      // cut replies into pieces of this many bytes (0: whole)
+    int64_t rateNextUs_ = 0;  // with a rate: no write before this (monotonic microseconds)
 
     std::string control_;  // partial control line from stdin
     int64_t nextTickMs_ = 0;
