@@ -115,6 +115,17 @@ class CallMeter {
     // LCD3: the day's or the month's units as yen, as dosuumode chooses.
     void ShowRunningTotal();
 
+    // ---- the router away --------------------------------------------------------------------
+    // The link is lost: an open call stays open, its meter stops and its figures are shown as
+    // not live. A call that closes meanwhile ends at this moment, the last it was seen.
+    void Suspend();
+    // The router is back with the same connection: metering goes on and catches up the units
+    // of the time away.
+    void Resume();
+    bool Suspended() const { return suspended_; }
+    // The open call on the channel is the router's connection that began at routerConnectTime.
+    bool IsSameConnection(int16_t channel, const std::string& routerConnectTime) const;
+
     // ---- state ------------------------------------------------------------------------------
     const CallRecord& Call() const { return call_; }
     const ChargeTotals& Totals() const { return totals_; }
@@ -148,6 +159,9 @@ class CallMeter {
     ChargeTotals totals_;
     // The holiday list whose unreadable entries were last traced, so each is reported once.
     std::string holidayTableReported_;
+    bool suspended_ = false;
+    LocalTime suspendedAt_;
+    int32_t suspendedTick_ = 0;
 };
 
 // ---- the files' and read-outs' formats ----------------------------------------------------

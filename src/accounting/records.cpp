@@ -190,6 +190,56 @@ int32_t CallMeter::NowSeconds() const {
     return static_cast<int32_t>(secs);
 }
 
+void CallMeter::Suspend() {
+    if (suspended_ || (!call_.ChConnected[1] && !call_.ChConnected[2])) return;
+    suspended_ = true;
+    suspendedAt_ = ports_.clock.Now();
+    suspendedTick_ = NowSeconds();
+    ports_.tmrDSP.SetEnabled(false);
+    ports_.view.SetLcdColour(1, kColourGrey);
+    ports_.view.SetLcdColour(2, kColourGrey);
+    trace_.Error("meter stopped: the router is away");
+}
+
+void CallMeter::Resume() {
+    if (!suspended_) return;
+    suspended_ = false;
+    ports_.view.SetLcdColour(1, kColourGreen);
+    ports_.view.SetLcdColour(2, kColourGreen);
+    if (!call_.ChConnected[1] && !call_.ChConnected[2]) return;
+    // The units that began while the router was away are charged now, each by the tariff of
+    // the moment it began, so a call that ends soon after is not short of them.
+    CallRecord& c = call_;
+    const int32_t now = NowSeconds();
+    c.NextUnitSecs -= now - c.LastTick;
+    c.LastTick = now;
+    c.ElapsedSecs = now - c.StartTick;
+    int units = 0;
+    while (c.NextUnitSecs < 1) {
+        const int32_t began = now + c.NextUnitSecs;  // on the seconds clock
+        const int32_t day = began >= 0 ? began / 86400 : -((-began + 86399) / 86400);
+        const Date date = SerialToDate(DateToSerial(baseDate_) + day);
+        const TariffMode mode = SetMode(date, TimeOfDay::FromSeconds(began - day * 86400));
+        if (TariffAt(settings_, date, TimeOfDay::FromSeconds(began - day * 86400)).unitSecs <= 0)
+            break;  // a unit length of 0 would never end
+        if (ChargedWithFlatRateService(mode) || settings_.teleho == 0) {
+            c.CallUnits += 1;
+            totals_.DayUnits += 1;
+            totals_.MonthUnits += 1;
+            ++units;
+        }
+    }
+    trace_.Error("meter resumed: " + std::to_string(units) + " units of the time away");
+    ports_.tmrDSP.SetEnabled(true);
+}
+
+bool CallMeter::IsSameConnection(int16_t channel, const std::string& routerConnectTime) const {
+    Date date;
+    TimeOfDay time;
+    return ChConnected(channel) && ParseConnectTime(routerConnectTime, date, time) &&
+           date == call_.ConnDate && time == call_.ConnTime;
+}
+
 void CallMeter::ResetCall() {
     call_.CallUnits = 0;
     call_.ChConnected[1] = false;
@@ -369,13 +419,19 @@ void CallMeter::CntEnd(int16_t channel) {
 
     CallRecord& c = call_;
     c.ChConnected[channel] = false;
-    const LocalTime now = ports_.clock.Now();
+    // A call that ended while the router was away ends when it was last seen.
+    const bool atLoss = suspended_;
+    const LocalTime now = atLoss ? suspendedAt_ : ports_.clock.Now();
     c.EndDate = now.date;
     c.EndTime = now.time;
     // The elapsed time is brought up to date by the display tick; a call that ends before
     // its first tick (one taken over at start-up is seconds or hours old) has still run since
     // its real start.
-    c.CallSecs = std::max(c.ElapsedSecs, NowSeconds() - c.StartTick);
+    c.CallSecs = std::max(c.ElapsedSecs, (atLoss ? suspendedTick_ : NowSeconds()) - c.StartTick);
+    if (atLoss) {
+        trace_.Error("call ended while the router was away: closed at " + FormatTime(now.time));
+        Resume();
+    }
     c.LoggedUnits = c.CallUnits;
     WriteCallLog("DisConnect");
     DatFileIO(DatFileMode::Write);

@@ -5,6 +5,7 @@
 #include "accounting/tariff.h"
 #include "app/startup.h"
 #include "common/cp932.h"
+#include "link/link_text.h"
 #include "settings/settings.h"
 
 namespace kv {
@@ -26,7 +27,14 @@ void ShowHint(Context& cx, const std::string& text) {
 }
 
 void SwitchRemoteAuto(Context& cx) {
-    cx.link.SetLinkReady(false);
+    if (cx.link.Lost()) {
+        // Not switched while the router is away: the box shows the setting as it stands.
+        cx.ports.view.SetStatusText("MN128と接続していません");
+        cx.ports.view.SetCheckBox(CheckBox::ChkAutoMode, cx.settings.rmtauto);
+        return;
+    }
+    const int16_t was = cx.settings.rmtauto;
+    cx.link.Hold();
     std::string word, hint;
     // The tray's check mark shows the suppression, so it is the opposite of rmtauto.
     if (cx.settings.rmtauto != 1) {
@@ -41,11 +49,18 @@ void SwitchRemoteAuto(Context& cx) {
         hint = "自動接続不可に変更";
     }
     ShowHint(cx, hint);
-    if (!cx.link.Command("remote " + std::to_string(cx.settings.cnctno) + " call auto " + word))
-        cx.link.EndProgram(EndMode::WithMessage, "接続切替登録が出来ません(err=10)");
+    if (!cx.link.Command("remote " + std::to_string(cx.settings.cnctno) + " call auto " + word)) {
+        if (!cx.link.Lost())
+            cx.link.EndProgram(EndMode::WithMessage, "接続切替登録が出来ません(err=10)");
+        // The connection went while waiting: nothing was switched.
+        cx.settings.rmtauto = was;
+        cx.ports.view.SetMenuChecked(MenuItem::TrayRight3, was != 1);
+        cx.link.Release(/*withHangUp=*/false);
+        return;
+    }
     if (!SaveIntSetting(cx.ports.store, "Variant", "rmtauto", cx.settings.rmtauto))
         cx.trace.Error("rmtauto store err:" + std::to_string(cx.settings.rmtauto));
-    cx.link.SetLinkReady(true);
+    cx.link.Release();
 }
 
 void ToggleCutBreak(Context& cx) {
@@ -72,7 +87,8 @@ void BtnDisConnect_Click(Context& cx) {
 }
 
 void ChkAutoMode_Click(Context& cx) {
-    if (cx.link.LoggedIn()) SwitchRemoteAuto(cx);
+    // Clicked while another command waits for its reply: switched when that one is answered.
+    if (cx.link.LoggedIn()) cx.link.WhenFree([&cx] { SwitchRemoteAuto(cx); });
 }
 
 std::optional<int> BtnSize_Click(Context& cx) {
@@ -196,12 +212,15 @@ std::string DebugSummary(Context& cx) {
     s += std::string(pollOn ? "true" : "false") + kLineBreak;
     s += "秒adjust:" + std::to_string(link.ClockOffset) + "  ＋はPCが進んでいる" + kLineBreak;
     s += "接続adjust:" + std::to_string(cx.meter.Call().ConnectAdjust) + kLineBreak;
-    s += "recv:" + Utf16ToUtf8(link.ReplyText) + "@@";
+    // Without the fillers between reads: hundreds of empty squares tell nobody anything.
+    s += "recv:" + link::Visible(link.ReplyText) + "@@";
     return s;
 }
 
 void BtnDEBUG_Click(Context& cx) {
-    cx.ports.view.MessageBox(DebugSummary(cx), "", MsgIcon::None, MsgButtons::Ok);
+    // The reply shown is a whole one, not one still arriving.
+    cx.link.WhenFree(
+        [&cx] { cx.ports.view.MessageBox(DebugSummary(cx), "", MsgIcon::None, MsgButtons::Ok); });
 }
 
 void WireMainTimers(Context& cx) {

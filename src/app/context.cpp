@@ -5,8 +5,8 @@ namespace kv {
 Context::Context(const Ports& p)
     : ports(p),
       trace(p.clock, p.view),
-      link(LinkPorts{p.transport, p.pump, p.clock, p.view, p.tmrSOHO, p.exit}, trace, settings,
-           linkToMeter_),
+      link(LinkPorts{p.transport, p.pump, p.clock, p.view, p.tmrSOHO, p.tmrRetry, p.exit}, trace,
+           settings, linkToMeter_),
       meter(MeterPorts{p.clock, p.pump, p.view, p.tmrDSP, p.tmrSOHO}, trace, settings, meterToLink_,
             meterToProgram_),
       runner(p.runner, p.view, trace),
@@ -41,6 +41,21 @@ TariffMode Context::LinkToMeter::CallTariff() const {
 
 TimeOfDay Context::LinkToMeter::CallSeenAt() const {
     return cx_.meter.Call().CntStTime;
+}
+
+void Context::LinkToMeter::LinkLost() {
+    cx_.meter.Suspend();
+}
+
+// Logged in again: the call the meter kept open goes on when the router still shows the same
+// connection; one that is gone was closed when last seen; a new one is opened.
+void Context::LinkToMeter::LinkBack(int16_t channel, const std::string& routerConnectTime) {
+    CallMeter& m = cx_.meter;
+    for (int16_t c = 1; c <= 2; ++c)
+        if (m.ChConnected(c) && !(c == channel && m.IsSameConnection(c, routerConnectTime)))
+            m.CntEnd(c);
+    m.Resume();
+    if (channel > 0 && !m.ChConnected(channel)) m.CntSt(channel, routerConnectTime);
 }
 
 void Context::MeterToLink::HangUp(int16_t channel) {

@@ -26,6 +26,7 @@ struct Ports {
     Timer& tmrSOHO;
     Timer& tmrDSP;
     Timer& Tmr1Sec;
+    Timer& tmrRetry;  // the link's next attempt to log in again
     MainView& view;
     ProcessRunner& runner;
     Shell& shell;
@@ -61,6 +62,8 @@ class Context {
         bool CallOpen(int16_t channel) const override;
         TariffMode CallTariff() const override;
         TimeOfDay CallSeenAt() const override;
+        void LinkLost() override;
+        void LinkBack(int16_t channel, const std::string& routerConnectTime) override;
 
       private:
         Context& cx_;

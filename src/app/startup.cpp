@@ -114,9 +114,22 @@ void Form_QueryUnload(Context& cx, bool& Cancel, UnloadMode mode) {
         cx.ports.view.HideMainWindow();
         return;
     }
+    if (cx.link.ConsoleHeld()) {
+        // An exchange is waiting for its reply: it ends first (at most its own wait), then the
+        // line can be cut and the program ends.
+        cx.link.WhenFree(
+            [&cx] {
+                bool cancel = false;
+                Form_QueryUnload(cx, cancel, UnloadMode::Program);
+            },
+            /*first=*/true);
+        return;
+    }
     int16_t ch = cx.link.CurrentChannel();
     if (ch < 0 || ch > 2) ch = 0;
-    if (cx.meter.ChConnected(ch) && cx.settings.linecut == 1) cx.link.DisConnect(ch);
+    // With "強制切断" the record closes once the router has answered the cut, or, when it
+    // cannot be reached, as the program saw the line (traced).
+    if (cx.meter.ChConnected(ch) && cx.settings.linecut == 1) cx.link.HangUpForExit(ch);
     cx.meter.CntEnd(ch);
     cx.tray.TrayOut();
     cx.link.EndProgram(EndMode::Quiet, "query");

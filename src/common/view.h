@@ -10,6 +10,8 @@ namespace kv {
 inline constexpr uint32_t kColourGreen = 65280;
 inline constexpr uint32_t kColourRed = 255;
 inline constexpr uint32_t kColourYellow = 65535;
+// Figures that are not live (the router is away).
+inline constexpr uint32_t kColourGrey = 0x808080;
 
 enum class MsgIcon { None, Information, Exclamation, Critical, Question };
 enum class MsgButtons { Ok, OkCancel, YesNo };

@@ -4,8 +4,10 @@
 // snapshot; what it sees of calls it reports through CallEvents.
 #include <array>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <string>
+#include <string_view>
 
 #include "common/datetime.h"
 #include "common/ports.h"
@@ -67,6 +69,11 @@ class CallEvents {
     // For the read-outs and the automatic disconnection.
     virtual TariffMode CallTariff() const = 0;
     virtual TimeOfDay CallSeenAt() const = 0;
+    // The connection to the router is lost: what is shown stops being live.
+    virtual void LinkLost() = 0;
+    // Logged in again: the router's report shows a call on `channel` (0: none) connected at
+    // routerConnectTime. The same connection goes on; anything else was closed meanwhile.
+    virtual void LinkBack(int16_t channel, const std::string& routerConnectTime) = 0;
 };
 
 enum class EndMode { Quiet, WithMessage };
@@ -77,13 +84,13 @@ struct LinkPorts {
     const Clock& clock;
     MainView& view;
     Timer& tmrSOHO;
+    Timer& tmrRetry;  // the next attempt to log in again
     ProgramExit& exit;
 };
 
 class ConsoleLink {
   public:
-    ConsoleLink(const LinkPorts& ports, Trace& trace, const Settings& settings, CallEvents& calls)
-        : ports_(ports), trace_(trace), settings_(settings), calls_(calls) {}
+    ConsoleLink(const LinkPorts& ports, Trace& trace, const Settings& settings, CallEvents& calls);
 
     // ---- socket layer ------------------------------------------------------------------
     // Opens the connection; any failure ends the program.
@@ -101,8 +108,25 @@ class ConsoleLink {
     void ShowMessage(const std::string& text);
     // Last trace line, the message, the connection closed, the hook, the end.
     [[noreturn]] void EndProgram(EndMode mode, const std::string& message);
-    // One command line, answered by the router's prompt; false after the last attempt.
+    // One command line, answered by the router's prompt; false after the last attempt. The
+    // caller holds the console around it.
     bool Command(const std::string& line);
+
+    // ---- one exchange at a time --------------------------------------------------------
+    // The console is held from the start of an exchange to its end; what is asked meanwhile
+    // waits, so every command is judged on its own reply. WhenFree runs job now when the
+    // console is free, else as soon as the exchange holding it has ended, after a hang-up
+    // that fell due meanwhile (first: before the jobs already waiting).
+    void WhenFree(std::function<void()> job, bool first = false);
+    bool ConsoleHeld() const { return held_ > 0; }
+    // A compound command of the program's (the automatic-call switch) holds the console.
+    void Hold();
+    // withHangUp false: a hang-up asked for meanwhile waits for a later exchange (after a poll
+    // the router did not answer, sending it more is no use).
+    void Release(bool withHangUp = true);
+    // At exit with "強制切断": "disconnect bN" and the router's answer. False, traced, when it
+    // could not be sent or was not answered. Closes no record: the caller does, after it.
+    bool HangUpForExit(int16_t channel);
 
     // ---- login and line commands -------------------------------------------------------
     void LoginSOHO();
@@ -114,6 +138,13 @@ class ConsoleLink {
     void ParseChannelStatus(int16_t channel);
     void UpdateAutoCutState(int16_t channel);
     void ShowChannelStatus(int16_t channel);
+
+    // ---- reconnection ------------------------------------------------------------------
+    // After the first login, a connection the router closes, resets or stops answering on is
+    // closed and logged in again, with a back-off of 2, 4, 8 ... up to 60 seconds.
+    bool Lost() const { return lost_; }
+    // The back-off of the next attempt, in ms.
+    int RetryDelayMs() const { return retryDelayMs_; }
 
     // ---- state -------------------------------------------------------------------------
     const LinkState& State() const { return link_; }
@@ -145,19 +176,41 @@ class ConsoleLink {
     RouterStatus& StatusForTest() { return status_; }
 
   private:
-    void CreateSocket();
-    void ConnectSocket();
+    // false: not opened (only when a failure may not end the program, while reconnecting).
+    bool CreateSocket();
+    bool ConnectSocket();
+    bool Open();
+    // The whole login; false (traced) when a step failed and the program goes on.
+    bool LoginDialogue();
+    // The connection is gone: closed, said once, and logged in again later.
+    void ConnectionLost(const std::string& reason);
+    void Reconnect();
+    // A socket error box, or, once logged in, the loss of the connection.
+    bool SocketError(const std::string& procedure, const std::string& function, int code);
     void OnSocketEvent();
     void AppendRead(const char* data, int n);
     void ShowPendingInMessageWindow(const char* lineBreak);
     void StartExchange(const std::string& command);
+    // A new reply begins: nothing of the previous one stays, not even a held-back lead byte.
+    void ClearReply();
+    // The awaited text in what arrived since the last look.
+    bool ReplyHas(const std::u16string& awaited);
+    // Reply text for a trace line: without fillers, the password masked, cut to a sane length.
+    std::string ForTrace(std::u16string_view text) const;
+    void RunDeferred(bool withHangUp);
     void Pump() { ports_.pump.PumpOnce(); }
     [[noreturn]] void EndAtOnce();
-    [[noreturn]] void LoginFailed(const std::string& tag, const std::string& message);
-    void LoginStep(const std::string& statusTag, const std::string& traceTag,
+    // Ends the program at start-up; while reconnecting traces and returns false.
+    bool LoginFailed(const std::string& tag, const std::string& message);
+    bool LoginStep(const std::string& statusTag, const std::string& traceTag,
                    const std::u16string& command, int16_t pending, const std::u16string& awaited,
                    const std::string& failTag, const std::string& failMessage,
                    int32_t* pcSecondsAfterSend = nullptr);
+
+    // What one reply may hold; beyond it only the last kReplyTail characters are kept, so a
+    // flood neither grows the program nor hides the prompt that ends it.
+    static constexpr size_t kReplyCap = 256 * 1024;
+    static constexpr size_t kReplyTail = 512;
 
     LinkPorts ports_;
     Trace& trace_;
@@ -169,14 +222,34 @@ class ConsoleLink {
     int16_t displayChannel_ = 0;
     bool messageWindowOpen_ = false;
     std::string lastInformation_;
-    uint16_t consolePort_ = 23;  // KESTROVAN_CONSOLE_PORT may override it
+    uint16_t consolePort_ = 23;        // KESTROVAN_CONSOLE_PORT may override it
+    bool reportedUnreadable_ = false;  // a report without channel blocks is traced once
+    int held_ = 0;  // exchanges holding the console (an inner one runs in the outer's tail)
+    std::deque<std::function<void()>> deferred_;
+    bool draining_ = false;
+    // The reply without its fillers, kept up with ReplyText as it grows, and where the next
+    // search for the awaited text begins.
+    std::u16string plain_;
+    size_t scanned_ = 0;
+    size_t searchFrom_ = 0;
+    // The reply beyond the cap: only its last characters are kept, for the awaited text.
+    bool overflowed_ = false;
+    std::u16string tail_;
+    // Logged in once: from then on a lost connection is logged in again instead of ending.
+    bool online_ = false;
+    bool lost_ = false;
+    bool reconnecting_ = false;
+    int retryDelayMs_ = kFirstRetryMs;
+    static constexpr int kFirstRetryMs = 2000;
+    static constexpr int kLastRetryMs = 60000;
     std::function<void()> beforeExit_;
 };
 
 // The error text of a socket call's code, "" for none.
 std::string WinsockErrorText(const std::string& function, int code);
-// Case-insensitive searches; positions count from 1; 0 when a marker is missing.
-int16_t ExtractField(int16_t start, const std::u16string& text, const std::u16string& anchor,
-                     const std::u16string& open, const std::u16string& close, std::u16string& out);
+// Case-insensitive searches; positions count from 1; 0 when a marker is missing. Positions
+// are not limited to 16 bits: a report padded beyond 32767 characters is still read.
+int ExtractField(int start, const std::u16string& text, const std::u16string& anchor,
+                 const std::u16string& open, const std::u16string& close, std::u16string& out);
 
 }  // namespace kv

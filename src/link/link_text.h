@@ -27,7 +27,8 @@ std::string Visible(std::u16string_view text);
 #include <cstdint>
 #include <optional>
 namespace kv::link {
-// "hh:mm:ss" at character 24 (from 1) of a "show time" reply, as seconds of the day; nullopt
-// when the text there is not a time.
+// The router's time in a "show time" reply, as seconds of the day: at character 24 (from 1)
+// as the reply was built, or without its fillers, or the first time of day in it; nullopt
+// when there is none.
 std::optional<int32_t> ReadRouterClock(const std::u16string& reply);
 }  // namespace kv::link

@@ -15,10 +15,10 @@ int Digit(char16_t c) {
     return c >= u'0' && c <= u'9' ? c - u'0' : -1;
 }
 
-// "hh:mm:ss" at position 24 (from 1) of the reply, in seconds of the day.
-std::optional<int32_t> RouterClock(const std::u16string& reply) {
-    if (reply.size() < 31) return std::nullopt;
-    const std::u16string t = reply.substr(23, 8);
+// "hh:mm:ss" at index `at` of text, in seconds of the day.
+std::optional<int32_t> ClockAt(std::u16string_view text, size_t at) {
+    if (text.size() < at + 8) return std::nullopt;
+    const std::u16string_view t = text.substr(at, 8);
     if (t[2] != u':' || t[5] != u':') return std::nullopt;
     int v[6];
     for (int i = 0, k = 0; i < 8; ++i) {
@@ -29,6 +29,23 @@ std::optional<int32_t> RouterClock(const std::u16string& reply) {
     const int h = v[0] * 10 + v[1], m = v[2] * 10 + v[3], s = v[4] * 10 + v[5];
     if (h > 23 || m > 59 || s > 59) return std::nullopt;
     return h * 3600 + m * 60 + s;
+}
+
+// The router's time in a "show time" reply. It stands at character 24 of the reply as the
+// socket layer builds it; a reply that came in several reads has filler characters in between,
+// and one that begins with the tail of the previous prompt (a router may send its prompt in
+// two writes, the second arriving after the wait for the name has ended) is shifted. So: that
+// place, then that place without the fillers, then the first time of day in the text.
+std::optional<int32_t> RouterClock(const std::u16string& reply) {
+    if (auto t = ClockAt(reply, 23)) return t;
+    const std::u16string plain = link::WithoutFillers(reply);
+    if (auto t = ClockAt(plain, 23)) return t;
+    for (size_t i = 0; i + 8 <= plain.size(); ++i) {
+        if (i > 0 && Digit(plain[i - 1]) >= 0) continue;
+        if (plain.size() > i + 8 && Digit(plain[i + 8]) >= 0) continue;
+        if (auto t = ClockAt(plain, i)) return t;
+    }
+    return std::nullopt;
 }
 
 // The two clocks are within hours of each other; a difference read across midnight is
@@ -47,80 +64,100 @@ std::u16string TimeSetCommand(const LocalTime& now) {
 
 }  // namespace
 
-void ConsoleLink::LoginFailed(const std::string& tag, const std::string& message) {
-    trace_.Error(tag + link::Visible(link_.ReplyText));
-    EndProgram(EndMode::WithMessage, message);
+bool ConsoleLink::LoginFailed(const std::string& tag, const std::string& message) {
+    trace_.Error(tag + ForTrace(link_.ReplyText));
+    // At start-up a login that fails ends the program; while reconnecting the next attempt
+    // follows.
+    if (!reconnecting_) EndProgram(EndMode::WithMessage, message);
+    return false;
 }
 
 // One command step: send, pump once, wait for the awaited text.
-void ConsoleLink::LoginStep(const std::string& statusTag, const std::string& traceTag,
+bool ConsoleLink::LoginStep(const std::string& statusTag, const std::string& traceTag,
                             const std::u16string& command, int16_t pending,
                             const std::u16string& awaited, const std::string& failTag,
                             const std::string& failMessage, int32_t* pcSecondsAfterSend) {
     trace_.ShowDebugStep(statusTag);
     trace_.Step(traceTag);
     link_.SendText = command;
-    link_.ReplyText.clear();
+    ClearReply();
     link_.PendingReceives = pending;
     Sendbyte();
     if (pcSecondsAfterSend) *pcSecondsAfterSend = ports_.clock.Now().time.Seconds();
     Pump();
-    if (!WaitReply(awaited)) LoginFailed(failTag, failMessage);
+    if (!WaitReply(awaited)) return LoginFailed(failTag, failMessage);
+    return true;
 }
 
 void ConsoleLink::LoginSOHO() {
+    LoginDialogue();
+}
+
+bool ConsoleLink::LoginDialogue() {
     LinkState& link = link_;
     trace_.ShowDebugStep("login-st");
     trace_.Step("LoginSOHO");
     ports_.tmrSOHO.SetEnabled(false);
-    link.LinkReady = false;
-    link.ReplyText.clear();
+    Hold();
+    // A failed attempt to log in again gives the console back without running what waits.
+    auto failed = [this] {
+        if (held_ > 0) --held_;
+        return false;
+    };
+    ClearReply();
     link.PendingReceives = 1;
 
     // 0: open the connection and take the greeting, whatever it says.
     trace_.Step("Login-0");
-    OpenLink();
+    if (!Open()) return failed();
     Pump();
-    if (!WaitReply(u"")) LoginFailed("socket open err:", "MN128と接続出来ません(err=0)");
+    if (!WaitReply(u""))
+        return LoginFailed("socket open err:", "MN128と接続出来ません(err=0)") || failed();
 
     // 1: an empty line makes the router prompt for the login name.
-    LoginStep("login-1", "Login-1", u"", 0, u":",
-              "dummy send err:", "MN128と接続出来ません(err=1)");
+    if (!LoginStep("login-1", "Login-1", u"", 0, u":",
+                   "dummy send err:", "MN128と接続出来ません(err=1)"))
+        return failed();
 
     // 2: name and password go out in one send.
     std::u16string user = u"user";
     if (!settings_.sohowp.empty()) user += u"\r\n" + Utf8ToUtf16(settings_.sohowp);
-    LoginStep("login-2", "Login-2", user, 1, u"%", "login err:", "MN128と接続出来ません(err=2)");
+    if (!LoginStep("login-2", "Login-2", user, 1, u"%",
+                   "login err:", "MN128と接続出来ません(err=2)"))
+        return failed();
     const std::u16string banner = link::WithoutFillers(link.ReplyText);
     if (link::FindText(1, banner, u"Welcome to MN128-SOHO", true) == 0)
-        LoginFailed("welcome err:", "MN128のIPアドレスを確認してください(err=99)");
+        return LoginFailed("welcome err:", "MN128のIPアドレスを確認してください(err=99)") ||
+               failed();
     ExtractField(1, banner, u"Welcome", u"to ", u"!", link.RouterName);
-    if (link.RouterName.empty()) LoginFailed("name err:", "MN128と接続出来ません(err=name)");
+    if (link.RouterName.empty())
+        return LoginFailed("name err:", "MN128と接続出来ません(err=name)") || failed();
 
-    if (settings_.sohokcode == 1)
-        LoginStep("login-kcode", "Login-kcode", u"sys kcode sjis", 1, link.RouterName,
-                  "set kcode err:", "MN128と接続出来ません(err=kcodeset)");
-    if (settings_.sohotime == 1)
-        LoginStep("login-timeset", "Login-timeset", TimeSetCommand(ports_.clock.Now()), 1,
-                  link.RouterName, "set time err:", "MN128と接続出来ません(err=timeset)");
+    if (settings_.sohokcode == 1 &&
+        !LoginStep("login-kcode", "Login-kcode", u"sys kcode sjis", 1, link.RouterName,
+                   "set kcode err:", "MN128と接続出来ません(err=kcodeset)"))
+        return failed();
+    if (settings_.sohotime == 1 &&
+        !LoginStep("login-timeset", "Login-timeset", TimeSetCommand(ports_.clock.Now()), 1,
+                   link.RouterName, "set time err:", "MN128と接続出来ません(err=timeset)"))
+        return failed();
 
     // 3: the router's clock, to know how far the two clocks differ.
     int32_t pcSeconds = 0;
-    LoginStep("login-3", "Login-3", u"show time", 1, link.RouterName,
-              "get time err:", "MN128と接続出来ません(err=time)", &pcSeconds);
-    // The time stands at character 24 of the reply as the socket layer builds it; a reply that
-    // came in several reads has filler characters in between, so then read the same place of
-    // the reply without them rather than give up the whole start.
-    std::optional<int32_t> routerSeconds = RouterClock(link.ReplyText);
-    if (!routerSeconds) routerSeconds = RouterClock(link::WithoutFillers(link.ReplyText));
-    if (!routerSeconds) LoginFailed("get time err:", "MN128と接続出来ません(err=time)");
+    if (!LoginStep("login-3", "Login-3", u"show time", 1, link.RouterName,
+                   "get time err:", "MN128と接続出来ません(err=time)", &pcSeconds))
+        return failed();
+    const std::optional<int32_t> routerSeconds = RouterClock(link.ReplyText);
+    if (!routerSeconds)
+        return LoginFailed("get time err:", "MN128と接続出来ません(err=time)") || failed();
     link.ClockOffset = FoldOffset(pcSeconds - *routerSeconds);
 
     // 4: the first status report; its Japanese label only matches in Shift-JIS.
-    LoginStep("login-4", "Login-4", u"show status", 1, link.RouterName,
-              "show status send err:", "MN128と接続出来ません(err=3)");
+    if (!LoginStep("login-4", "Login-4", u"show status", 1, link.RouterName,
+                   "show status send err:", "MN128と接続出来ません(err=3)"))
+        return failed();
     if (link::FindText(1, link::WithoutFillers(link.ReplyText), u"回線種別:ISDN", true) == 0)
-        LoginFailed("isdn ck err:", "漢字コードが違います。SJISにして下さい");
+        return LoginFailed("isdn ck err:", "漢字コードが違います。SJISにして下さい") || failed();
 
     trace_.ShowDebugStep("login-10");
     trace_.Step("Login-10");
@@ -129,19 +166,31 @@ void ConsoleLink::LoginSOHO() {
     ParseChannelStatus(2);
     UpdateAutoCutState(2);
 
-    // 11: a connection already up is taken over as a new call record.
+    // 11: a connection already up is taken over as a new call record; logged in again, the
+    // call the meter kept open is matched to it.
     trace_.ShowDebugStep("login-11");
     trace_.Step("Login-11");
     int16_t& current = status_.CurrentChannel;
     current = 0;
     if (status_.ChannelStatus[1].Mode == kTerminalMode) current = 1;
     if (status_.ChannelStatus[2].Mode == kTerminalMode) current = 2;
-    if (current > 0) calls_.CallUp(current, status_.ChannelStatus[current].ConnectTime);
+    const std::string connectTime = current > 0 ? status_.ChannelStatus[current].ConnectTime : "";
+    if (reconnecting_) {
+        trace_.Error("link back");
+        ports_.view.SetStatusText("MN128と再接続しました");
+        retryDelayMs_ = kFirstRetryMs;
+        calls_.LinkBack(current, connectTime);
+    } else if (current > 0) {
+        calls_.CallUp(current, connectTime);
+    }
     ShowChannelStatus(current);
     ports_.tmrSOHO.SetEnabled(true);
     link.LinkReady = true;
     trace_.Step("LoginEnd");
     link.LoggedIn = true;
+    online_ = true;
+    Release();
+    return true;
 }
 
 }  // namespace kv

@@ -1,4 +1,5 @@
 // The one TCP connection to the router's console: open, send, receive, close, error boxes.
+#include <algorithm>
 #include <climits>
 #include <cstdlib>
 #include <string>
@@ -42,8 +43,26 @@ void ConsoleLink::AppendRead(const char* data, int n) {
         }
     }
     const int filler = n > kBufferSize / 2 ? kBufferSize - n : n;
-    link_.ReplyText += cp932::Decode(bytes);
-    link_.ReplyText.append(static_cast<size_t>(filler > 0 ? filler : 0), u'\0');
+    std::u16string text = cp932::Decode(bytes);
+    text.append(static_cast<size_t>(filler > 0 ? filler : 0), u'\0');
+    std::u16string& reply = link_.ReplyText;
+    if (!overflowed_ && reply.size() + text.size() <= kReplyCap) {
+        reply += text;
+        return;
+    }
+    if (!overflowed_) {
+        overflowed_ = true;
+        trace_.Error("reply too long: beyond " + std::to_string(kReplyCap) +
+                     " characters only the end is kept");
+        const size_t room = kReplyCap - std::min(reply.size(), kReplyCap);
+        reply += text.substr(0, room);
+        text.erase(0, room);
+        tail_.clear();
+    }
+    tail_ += text;
+    if (tail_.size() > kReplyTail) tail_.erase(0, tail_.size() - kReplyTail);
+    reply.resize(kReplyCap);
+    reply += tail_;
 }
 
 void ConsoleLink::ShowPendingInMessageWindow(const char* lineBreak) {
@@ -52,34 +71,60 @@ void ConsoleLink::ShowPendingInMessageWindow(const char* lineBreak) {
                                    link::Visible(link_.ReplyText));
 }
 
+ConsoleLink::ConsoleLink(const LinkPorts& ports, Trace& trace, const Settings& settings,
+                         CallEvents& calls)
+    : ports_(ports), trace_(trace), settings_(settings), calls_(calls) {
+    ports_.tmrRetry.SetHandler([this] {
+        ports_.tmrRetry.SetEnabled(false);
+        Reconnect();
+    });
+}
+
 void ConsoleLink::OpenLink() {
+    Open();
+}
+
+bool ConsoleLink::Open() {
     // The sockets library needs no start-up here; the step stays so trace and status read
     // the same as where it does.
     trace_.Step("StartIt");
     ports_.view.SetStatusText("WSAStartup");
-    CreateSocket();
-    ConnectSocket();
+    if (!CreateSocket() || !ConnectSocket()) return false;
     ports_.view.SetStatusText("Connection OK");
+    return true;
 }
 
-void ConsoleLink::CreateSocket() {
+bool ConsoleLink::CreateSocket() {
     trace_.Step("CreateSocket");
     const int handle = ports_.transport.Create();
     const int code = ports_.transport.LastError();
     Pump();
     if (handle == -1) {
+        if (reconnecting_) {
+            trace_.Error("reconnect err:socket " + std::to_string(code));
+            return false;
+        }
         ShowSocketError("Function CreateSocket", "socket", code);
         EndAtOnce();
     }
     ports_.view.SetStatusText("Socket:" + std::to_string(handle));
+    return true;
 }
 
-void ConsoleLink::ConnectSocket() {
+bool ConsoleLink::ConnectSocket() {
     trace_.Step("ConnectSocket");
     const int result = ports_.transport.Connect(settings_.sohoip, consolePort_);
     const int code = ports_.transport.LastError();
     Pump();
     if (result != 0) {
+        if (reconnecting_) {
+            // Refused or unreachable while the router restarts: the next attempt follows.
+            const int c = code != 0 ? code : result;
+            trace_.Error("reconnect err:connect " + std::to_string(c) + " " +
+                         WinsockErrorText("connect", c));
+            ports_.transport.Close();
+            return false;
+        }
         ShowSocketError("Sub Connect_Socket", "connect", code != 0 ? code : result);
         ports_.transport.Close();
         EndAtOnce();
@@ -92,6 +137,7 @@ void ConsoleLink::ConnectSocket() {
     Pump();
     ports_.view.SetStatusText("WSAAsyncSelect");
     trace_.Step("Connect2");
+    return true;
 }
 
 void ConsoleLink::Sendbyte() {
@@ -110,7 +156,7 @@ void ConsoleLink::Sendbyte() {
         if (r > 0) sent += r;
         Pump();
     } while (r > 0 && sent < len);
-    ShowSocketError("Port_Process", "Send", code);
+    SocketError("Port_Process", "Send", code);
     trace_.Step("Sendbyte-end");
 }
 
@@ -134,7 +180,7 @@ void ConsoleLink::Receive() {
         }
         Pump();
     } while (n > 0 && total < kBufferSize);
-    if (ShowSocketError("Port_Process", "recv", code)) ports_.view.SetStatusText("Receive Error");
+    if (SocketError("Port_Process", "recv", code)) ports_.view.SetStatusText("Receive Error");
     if (link_.PendingReceives > INT16_MIN) --link_.PendingReceives;
     trace_.Step("Receive-end");
     ShowPendingInMessageWindow("\r\n");
@@ -151,6 +197,10 @@ void ConsoleLink::OnSocketEvent() {
 }
 
 void ConsoleLink::ServerShutdown() {
+    if (online_) {
+        ConnectionLost("the router closed the connection");
+        return;
+    }
     ports_.transport.Close();
     link_.SocketOpen = false;
     ports_.view.SetStatusText("Server Shutdown");
@@ -164,6 +214,15 @@ void ConsoleLink::Client_close() {
     // There is no blocking hook to remove on this platform; the pumps stay as they were.
     Pump();
     ports_.view.SetStatusText("Socket closed");
+}
+
+bool ConsoleLink::SocketError(const std::string& procedure, const std::string& function, int code) {
+    // Once logged in, a connection that fails is logged in again, not reported at every poll.
+    if (online_ && code != 0 && code != 10035 && code != 10004) {
+        ConnectionLost(function + " " + std::to_string(code) + " " + WinsockErrorText("", code));
+        return false;
+    }
+    return ShowSocketError(procedure, function, code);
 }
 
 bool ConsoleLink::ShowSocketError(const std::string& procedure, const std::string& function,

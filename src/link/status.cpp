@@ -11,7 +11,7 @@ namespace kv {
 
 namespace {
 
-std::string Field(int16_t start, const std::u16string& text, const char16_t* label,
+std::string Field(int start, const std::u16string& text, const char16_t* label,
                   const std::u16string& close = u"]") {
     std::u16string out;
     ExtractField(start, text, label, u"[", close, out);
@@ -25,33 +25,36 @@ bool ValidChannel(int16_t channel) {
 }  // namespace
 
 void ConsoleLink::GetNow() {
-    link_.LinkReady = false;
+    Hold();
     link_.ActivityTag = "getnow";
     trace_.Step("GetNow-st");
     trace_.ShowDebugStep("get now" + FormatTime(ports_.clock.Now().time));
 
     link_.SendText = u"show status";
-    link_.ReplyText.clear();
+    ClearReply();
     link_.PendingReceives = 1;
     Sendbyte();
     if (!WaitReply(link_.RouterName)) {
-        trace_.Error("no recv:" + link::Visible(link_.ReplyText));
-        link_.LinkReady = true;
+        // A router that has stopped answering altogether is logged in to again.
+        if (!lost_) {
+            trace_.Error("no recv:" + ForTrace(link_.ReplyText));
+            ConnectionLost("no answer to the status poll");
+        }
+        Release(/*withHangUp=*/false);
         return;
     }
     const std::u16string report = link::WithoutFillers(link_.ReplyText);
     if (link::FindText(1, report, u"回線種別:ISDN", true) == 0) {
         ports_.view.MessageBox(link::Visible(link_.ReplyText), "", MsgIcon::None, MsgButtons::Ok);
-        trace_.Error("no isdn" + link::Visible(link_.ReplyText));
-        link_.LinkReady = true;
+        trace_.Error("no isdn" + ForTrace(link_.ReplyText));
+        Release(/*withHangUp=*/false);
         return;
     }
-    // Field positions are 16-bit: the blocks of a longer report cannot be found, and reading
-    // it as a report without a connected channel would close a call that is still up.
-    if (report.size() > static_cast<size_t>(INT16_MAX)) {
-        trace_.Error("too long:" + std::to_string(report.size()));
-        link_.LinkReady = true;
-        return;
+    // A report whose channel blocks cannot be found reads as a line without calls; say why once.
+    if (!reportedUnreadable_ && link::FindText(1, report, u"B1チャネル", true) == 0 &&
+        link::FindText(1, report, u"B2チャネル", true) == 0) {
+        reportedUnreadable_ = true;
+        trace_.Error("no channel blocks:" + ForTrace(report.substr(0, 200)));
     }
 
     ParseChannelStatus(1);
@@ -73,12 +76,13 @@ void ConsoleLink::GetNow() {
         calls_.CallDown(2);
     }
 
-    link_.LinkReady = true;
+    link_.LinkReady = !lost_;
     if (link_.DisconnectPending) {
         DisConnect(status_.CurrentChannel);
         link_.DisconnectPending = false;
     }
     trace_.Step("GetNow-end");
+    Release();
 }
 
 void ConsoleLink::ParseChannelStatus(int16_t channel) {
@@ -88,8 +92,9 @@ void ConsoleLink::ParseChannelStatus(int16_t channel) {
 
     const std::u16string header = u"B" + Utf8ToUtf16(std::to_string(channel)) + u"チャネル";
     std::u16string ignored;
-    const int16_t anchor =
-        ExtractField(1, reply, header, u":", std::u16string(link::kLineBreak), ignored);
+    // The header's line may end in LF CR, as the router's lines do, or in CR LF or CR alone.
+    int anchor = ExtractField(1, reply, header, u":", u"\n", ignored);
+    if (anchor == 0) anchor = ExtractField(1, reply, header, u":", u"\r", ignored);
 
     // Without its header the channel has no block of its own: it carries no connection.
     rec.Mode = anchor > 0 ? Field(anchor, reply, u"接続モード") : std::string();

@@ -4,10 +4,14 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <algorithm>
 #include <chrono>
 
 namespace kv {
@@ -126,7 +130,14 @@ int SocketTransport::Connect(const std::string& ipv4, uint16_t port) {
                 lastError_ = kTimedOut;
                 return lastError_;
             }
-            const int pr = ::poll(&p, 1, static_cast<int>(left));
+            // In short slices with the events handled between them, so the window stays alive
+            // while a router that does not answer is tried (the link holds the console
+            // meanwhile, so nothing else talks to it).
+            const int pr = ::poll(&p, 1, static_cast<int>(std::min<int64_t>(left, 50)));
+            if (pr == 0 && QCoreApplication::instance()) {
+                QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+                continue;
+            }
             if (pr < 0 && errno == EINTR) continue;
             if (pr < 0) {
                 lastError_ = WinsockCode(errno);
@@ -148,6 +159,13 @@ int SocketTransport::Connect(const std::string& ipv4, uint16_t port) {
         return lastError_;
     }
     lastError_ = 0;
+    // A router that dies without closing the connection is noticed within about a minute:
+    // the failed keep-alive comes as a read error (timed out) on the console socket.
+    const int on = 1, idle = 30, interval = 10, probes = 3;
+    setsockopt(fd_, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
+    setsockopt(fd_, IPPROTO_TCP, TCP_KEEPIDLE, &idle, sizeof idle);
+    setsockopt(fd_, IPPROTO_TCP, TCP_KEEPINTVL, &interval, sizeof interval);
+    setsockopt(fd_, IPPROTO_TCP, TCP_KEEPCNT, &probes, sizeof probes);
     notifier_ = std::make_unique<QSocketNotifier>(fd_, QSocketNotifier::Read);
     notifier_->setEnabled(false);
     QObject::connect(notifier_.get(), &QSocketNotifier::activated, [this] { OnActivated(); });

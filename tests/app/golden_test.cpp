@@ -505,14 +505,15 @@ struct ProgramRun {
           tmrSOHO("tmrSOHO", world.loop, world.t),
           tmrDSP("tmrDSP", world.loop, world.t),
           Tmr1Sec("Tmr1Sec", world.loop, world.t),
+          tmrRetry("tmrRetry", world.loop, world.t),
           view(world.t),
           transport(world.loop, world.t),
           runner(world.t),
           shell(world.t),
           exit(world.t),
           tray(world.t),
-          cx(Ports{world.loop, pump, world.store, transport, tmrSOHO, tmrDSP, Tmr1Sec, view, runner,
-                   shell, exit}) {
+          cx(Ports{world.loop, pump, world.store, transport, tmrSOHO, tmrDSP, Tmr1Sec, tmrRetry,
+                   view, runner, shell, exit}) {
         transport.Greeting("\n\rMN128-SOHO telnet console\n\r");
         transport.onLine = [this](const std::string& line) { return w.router.Reply(line); };
         runner.existing["/opt/tools/on-connect"] = true;
@@ -571,7 +572,7 @@ struct ProgramRun {
 
     World& w;
     LoggedPump pump;
-    LoggedTimer tmrSOHO, tmrDSP, Tmr1Sec;
+    LoggedTimer tmrSOHO, tmrDSP, Tmr1Sec, tmrRetry;
     LoggedView view;
     LoggedTransport transport;
     LoggedRunner runner;

@@ -91,6 +91,7 @@ class ProgramFaults : public ::testing::Test {
     }
     std::string Log() { return cp932::DecodeToUtf8(ReadFile(bin + "/Kestrovan.log")); }
     std::string Boxes() { return ReadFile(boxes); }
+    std::string Trace() { return cp932::DecodeToUtf8(ReadFile(bin + "/Kestrovan.dbg")); }
     std::string Totals() { return ReadFile(bin + "/Kestrovan.dat"); }
     // Month plus previous month units of the totals file.
     int TotalUnits() {
@@ -124,23 +125,20 @@ TEST_F(ProgramFaults, RefusedConnectionShowsTheSocketBoxAndEnds) {
     EXPECT_FALSE(fs::exists(bin + "/Kestrovan.dat"));
 }
 
-TEST_F(ProgramFaults, RouterClosingTheConsoleMidCallThenEndingTheProgram) {
+// The router closes the console mid-call: no box, the program logs in again and the call
+// goes on as one; ended by a signal, the call is closed and logged.
+TEST_F(ProgramFaults, RouterClosingTheConsoleMidCallIsLoggedInToAgain) {
     SimProcess sim;
     Start(sim.port());
     ASSERT_TRUE(sim.WaitReceived("show status", 20000)) << Boxes();
     ASSERT_EQ(sim.Command("up 1"), "ok");
     ASSERT_TRUE(WaitLog("Connect", 1)) << Log();
     ASSERT_EQ(sim.Command("close"), "ok");
-    ASSERT_TRUE(
-        WaitFor([&] { return Boxes().find("Server Shutdown") != std::string::npos; }, 10000))
-        << Boxes();
-    // It keeps running without the router: the next poll reports its failed send.
-    EXPECT_TRUE(
-        WaitFor([&] { return Boxes().find("Function is Send") != std::string::npos; }, 10000))
-        << Boxes();
-    EXPECT_EQ(LogCount("DisConnect"), 0u);
+    ASSERT_TRUE(WaitFor([&] { return Count(sim.Received(), "user\n\r") >= 2; }, 10000)) << Trace();
+    ASSERT_TRUE(WaitFor([&] { return Trace().find("link back") != std::string::npos; }, 5000));
+    EXPECT_EQ(Boxes(), "");
+    EXPECT_EQ(LogCount("Connect"), 1u) << Log();
 
-    // Ended in the middle of that poll's reply wait: the open call is still closed and logged.
     EXPECT_EQ(program->Kill(SIGTERM), 0);
     EXPECT_EQ(LogCount("DisConnect"), 1u) << Log();
     EXPECT_EQ(LogCount("Tel"), 1u) << Log();
@@ -149,6 +147,77 @@ TEST_F(ProgramFaults, RouterClosingTheConsoleMidCallThenEndingTheProgram) {
     const std::vector<std::string> trace = TraceMessages(bin + "/Kestrovan.dbg");
     ASSERT_FALSE(trace.empty());
     EXPECT_EQ(trace.back(), "query");
+}
+
+// A router restarting mid-call: connections are refused while it is down; the program says
+// so once, logs in again within its back-off, and meters the call that stayed up as one call
+// with every unit counted once. Restarted again with the line dropped, the call is closed
+// and the next one is metered as usual.
+TEST_F(ProgramFaults, RouterRestartsMidCallWithTheLineUpAndThenDown) {
+    for (const char* key : {"seca", "secb", "secc"}) SaveStringSetting(store, "Setup", key, "2");
+    SimProcess sim;
+    Start(sim.port());
+    ASSERT_TRUE(sim.WaitReceived("show status", 20000)) << Boxes();
+    ASSERT_EQ(sim.Command("up 1"), "ok");
+    ASSERT_TRUE(WaitLog("Connect", 1)) << Log();
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+
+    ASSERT_EQ(sim.Command("restart 10 keep"), "ok");
+    const auto down = std::chrono::steady_clock::now();
+    ASSERT_TRUE(WaitFor([&] { return Count(sim.Received(), "user\n\r") >= 2; }, 20000)) << Trace();
+    const double back =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - down).count();
+    // Refused at 2 and 6 s, accepted at the attempt 8 s later: logged in again within the step.
+    EXPECT_LT(back, 10 + 8 + 1) << Trace();
+    ASSERT_TRUE(WaitFor([&] { return Trace().find("link back") != std::string::npos; }, 5000));
+    std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+    ASSERT_EQ(sim.Command("hangup"), "ok");
+    ASSERT_TRUE(WaitLog("Tel", 1)) << Log();
+    EXPECT_EQ(LogCount("Connect"), 1u) << Log();
+    EXPECT_EQ(Boxes(), "");
+    EXPECT_EQ(Count(Trace(), "link lost:"), 1) << Trace();
+    // Units: one per started 2 s of the call, give or take the last display tick.
+    const std::vector<std::string> tel = Fields(LinesOf(bin + "/Kestrovan.log", "Tel")[0]);
+    const int secs = std::stoi(tel[6]), units = std::stoi(tel[7]);
+    EXPECT_NEAR(units, (secs + 1) / 2, 1) << Log();
+    ASSERT_TRUE(WaitFor([&] { return TotalUnits() == LoggedUnits(); }, 5000)) << Totals();
+
+    // Down again with the call: the line goes with the router.
+    ASSERT_EQ(sim.Command("up 1"), "ok");
+    ASSERT_TRUE(WaitLog("Connect", 2)) << Log();
+    ASSERT_EQ(sim.Command("restart 3 drop"), "ok");
+    ASSERT_TRUE(WaitLog("Tel", 2, 100)) << Log() << Trace();
+    EXPECT_NE(Trace().find("call ended while the router was away"), std::string::npos) << Trace();
+    ASSERT_TRUE(WaitFor([&] { return Count(Trace(), "link back") >= 2; }, 15000)) << Trace();
+    ASSERT_EQ(sim.Command("up 1"), "ok");
+    ASSERT_TRUE(WaitLog("Connect", 3)) << Log();
+    ASSERT_EQ(sim.Command("hangup"), "ok");
+    ASSERT_TRUE(WaitLog("Tel", 3)) << Log();
+    ASSERT_TRUE(WaitFor([&] { return TotalUnits() == LoggedUnits(); }, 5000)) << Totals();
+    EXPECT_EQ(Boxes(), "");
+    EXPECT_EQ(program->Kill(SIGTERM), 0);
+}
+
+// Ended by a signal while a poll waits for a slow router, with "強制切断" on and a call up:
+// the router is told to cut the line before the program ends, and the log's end comes after.
+TEST_F(ProgramFaults, SignalDuringASlowPollCutsTheLineFirst) {
+    SaveStringSetting(store, "Setup", "linecut", "1");
+    SimProcess sim;
+    Start(sim.port());
+    ASSERT_TRUE(sim.WaitReceived("show status", 20000)) << Boxes();
+    ASSERT_EQ(sim.Command("up 1"), "ok");
+    ASSERT_TRUE(WaitLog("Connect", 1)) << Log();
+    ASSERT_EQ(sim.Command("slow 2000"), "ok");
+    const size_t polls = static_cast<size_t>(Count(sim.Received(), "show status"));
+    ASSERT_TRUE(WaitFor(
+        [&] { return static_cast<size_t>(Count(sim.Received(), "show status")) > polls; }, 5000));
+    EXPECT_EQ(program->Kill(SIGTERM), 0);
+    EXPECT_NE(sim.Received().find("disconnect b1"), std::string::npos);
+    EXPECT_EQ(LogCount("DisConnect"), 1u) << Log();
+    const std::vector<std::string> trace = TraceMessages(bin + "/Kestrovan.dbg");
+    ASSERT_FALSE(trace.empty());
+    EXPECT_EQ(trace.back(), "query");
+    EXPECT_EQ(Count(Trace(), "hangup err"), 0) << Trace();
 }
 
 TEST_F(ProgramFaults, KilledMidCallLosesOnlyTheOpenCallsEndAndIsTakenOverOnRestart) {

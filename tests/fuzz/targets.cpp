@@ -101,10 +101,11 @@ int ReceiveChunks(const uint8_t* data, size_t size) {
     test::FakeExit exit;
     test::FakeRunner runner;
     test::FakeShell shell;
-    const auto tmrSOHO = loop.MakeTimer(), tmrDSP = loop.MakeTimer(), tmr1Sec = loop.MakeTimer();
+    const auto tmrSOHO = loop.MakeTimer(), tmrDSP = loop.MakeTimer(), tmr1Sec = loop.MakeTimer(),
+               tmrRetry = loop.MakeTimer();
     test::ScriptedTransport transport(loop);
-    Context cx(Ports{loop, loop, store, transport, *tmrSOHO, *tmrDSP, *tmr1Sec, view, runner, shell,
-                     exit});
+    Context cx(Ports{loop, loop, store, transport, *tmrSOHO, *tmrDSP, *tmr1Sec, *tmrRetry, view,
+                     runner, shell, exit});
     transport.segment = data[0] % 64;
     // Opening the link connects and registers its socket-event handler.
     cx.settings.sohoip = "127.0.0.1";

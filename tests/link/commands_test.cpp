@@ -1,7 +1,11 @@
 // Connect, disconnect and the automatic-call switch.
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <optional>
+
 #include "app/commands.h"
+#include "app/startup.h"
 #include "link/link_rig.h"
 #include "settings/settings.h"
 
@@ -108,6 +112,98 @@ TEST(SwitchRemoteAuto, NoAnswerEndsWithoutStoring) {
     r.cx.settings.rmtauto = 1;
     EXPECT_EQ(r.Ends([&] { SwitchRemoteAuto(r.cx); }), "接続切替登録が出来ません(err=10)");
     EXPECT_FALSE(r.rig.store.Read("Qel", "Kestrovan\\Variant", "rmtauto").has_value());
+}
+
+// One command on the console at a time: what is clicked while a poll waits for its reply is
+// sent after that reply and judged on its own.
+struct SlowPollRig : LinkRig {
+    SlowPollRig() {
+        Open();
+        cx.settings.cnctno = 1;
+        cx.settings.rmtauto = 1;
+        transport.onLineDelayMs = 1500;
+        transport.onLine = [this](const std::string& line) -> std::optional<std::string> {
+            if (line == "show status") return StatusReport(up, false);
+            if (answers) return "\n\rOK" + kPrompt;
+            return std::nullopt;
+        };
+    }
+    // Runs f 500 ms into a poll's wait, then the poll.
+    void DuringPoll(std::function<void()> f) {
+        loop.After(500, std::move(f));
+        cx.link.GetNow();
+    }
+    bool up = false;
+    bool answers = true;
+};
+
+TEST(OneCommandAtATime, ClicksDuringAPollAreSentAfterItsReplyInTheirOrder) {
+    SlowPollRig r;
+    r.DuringPoll([&] {
+        BtnConnect_Click(r.cx);
+        ChkAutoMode_Click(r.cx);
+        BtnDEBUG_Click(r.cx);
+        EXPECT_EQ(r.transport.SentLines().size(), 1u);  // nothing else went out meanwhile
+    });
+    EXPECT_EQ(r.transport.SentLines(),
+              (std::vector<std::string>{"show status", "connect 1", "remote 1 call auto off"}));
+    // Each was judged on its own reply: the switch was stored, the summary shows its reply.
+    EXPECT_EQ(LoadIntSetting(r.rig.store, "Variant", "rmtauto"), 0);
+    ASSERT_EQ(r.view.boxes.size(), 1u);
+    EXPECT_NE(r.view.boxes[0].text.find("recv:\n\rOK\n\rMN128-SOHO% @@"), std::string::npos)
+        << r.view.boxes[0].text;
+    EXPECT_TRUE(r.cx.link.LinkReady());
+    EXPECT_FALSE(r.cx.link.ConsoleHeld());
+}
+
+TEST(OneCommandAtATime, ADeferredConnectTheRouterNeverAnswersEndsWithItsOwnMessage) {
+    SlowPollRig r;
+    r.answers = false;
+    EXPECT_EQ(r.Ends([&] { r.DuringPoll([&] { BtnConnect_Click(r.cx); }); }),
+              "MN128と接続出来ません(err=4)");
+    EXPECT_EQ(r.transport.SentLines(), (std::vector<std::string>{"show status", "connect 1"}));
+    // The poll itself was answered and parsed before the connect went out.
+    EXPECT_NE(r.Trace().find("GetNow-end"), std::string::npos);
+}
+
+TEST(OneCommandAtATime, AHangUpThatFellDueGoesFirst) {
+    SlowPollRig r;
+    r.up = true;
+    r.cx.link.GetNow();  // the call is seen
+    ASSERT_TRUE(r.cx.meter.ChConnected(1));
+    r.DuringPoll([&] {
+        BtnConnect_Click(r.cx);
+        r.cx.link.DisConnect(1);  // the automatic cut falls due meanwhile
+    });
+    const std::vector<std::string> lines = r.transport.SentLines();
+    ASSERT_EQ(lines.size(), 4u);
+    EXPECT_EQ(lines[2], "disconnect b1");
+    EXPECT_EQ(lines[3], "connect 1");
+    EXPECT_FALSE(r.cx.meter.ChConnected(1));
+}
+
+// Ending the program with "強制切断" while a poll waits: the poll's reply first, then the cut
+// and its answer, then the record closes and the program ends.
+TEST(OneCommandAtATime, ExitWithLinecutDuringAPollCutsTheLineBeforeEnding) {
+    for (const bool answers : {true, false}) {
+        SlowPollRig r;
+        r.up = true;
+        r.cx.settings.linecut = 1;
+        r.cx.link.GetNow();
+        ASSERT_TRUE(r.cx.meter.ChConnected(1));
+        r.answers = answers;
+        std::string logAtCut;
+        r.transport.onLine = [&, inner = r.transport.onLine](const std::string& line) {
+            if (line == "disconnect b1") logAtCut = r.rig.ReadDataFile("Kestrovan.log");
+            return inner(line);
+        };
+        EXPECT_EQ(r.Ends([&] { r.DuringPoll([&] { mnuEnd_Click(r.cx); }); }), "(no box)");
+        EXPECT_EQ(r.transport.SentLines().back(), "disconnect b1") << answers;
+        EXPECT_EQ(Count(logAtCut, "DisConnect"), 0u) << answers;  // closed after the cut
+        EXPECT_EQ(Count(r.rig.ReadDataFile("Kestrovan.log"), "\"DisConnect\""), 1u) << answers;
+        EXPECT_EQ(Count(r.Trace(), "hangup err:"), answers ? 0u : 1u);
+        EXPECT_NE(r.Trace().find(" query\""), std::string::npos);
+    }
 }
 
 }  // namespace

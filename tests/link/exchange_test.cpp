@@ -1,6 +1,8 @@
 // The reply wait, the field cutter, the seconds clock, the message window and the program end.
 #include <gtest/gtest.h>
 
+#include <optional>
+
 #include "link/link_rig.h"
 
 namespace kv::test {
@@ -28,6 +30,51 @@ TEST(WaitReply, EndsWhenTheAwaitedTextArrivesInPieces) {
               std::u16string::npos);
     EXPECT_LT(r.loop.MonotonicMs(), 1000);
     EXPECT_EQ(r.view.boxes.size(), 0u);
+}
+
+// A flood: what one reply holds is capped, the prompt at its end is still found, the trace
+// says so once and its lines stay short.
+TEST(WaitReply, AFloodIsCappedAndItsPromptStillEndsTheWait) {
+    LinkRig r;
+    r.Open();
+    r.cx.link.StateForTest().PendingReceives = 1;
+    const std::string noise(4000, 'x');
+    for (int i = 0; i < 400; ++i) r.transport.DeliverBytes(noise, 10 + i);  // 1.6 MB
+    r.transport.Deliver("\n\rMN128-SOHO% ", 500);
+    EXPECT_TRUE(r.cx.link.WaitReply(u"MN128-SOHO"));
+    EXPECT_LT(r.cx.link.State().ReplyText.size(), 300u * 1024);
+    const std::string trace = r.Trace();
+    EXPECT_EQ(Count(trace, "reply too long"), 1u);
+    r.transport.DeliverBytes(std::string(100000, 'y'), 10);
+    r.cx.link.StateForTest().PendingReceives = 1;
+    EXPECT_FALSE(r.cx.link.WaitReply(u"never"));
+    const std::string all = r.Trace();
+    for (size_t p = 0, e; (e = all.find('\n', p)) != std::string::npos; p = e + 1)
+        EXPECT_LT(e - p, 5000u) << all.substr(p, 200);
+}
+
+// The password never reaches the trace, even from a console that echoes it; and a lead byte
+// that ended one reply does not lead the next.
+TEST(WaitReply, NoPasswordInTheTraceAndNoByteCarriedIntoTheNextReply) {
+    LinkRig r;
+    r.cx.settings.sohowp = "s3cr3t";
+    r.transport.Greeting("\n\rconsole\n\r");
+    r.transport.Answer("", "\n\rlogin: ");
+    r.transport.onLine = [](const std::string& line) -> std::optional<std::string> {
+        return "\n\r" + line + "\n\rLogin incorrect\n\rlogin: ";  // echo, no "%"
+    };
+    EXPECT_EQ(r.Ends([&] { r.cx.link.LoginSOHO(); }), "MN128と接続出来ません(err=2)");
+    EXPECT_EQ(r.Trace().find("s3cr3t"), std::string::npos) << r.Trace();
+    EXPECT_NE(r.Trace().find("******"), std::string::npos);
+
+    LinkRig c;
+    c.Open();
+    c.transport.AnswerBytes("show time", "\n\rMN128-SOHO% \x82", 10);  // a lead byte at the end
+    c.transport.Answer("show status", StatusReport(false, false), 50);
+    ASSERT_TRUE(c.cx.link.Command("show time"));
+    c.loop.Advance(20);
+    ASSERT_TRUE(c.cx.link.Command("show status"));
+    EXPECT_EQ(c.cx.link.State().ReplyText.substr(0, 4), u"\n\r回線");
 }
 
 TEST(WaitReply, NoReplyMeansThreeAttemptsSixTraceLinesAndTheMessage) {

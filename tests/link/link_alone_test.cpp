@@ -31,6 +31,10 @@ class FakeCallEvents : public CallEvents {
     bool CallOpen(int16_t channel) const override { return open[channel]; }
     TariffMode CallTariff() const override { return tariff; }
     TimeOfDay CallSeenAt() const override { return TimeOfDay{9, 58, 30}; }
+    void LinkLost() override { log.push_back("lost"); }
+    void LinkBack(int16_t channel, const std::string& connectTime) override {
+        log.push_back("back " + std::to_string(channel) + " " + connectTime);
+    }
 
     std::vector<std::string> log;
     bool open[3] = {false, false, false};
@@ -52,8 +56,10 @@ struct AloneRig {
     AloneRig()
         : transport(loop),
           tmrSOHO(loop.MakeTimer()),
+          tmrRetry(loop.MakeTimer()),
           trace(loop, view),
-          link(LinkPorts{transport, loop, loop, view, *tmrSOHO, exit}, trace, settings, calls) {
+          link(LinkPorts{transport, loop, loop, view, *tmrSOHO, *tmrRetry, exit}, trace, settings,
+               calls) {
         settings.sohoip = "127.0.0.1";
         settings.atcuttm = 30;
         settings.atcutmode = 1;
@@ -73,7 +79,7 @@ struct AloneRig {
     RecordingView view;
     FakeExit exit;
     ScriptedTransport transport;
-    std::unique_ptr<FakeTimer> tmrSOHO;
+    std::unique_ptr<FakeTimer> tmrSOHO, tmrRetry;
     Settings settings;
     Trace trace;
     FakeCallEvents calls;

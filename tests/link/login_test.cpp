@@ -1,6 +1,10 @@
 // The login dialogue against a scripted router.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <optional>
+
+#include "common/cp932.h"
 #include "link/link_rig.h"
 
 namespace kv::test {
@@ -160,6 +164,56 @@ TEST(Login, NoGreetingCostsOneAttemptOnly) {
     EXPECT_TRUE(r.cx.link.State().LoggedIn);
     EXPECT_EQ(Count(r.Trace(), "retry(a):"), 1u);
     EXPECT_LT(r.loop.MonotonicMs(), 12000);
+}
+
+}  // namespace
+}  // namespace kv::test
+
+namespace kv::test {
+namespace {
+
+// A router that sends every reply in two writes split at `at` bytes (or just before its last
+// byte), 30 ms apart: with the split inside the prompt, the wait for the name ends before
+// "% " arrives, which then leads the next reply. The clock must still be read right, for every
+// split place of the prompt and of the "show time" reply, with the optional steps on and off.
+TEST(Login, EverySplitOfThePromptAndOfTheClockReply) {
+    const std::string timeReply = cp932::EncodeFromUtf8(TimeReply("09:59:55"));
+    for (int steps = 0; steps < 4; ++steps) {
+        for (size_t at = 1; at <= timeReply.size(); ++at) {
+            LinkRig r;
+            r.cx.settings.sohokcode = steps & 1;
+            r.cx.settings.sohotime = (steps & 2) >> 1;
+            r.transport.Greeting("\n\rMN128-SOHO console\n\r");
+            int64_t lastPieceMs = 0;  // the stream keeps its order: a reply follows the last one
+            r.transport.onLine =
+                [&r, at, &lastPieceMs](const std::string& line) -> std::optional<std::string> {
+                std::string reply;
+                if (line.empty())
+                    reply = "\n\rlogin: ";
+                else if (line == "user")
+                    reply = "\n\rWelcome to MN128-SOHO!\n\r" + kPrompt;
+                else if (line == "show time")
+                    reply = TimeReply("09:59:55");
+                else if (line == "show status")
+                    reply = StatusReport(false, false);
+                else
+                    reply = kPrompt;
+                const std::string bytes = cp932::EncodeFromUtf8(reply);
+                const size_t cut = std::min(at, bytes.size() - 1);
+                const int64_t now = r.loop.MonotonicMs();
+                const int64_t first = std::max<int64_t>(10, lastPieceMs + 1 - now);
+                r.transport.DeliverBytes(bytes.substr(0, cut), first);
+                r.transport.DeliverBytes(bytes.substr(cut), first + 30);
+                lastPieceMs = now + first + 30;
+                return std::nullopt;
+            };
+            const std::string ended = r.Ends([&] { r.cx.link.LoginSOHO(); });
+            ASSERT_EQ(ended, "") << steps << " " << at << "\n" << r.Trace();
+            ASSERT_TRUE(r.cx.link.LoggedIn()) << steps << " " << at;
+            EXPECT_EQ(r.cx.link.State().ClockOffset, 5) << steps << " " << at;
+            EXPECT_TRUE(r.view.boxes.empty()) << steps << " " << at;
+        }
+    }
 }
 
 }  // namespace

@@ -21,6 +21,12 @@
 namespace kv::test {
 namespace {
 
+size_t Count(const std::string& text, const std::string& needle) {
+    size_t n = 0;
+    for (size_t p = text.find(needle); p != std::string::npos; p = text.find(needle, p + 1)) ++n;
+    return n;
+}
+
 const auto* const kQtApp = AddQtAppEnvironment<QCoreApplication>("link_sim_test");
 
 // The fakes' context with the real clock, event loop and socket in place of the fakes.
@@ -37,7 +43,9 @@ struct RealRig {
     SystemClock clock;
     QtEventPump pump{clock};
     SocketTransport transport{5000};
-    TestRig rig{RigPorts{.clock = &clock, .pump = &pump, .transport = &transport}};
+    QtTimer tmrRetry;
+    TestRig rig{
+        RigPorts{.clock = &clock, .pump = &pump, .transport = &transport, .tmrRetry = &tmrRetry}};
     Context& cx;
     RecordingView& view;
 };
@@ -141,22 +149,24 @@ TEST(LinkWithSimulator, AddressThatIsNotDottedCannotConnect) {
     EXPECT_NE(r.view.boxes[0].text.find("Function is connect"), std::string::npos);
 }
 
-TEST(LinkWithSimulator, RouterClosingTheSessionShowsServerShutdown) {
+// Once logged in, a session the router closes is said once, without a box, and logged in to
+// again after the first back-off step.
+TEST(LinkWithSimulator, RouterClosingTheSessionIsLoggedInToAgain) {
     SimProcess sim;
     RealRig r(sim.port());
     r.cx.link.LoginSOHO();
     ASSERT_TRUE(r.cx.link.State().LoggedIn);
-    const int16_t pending = r.cx.link.State().PendingReceives;
     ASSERT_EQ(sim.Command("close"), "ok");
-    EXPECT_TRUE(r.WaitFor([&] { return r.view.status() == "Server Shutdown"; }));
-    ASSERT_EQ(r.view.boxes.size(), 1u);
-    EXPECT_EQ(r.view.boxes[0].text, "Server Shutdown");
-    EXPECT_EQ(r.cx.link.State().PendingReceives, pending);
-
-    r.cx.link.StateForTest().SendText = u"show status";
-    r.cx.link.Sendbyte();
-    ASSERT_EQ(r.view.boxes.size(), 2u);
-    EXPECT_NE(r.view.boxes[1].text.find("Error Number is 10038\n\rWSAENOTSOCK"), std::string::npos);
+    EXPECT_TRUE(r.WaitFor([&] { return r.cx.link.Lost(); }));
+    EXPECT_EQ(r.view.status(), "MN128との接続が切れました。再接続します");
+    EXPECT_FALSE(r.cx.link.LinkReady());
+    EXPECT_TRUE(r.WaitFor([&] { return !r.cx.link.Lost() && r.cx.link.LinkReady(); }, 5000));
+    EXPECT_EQ(r.view.status(), "MN128と再接続しました");
+    EXPECT_TRUE(r.view.boxes.empty());
+    const std::string trace = r.rig.ReadDataFile("Kestrovan.dbg");
+    EXPECT_EQ(Count(trace, "link lost:"), 1u) << trace;
+    EXPECT_EQ(Count(trace, "link back"), 1u) << trace;
+    EXPECT_EQ(Count(sim.Received(), "show time"), 2u);
 }
 
 }  // namespace

@@ -116,6 +116,25 @@ TEST(GetNow, ReportThatCameInManyReadsParsesTheSame) {
     EXPECT_TRUE(r.view.boxes.empty());
 }
 
+// A console that ends its lines in CR LF (or CR) is read as well; one whose report has no
+// channel blocks at all is said once in the trace, not taken silently as two idle channels.
+TEST(GetNow, OtherLineEndsAreReadAndAnUnreadableReportIsTracedOnce) {
+    for (const std::string end : {"\r\n", "\r"}) {
+        PollRig r;
+        std::string report = StatusReport(true, false, 12);
+        for (size_t p = 0; (p = report.find("\n\r", p)) != std::string::npos; p += end.size())
+            report.replace(p, 2, end);
+        r.Poll(report);
+        EXPECT_EQ(r.cx.link.CurrentChannel(), 1);
+        EXPECT_EQ(r.cx.link.Status().ChannelStatus[1].IdleSeconds, 12);
+        EXPECT_TRUE(r.cx.meter.ChConnected(1));
+    }
+    PollRig r;
+    r.Poll("\n\r回線種別:ISDN\n\rB-channels: none\n\r" + kPrompt);
+    r.Poll("\n\r回線種別:ISDN\n\rB-channels: none\n\r" + kPrompt);
+    EXPECT_EQ(Count(r.Trace(), "no channel blocks:"), 1u);
+}
+
 TEST(GetNow, ConnectionEndClosesRecordsAndClearsTheDisplays) {
     PollRig r;
     r.Poll(StatusReport(true, false, 3));

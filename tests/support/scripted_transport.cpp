@@ -31,9 +31,15 @@ int ScriptedTransport::Create() {
 
 int ScriptedTransport::Connect(const std::string& ipv4, uint16_t port) {
     connectedTo = ipv4 + ":" + std::to_string(port);
+    ++connects;
     lastError_ = connectResult;
     if (connectResult != 0) return connectResult;
+    // A new connection after a close starts afresh, as a new session with the router does.
     connected_ = true;
+    closed_ = false;
+    peerClosed_ = false;
+    inbound_.clear();
+    lineBuffer_.clear();
     if (hasGreeting_) Schedule(greeting_, greetingDelay_);
     return 0;
 }

@@ -56,6 +56,7 @@ class ScriptedTransport : public ConsoleTransport {
     std::string sent;                            // every byte the program sent
     std::vector<std::string> SentLines() const;  // sent, split at LF CR
     std::string connectedTo;                     // "ip:port"
+    int connects = 0;                            // connections made
     int notifications = 0;                       // handler calls
     int recvCalls = 0;
     bool readEvents() const { return readEvents_; }

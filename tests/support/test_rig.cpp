@@ -12,12 +12,13 @@ TestRig::TestRig(LocalTime start, RigPorts real)
       tmrSOHO(loop.MakeTimer()),
       tmrDSP(loop.MakeTimer()),
       Tmr1Sec(loop.MakeTimer()),
+      tmrRetry(loop.MakeTimer()),
       transport(loop),
       dir(MakeTempDir()),
       cx(Ports{real.clock ? *real.clock : loop, real.pump ? *real.pump : loop,
                real.store ? *real.store : store, real.transport ? *real.transport : transport,
-               *tmrSOHO, *tmrDSP, *Tmr1Sec, real.view ? *real.view : view,
-               real.runner ? *real.runner : runner, shell, exit}) {
+               *tmrSOHO, *tmrDSP, *Tmr1Sec, real.tmrRetry ? *real.tmrRetry : *tmrRetry,
+               real.view ? *real.view : view, real.runner ? *real.runner : runner, shell, exit}) {
     cx.AppPath = dir;
     cx.meter.SetFiles(dir + "/Kestrovan.log", dir + "/Kestrovan.dat");
     cx.trace.SetPath(dir + "/Kestrovan.dbg");

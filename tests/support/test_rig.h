@@ -18,6 +18,7 @@ struct RigPorts {
     MainView* view = nullptr;  // a real window in place of the recording one
     ProcessRunner* runner = nullptr;
     SettingsStore* store = nullptr;
+    Timer* tmrRetry = nullptr;  // a real timer, for the link's reconnection on real time
 };
 
 class TestRig {
@@ -40,7 +41,7 @@ class TestRig {
     FakeExit exit;
     FakeRunner runner;
     FakeShell shell;
-    std::unique_ptr<FakeTimer> tmrSOHO, tmrDSP, Tmr1Sec;
+    std::unique_ptr<FakeTimer> tmrSOHO, tmrDSP, Tmr1Sec, tmrRetry;
     ScriptedTransport transport;  // the router's console unless another transport is given
     std::string dir;
     Context cx;

@@ -62,7 +62,7 @@ int main(int argc, char** argv) {
     kv::QtEventPump pump(clock);
     kv::QtSettingsStore store;
     kv::SocketTransport transport;
-    kv::QtTimer tmrSOHO, tmrDSP, Tmr1Sec;
+    kv::QtTimer tmrSOHO, tmrDSP, Tmr1Sec, tmrRetry;
     kv::PosixProcessRunner runner;
     kv::QtShell shell;
     kv::QtProgramExit programExit;
@@ -71,8 +71,8 @@ int main(int argc, char** argv) {
     // The tray's window is loaded here, before start-up reaches TrayIn; it is never shown.
     kv::FrmMnu frmMnu;
 
-    kv::Context cx(kv::Ports{clock, pump, store, transport, tmrSOHO, tmrDSP, Tmr1Sec, window,
-                             runner, shell, programExit});
+    kv::Context cx(kv::Ports{clock, pump, store, transport, tmrSOHO, tmrDSP, Tmr1Sec, tmrRetry,
+                             window, runner, shell, programExit});
     cx.link.SetConsolePort(ConsolePortFromEnvironment());
     window.Attach(cx);
     frmMnu.Attach(cx);
