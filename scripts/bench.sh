@@ -9,6 +9,8 @@ cmake --preset release >/dev/null
 cmake --build --preset release -j "$(nproc)"
 echo "== link: CPU while a reply is late, reply detection latency"
 ./build-release/bench/link/link_bench
+echo "== link: reconnection after 20 router restarts"
+./build-release/bench/link/reconnect_bench
 echo "== call log: 1,000,000 calls against awk"
 bash bench/logview/run.sh
 if [ "${1:-}" = "longrun" ]; then

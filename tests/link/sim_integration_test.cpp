@@ -149,6 +149,22 @@ TEST(LinkWithSimulator, AddressThatIsNotDottedCannotConnect) {
     EXPECT_NE(r.view.boxes[0].text.find("Function is connect"), std::string::npos);
 }
 
+// A router that sends its prompt in two writes and every byte of the login alone: logged in,
+// the clock read right, with the optional steps on.
+TEST(LinkWithSimulator, LoginWithSplitPromptsAndByteWiseOutput) {
+    SimProcess sim({"--prompt-split", "40", "--login-bytes", "2"});
+    RealRig r(sim.port());
+    r.cx.settings.sohokcode = 1;
+    r.cx.settings.sohotime = 1;
+    r.cx.link.LoginSOHO();
+    EXPECT_TRUE(r.cx.link.LoggedIn());
+    EXPECT_GE(r.cx.link.State().ClockOffset, -1);
+    EXPECT_LE(r.cx.link.State().ClockOffset, 61);
+    for (const auto& b : r.view.boxes) ADD_FAILURE() << b.text;
+    r.cx.link.GetNow();
+    EXPECT_TRUE(r.cx.link.LinkReady());
+}
+
 // Once logged in, a session the router closes is said once, without a box, and logged in to
 // again after the first back-off step.
 TEST(LinkWithSimulator, RouterClosingTheSessionIsLoggedInToAgain) {
