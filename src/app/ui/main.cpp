@@ -61,7 +61,9 @@ int main(int argc, char** argv) {
     kv::SystemClock clock;
     kv::QtEventPump pump(clock);
     kv::QtSettingsStore store;
-    kv::SocketTransport transport;
+    // A router on the local network answers a connect at once; an address that does not
+    // answer costs at most this, also for each attempt to log in again.
+    kv::SocketTransport transport(10000);
     kv::QtTimer tmrSOHO, tmrDSP, Tmr1Sec, tmrRetry;
     kv::PosixProcessRunner runner;
     kv::QtShell shell;
