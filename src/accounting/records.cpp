@@ -196,16 +196,14 @@ void CallMeter::Suspend() {
     suspendedAt_ = ports_.clock.Now();
     suspendedTick_ = NowSeconds();
     ports_.tmrDSP.SetEnabled(false);
-    ports_.view.SetLcdColour(1, kColourGrey);
-    ports_.view.SetLcdColour(2, kColourGrey);
+    for (int lcd : {1, 2, 3}) ports_.view.SetLcdColour(lcd, kColourGrey);
     trace_.Error("meter stopped: the router is away");
 }
 
 void CallMeter::Resume() {
     if (!suspended_) return;
     suspended_ = false;
-    ports_.view.SetLcdColour(1, kColourGreen);
-    ports_.view.SetLcdColour(2, kColourGreen);
+    for (int lcd : {1, 2, 3}) ports_.view.SetLcdColour(lcd, kColourGreen);
     if (!call_.ChConnected[1] && !call_.ChConnected[2]) return;
     // The units that began while the router was away are charged now, each by the tariff of
     // the moment it began, so a call that ends soon after is not short of them.

@@ -29,7 +29,7 @@ void ShowHint(Context& cx, const std::string& text) {
 void SwitchRemoteAuto(Context& cx) {
     if (cx.link.Lost()) {
         // Not switched while the router is away: the box shows the setting as it stands.
-        cx.ports.view.SetStatusText("MN128と接続していません");
+        cx.ports.view.SetStatusText("MN128未接続");
         cx.ports.view.SetCheckBox(CheckBox::ChkAutoMode, cx.settings.rmtauto);
         return;
     }

@@ -9,7 +9,7 @@ namespace kv {
 
 void ConsoleLink::Connect(int16_t number) {
     if (lost_) {
-        ports_.view.SetStatusText("MN128と接続していません");
+        ports_.view.SetStatusText("MN128未接続");
         return;
     }
     if (held_ > 0) {

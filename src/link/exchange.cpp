@@ -12,6 +12,7 @@ namespace kv {
 namespace {
 
 constexpr int kAttempts = 3;
+constexpr const char* kLostText = "MN128再接続中";
 // Reply text in a trace line: enough for any real report, not a flood.
 constexpr size_t kTraceTextBytes = 4000;
 
@@ -200,7 +201,7 @@ void ConsoleLink::ConnectionLost(const std::string& reason) {
     // An attempt to log in again that loses its connection just fails; the next one follows.
     if (reconnecting_) return;
     trace_.Error("link lost:" + reason);
-    ports_.view.SetStatusText("MN128との接続が切れました。再接続します");
+    ports_.view.SetStatusText(kLostText);
     calls_.LinkLost();
     ports_.tmrRetry.SetEnabled(false);
     ports_.tmrRetry.SetInterval(retryDelayMs_);
@@ -232,6 +233,8 @@ void ConsoleLink::Reconnect() {
     ports_.tmrSOHO.SetEnabled(true);  // the totals still roll over while the router is away
     retryDelayMs_ = std::min(retryDelayMs_ * 2, kLastRetryMs);
     trace_.Error("reconnect err:next in " + std::to_string(retryDelayMs_ / 1000) + " s");
+    // The attempt's own steps showed in the status bar; what the user needs to know is this.
+    ports_.view.SetStatusText(kLostText);
     retryLater();
 }
 

@@ -177,7 +177,7 @@ bool ConsoleLink::LoginDialogue() {
     const std::string connectTime = current > 0 ? status_.ChannelStatus[current].ConnectTime : "";
     if (reconnecting_) {
         trace_.Error("link back");
-        ports_.view.SetStatusText("MN128と再接続しました");
+        ports_.view.SetStatusText("MN128再接続完了");
         retryDelayMs_ = kFirstRetryMs;
         calls_.LinkBack(current, connectTime);
     } else if (current > 0) {

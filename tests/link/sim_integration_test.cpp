@@ -174,10 +174,10 @@ TEST(LinkWithSimulator, RouterClosingTheSessionIsLoggedInToAgain) {
     ASSERT_TRUE(r.cx.link.State().LoggedIn);
     ASSERT_EQ(sim.Command("close"), "ok");
     EXPECT_TRUE(r.WaitFor([&] { return r.cx.link.Lost(); }));
-    EXPECT_EQ(r.view.status(), "MN128との接続が切れました。再接続します");
+    EXPECT_EQ(r.view.status(), "MN128再接続中");
     EXPECT_FALSE(r.cx.link.LinkReady());
     EXPECT_TRUE(r.WaitFor([&] { return !r.cx.link.Lost() && r.cx.link.LinkReady(); }, 5000));
-    EXPECT_EQ(r.view.status(), "MN128と再接続しました");
+    EXPECT_EQ(r.view.status(), "MN128再接続完了");
     EXPECT_TRUE(r.view.boxes.empty());
     const std::string trace = r.rig.ReadDataFile("Kestrovan.dbg");
     EXPECT_EQ(Count(trace, "link lost:"), 1u) << trace;
