@@ -90,9 +90,10 @@ class CallMeter {
     const std::string& LogPath() const { return logPath_; }
     const std::string& DataPath() const { return dataPath_; }
 
-    // The seconds clock starts with the run: whole days since then count 86400 each, so it
-    // keeps rising for a program resident for days.
-    void StartClock(const LocalTime& now) { baseDate_ = now.date; }
+    // The seconds clock starts with the run at the time of day and goes on with the monotonic
+    // clock, so it keeps rising for a program resident for days and a call's seconds do not
+    // jump with the wall clock (a change to or from summer time, a clock set back).
+    void StartClock(const LocalTime& now);
     int32_t NowSeconds() const;
 
     // ---- connection records and files ----------------------------------------------------
@@ -112,6 +113,9 @@ class CallMeter {
     // The tariff of a unit beginning at date/t: adds its length to the countdown.
     TariffMode SetMode(const Date& date, const TimeOfDay& t);
     void Second_ck();
+    // Inside Second_ck (which lets events run): the program starts no router exchange then, so
+    // the check is never held up by a reply wait.
+    bool Supervising() const { return supervising_; }
     // LCD3: the day's or the month's units as yen, as dosuumode chooses.
     void ShowRunningTotal();
 
@@ -146,6 +150,15 @@ class CallMeter {
     void SetAsideBadFile(const LocalTime& now);
     bool WriteTotalsFile(int dayNumber);
     Date PeriodMarkerFor(const Date& today) const;
+    // The wall time at which a moment on the seconds clock fell.
+    LocalTime WallAt(int32_t tick) const;
+    // Charges one unit begun in `mode` (the flat-rate rule, and units of this connection that
+    // an earlier record already logged); returns whether it was charged.
+    bool Charge(TariffMode mode);
+    // Units the call log already holds for the router connection that began at date/time.
+    int32_t UnitsAlreadyLogged(const Date& date, const TimeOfDay& time) const;
+    // Still metering the call begun as number `serial`?
+    bool Metering(uint64_t serial) const;
 
     MeterPorts ports_;
     Trace& trace_;
@@ -155,11 +168,18 @@ class CallMeter {
     std::string logPath_;
     std::string dataPath_;
     Date baseDate_;
+    int32_t baseWallSecs_ = 0;
+    int64_t baseMonoMs_ = 0;
+    uint64_t callSerial_ = 0;  // counts the records opened
+    int32_t creditUnits_ = 0;  // units of this connection an earlier record already logged
+    bool supervising_ = false;
     CallRecord call_;
     ChargeTotals totals_;
     // The holiday list whose unreadable entries were last traced, so each is reported once.
     std::string holidayTableReported_;
     bool suspended_ = false;
+    // The totals file could not be read at start: it is kept as it is, not written this run.
+    bool totalsKept_ = false;
     LocalTime suspendedAt_;
     int32_t suspendedTick_ = 0;
 };

@@ -13,6 +13,7 @@
 
 #include "accounting/call_meter.h"
 #include "common/cp932.h"
+#include "common/data_file.h"
 
 namespace kv {
 
@@ -73,6 +74,17 @@ Date AccountingDay(const LocalTime& now) {
     return SerialToDate(DateToSerial(now.date) - (now.time.hour < 5 ? 1 : 0));
 }
 
+// The day number a totals file holds is the day of the month less one before 05:00, so on
+// the 1st before 05:00 it is 0: the accounting day is then still the last day of the month
+// before, which a file written before midnight holds as that day. Both are the same day.
+bool SameAccountingDay(int fileDay, const LocalTime& now) {
+    const Date day = AccountingDay(now);
+    const int written = DayNumber(now);
+    if (fileDay == written) return true;
+    const int lastOfMonth = DaysInMonth(day.year, day.month);
+    return (fileDay == 0 && written == lastOfMonth) || (written == 0 && fileDay == lastOfMonth);
+}
+
 std::string Stamp(const LocalTime& t) {
     char buf[32];
     std::snprintf(buf, sizeof buf, "%04d%02d%02d%02d%02d%02d", t.date.year, t.date.month,
@@ -115,12 +127,19 @@ std::string Trim(const std::string& s) {
     return s.substr(b, e - b + 1);
 }
 
+// Any whole number the writer can print, and the negative counts an older installation's
+// overflowed figures left; beyond 32 bits it saturates rather than wraps.
 bool ParseCount(const std::string& text, int32_t& out) {
     const std::string s = Trim(text);
-    if (s.empty() || s.size() > 9) return false;
-    for (char c : s)
-        if (c < '0' || c > '9') return false;
-    out = static_cast<int32_t>(std::strtol(s.c_str(), nullptr, 10));
+    size_t i = s.size() > 0 && (s[0] == '-' || s[0] == '+') ? 1 : 0;
+    if (i == s.size()) return false;
+    int64_t v = 0;
+    for (; i < s.size(); ++i) {
+        if (s[i] < '0' || s[i] > '9') return false;
+        if (v <= INT32_MAX) v = v * 10 + (s[i] - '0');
+    }
+    if (s[0] == '-') v = -v;
+    out = static_cast<int32_t>(std::clamp<int64_t>(v, INT32_MIN, INT32_MAX));
     return true;
 }
 
@@ -144,26 +163,29 @@ bool ParseTotals(const std::string& bytes, TotalsLine& out) {
     const std::vector<std::string> v = SplitValues(cp932::DecodeToUtf8(line));
     if (v.size() != 5) return false;
     return ParseCount(v[0], out.monthUnits) && ParseCount(v[1], out.dayNumber) &&
-           out.dayNumber <= 31 && ParseCount(v[2], out.dayUnits) &&
+           out.dayNumber >= 0 && out.dayNumber <= 31 && ParseCount(v[2], out.dayUnits) &&
            ParseFileDate(v[3], out.marker) && ParseCount(v[4], out.prevMonthUnits);
 }
 
 enum class ReadResult { Missing, Unreadable, Bad, Ok };
 
 ReadResult ReadTotalsFile(const std::string& path, TotalsLine& out) {
-    std::error_code ec;
-    if (!std::filesystem::exists(path, ec)) return ReadResult::Missing;
-    std::ifstream f(path, std::ios::binary);
-    if (!f) return ReadResult::Unreadable;
-    std::stringstream ss;
-    ss << f.rdbuf();
-    return ParseTotals(ss.str(), out) ? ReadResult::Ok : ReadResult::Bad;
+    std::string bytes;
+    switch (datafile::ReadAll(path, bytes)) {
+        case datafile::ReadResult::Missing: return ReadResult::Missing;
+        case datafile::ReadResult::Ok: break;
+        // Not a regular file (a link, a FIFO): as good as unreadable, and left as it is.
+        case datafile::ReadResult::NotAFile: errno = EINVAL; return ReadResult::Unreadable;
+        case datafile::ReadResult::Unreadable: return ReadResult::Unreadable;
+    }
+    return ParseTotals(bytes, out) ? ReadResult::Ok : ReadResult::Bad;
 }
 
 }  // namespace
 
 Date CallMeter::PeriodMarkerFor(const Date& today) const {
-    const int s = settings_.telstday;
+    // A start day beyond the month's days would put the period's start after today.
+    const int s = std::min<int>(settings_.telstday, 31);
     if (s <= today.day) return MakeDate(today.year, today.month, s - 1);
     return MakeDate(today.year, today.month - 1, s - 1);
 }
@@ -179,15 +201,46 @@ void CallMeter::SetFiles(std::string logPath, std::string dataPath) {
     dataPath_ = std::move(dataPath);
 }
 
-// Whole days since start-up count 86400 each, so a program resident for days sees the value
-// rise steadily instead of dropping back when the time of day passes the start time.
+void CallMeter::StartClock(const LocalTime& now) {
+    baseDate_ = now.date;
+    baseWallSecs_ = now.time.Seconds();
+    baseMonoMs_ = ports_.clock.MonotonicMs();
+}
+
+// The time of day at start plus the seconds since on the monotonic clock: it rises steadily
+// for days and never jumps with the wall clock.
 int32_t CallMeter::NowSeconds() const {
-    const LocalTime now = ports_.clock.Now();
-    const int64_t days = DateToSerial(now.date) - DateToSerial(baseDate_);
-    const int64_t secs = days * 86400 + now.time.Seconds();
+    const int64_t ms = ports_.clock.MonotonicMs() - baseMonoMs_;
+    const int64_t secs = baseWallSecs_ + (ms >= 0 ? ms / 1000 : -((-ms + 999) / 1000));
     if (secs > INT32_MAX) return INT32_MAX;
     if (secs < INT32_MIN) return INT32_MIN;
     return static_cast<int32_t>(secs);
+}
+
+LocalTime CallMeter::WallAt(int32_t tick) const {
+    const LocalTime now = ports_.clock.Now();
+    const int64_t secs = int64_t{now.time.Seconds()} - (int64_t{NowSeconds()} - tick);
+    const int64_t day = secs >= 0 ? secs / 86400 : -((-secs + 86399) / 86400);
+    return LocalTime{SerialToDate(static_cast<int32_t>(DateToSerial(now.date) + day)),
+                     TimeOfDay::FromSeconds(static_cast<int32_t>(secs - day * 86400))};
+}
+
+bool CallMeter::Charge(TariffMode mode) {
+    if (!ChargedWithFlatRateService(mode) && settings_.teleho != 0) return false;
+    // Already in the log under an earlier record of the same connection (the program was
+    // restarted, or the meter moved to the other channel and back): not charged again.
+    if (creditUnits_ > 0) {
+        --creditUnits_;
+        return false;
+    }
+    // Saturated: figures read from an old file may stand at the edge of 32 bits.
+    for (int32_t* n : {&call_.CallUnits, &totals_.DayUnits, &totals_.MonthUnits})
+        if (*n < INT32_MAX) ++*n;
+    return true;
+}
+
+bool CallMeter::Metering(uint64_t serial) const {
+    return serial == callSerial_ && (call_.ChConnected[1] || call_.ChConnected[2]);
 }
 
 void CallMeter::Suspend() {
@@ -214,18 +267,10 @@ void CallMeter::Resume() {
     c.ElapsedSecs = now - c.StartTick;
     int units = 0;
     while (c.NextUnitSecs < 1) {
-        const int32_t began = now + c.NextUnitSecs;  // on the seconds clock
-        const int32_t day = began >= 0 ? began / 86400 : -((-began + 86399) / 86400);
-        const Date date = SerialToDate(DateToSerial(baseDate_) + day);
-        const TariffMode mode = SetMode(date, TimeOfDay::FromSeconds(began - day * 86400));
-        if (TariffAt(settings_, date, TimeOfDay::FromSeconds(began - day * 86400)).unitSecs <= 0)
-            break;  // a unit length of 0 would never end
-        if (ChargedWithFlatRateService(mode) || settings_.teleho == 0) {
-            c.CallUnits += 1;
-            totals_.DayUnits += 1;
-            totals_.MonthUnits += 1;
-            ++units;
-        }
+        const LocalTime began = WallAt(now + c.NextUnitSecs);
+        const int32_t before = c.NextUnitSecs;
+        if (Charge(SetMode(began.date, began.time))) ++units;
+        if (c.NextUnitSecs <= before) break;  // a unit length of 0 would never end
     }
     trace_.Error("meter resumed: " + std::to_string(units) + " units of the time away");
     ports_.tmrDSP.SetEnabled(true);
@@ -236,6 +281,23 @@ bool CallMeter::IsSameConnection(int16_t channel, const std::string& routerConne
     TimeOfDay time;
     return ChConnected(channel) && ParseConnectTime(routerConnectTime, date, time) &&
            date == call_.ConnDate && time == call_.ConnTime;
+}
+
+int32_t CallMeter::UnitsAlreadyLogged(const Date& date, const TimeOfDay& time) const {
+    // The same connection can only have been logged lately: the end of the log is enough.
+    std::string tail;
+    if (datafile::ReadAll(logPath_, tail, 64 * 1024) != datafile::ReadResult::Ok) return 0;
+    const std::string key =
+        "\"Tel\"," + Quote(FormatDate(date)) + "," + Quote(FormatTime(time)) + ",";
+    int64_t units = 0;
+    for (size_t p = tail.find(key); p != std::string::npos; p = tail.find(key, p + 1)) {
+        if (p > 0 && tail[p - 1] != '\n') continue;
+        const size_t end = tail.find('\r', p);
+        const std::vector<std::string> v = SplitValues(tail.substr(p, end - p));
+        int32_t n = 0;
+        if (v.size() == 10 && ParseCount(v[7], n) && n > 0) units += n;
+    }
+    return static_cast<int32_t>(std::min<int64_t>(units, INT32_MAX));
 }
 
 void CallMeter::ResetCall() {
@@ -262,26 +324,8 @@ bool CallMeter::WriteTotalsFile(int dayNumber) {
     const std::string line = std::to_string(t.MonthUnits) + "," + std::to_string(dayNumber) + "," +
                              std::to_string(t.DayUnits) + "," + Quote(FormatDate(t.PeriodMarker)) +
                              "," + std::to_string(t.PrevMonthUnits) + "\r\n";
-    const std::string bytes = cp932::EncodeFromUtf8(line);
     // A temporary file renamed over the old one: a crash never leaves a torn totals file.
-    const std::string temp = dataPath_ + ".tmp";
-    std::FILE* f = std::fopen(temp.c_str(), "wb");
-    if (!f) return false;
-    bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
-    ok = std::fflush(f) == 0 && ok;
-    ok = std::fclose(f) == 0 && ok;
-    if (ok) {
-        std::error_code ec;
-        std::filesystem::rename(temp, dataPath_, ec);
-        if (ec) errno = ec.value();
-        ok = !ec;
-    }
-    if (!ok) {
-        const int saved = errno;
-        std::remove(temp.c_str());
-        errno = saved;
-    }
-    return ok;
+    return datafile::ReplaceWhole(dataPath_, cp932::EncodeFromUtf8(line));
 }
 
 // ---- conversions --------------------------------------------------------------------------
@@ -356,11 +400,19 @@ void CallMeter::RollTotals() {
 void CallMeter::CntSt(int16_t channel, const std::string& routerConnectTime) {
     if (channel < 1 || channel > 2) return;
     if (call_.ChConnected[channel]) return;
+    // One meter: a call on the other channel is closed and logged first, so every unit it
+    // charged is in exactly one record.
+    const int16_t other = channel == 1 ? 2 : 1;
+    if (call_.ChConnected[other]) {
+        trace_.Error("CntSt: the meter moves to B" + std::to_string(channel));
+        CntEnd(other);
+    }
     trace_.Step("CntSt-st");
     if (settings_.winmodec == 0) ports_.view.ShowMainWindow(true);
 
     CallRecord& c = call_;
     c.ChConnected[channel] = true;
+    ++callSerial_;
     const LocalTime now = ports_.clock.Now();
     c.CntStDate = now.date;
     c.CntStTime = now.time;
@@ -369,8 +421,13 @@ void CallMeter::CntSt(int16_t channel, const std::string& routerConnectTime) {
     const std::string& text = routerConnectTime;
     Date routerDate;
     TimeOfDay routerTime;
+    creditUnits_ = 0;
     if (ParseConnectTime(text, routerDate, routerTime)) {
         c.ConnectAdjust = FoldDay(TimeToSecs(routerTime) - TimeToSecs(c.CntStTime));
+        creditUnits_ = UnitsAlreadyLogged(routerDate, routerTime);
+        if (creditUnits_ > 0)
+            trace_.Error("CntSt: " + std::to_string(creditUnits_) +
+                         " units of this connection are already logged");
     } else {
         // Without a readable connect time the call is metered from the moment it was seen.
         trace_.Error("connect time err:" + text);
@@ -387,11 +444,7 @@ void CallMeter::CntSt(int16_t channel, const std::string& routerConnectTime) {
 
     c.CallUnits = 0;
     RollTotals(now);  // the first unit belongs to the day and period in which it begins
-    if (ChargedWithFlatRateService(c.TariffMode) || settings_.teleho == 0) {
-        c.CallUnits = 1;
-        totals_.DayUnits += 1;
-        totals_.MonthUnits += 1;
-    }
+    Charge(c.TariffMode);
     ports_.pump.PumpOnce();
 
     if (!ports_.tmrDSP.Enabled()) ports_.tmrDSP.SetEnabled(true);
@@ -464,14 +517,14 @@ void CallMeter::WriteCallLog(const std::string& event) {
     }
     const std::string bytes = cp932::EncodeFromUtf8(text);
     // Opened per write, so the log is complete after each line and created on the first one.
-    // A log that cannot be written never stops the metering.
-    std::FILE* f = std::fopen(logPath_.c_str(), "ab");
-    bool ok = f != nullptr;
-    if (f) {
-        ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
-        ok = std::fclose(f) == 0 && ok;
+    // Whole lines only: what a full disk cut short is taken back, and a line torn earlier gets
+    // its end before the next. A log that cannot be written never stops the metering.
+    bool repaired = false;
+    if (!datafile::AppendWhole(logPath_, bytes, /*endLinesFirst=*/true, &repaired)) {
+        ReportFileError("log err:", logPath_, "通話記録に書き込めません: " + logPath_);
+        return;
     }
-    if (!ok) ReportFileError("log err:", logPath_, "通話記録に書き込めません: " + logPath_);
+    if (repaired) trace_.Error("log err:" + logPath_ + " ended in a torn line; its line end added");
 }
 
 void CallMeter::DatFileIO(DatFileMode mode) {
@@ -483,6 +536,8 @@ void CallMeter::DatFileIO(DatFileMode mode) {
         // The day number written must be the day the stored DayUnits belong to. Also never
         // stores the zero date when written before any read.
         RollTotals(now);
+        // A file that could not be read is never replaced: the figures it holds would be lost.
+        if (totalsKept_) return;
         t.FileStale = !WriteTotalsFile(dayNumber);
         if (t.FileStale)
             ReportFileError("dat err:", dataPath_, "累積ファイルに書き込めません: " + dataPath_);
@@ -491,27 +546,39 @@ void CallMeter::DatFileIO(DatFileMode mode) {
 
     TotalsLine line;
     // After a failed write the file is older than the figures in memory: reading it back would
-    // lose the calls since.
-    const ReadResult read = t.FileStale ? ReadResult::Missing : ReadTotalsFile(dataPath_, line);
+    // lose the calls since. One that could not be read stays out of the way.
+    const ReadResult read =
+        t.FileStale || totalsKept_ ? ReadResult::Missing : ReadTotalsFile(dataPath_, line);
     switch (read) {
         case ReadResult::Ok:
             t.MonthUnits = line.monthUnits;
             t.DayUnits = line.dayUnits;
             t.PrevMonthUnits = line.prevMonthUnits;
             t.PeriodMarker = line.marker;
+            // A marker after today (a clock once set ahead) is no period of this calendar: the
+            // figures are taken as this period's rather than reset at every read.
+            if (DateToSerial(line.marker) > DateToSerial(now.date)) {
+                trace_.Error("dat marker in the future:" + FormatDate(line.marker));
+                t.PeriodMarker = PeriodMarkerFor(AccountingDay(now));
+                line.marker = t.PeriodMarker;
+            }
             // The file knows only the day of the month its DayUnits were counted on; the same
             // day number in another period (a start a month later) is another day. Around a
             // period that begins at midnight the accounting day still belongs to the period
             // of the day before until 05:00, so either period counts as the same.
-            if (dayNumber != line.dayNumber ||
+            if (!SameAccountingDay(line.dayNumber, now) ||
                 (!(line.marker == Date{}) && !(line.marker == PeriodMarkerFor(now.date)) &&
                  !(line.marker == PeriodMarkerFor(AccountingDay(now)))))
                 t.DayUnits = 0;
             t.DayOf = AccountingDay(now);
             break;
         case ReadResult::Unreadable:
-            // Not garbage, only out of reach: it stays where it is.
+            // Not garbage, only out of reach: it stays where it is and is not written this run;
+            // the meter goes on in memory and in the log.
+            totalsKept_ = true;
             ReportFileError("dat err:", dataPath_, "累積ファイルが読めません: " + dataPath_);
+            ports_.view.MessageBox("累積ファイルが読めないため、書き換えずに残します: " + dataPath_,
+                                   "", MsgIcon::Exclamation, MsgButtons::Ok);
             break;
         case ReadResult::Bad: SetAsideBadFile(now); break;
         case ReadResult::Missing: break;

@@ -30,10 +30,24 @@ void CallMeter::Second_ck() {
     trace_.Step("Second_ck-st");
     const LocalTime now = ports_.clock.Now();
     CallRecord& c = call_;
+    const uint64_t serial = callSerial_;
+    struct Flag {
+        bool& on;
+        explicit Flag(bool& f) : on(f) { on = true; }
+        ~Flag() { on = false; }
+    } supervising(supervising_);
+    // Events run in the pumps below: a poll can close the call meanwhile. A call no longer
+    // metered gets no unit, no read-out and no cut from this check.
+    auto ended = [&] {
+        if (Metering(serial)) return false;
+        trace_.Step("Second_ck-end");
+        return true;
+    };
 
     const int32_t previous = c.LastTick;
     c.LastTick = NowSeconds();
     ports_.pump.PumpOnce();
+    if (ended()) return;
     c.ElapsedSecs = c.LastTick - c.StartTick;
     c.NextUnitSecs -= c.LastTick - previous;
 
@@ -41,14 +55,15 @@ void CallMeter::Second_ck() {
     // and at the start of a period also while a unit runs.
     RollTotals(now);
 
-    // One unit per tick at most: after a stall the countdown catches up over later ticks.
-    if (c.NextUnitSecs < 1) {
-        SetMode(now.date, now.time);
-        if (ChargedWithFlatRateService(c.TariffMode) || settings_.teleho == 0) {
-            c.CallUnits += 1;
-            totals_.DayUnits += 1;
-            totals_.MonthUnits += 1;
-        }
+    // Every unit that has begun is charged, also after a stall: the first by the time of this
+    // tick, those behind it by the time each began.
+    for (bool first = true; c.NextUnitSecs < 1; first = false) {
+        const LocalTime began = first ? now : WallAt(c.LastTick + c.NextUnitSecs);
+        const int32_t before = c.NextUnitSecs;
+        const TariffMode mode = SetMode(began.date, began.time);
+        if (ended()) return;
+        Charge(mode);
+        if (c.NextUnitSecs <= before) break;  // a unit length of 0 would never end
     }
     trace_.Step("second_ck(1)");
 

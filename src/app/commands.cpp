@@ -237,7 +237,12 @@ void tmrSOHO_Timer(Context& cx) {
 }
 
 void tmrDSP_Timer(Context& cx) {
+    // The check lets events run; no router exchange may start inside it, or the check would
+    // wait for the reply (a timer's handler is not run again while it runs). What is asked
+    // meanwhile, an automatic cut included, goes out the moment the check ends.
+    cx.link.Hold();
     cx.meter.Second_ck();
+    cx.link.Release();
 }
 
 void Tmr1Sec_Timer(Context& cx) {

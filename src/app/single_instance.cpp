@@ -8,6 +8,8 @@
 #include <cstring>
 #include <filesystem>
 
+#include "common/data_file.h"
+
 namespace kv {
 
 InstanceLock::~InstanceLock() {
@@ -19,7 +21,8 @@ InstanceLock::Result InstanceLock::Acquire(const std::string& path, std::string&
     std::error_code ec;
     const std::filesystem::path folder = std::filesystem::path(path).parent_path();
     if (!folder.empty()) std::filesystem::create_directories(folder, ec);
-    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    // A regular file only: a link or a FIFO in its place is refused, not followed or waited on.
+    const int fd = datafile::OpenRegular(path);
     if (fd < 0) {
         error = path + ": " + std::strerror(errno);
         return Result::Failed;

@@ -1,6 +1,9 @@
 #include "common/trace.h"
 
+#include <unistd.h>
+
 #include "common/cp932.h"
+#include "common/data_file.h"
 
 namespace kv {
 
@@ -32,7 +35,11 @@ void Trace::WriteTrace(TraceKind kind, const std::string& text) {
     switch (kind) {
         case TraceKind::Open:
             if (file_) return;
-            file_ = std::fopen(path_.c_str(), "ab");
+            // Only a regular file: a link or a FIFO in its place is not written to.
+            if (const int fd = datafile::OpenForAppend(path_); fd >= 0) {
+                file_ = ::fdopen(fd, "ab");
+                if (!file_) ::close(fd);
+            }
             if (!file_) {
                 // The program goes on without a trace; say so once.
                 ReportOnce("trace open error: ");

@@ -153,9 +153,9 @@ void ConsoleLink::Hold() {
 }
 
 void ConsoleLink::Release(bool withHangUp) {
-    // Without a connection nothing polls until the router is back.
-    link_.LinkReady = !lost_;
     if (held_ > 0) --held_;
+    // Ready only when no outer exchange still waits, and never without a connection.
+    link_.LinkReady = held_ == 0 && !lost_;
     if (held_ == 0) RunDeferred(withHangUp);
 }
 

@@ -109,7 +109,9 @@ TEST(Supervision, FlatRateWindowIsYellowAndNeverCut) {
     EXPECT_EQ(rig.view.lcd(2), "\\");
 }
 
-TEST(Supervision, StallCatchesUpOneUnitPerTick) {
+// Ticks held up (a timer handler that could not run): the first tick after charges every
+// unit that began meanwhile.
+TEST(Supervision, StallChargesEveryUnitBegunAtTheNextTick) {
     CallRig rig;
     rig.OpenAgo(1, 0);
     rig.AdvanceSecs(10);
@@ -117,7 +119,7 @@ TEST(Supervision, StallCatchesUpOneUnitPerTick) {
     rig.AdvanceSecs(600);
     rig.tmrDSP->SetEnabled(true);
     const CallRecord& c = rig.cx.meter.Call();
-    const int32_t expected[][2] = {{2, -251}, {3, -72}, {4, 107}};  // units, countdown per tick
+    const int32_t expected[][2] = {{4, 109}, {4, 108}, {4, 107}};  // units, countdown per tick
     for (const auto& e : expected) {
         rig.AdvanceSecs(1);
         EXPECT_EQ(c.CallUnits, e[0]);

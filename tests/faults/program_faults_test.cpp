@@ -284,6 +284,38 @@ TEST_F(ProgramFaults, KilledMidCallLosesOnlyTheOpenCallsEndAndIsTakenOverOnResta
             << entry.path();
 }
 
+// Ended (a signal, the session) during a call and started again while the line is up: the
+// connection shows in two records whose units add up to those of the whole call once.
+TEST_F(ProgramFaults, RestartDuringACallChargesItOnce) {
+    for (const char* key : {"seca", "secb", "secc"}) SaveStringSetting(store, "Setup", key, "2");
+    SimProcess sim;
+    Start(sim.port());
+    ASSERT_TRUE(sim.WaitReceived("show status", 20000)) << Boxes();
+    ASSERT_EQ(sim.Command("up 1"), "ok");
+    ASSERT_TRUE(WaitLog("Connect", 1)) << Log();
+    std::this_thread::sleep_for(std::chrono::milliseconds(4500));
+    EXPECT_EQ(program->Kill(SIGTERM), 0);
+    ASSERT_EQ(LogCount("Tel"), 1u) << Log();
+    Start(sim.port());
+    ASSERT_TRUE(WaitLog("Connect", 2)) << Log() << Boxes();
+    std::this_thread::sleep_for(std::chrono::milliseconds(4500));
+    ASSERT_EQ(sim.Command("hangup"), "ok");
+    ASSERT_TRUE(WaitLog("Tel", 2)) << Log();
+    // The whole call: from the router's connect time to the end of the second record.
+    const std::vector<std::string> tels = LinesOf(bin + "/Kestrovan.log", "Tel");
+    const auto secsOf = [](const std::string& hms) {
+        return std::stoi(hms.substr(1, 2)) * 3600 + std::stoi(hms.substr(4, 2)) * 60 +
+               std::stoi(hms.substr(7, 2));
+    };
+    EXPECT_EQ(Fields(tels[0])[2], Fields(tels[1])[2]) << Log();  // the same connection
+    // The connect time is the router's clock, the end the computer's: the offset between them.
+    const int whole =
+        secsOf(Fields(tels[1])[4]) - secsOf(Fields(tels[1])[2]) - std::stoi(Fields(tels[1])[9]);
+    EXPECT_NEAR(LoggedUnits(), (whole + 1) / 2, 1) << Log();
+    ASSERT_TRUE(WaitFor([&] { return TotalUnits() == LoggedUnits(); }, 5000)) << Totals();
+    EXPECT_EQ(program->Kill(SIGTERM), 0);
+}
+
 TEST_F(ProgramFaults, TotalsFileIsWholeAfterAKillWhileTheCallIsBeingClosed) {
     SimProcess sim;
     int total = 0;         // month + previous month of the file before each round

@@ -173,17 +173,22 @@ TEST(ExtractField, SearchesStartWhereTheyShould) {
     EXPECT_EQ(out, u"x");
 }
 
-TEST(NowSeconds, KeepsRisingOverDays) {
+// The seconds clock rises with time for days and does not jump with the wall clock.
+TEST(NowSeconds, KeepsRisingOverDaysAndIgnoresWallClockSteps) {
     TestRig rig({Date{2026, 12, 6}, TimeOfDay{10, 0, 0}});
     rig.cx.meter.StartClock({Date{2026, 12, 6}, TimeOfDay{10, 0, 0}});
     EXPECT_EQ(rig.cx.meter.NowSeconds(), 36000);
-    rig.loop.SetWallClock({Date{2026, 12, 7}, TimeOfDay{0, 0, 30}});
+    rig.loop.Advance(int64_t{50430} * 1000);  // 00:00:30 the next day
     EXPECT_EQ(rig.cx.meter.NowSeconds(), 86430);
     // Past the start time on the next day it does not drop back by a day.
-    rig.loop.SetWallClock({Date{2026, 12, 7}, TimeOfDay{11, 0, 0}});
+    rig.loop.Advance(int64_t{39570} * 1000);
     EXPECT_EQ(rig.cx.meter.NowSeconds(), 86400 + 39600);
-    rig.loop.SetWallClock({Date{2026, 12, 9}, TimeOfDay{0, 0, 1}});
-    EXPECT_EQ(rig.cx.meter.NowSeconds(), 3 * 86400 + 1);
+    // Summer time begins, or the user sets the clock: the seconds go on as they were.
+    rig.loop.SetWallClock({Date{2026, 12, 7}, TimeOfDay{12, 0, 0}});
+    EXPECT_EQ(rig.cx.meter.NowSeconds(), 86400 + 39600);
+    rig.loop.SetWallClock({Date{2026, 12, 7}, TimeOfDay{9, 0, 0}});
+    rig.loop.Advance(1000);
+    EXPECT_EQ(rig.cx.meter.NowSeconds(), 86400 + 39601);
 }
 
 TEST(ShowMessage, HoldsTheCallerAndClosesTheWindowUnlessTheUserHoldsIt) {

@@ -39,25 +39,30 @@ int64_t FakeEventLoop::NextEventAt() const {
     int64_t next = INT64_MAX;
     for (const Event& e : events_) next = std::min(next, e.at);
     for (const FakeTimer* t : timers_)
-        if (t->enabled_ && t->interval_ > 0) next = std::min(next, t->due_);
+        if (t->enabled_ && !t->running_ && t->interval_ > 0) next = std::min(next, t->due_);
     return next;
 }
 
 // Runs everything due now, earliest first. Returns whether anything ran.
 bool FakeEventLoop::RunDue() {
     bool ran = false;
+    // What comes due while a handler waits inside is left for the caller's next look, so a
+    // wait can see its deadline pass even when handlers keep the loop busy.
+    const int64_t horizon = now_;
     for (;;) {
         // Earliest due scheduled event, then earliest due timer.
         auto it =
             std::min_element(events_.begin(), events_.end(), [](const Event& a, const Event& b) {
                 return a.at != b.at ? a.at < b.at : a.seq < b.seq;
             });
+        // A timer whose handler is still running is not run again inside it, as with the Qt
+        // timers: its tick comes when the handler has returned.
         FakeTimer* timer = nullptr;
         for (FakeTimer* t : timers_)
-            if (t->enabled_ && t->interval_ > 0 && t->due_ <= now_ &&
+            if (t->enabled_ && !t->running_ && t->interval_ > 0 && t->due_ <= horizon &&
                 (!timer || t->due_ < timer->due_))
                 timer = t;
-        const bool eventDue = it != events_.end() && it->at <= now_;
+        const bool eventDue = it != events_.end() && it->at <= horizon;
         if (eventDue && (!timer || it->at <= timer->due_)) {
             std::function<void()> fn = std::move(it->fn);
             events_.erase(it);
@@ -70,7 +75,14 @@ bool FakeEventLoop::RunDue() {
             if (timer->due_ <= now_)
                 timer->due_ = now_ + timer->interval_;  // no burst after a stall
             ++timer->ticks_;
-            if (timer->tick_) timer->tick_();
+            if (timer->tick_) {
+                struct Running {
+                    bool& on;
+                    explicit Running(bool& r) : on(r) { on = true; }
+                    ~Running() { on = false; }
+                } running(timer->running_);
+                timer->tick_();
+            }
             ran = true;
             continue;
         }

@@ -82,6 +82,7 @@ class FakeTimer : public Timer {
     bool enabled_ = false;
     int64_t due_ = 0;
     int ticks_ = 0;
+    bool running_ = false;  // its handler is running
     std::function<void()> tick_;
 };
 
