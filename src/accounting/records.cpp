@@ -12,10 +12,21 @@
 #include <vector>
 
 #include "accounting/call_meter.h"
+#include "accounting/totals_file.h"
 #include "common/cp932.h"
 #include "common/data_file.h"
 
 namespace kv {
+
+using totals::AccountingDay;
+using totals::DayNumber;
+using totals::ParseCount;
+using totals::ReadResult;
+using totals::ReadTotalsFile;
+using totals::SameAccountingDay;
+using totals::SplitValues;
+using totals::Stamp;
+using totals::TotalsLine;
 
 namespace {
 
@@ -64,130 +75,10 @@ std::string Quote(const std::string& s) {
     return "\"" + s + "\"";
 }
 
-// Day of the month, minus one before 05:00: the accounting day starts at 05:00.
-int DayNumber(const LocalTime& now) {
-    return now.date.day - (now.time.hour < 5 ? 1 : 0);
-}
-
-// The date on which the accounting day containing `now` began at 05:00.
-Date AccountingDay(const LocalTime& now) {
-    return SerialToDate(DateToSerial(now.date) - (now.time.hour < 5 ? 1 : 0));
-}
-
-// The day number a totals file holds is the day of the month less one before 05:00, so on
-// the 1st before 05:00 it is 0: the accounting day is then still the last day of the month
-// before, which a file written before midnight holds as that day. Both are the same day.
-bool SameAccountingDay(int fileDay, const LocalTime& now) {
-    const Date day = AccountingDay(now);
-    const int written = DayNumber(now);
-    if (fileDay == written) return true;
-    const int lastOfMonth = DaysInMonth(day.year, day.month);
-    return (fileDay == 0 && written == lastOfMonth) || (written == 0 && fileDay == lastOfMonth);
-}
-
-std::string Stamp(const LocalTime& t) {
-    char buf[32];
-    std::snprintf(buf, sizeof buf, "%04d%02d%02d%02d%02d%02d", t.date.year, t.date.month,
-                  t.date.day, t.time.hour, t.time.minute, t.time.second);
-    return buf;
-}
-
-// ---- totals file ------------------------------------------------------------------------
-
-struct TotalsLine {
-    int32_t monthUnits = 0;
-    int32_t dayNumber = 0;
-    int32_t dayUnits = 0;
-    Date marker;
-    int32_t prevMonthUnits = 0;
-};
-
-std::vector<std::string> SplitValues(const std::string& line) {
-    std::vector<std::string> values;
-    std::string cur;
-    bool quoted = false;
-    for (char c : line) {
-        if (c == '"') {
-            quoted = !quoted;
-        } else if (c == ',' && !quoted) {
-            values.push_back(cur);
-            cur.clear();
-        } else {
-            cur += c;
-        }
-    }
-    values.push_back(cur);
-    return values;
-}
-
-std::string Trim(const std::string& s) {
-    const size_t b = s.find_first_not_of(" \t");
-    if (b == std::string::npos) return "";
-    const size_t e = s.find_last_not_of(" \t");
-    return s.substr(b, e - b + 1);
-}
-
-// Any whole number the writer can print, and the negative counts an older installation's
-// overflowed figures left; beyond 32 bits it saturates rather than wraps.
-bool ParseCount(const std::string& text, int32_t& out) {
-    const std::string s = Trim(text);
-    size_t i = s.size() > 0 && (s[0] == '-' || s[0] == '+') ? 1 : 0;
-    if (i == s.size()) return false;
-    int64_t v = 0;
-    for (; i < s.size(); ++i) {
-        if (s[i] < '0' || s[i] > '9') return false;
-        if (v <= INT32_MAX) v = v * 10 + (s[i] - '0');
-    }
-    if (s[0] == '-') v = -v;
-    out = static_cast<int32_t>(std::clamp<int64_t>(v, INT32_MIN, INT32_MAX));
-    return true;
-}
-
-bool ParseFileDate(const std::string& text, Date& out) {
-    const std::string s = Trim(text);
-    const size_t a = s.find('/');
-    const size_t b = a == std::string::npos ? a : s.find('/', a + 1);
-    if (b == std::string::npos) return false;
-    int32_t y = 0, m = 0, d = 0;
-    if (!ParseCount(s.substr(0, a), y) || !ParseCount(s.substr(a + 1, b - a - 1), m) ||
-        !ParseCount(s.substr(b + 1), d))
-        return false;
-    if (y < 1899 || y > 9999 || !IsValidDate(y, m, d)) return false;
-    out = Date{y, m, d};
-    return true;
-}
-
-// The written style: exactly five values on the first line.
-bool ParseTotals(const std::string& bytes, TotalsLine& out) {
-    std::string line = bytes.substr(0, bytes.find_first_of("\r\n"));
-    const std::vector<std::string> v = SplitValues(cp932::DecodeToUtf8(line));
-    if (v.size() != 5) return false;
-    return ParseCount(v[0], out.monthUnits) && ParseCount(v[1], out.dayNumber) &&
-           out.dayNumber >= 0 && out.dayNumber <= 31 && ParseCount(v[2], out.dayUnits) &&
-           ParseFileDate(v[3], out.marker) && ParseCount(v[4], out.prevMonthUnits);
-}
-
-enum class ReadResult { Missing, Unreadable, Bad, Ok };
-
-ReadResult ReadTotalsFile(const std::string& path, TotalsLine& out) {
-    std::string bytes;
-    switch (datafile::ReadAll(path, bytes)) {
-        case datafile::ReadResult::Missing: return ReadResult::Missing;
-        case datafile::ReadResult::Ok: break;
-        // Not a regular file (a link, a FIFO): as good as unreadable, and left as it is.
-        case datafile::ReadResult::NotAFile: errno = EINVAL; return ReadResult::Unreadable;
-        case datafile::ReadResult::Unreadable: return ReadResult::Unreadable;
-    }
-    return ParseTotals(bytes, out) ? ReadResult::Ok : ReadResult::Bad;
-}
-
 }  // namespace
 
 Date CallMeter::PeriodMarkerFor(const Date& today) const {
-    // A start day beyond the month's days would put the period's start after today.
-    const int s = std::min<int>(settings_.telstday, 31);
-    if (s <= today.day) return MakeDate(today.year, today.month, s - 1);
-    return MakeDate(today.year, today.month - 1, s - 1);
+    return totals::PeriodMarker(settings_.telstday, today);
 }
 
 void CallMeter::ReportFileError(const std::string& tag, const std::string& path,
@@ -321,11 +212,9 @@ void CallMeter::SetAsideBadFile(const LocalTime& now) {
 
 bool CallMeter::WriteTotalsFile(int dayNumber) {
     const ChargeTotals& t = totals_;
-    const std::string line = std::to_string(t.MonthUnits) + "," + std::to_string(dayNumber) + "," +
-                             std::to_string(t.DayUnits) + "," + Quote(FormatDate(t.PeriodMarker)) +
-                             "," + std::to_string(t.PrevMonthUnits) + "\r\n";
+    const TotalsLine line{t.MonthUnits, dayNumber, t.DayUnits, t.PeriodMarker, t.PrevMonthUnits};
     // A temporary file renamed over the old one: a crash never leaves a torn totals file.
-    return datafile::ReplaceWhole(dataPath_, cp932::EncodeFromUtf8(line));
+    return datafile::ReplaceWhole(dataPath_, totals::FormatTotalsLine(line));
 }
 
 // ---- conversions --------------------------------------------------------------------------
