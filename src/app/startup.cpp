@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 
+#include "accounting/totals_check.h"
 #include "settings/reg_copy.h"
 
 namespace kv {
@@ -133,6 +134,29 @@ void Form_QueryUnload(Context& cx, bool& Cancel, UnloadMode mode) {
     cx.meter.CntEnd(ch);
     cx.tray.TrayOut();
     cx.link.EndProgram(EndMode::Quiet, "query");
+}
+
+int CheckTotalsCommand(SettingsStore& store, const std::string& appDir, bool repair,
+                       const LocalTime& now, std::string& out) {
+    Settings s;
+    for (const char* key : {"seca", "secb", "secc", "teleho", "telstday"})
+        for (const IntKey& k : kSetupIntKeys)
+            if (std::string(k.name) == key) s.*k.field = LoadIntSetting(store, "Setup", key);
+    s.holiday = LoadStringSetting(store, "Setup", "holiday");
+    if (s.holiday.empty()) s.holiday = kDefaultHolidays;
+    s.HolidayTable = SplitHolidays(s.holiday);
+    const std::string log = appDir + "/Kestrovan.log", dat = appDir + "/Kestrovan.dat";
+    const TotalsCheck check = CheckTotals(log, dat, s, now);
+    out = FormatTotalsCheck(check, log, dat);
+    if (!repair) return check.Agrees() ? 0 : 1;
+    std::string kept;
+    if (!RepairTotals(check, dat, now, &kept)) {
+        out += "累積ファイルに書き込めません: " + dat + "\n";
+        return 2;
+    }
+    out += "通話記録から累積ファイルを書き直しました" +
+           (kept.empty() ? std::string() : " (元のファイル: " + kept + ")") + "\n";
+    return 0;
 }
 
 void mnuEnd_Click(Context& cx) {

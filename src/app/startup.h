@@ -35,6 +35,13 @@ enum class UnloadMode {
 };
 void Form_QueryUnload(Context& cx, bool& Cancel, UnloadMode mode);
 void mnuEnd_Click(Context& cx);
+
+// "--check-totals" / "--repair-totals": the totals rebuilt from the call log beside the
+// program, printed beside the totals file's (and, to repair, written over it; the old file
+// kept). No window, no router. Returns the exit code: 0 when they agree (or were repaired), 1
+// when they differ, 2 when the file could not be written.
+int CheckTotalsCommand(SettingsStore& store, const std::string& appDir, bool repair,
+                       const LocalTime& now, std::string& out);
 void mnuWinend_Click(Context& cx);
 
 }  // namespace kv

@@ -9,6 +9,7 @@
 #include <sstream>
 #include <vector>
 
+#include "accounting/totals_check.h"
 #include "call_rig.h"
 
 namespace kv::test {
@@ -292,6 +293,20 @@ TEST_P(LongRun, AWeekOfCallsAgreesWithTheLog) {
     EXPECT_EQ(rig.cx.meter.Totals().DayUnits, model.day);
     EXPECT_EQ(rig.cx.meter.Totals().PrevMonthUnits, model.prev);
     EXPECT_EQ(DateToSerial(rig.cx.meter.Totals().PeriodMarker), model.marker);
+
+    // The totals rebuilt from the log agree with the file the week left; a corrupted file is
+    // put right from the log, the old one kept.
+    const std::string logPath = rig.dir + "/Kestrovan.log", dat = rig.dir + "/Kestrovan.dat";
+    const TotalsCheck check = CheckTotals(logPath, dat, s, rig.loop.Now());
+    EXPECT_TRUE(check.Agrees()) << FormatTotalsCheck(check, logPath, dat);
+    const std::string good = rig.ReadDataFile("Kestrovan.dat");
+    rig.WriteDataFile("Kestrovan.dat", "999,3,77,\"2026/01/31\",5\r\n");
+    const TotalsCheck broken = CheckTotals(logPath, dat, s, rig.loop.Now());
+    EXPECT_FALSE(broken.Agrees());
+    std::string kept;
+    ASSERT_TRUE(RepairTotals(broken, dat, rig.loop.Now(), &kept));
+    EXPECT_EQ(rig.ReadDataFile("Kestrovan.dat"), good);
+    EXPECT_EQ(rig.ReadDataFile(kept.substr(rig.dir.size() + 1)), "999,3,77,\"2026/01/31\",5\r\n");
 }
 
 INSTANTIATE_TEST_SUITE_P(MonthEnds, LongRun,

@@ -1,5 +1,7 @@
 // Start-up, shutdown and the main window's commands, on the fakes.
 #include <gtest/gtest.h>
+
+#include <fstream>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -280,6 +282,28 @@ TEST_F(StartupTest, EndClosesTheOpenRecordAndTheTraceEndsWithQuery) {
     ASSERT_FALSE(lines.empty());
     EXPECT_EQ(lines.back(), "query");
     EXPECT_TRUE(rig.view.boxes.empty());
+}
+
+// "--check-totals" reads the settings and both files beside the program; "--repair-totals"
+// writes the totals from the log and keeps the old file.
+TEST(CheckTotalsCommand, ComparesAndRepairs) {
+    TestRig rig;
+    SaveStringSetting(rig.store, "Setup", "seca", "30");
+    SaveStringSetting(rig.store, "Setup", "telstday", "1");
+    std::ofstream(rig.dir + "/Kestrovan.log", std::ios::binary)
+        << "\"Connect\",\"2026/12/07\",\"09:00:00\",0,0\r\n"
+           "\"DisConnect\",\"2026/12/07\",\"09:01:15\",\"00:01:15\",75,3,0,0\r\n"
+           "\"Tel\",\"2026/12/07\",\"09:00:00\",\"2026/12/07\",\"09:01:15\",\"00:01:15\",75,3,0,0\r\n";
+    std::ofstream(rig.dir + "/Kestrovan.dat", std::ios::binary) << "3,7,3,\"2026/11/30\",0\r\n";
+    const LocalTime now{Date{2026, 12, 7}, TimeOfDay{12, 0, 0}};
+    std::string out;
+    EXPECT_EQ(CheckTotalsCommand(rig.store, rig.dir, false, now, out), 0) << out;
+    EXPECT_NE(out.find("一致しています"), std::string::npos) << out;
+    std::ofstream(rig.dir + "/Kestrovan.dat", std::ios::binary) << "9,7,9,\"2026/11/30\",0\r\n";
+    EXPECT_EQ(CheckTotalsCommand(rig.store, rig.dir, false, now, out), 1) << out;
+    EXPECT_EQ(CheckTotalsCommand(rig.store, rig.dir, true, now, out), 0) << out;
+    EXPECT_EQ(rig.ReadDataFile("Kestrovan.dat"), "3,7,3,\"2026/11/30\",0\r\n");
+    EXPECT_EQ(rig.ReadDataFile("Kestrovan.dat.bak-20261207120000"), "9,7,9,\"2026/11/30\",0\r\n");
 }
 
 TEST_F(StartupTest, DelayedActions) {

@@ -164,6 +164,19 @@ TEST_F(FrmLogTest, CsvExportWritesWhatTheListShows) {
     EXPECT_TRUE(window.Message().startsWith(QStringLiteral("CSVファイルを保存できません")));
 }
 
+// The totals check is the program's to give: the button shows only when it does, and its
+// answer shows under the list.
+TEST_F(FrmLogTest, TotalsCheckButtonShowsTheProgramsAnswer) {
+    FrmLog window(logPath_);
+    auto* check = Child<QPushButton>(window, "CmdCheck");
+    EXPECT_TRUE(check->isHidden());
+    window.SetTotalsChecker([] { return std::string("当月累積  5     5\n一致しています\n"); });
+    EXPECT_FALSE(check->isHidden());
+    EXPECT_EQ(check->text(), QStringLiteral("累積確認"));
+    check->click();
+    EXPECT_TRUE(window.Message().contains(QStringLiteral("一致しています")));
+}
+
 TEST_F(FrmLogTest, MissingLogGivesAnEmptyListAndAMessage) {
     const std::string missing =
         QDir(folder_.path()).filePath(QStringLiteral("none.log")).toStdString();

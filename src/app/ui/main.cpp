@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "accounting/totals_check.h"
 #include "app/commands.h"
 #include "app/context.h"
 #include "app/form_position.h"
@@ -54,6 +55,20 @@ std::string LockPath() {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // The totals checked or rebuilt from the call log: no window, no router.
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg != "--check-totals" && arg != "--repair-totals") continue;
+        QCoreApplication core(argc, argv);
+        kv::SystemClock clock;
+        kv::QtSettingsStore store;
+        std::string out;
+        const int code =
+            kv::CheckTotalsCommand(store, QCoreApplication::applicationDirPath().toStdString(),
+                                   arg == "--repair-totals", clock.Now(), out);
+        std::fputs(out.c_str(), stdout);
+        return code;
+    }
     QApplication app(argc, argv);
     // The program lives in the tray: hiding or closing its windows never ends it.
     QApplication::setQuitOnLastWindowClosed(false);
@@ -87,7 +102,13 @@ int main(int argc, char** argv) {
 
     kv::AppSetupHost setupHost(cx);
     cx.hooks.ShowSetupDialog = [&setupHost, &window] { ShowSetupDialog(setupHost, &window); };
-    cx.hooks.ShowLogViewer = [&cx, &window] { ShowLogViewer(cx.meter.LogPath(), &window); };
+    cx.hooks.ShowLogViewer = [&cx, &window, &clock] {
+        ShowLogViewer(cx.meter.LogPath(), &window, [&cx, &clock] {
+            const kv::TotalsCheck check =
+                kv::CheckTotals(cx.meter.LogPath(), cx.meter.DataPath(), cx.settings, clock.Now());
+            return kv::FormatTotalsCheck(check, cx.meter.LogPath(), cx.meter.DataPath());
+        });
+    };
     cx.hooks.SaveWindowPosition = [&formPosition] {
         if (!formPosition) return;
         formPosition->SetFormPosition();

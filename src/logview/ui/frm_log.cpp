@@ -141,6 +141,10 @@ FrmLog::FrmLog(std::string logPath, QWidget* parent)
     CmdRedsp->setObjectName(QStringLiteral("CmdRedsp"));
     CmdCsv = new QPushButton(QStringLiteral("CSV保存"), this);
     CmdCsv->setObjectName(QStringLiteral("CmdCsv"));
+    CmdCheck = new QPushButton(QStringLiteral("累積確認"), this);
+    CmdCheck->setObjectName(QStringLiteral("CmdCheck"));
+    CmdCheck->setToolTip(QStringLiteral("累積ファイルを通話記録から数え直した値と比べます"));
+    CmdCheck->hide();
     cancel = new QPushButton(QStringLiteral("閉じる"), this);
     cancel->setObjectName(QStringLiteral("cancel"));
 
@@ -161,6 +165,7 @@ FrmLog::FrmLog(std::string logPath, QWidget* parent)
     right->addWidget(Frame1);
     right->addWidget(CmdRedsp);
     right->addWidget(CmdCsv);
+    right->addWidget(CmdCheck);
     right->addStretch(1);
     right->addWidget(cancel);
     auto* whole = new QHBoxLayout(this);
@@ -171,6 +176,7 @@ FrmLog::FrmLog(std::string logPath, QWidget* parent)
     connect(CmdRedsp, &QPushButton::clicked, this, &FrmLog::CmdRedsp_Click);
     connect(CmdCsv, &QPushButton::clicked, this, &FrmLog::CmdCsv_Click);
     connect(cancel, &QPushButton::clicked, this, &FrmLog::Cancel_Click);
+    connect(CmdCheck, &QPushButton::clicked, this, &FrmLog::CmdCheck_Click);
 
     Form_Load();
 }
@@ -247,8 +253,18 @@ void FrmLog::CmdCsv_Click() {
                                 : QStringLiteral("CSVファイルを保存できません: %1").arg(path));
 }
 
-void ShowLogViewer(const std::string& logPath, QWidget* parent) {
+void FrmLog::SetTotalsChecker(TotalsChecker checker) {
+    totalsChecker_ = std::move(checker);
+    CmdCheck->setVisible(static_cast<bool>(totalsChecker_));
+}
+
+void FrmLog::CmdCheck_Click() {
+    if (totalsChecker_) LblMessage->setText(QString::fromStdString(totalsChecker_()));
+}
+
+void ShowLogViewer(const std::string& logPath, QWidget* parent, FrmLog::TotalsChecker checker) {
     auto* window = new FrmLog(logPath, parent);
+    window->SetTotalsChecker(std::move(checker));
     window->setAttribute(Qt::WA_DeleteOnClose);
     window->show();
     window->raise();

@@ -28,11 +28,16 @@ class FrmLog : public QWidget {
     // Asks for the CSV file to write; an empty answer cancels. Tests put their own here.
     using SaveFileAsker = std::function<QString(QWidget* parent)>;
     void SetSaveFileAsker(SaveFileAsker asker) { saveFileAsker_ = std::move(asker); }
+    // The totals file beside the totals rebuilt from the log, as text; set by the program,
+    // which shows the button "累積確認" then.
+    using TotalsChecker = std::function<std::string()>;
+    void SetTotalsChecker(TotalsChecker checker);
 
     void Form_Load();
     void CmdRedsp_Click();
     void Cancel_Click();
     void CmdCsv_Click();
+    void CmdCheck_Click();
     void DspLog1();
     void DspLog2(int kind);
 
@@ -45,18 +50,20 @@ class FrmLog : public QWidget {
 
     std::string logPath_;
     SaveFileAsker saveFileAsker_;
+    TotalsChecker totalsChecker_;
     LogListModel* model_ = nullptr;
     QListView* log_text = nullptr;
     QGroupBox* Frame1 = nullptr;
     std::array<QRadioButton*, 4> OptSum{};
     QPushButton* CmdRedsp = nullptr;
     QPushButton* CmdCsv = nullptr;
+    QPushButton* CmdCheck = nullptr;
     QPushButton* cancel = nullptr;
     LogChart* PicChart = nullptr;
     QLabel* LblMessage = nullptr;
 };
 
 // Opens FrmLog on the log without waiting for it; the window deletes itself when closed.
-void ShowLogViewer(const std::string& logPath, QWidget* parent);
+void ShowLogViewer(const std::string& logPath, QWidget* parent, FrmLog::TotalsChecker checker = {});
 
 }  // namespace kv
