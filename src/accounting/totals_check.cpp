@@ -66,6 +66,7 @@ TotalsCheck CheckTotals(const std::string& logPath, const std::string& dataPath,
         if (!raw.empty() && raw.back() == '\r') raw.pop_back();
         if (raw.empty()) continue;
         const std::vector<std::string> v = SplitValues(cp932::DecodeToUtf8(raw));
+        if (v[0] == "Connect") check.callOpen = true;
         if (v[0] == "Connect" || v[0] == "DisConnect") continue;
         Date connDate, endDate;
         TimeOfDay connTime, endTime;
@@ -78,6 +79,7 @@ TotalsCheck CheckTotals(const std::string& logPath, const std::string& dataPath,
             continue;
         }
         ++check.calls;
+        check.callOpen = false;
         // As the meter counts: the first unit by the tariff of the moment the call was seen
         // (the router's connect time less the adjustment), the units one after another from
         // the connect instant on the computer's clock (the router's plus the offset), each by
@@ -124,7 +126,11 @@ TotalsCheck CheckTotals(const std::string& logPath, const std::string& dataPath,
                               : file.marker == previous ? file.monthUnits
                                                         : file.prevMonthUnits};
             break;
-        case totals::ReadResult::Missing: check.fileTrouble = "ありません"; break;
+        // The meter starts from nothing then, and so does the comparison.
+        case totals::ReadResult::Missing:
+            check.fromFile = TotalsFigures{};
+            check.fileTrouble = "ありません";
+            break;
         case totals::ReadResult::Unreadable: check.fileTrouble = "読めません"; break;
         case totals::ReadResult::Bad: check.fileTrouble = "形式が違います"; break;
     }
@@ -135,24 +141,66 @@ TotalsCheck CheckTotals(const std::string& logPath, const std::string& dataPath,
     return check;
 }
 
+namespace {
+
+// Columns as a terminal shows them: the program's texts are all full-width.
+std::string PadLeft(const std::string& text, size_t width) {
+    return std::string(text.size() < width ? width - text.size() : 0, ' ') + text;
+}
+
+std::string Escape(const std::string& text) {
+    std::string out;
+    for (char c : text) {
+        switch (c) {
+            case '&': out += "&amp;"; break;
+            case '<': out += "&lt;"; break;
+            case '>': out += "&gt;"; break;
+            default: out += c;
+        }
+    }
+    return out;
+}
+
+}  // namespace
+
 std::string FormatTotalsCheck(const TotalsCheck& check, const std::string& logPath,
-                              const std::string& dataPath) {
-    auto row = [&](const char* name, int64_t TotalsFigures::*field) {
-        const std::string file = check.fromFile ? std::to_string((*check.fromFile).*field) : "-";
-        std::string line = std::string(name) + "  " + file;
-        line += std::string(line.size() < 22 ? 22 - line.size() : 1, ' ');
-        return line + std::to_string(check.fromLog.*field) + "\n";
+                              const std::string& dataPath, CheckTextStyle style) {
+    const bool html = style == CheckTextStyle::Html;
+    const std::string dataLine = "累積ファイル: " + dataPath +
+                                 (check.fileTrouble.empty() ? "" : " (" + check.fileTrouble + ")");
+    std::string logLine = "通話記録: " + logPath + " (通話 " + std::to_string(check.calls) + " 件";
+    if (check.unreadLines > 0) logLine += ", 読めない行 " + std::to_string(check.unreadLines);
+    logLine += ")";
+    const std::pair<const char*, int64_t TotalsFigures::*> rows[] = {
+        {"当日累積", &TotalsFigures::day},
+        {"当月累積", &TotalsFigures::month},
+        {"先月累積", &TotalsFigures::previous}};
+    auto fileFigure = [&](int64_t TotalsFigures::*field) {
+        return check.fromFile ? std::to_string((*check.fromFile).*field) : std::string("-");
     };
-    std::string out = "累積ファイル: " + dataPath +
-                      (check.fromFile ? "" : " (" + check.fileTrouble + ")") + "\n" +
-                      "通話記録:     " + logPath + " (通話 " + std::to_string(check.calls) + " 件" +
-                      (check.unreadLines > 0 ? ", 読めない行 " + std::to_string(check.unreadLines)
-                                             : std::string()) +
-                      ")\n" + "              累積ファイル  通話記録から\n";
-    out += row("当日累積  ", &TotalsFigures::day);
-    out += row("当月累積  ", &TotalsFigures::month);
-    out += row("先月累積  ", &TotalsFigures::previous);
-    out += check.Agrees() ? "一致しています\n" : "一致しません\n";
+    std::string verdict = check.Agrees() ? "一致しています" : "一致しません";
+    const std::string open = check.callOpen ? "記録中の通話は通話の終わりに数えます" : "";
+
+    if (html) {
+        std::string out = "<div>" + Escape(dataLine) + "<br>" + Escape(logLine) +
+                          "<table cellspacing=\"0\" cellpadding=\"1\"><tr><td></td>"
+                          "<td align=\"right\">&nbsp;&nbsp;累積ファイル</td>"
+                          "<td align=\"right\">&nbsp;&nbsp;通話記録から</td></tr>";
+        for (const auto& [name, field] : rows)
+            out += std::string("<tr><td>") + name + "</td><td align=\"right\">" +
+                   fileFigure(field) + "</td><td align=\"right\">" +
+                   std::to_string(check.fromLog.*field) + "</td></tr>";
+        out += "</table>" + verdict;
+        if (!open.empty()) out += "<br>" + open;
+        return out + "</div>";
+    }
+    // Eight columns of label, then two right-aligned figures of twelve under their headings.
+    std::string out = dataLine + "\n" + logLine + "\n" + "          累積ファイル  通話記録から\n";
+    for (const auto& [name, field] : rows)
+        out += std::string(name) + "  " + PadLeft(fileFigure(field), 12) + "  " +
+               PadLeft(std::to_string(check.fromLog.*field), 12) + "\n";
+    out += verdict + "\n";
+    if (!open.empty()) out += open + "\n";
     return out;
 }
 

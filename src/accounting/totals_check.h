@@ -23,15 +23,18 @@ struct TotalsCheck {
     std::string fileTrouble;                // why there are no figures from the file
     int calls = 0;                          // "Tel" records counted
     int unreadLines = 0;                    // lines of the log that were not understood
+    bool callOpen = false;                  // the log ends inside a call (not counted yet)
     totals::TotalsLine rebuilt;             // the line a repair writes
     bool Agrees() const { return fromFile && *fromFile == fromLog; }
 };
 
 TotalsCheck CheckTotals(const std::string& logPath, const std::string& dataPath,
                         const Settings& settings, const LocalTime& now);
-// Both side by side, for the terminal and the viewer.
+enum class CheckTextStyle { Terminal, Html };
+// Both side by side: columns for the terminal, a table for the viewer.
 std::string FormatTotalsCheck(const TotalsCheck& check, const std::string& logPath,
-                              const std::string& dataPath);
+                              const std::string& dataPath,
+                              CheckTextStyle style = CheckTextStyle::Terminal);
 // Writes the rebuilt line; the old file is kept as Kestrovan.dat.bak-yyyymmddhhmmss (its name
 // in *kept). False with errno.
 bool RepairTotals(const TotalsCheck& check, const std::string& dataPath, const LocalTime& now,

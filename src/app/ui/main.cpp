@@ -106,7 +106,8 @@ int main(int argc, char** argv) {
         ShowLogViewer(cx.meter.LogPath(), &window, [&cx, &clock] {
             const kv::TotalsCheck check =
                 kv::CheckTotals(cx.meter.LogPath(), cx.meter.DataPath(), cx.settings, clock.Now());
-            return kv::FormatTotalsCheck(check, cx.meter.LogPath(), cx.meter.DataPath());
+            return kv::FormatTotalsCheck(check, cx.meter.LogPath(), cx.meter.DataPath(),
+                                         kv::CheckTextStyle::Html);
         });
     };
     cx.hooks.SaveWindowPosition = [&formPosition] {
