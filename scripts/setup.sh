@@ -7,7 +7,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev clang-format
   fonts-noto-cjk fonts-ipafont-gothic
-  xvfb xauth imagemagick python3 procps
+  xvfb xauth imagemagick python3 procps tzdata
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -6,6 +6,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <optional>
@@ -179,17 +181,41 @@ TEST(Trust, ATotalsFileThatCannotBeReadIsNeverReplaced) {
 // Summer time or a clock set back during a call: its seconds and units are those of its real
 // length; the log's times are the wall clock's.
 TEST(Trust, DurationsDoNotJumpWithTheWallClock) {
-    for (const int step : {3600, -3600}) {
+    const char* const oldZone = getenv("TZ");
+    const std::string keptZone = oldZone ? oldZone : "";
+    setenv("TZ", "Europe/Berlin", 1);
+    tzset();
+    // 2026-03-29 00:59:40 and 2026-10-25 00:59:40 UTC: 20 s before the clocks change.
+    const struct {
+        int64_t utc;       // follow the zone from this UTC second on; 0: step the clock
+        int step;          // seconds the wall clock is set forward or back after 20 s
+        const char* ends;  // the wall clock's end of the call in the log
+    } cases[] = {{1774745980, 0, "\"2026/03/29\",\"03:00:19\""},
+                 {1792889980, 0, "\"2026/10/25\",\"02:00:19\""},
+                 {0, -3600, "\"2026/03/29\",\"01:00:19\""},
+                 {0, 3600, "\"2026/03/29\",\"03:00:19\""}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.utc) + " " + std::to_string(c.step));
         CallRig rig({Date{2026, 3, 29}, TimeOfDay{1, 59, 40}});
+        if (c.utc) rig.loop.FollowZone(c.utc);
         rig.cx.settings.seca = rig.cx.settings.secb = rig.cx.settings.secc = 10;
         rig.OpenAgo(1, 0);
         rig.AdvanceSecs(20);
-        rig.loop.SetWallClock({Date{2026, 3, 29}, TimeOfDay::FromSeconds(2 * 3600 + step)});
+        if (c.step)
+            rig.loop.SetWallClock({Date{2026, 3, 29}, TimeOfDay::FromSeconds(2 * 3600 + c.step)});
         rig.AdvanceSecs(19);
         rig.Close(1);
-        EXPECT_EQ(rig.cx.meter.Call().CallSecs, 39) << step;
-        EXPECT_EQ(rig.cx.meter.Call().CallUnits, 4) << step;
+        EXPECT_EQ(rig.cx.meter.Call().CallSecs, 39);
+        EXPECT_EQ(rig.cx.meter.Call().CallUnits, 4);
+        EXPECT_NE(rig.ReadDataFile("Kestrovan.log").find("\"DisConnect\"," + std::string(c.ends)),
+                  std::string::npos)
+            << rig.ReadDataFile("Kestrovan.log");
     }
+    if (oldZone)
+        setenv("TZ", keptZone.c_str(), 1);
+    else
+        unsetenv("TZ");
+    tzset();
 }
 
 // A router answering every command 8 s late during a call: the automatic cut goes out at the

@@ -83,6 +83,15 @@ class ProgramFaults : public ::testing::Test {
         program = std::make_unique<Program>(exe, env, std::vector<std::string>{"-debug"});
         ASSERT_GT(program->pid(), 0);
     }
+    // Two-second units in every band, logged in, and a call up on B1.
+    void StartWithACall(SimProcess& sim) {
+        for (const char* key : {"seca", "secb", "secc"})
+            SaveStringSetting(store, "Setup", key, "2");
+        Start(sim.port());
+        ASSERT_TRUE(sim.WaitReceived("show status", 20000)) << Boxes();
+        ASSERT_EQ(sim.Command("up 1"), "ok");
+        ASSERT_TRUE(WaitLog("Connect", 1)) << Log();
+    }
     size_t LogCount(const std::string& kind) {
         return LinesOf(bin + "/Kestrovan.log", kind).size();
     }
@@ -154,12 +163,8 @@ TEST_F(ProgramFaults, RouterClosingTheConsoleMidCallIsLoggedInToAgain) {
 // with every unit counted once. Restarted again with the line dropped, the call is closed
 // and the next one is metered as usual.
 TEST_F(ProgramFaults, RouterRestartsMidCallWithTheLineUpAndThenDown) {
-    for (const char* key : {"seca", "secb", "secc"}) SaveStringSetting(store, "Setup", key, "2");
     SimProcess sim;
-    Start(sim.port());
-    ASSERT_TRUE(sim.WaitReceived("show status", 20000)) << Boxes();
-    ASSERT_EQ(sim.Command("up 1"), "ok");
-    ASSERT_TRUE(WaitLog("Connect", 1)) << Log();
+    ASSERT_NO_FATAL_FAILURE(StartWithACall(sim));
     std::this_thread::sleep_for(std::chrono::milliseconds(1500));
 
     ASSERT_EQ(sim.Command("restart 10 keep"), "ok");
@@ -287,12 +292,8 @@ TEST_F(ProgramFaults, KilledMidCallLosesOnlyTheOpenCallsEndAndIsTakenOverOnResta
 // Ended (a signal, the session) during a call and started again while the line is up: the
 // connection shows in two records whose units add up to those of the whole call once.
 TEST_F(ProgramFaults, RestartDuringACallChargesItOnce) {
-    for (const char* key : {"seca", "secb", "secc"}) SaveStringSetting(store, "Setup", key, "2");
     SimProcess sim;
-    Start(sim.port());
-    ASSERT_TRUE(sim.WaitReceived("show status", 20000)) << Boxes();
-    ASSERT_EQ(sim.Command("up 1"), "ok");
-    ASSERT_TRUE(WaitLog("Connect", 1)) << Log();
+    ASSERT_NO_FATAL_FAILURE(StartWithACall(sim));
     std::this_thread::sleep_for(std::chrono::milliseconds(4500));
     EXPECT_EQ(program->Kill(SIGTERM), 0);
     ASSERT_EQ(LogCount("Tel"), 1u) << Log();

@@ -1,6 +1,7 @@
 #include "support/fakes.h"
 
 #include <algorithm>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -18,6 +19,13 @@ FakeEventLoop::FakeEventLoop(LocalTime start)
 FakeEventLoop::~FakeEventLoop() = default;
 
 LocalTime FakeEventLoop::Now() const {
+    if (zoneUtcSecs_) {
+        const time_t utc = static_cast<time_t>(*zoneUtcSecs_ + (now_ - wallBaseMs_) / 1000);
+        tm local{};
+        localtime_r(&utc, &local);
+        return LocalTime{Date{local.tm_year + 1900, local.tm_mon + 1, local.tm_mday},
+                         TimeOfDay{local.tm_hour, local.tm_min, local.tm_sec}};
+    }
     const int64_t secs = wallBaseSecs_ + (now_ - wallBaseMs_) / 1000;
     const int64_t days = secs >= 0 ? secs / 86400 : -((-secs + 86399) / 86400);
     const int32_t sod = static_cast<int32_t>(secs - days * 86400);
@@ -28,6 +36,12 @@ LocalTime FakeEventLoop::Now() const {
 void FakeEventLoop::SetWallClock(LocalTime t) {
     wallBaseSerial_ = DateToSerial(t.date);
     wallBaseSecs_ = t.time.Seconds();
+    wallBaseMs_ = now_;
+    zoneUtcSecs_.reset();
+}
+
+void FakeEventLoop::FollowZone(int64_t utcSecs) {
+    zoneUtcSecs_ = utcSecs;
     wallBaseMs_ = now_;
 }
 

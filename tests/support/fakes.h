@@ -2,6 +2,7 @@
 // Fakes of the ports for tests: a clock that advances only when the code waits, an in-memory
 // settings store, a recording main window, a program end that throws.
 #include <functional>
+#include <optional>
 #include <map>
 #include <memory>
 #include <string>
@@ -39,6 +40,9 @@ class FakeEventLoop : public Clock, public EventPump {
     void Advance(int64_t ms);
     // Make the wall clock read `t` now, without moving the monotonic clock (a clock change).
     void SetWallClock(LocalTime t);
+    // From now on the wall clock is the process's time zone (TZ) at UTC `utcSecs` plus the
+    // time that passes, as the system clock is: summer time changes happen as they would.
+    void FollowZone(int64_t utcSecs);
     // Counters for tests that check nothing spins.
     int64_t waits() const { return waits_; }
 
@@ -59,6 +63,7 @@ class FakeEventLoop : public Clock, public EventPump {
     int32_t wallBaseSerial_;  // date of the wall clock at monotonic wallBaseMs_
     int64_t wallBaseSecs_;    // seconds of day then
     int64_t wallBaseMs_ = 0;
+    std::optional<int64_t> zoneUtcSecs_;  // UTC at wallBaseMs_ when following the zone
     std::vector<Event> events_;
     std::vector<FakeTimer*> timers_;
     int64_t waits_ = 0;
