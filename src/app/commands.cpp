@@ -18,12 +18,20 @@ std::string FormatHash(int64_t n) {
 }
 
 const char* const kLineBreak = "\n\r";
+const char* const kNotStored = "設定を保存できませんでした";
 
 }  // namespace
 
 void ShowHint(Context& cx, const std::string& text) {
     cx.ports.view.SetStatusText(text);
     cx.delayed.Arm(DelayedAction::ClearStatus, 5000);
+}
+
+bool StoreOneSetting(Context& cx, const char* word, const char* key, int16_t value) {
+    if (SaveIntSetting(cx.ports.store, word, key, value)) return true;
+    cx.trace.Error(std::string("setting err:") + key + "=" + std::to_string(value));
+    ShowHint(cx, kNotStored);
+    return false;
 }
 
 void SwitchRemoteAuto(Context& cx) {
@@ -58,8 +66,7 @@ void SwitchRemoteAuto(Context& cx) {
         cx.link.Release(/*withHangUp=*/false);
         return;
     }
-    if (!SaveIntSetting(cx.ports.store, "Variant", "rmtauto", cx.settings.rmtauto))
-        cx.trace.Error("rmtauto store err:" + std::to_string(cx.settings.rmtauto));
+    StoreOneSetting(cx, "Variant", "rmtauto", cx.settings.rmtauto);
     cx.link.Release();
 }
 
@@ -97,13 +104,13 @@ std::optional<int> BtnSize_Click(Context& cx) {
     if (step < 0 || step > 4) return std::nullopt;
     const int height = kHeights[step];
     step = static_cast<int16_t>(step == 4 ? 0 : step + 1);
-    SaveIntSetting(cx.ports.store, "Variant", "sizehigh", step);
+    StoreOneSetting(cx, "Variant", "sizehigh", step);
     return height;
 }
 
 void ChkTopDsp_Click(Context& cx, int value) {
     cx.settings.dsptop = static_cast<int16_t>(value);
-    SaveIntSetting(cx.ports.store, "Setup", "dsptop", cx.settings.dsptop);
+    const bool stored = StoreOneSetting(cx, "Setup", "dsptop", cx.settings.dsptop);
     if (value != 0) {
         cx.ports.view.SetTopmost(true);
         ShowHint(cx, "最上位表示設定");
@@ -111,6 +118,7 @@ void ChkTopDsp_Click(Context& cx, int value) {
         cx.ports.view.SetTopmost(false);
         ShowHint(cx, "最上位表示解除");
     }
+    if (!stored) ShowHint(cx, kNotStored);
 }
 
 void Lbl3_Click(Context& cx) {

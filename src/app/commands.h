@@ -13,6 +13,8 @@ inline constexpr int kTwipsPerPixel = 15;
 
 // The status text, cleared five seconds later.
 void ShowHint(Context& cx, const std::string& text);
+// Stores one value at once; a failure is traced and shown in the status bar.
+bool StoreOneSetting(Context& cx, const char* word, const char* key, int16_t value);
 // The router's automatic calling on or off, as the opposite of rmtauto.
 void SwitchRemoteAuto(Context& cx);
 // "自動切断一時解除": the automatic disconnection suspended, or back.

@@ -83,8 +83,8 @@ void clsSetFormPosition::GetFormPosition() {
                 FieldValue(fields[3]));
 }
 
-void clsSetFormPosition::SetFormPosition() {
-    if (!CheckProperties()) return;
+bool clsSetFormPosition::SetFormPosition() {
+    if (!CheckProperties()) return true;
     const int64_t tx = form_->TwipsPerPixelX();
     const int64_t ty = form_->TwipsPerPixelY();
     const WindowPlacementPort::PixelRect r = form_->NormalRect();
@@ -94,7 +94,7 @@ void clsSetFormPosition::SetFormPosition() {
     const int64_t height = (int64_t{r.bottom} - r.top) * ty;
     if (left < 0) left = 0;
     if (top < 0) top = 0;
-    store_.Write(mainKey_, subKey_, valueKey_, FormatPosition(left, top, width, height));
+    return store_.Write(mainKey_, subKey_, valueKey_, FormatPosition(left, top, width, height));
 }
 
 }  // namespace kv

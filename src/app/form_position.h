@@ -43,8 +43,8 @@ class clsSetFormPosition {
     void ValueKey(const std::string& v) { valueKey_ = v; }
 
     void GetFormPosition();
-    // Negative left/top are stored as 0.
-    void SetFormPosition();
+    // Negative left/top are stored as 0. False when the store could not keep it.
+    bool SetFormPosition();
 
     // The stored text's number fields: leading decimal number, 0 when there is none, clamped to
     // -32768..32767 (a window beyond 32767 twips is put at the edge, not wrapped around).

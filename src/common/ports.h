@@ -5,6 +5,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "common/datetime.h"
 
@@ -46,9 +47,19 @@ class SettingsStore {
     // application e.g. "Qel"; section e.g. "Kestrovan\\Setup"; absent -> nullopt.
     virtual std::optional<std::string> Read(const std::string& application,
                                             const std::string& section, const std::string& key) = 0;
-    // Returns false when the value could not be written.
+    // Returns false when the value could not be written; the store is then as it was.
     virtual bool Write(const std::string& application, const std::string& section,
                        const std::string& key, const std::string& value) = 0;
+    struct Value {
+        std::string section, key, value;
+    };
+    // A whole record: every value or, on failure, none. This default is only as good as the
+    // single writes; a real store overrides it.
+    virtual bool WriteAll(const std::string& application, const std::vector<Value>& values) {
+        for (const Value& v : values)
+            if (!Write(application, v.section, v.key, v.value)) return false;
+        return true;
+    }
     // Deletes application\appKey (e.g. "Qel", "Kestrovan") with all sections below it.
     // Returns false when nothing was stored or it could not be deleted.
     virtual bool DeleteAppKey(const std::string& application, const std::string& appKey) = 0;

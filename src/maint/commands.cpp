@@ -47,7 +47,7 @@ void WarnRangeAndLoss(MaintContext& cx, const std::vector<std::string>& clamped,
 }
 
 std::string RegistryWriteFailure(const std::string& where) {
-    return "レジストリに書き込めません (" + where + ")。";
+    return "レジストリ (" + where + ") に書き込めません。";
 }
 
 // The conversion's failures before Kestrovan's sections are complete: nothing or only the export
@@ -90,8 +90,7 @@ void CmdLoad_Click(MaintContext& cx) {
     }
     std::string where;
     if (!SettingsRegistryCopy(cx, 1, &where)) {
-        Warn(cx, RegistryWriteFailure(where) +
-                     "読込を中止しました。それより前の値だけが書き込まれています");
+        Warn(cx, RegistryWriteFailure(where) + "読込を中止しました。レジストリは変更していません");
         return;
     }
     Report(cx, "読込ました");
@@ -136,7 +135,7 @@ void CmdConv_Click(MaintContext& cx) {
     std::string where;
     if (!SettingsRegistryCopy(cx, 1, &where)) {
         StopConversion(cx, RegistryWriteFailure(where),
-                       "Kestrovan のレジストリは途中まで書き込まれています。Orlavine "
+                       "Kestrovan のレジストリは変更していません。Orlavine "
                        "のレジストリ情報とデータファイルはそのまま残しています");
         return;
     }

@@ -6,6 +6,7 @@
 
 #include "common/cp932.h"
 #include "maint/maint_context.h"
+#include "settings/settings.h"
 
 namespace kv::maint {
 
@@ -77,7 +78,10 @@ FileIoResult ReadFile(MaintContext& cx) {
     for (size_t i = 0; i < fields.size(); ++i) {
         const FieldRef& f = fields[i];
         if (f.text) {
-            *f.text = cp932::DecodeToUtf8(lines[i]);
+            // The password line is bytes, not text: decoded as text, a scrambled lead byte
+            // would swallow the character after it.
+            *f.text = f.key == "sohowp" ? StoredPasswordFromBytes(lines[i])
+                                        : cp932::DecodeToUtf8(lines[i]);
             continue;
         }
         const ExportInt v = ParseExportInt(lines[i]);
@@ -105,7 +109,9 @@ FileIoResult WriteFile(MaintContext& cx) {
                 return Failure(f.key + " の値に改行が含まれているため " + name +
                                " に保存できません。保存を中止しました");
             const std::string encoded = cp932::EncodeFromUtf8(*f.text);
-            if (cp932::DecodeToUtf8(encoded) != *f.text) result.lossyKeys.push_back(f.key);
+            const std::string back =
+                f.key == "sohowp" ? StoredPasswordFromBytes(encoded) : cp932::DecodeToUtf8(encoded);
+            if (back != *f.text) result.lossyKeys.push_back(f.key);
             bytes += encoded;
         }
         bytes += "\r\n";

@@ -48,16 +48,18 @@ bool SettingsRegistryCopy(MaintContext& cx, int direction, std::string* problem,
                           std::vector<std::string>* warnings) {
     const auto fields = FieldsInFileOrder(cx.settings);
     if (direction == 1) {
-        // Writes always go to Kestrovan's sections, also during a conversion.
+        // Writes always go to Kestrovan's sections, also during a conversion; all in one write,
+        // so a failure leaves Kestrovan's settings as they were.
+        SettingsBatch batch(kAppKey);
         for (const FieldRef& f : fields) {
-            const bool ok = f.text ? SaveStringSetting(cx.store, f.word, f.key, *f.text, kAppKey)
-                                   : SaveIntSetting(cx.store, f.word, f.key, *f.number, kAppKey);
-            if (!ok) {
-                if (problem) *problem = SectionName(kAppKey, f.word) + " の " + f.key;
-                return false;
-            }
+            if (f.text)
+                batch.String(f.word, f.key, *f.text);
+            else
+                batch.Int(f.word, f.key, *f.number);
         }
-        return true;
+        if (batch.Commit(cx.store)) return true;
+        if (problem) *problem = kAppKey;
+        return false;
     }
     const std::string_view app = ReadAppKey(cx);
     for (const FieldRef& f : fields) {

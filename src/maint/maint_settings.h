@@ -46,8 +46,8 @@ std::array<FieldRef, kExportLines> FieldsInFileOrder(Settings& s);
 
 struct MaintContext;
 
-// Direction 1 writes the record into Kestrovan's sections and stops at the first value that
-// cannot be written (problem names it, returns false). Any other direction reads the record
+// Direction 1 writes the record into Kestrovan's sections, all values or none (on failure
+// problem names what could not be written, returns false). Any other direction reads the record
 // from Kestrovan's sections, or Orlavine's while ConvertMode is on; it always succeeds, and
 // values out of 16-bit range (clamped) are listed in warnings.
 bool SettingsRegistryCopy(MaintContext& cx, int direction, std::string* problem = nullptr,

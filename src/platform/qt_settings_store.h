@@ -1,30 +1,60 @@
 #pragma once
+#include <sys/types.h>
+
+#include <map>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "common/ports.h"
 
 namespace kv {
 
-// QSettings in its native format: the per-user registry on Windows
-// (HKCU\Software\Qel\Kestrovan\Setup\...), elsewhere $XDG_CONFIG_HOME/Qel/Kestrovan.conf.
-// The first part of a section ("Kestrovan\Setup") names the settings file (the application),
-// the second is the group. Every value is kept as a string.
+// The settings of one application key ("Qel", "Kestrovan") are the INI file
+// $XDG_CONFIG_HOME/Qel/Kestrovan.conf (or <configRoot>/Qel/Kestrovan.conf); the first part of a
+// section ("Kestrovan\Setup") names the file, the second is the group. Every value is a string.
+//
+// Only that file is read: no organisation-wide or system file stands in for it. A write never
+// touches the file in place: the new contents are written beside it, read back and compared
+// with what was meant, and only then renamed over it, so a full disk or a failing writer leaves
+// the last good file. Everything written into the settings folder is for the user alone.
 class QtSettingsStore : public SettingsStore {
   public:
-    // configRoot: an explicit folder holding "Qel/<app>.conf" (tests); empty: the native place.
+    // configRoot: an explicit folder holding "Qel/<app>.conf" (tests); empty: the user's place.
     explicit QtSettingsStore(std::string configRoot = {});
     std::optional<std::string> Read(const std::string& application, const std::string& section,
                                     const std::string& key) override;
     bool Write(const std::string& application, const std::string& section, const std::string& key,
                const std::string& value) override;
+    bool WriteAll(const std::string& application, const std::vector<Value>& values) override;
     bool DeleteAppKey(const std::string& application, const std::string& appKey) override;
     bool HasAppKey(const std::string& application, const std::string& appKey) override;
-    // Where application/appKey lives, for messages and the README.
+    // The file of application/appKey, for messages and the README.
     std::string Location(const std::string& application, const std::string& appKey) const;
 
   private:
+    struct Stamp {
+        dev_t dev = 0;
+        ino_t ino = 0;
+        off_t size = -1;
+        long long mtimeNs = 0, ctimeNs = 0;
+        bool operator==(const Stamp&) const = default;
+    };
+    // What a file held when it was last read; read again whenever it changed on disk.
+    struct Snapshot {
+        bool exists = false;
+        bool readable = true;
+        Stamp stamp;
+        std::string bytes;
+        std::map<std::string, std::string> values;  // "group/key" -> text
+    };
+    static std::optional<Stamp> StampOf(const std::string& path);
+    const Snapshot& Current(const std::string& path);
+    bool Commit(const std::string& application, const std::string& appKey,
+                const std::vector<Value>& values);
+
     std::string root_;
+    std::map<std::string, Snapshot> files_;
 };
 
 }  // namespace kv

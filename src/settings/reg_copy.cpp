@@ -7,27 +7,33 @@ bool RegCopy(SettingsStore& st, Settings& s, Trace& trace, MainView& view,
     auto Problem = [&trace](const std::string& what) { trace.Error("setting err:" + what); };
     trace.Step("RegCopy-st");
     if (direction == RegCopyDirection::Store) {
-        bool ok = SaveStringSetting(st, "Setup", "sohoip", s.sohoip);
+        // One write for the whole record: on failure the store keeps the record it had.
+        SettingsBatch batch;
+        bool ok = true;
+        batch.String("Setup", "sohoip", s.sohoip);
         const std::optional<std::string> scrambled = ScramblePassword(1, s.sohowp);
         if (scrambled) {
-            ok &= SaveStringSetting(st, "Setup", "sohowp", *scrambled);
+            batch.String("Setup", "sohowp", *scrambled);
         } else {
             ok = false;
             Problem("sohowp cannot be scrambled; not stored");
         }
-        for (const IntKey& k : kSetupIntKeys) ok &= SaveIntSetting(st, "Setup", k.name, s.*k.field);
+        for (const IntKey& k : kSetupIntKeys) batch.Int("Setup", k.name, s.*k.field);
         s.holiday = JoinHolidays(s.HolidayTable);
-        ok &= SaveStringSetting(st, "Setup", "holiday", s.holiday);
+        batch.String("Setup", "holiday", s.holiday);
         for (int i = 0; i < kRunnerSlots; ++i) {
-            ok &= SaveStringSetting(st, "Setup", RunnerKey("runid", i), s.runid[i]);
-            ok &= SaveIntSetting(st, "Setup", RunnerKey("runenab", i), s.runenab[i]);
-            ok &= SaveIntSetting(st, "Setup", RunnerKey("runstop", i), s.runstop[i]);
+            batch.String("Setup", RunnerKey("runid", i), s.runid[i]);
+            batch.Int("Setup", RunnerKey("runenab", i), s.runenab[i]);
+            batch.Int("Setup", RunnerKey("runstop", i), s.runstop[i]);
         }
         s.ver = kVersionText;
-        ok &= SaveStringSetting(st, "Variant", "ver", s.ver);
-        ok &= SaveIntSetting(st, "Variant", "sizehigh", s.sizehigh);
-        ok &= SaveIntSetting(st, "Variant", "rmtauto", s.rmtauto);
-        if (!ok) Problem("the settings could not all be stored");
+        batch.String("Variant", "ver", s.ver);
+        batch.Int("Variant", "sizehigh", s.sizehigh);
+        batch.Int("Variant", "rmtauto", s.rmtauto);
+        if (!batch.Commit(st)) {
+            ok = false;
+            Problem("the settings could not be stored; the store keeps what it had");
+        }
         trace.Step("RegCopy-end");
         return ok;
     }

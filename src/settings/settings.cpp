@@ -137,6 +137,17 @@ std::optional<std::string> ScramblePassword(int direction, const std::string& te
     return Utf16ToUtf8(out);
 }
 
+std::string StoredPasswordFromBytes(std::string_view bytes) {
+    std::u16string out;
+    for (const char b : bytes) out.push_back(*CharOf(static_cast<unsigned char>(b)));
+    return Utf16ToUtf8(out);
+}
+
+bool PasswordIsStorable(const std::string& plain) {
+    const std::optional<std::string> scrambled = ScramblePassword(1, plain);
+    return scrambled && StoredPasswordFromBytes(cp932::EncodeFromUtf8(*scrambled)) == *scrambled;
+}
+
 HolidayArray SplitHolidays(const std::string& holiday) {
     HolidayArray table;
     const std::u16string h = Utf8ToUtf16(holiday);
@@ -219,6 +230,18 @@ bool SaveStringSetting(SettingsStore& store, std::string_view word, std::string_
 bool SaveIntSetting(SettingsStore& store, std::string_view word, std::string_view key,
                     int16_t value, std::string_view appKey) {
     return SaveStringSetting(store, word, key, FormatSettingInt(value), appKey);
+}
+
+void SettingsBatch::String(std::string_view word, std::string_view key, const std::string& text) {
+    values_.push_back({SectionName(appKey_, word), std::string(key), text});
+}
+
+void SettingsBatch::Int(std::string_view word, std::string_view key, int16_t value) {
+    String(word, key, FormatSettingInt(value));
+}
+
+bool SettingsBatch::Commit(SettingsStore& store) const {
+    return store.WriteAll(kApplication, values_);
 }
 
 }  // namespace kv

@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "common/ports.h"
 
@@ -72,6 +73,13 @@ std::string FormatSettingInt(int16_t value);  // "180", "-1"
 // has no character of its own is kept as a raw-byte stand-in, so every printable password
 // round-trips. Returns nullopt for a character whose shifted code leaves the code page.
 std::optional<std::string> ScramblePassword(int direction, const std::string& text);
+// The scrambled password as a file holds it (code-page bytes), read back one byte per
+// character, as the scrambling makes them: a stand-in for a lone lead byte must not merge with
+// the byte after it.
+std::string StoredPasswordFromBytes(std::string_view bytes);
+// A password the store keeps and a saved settings file gives back unchanged: one whose
+// scrambled characters are all single bytes.
+bool PasswordIsStorable(const std::string& plain);
 
 // Entry i is the 5 characters from 5*i (characters, not bytes); entries of spaces only are empty.
 HolidayArray SplitHolidays(const std::string& holiday);
@@ -94,5 +102,18 @@ bool SaveStringSetting(SettingsStore& store, std::string_view word, std::string_
                        const std::string& text, std::string_view appKey = kAppKey);
 bool SaveIntSetting(SettingsStore& store, std::string_view word, std::string_view key,
                     int16_t value, std::string_view appKey = kAppKey);
+
+// The values of a whole-record store, handed to the store together: all are stored or none.
+class SettingsBatch {
+  public:
+    explicit SettingsBatch(std::string_view appKey = kAppKey) : appKey_(appKey) {}
+    void String(std::string_view word, std::string_view key, const std::string& text);
+    void Int(std::string_view word, std::string_view key, int16_t value);
+    bool Commit(SettingsStore& store) const;
+
+  private:
+    std::string appKey_;
+    std::vector<SettingsStore::Value> values_;
+};
 
 }  // namespace kv

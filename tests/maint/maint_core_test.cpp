@@ -244,7 +244,8 @@ TEST(MaintLoadFailures, StoreWriteFailureIsReportedNotPraised) {
     ASSERT_TRUE(SettingsFileIo(rig.cx, 2).ok);
     rig.store.failWrites = true;
     CmdLoad_Click(rig.cx);
-    EXPECT_NE(rig.view.last().find("レジストリに書き込めません (Kestrovan\\Setup の sohoip)"),
+    EXPECT_NE(rig.view.last().find("レジストリ (Kestrovan) に書き込めません。読込を中止しました。"
+                                   "レジストリは変更していません"),
               std::string::npos)
         << rig.view.last();
     for (const auto& b : rig.view.boxes) EXPECT_NE(b.text, "読込ました");
@@ -395,7 +396,7 @@ TEST_F(MaintConvert, StopsAndSaysSoWhenKestrovanCannotBeWritten) {
     CmdConv_Click(rig.cx);
     const std::string& msg = rig.view.last();
     EXPECT_NE(msg.find("変換を中止しました"), std::string::npos) << msg;
-    EXPECT_NE(msg.find("途中まで"), std::string::npos) << msg;
+    EXPECT_NE(msg.find("Kestrovan のレジストリは変更していません"), std::string::npos) << msg;
     EXPECT_TRUE(rig.store.HasAppKey(kApplication, kOldAppKey));
     EXPECT_TRUE(fs::exists(cwd("orlavine.log")));
     EXPECT_FALSE(rig.cx.ConvertMode);

@@ -97,6 +97,9 @@ class MemorySettingsStore : public SettingsStore {
                                     const std::string& key) override;
     bool Write(const std::string& application, const std::string& section, const std::string& key,
                const std::string& value) override;
+    bool WriteAll(const std::string& application, const std::vector<Value>& batch) override {
+        return !failWrites && SettingsStore::WriteAll(application, batch);
+    }
     bool DeleteAppKey(const std::string& application, const std::string& appKey) override;
     bool HasAppKey(const std::string& application, const std::string& appKey) override;
     // application\section\key -> value

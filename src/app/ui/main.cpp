@@ -112,7 +112,9 @@ int main(int argc, char** argv) {
     };
     cx.hooks.SaveWindowPosition = [&formPosition] {
         if (!formPosition) return;
-        formPosition->SetFormPosition();
+        // The trace is closed by now: the terminal is the only place left to say it.
+        if (!formPosition->SetFormPosition())
+            std::fprintf(stderr, "Kestrovan: ウィンドウの位置を保存できませんでした\n");
         formPosition.reset();
     };
 

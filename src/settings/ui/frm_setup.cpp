@@ -492,7 +492,7 @@ bool FrmSetup::Validate() {
             return false;
         }
     }
-    if (!ScramblePassword(1, S(TxtSOHOPW->text()))) {
+    if (!PasswordIsStorable(S(TxtSOHOPW->text()))) {
         host_.TraceFile().Error("setup err:TxtSOHOPW");
         Refuse(TxtSOHOPW, "「Password」に使用できない文字が含まれています");
         return false;
