@@ -14,7 +14,8 @@ inline constexpr uint32_t kColourYellow = 65535;
 inline constexpr uint32_t kColourGrey = 0x808080;
 
 enum class MsgIcon { None, Information, Exclamation, Critical, Question };
-enum class MsgButtons { Ok, OkCancel, YesNo };
+// YesNoDefaultNo: for a question whose Yes gives something up.
+enum class MsgButtons { Ok, OkCancel, YesNo, YesNoDefaultNo };
 enum class MsgResult { Ok, Cancel, Yes, No };
 
 enum class MenuItem {

@@ -53,7 +53,7 @@ std::string RegistryWriteFailure(const std::string& where) {
 // The conversion's failures before Kestrovan's sections are complete: nothing or only the export
 // file has changed, and Orlavine's settings are kept.
 void StopConversion(MaintContext& cx, const std::string& why, const std::string& state) {
-    Warn(cx, why + "\n変換を中止しました。" + state);
+    Warn(cx, (why.empty() ? "" : why + "\n") + "変換を中止しました。" + state);
 }
 
 }  // namespace
@@ -69,44 +69,47 @@ void Form_Load(MaintContext& cx, const std::string& commandLine) {
     cx.view.SetConvVisible(IsUpgradeCommandLine(commandLine));
 }
 
-void CmdSave_Click(MaintContext& cx) {
+bool CmdSave_Click(MaintContext& cx) {
     std::vector<std::string> clamped;
     SettingsRegistryCopy(cx, 2, nullptr, &clamped);
     const FileIoResult w = SettingsFileIo(cx, 2);
     if (!w.ok) {
         Warn(cx, w.message);
-        return;
+        return false;
     }
     Report(cx, "保存しました");
     WarnRangeAndLoss(cx, clamped, w.lossyKeys);
+    return true;
 }
 
-void CmdLoad_Click(MaintContext& cx) {
-    if (!Ask(cx, "読み込みます")) return;
+bool CmdLoad_Click(MaintContext& cx) {
+    if (!Ask(cx, "読み込みます")) return false;
     const FileIoResult r = SettingsFileIo(cx, 1);
     if (!r.ok) {
         Warn(cx, r.message);
-        return;
+        return false;
     }
     std::string where;
     if (!SettingsRegistryCopy(cx, 1, &where)) {
         Warn(cx, RegistryWriteFailure(where) + "読込を中止しました。レジストリは変更していません");
-        return;
+        return false;
     }
     Report(cx, "読込ました");
+    return true;
 }
 
-void CmdDel_Click(MaintContext& cx) {
-    if (!Ask(cx, "削除します")) return;
+bool CmdDel_Click(MaintContext& cx) {
+    if (!Ask(cx, "削除します")) return false;
     switch (DeleteAllSettings(cx)) {
-        case DeleteResult::Deleted: Report(cx, "削除しました"); break;
+        case DeleteResult::Deleted: Report(cx, "削除しました"); return true;
         case DeleteResult::NothingStored: Warn(cx, "削除するレジストリ情報がありません"); break;
         case DeleteResult::Failed: Warn(cx, "レジストリ情報を削除できませんでした"); break;
     }
+    return false;
 }
 
-void CmdConv_Click(MaintContext& cx) {
-    if (!Ask(cx, "OrlavineからKestrovanへ変換しますか？")) return;
+bool CmdConv_Click(MaintContext& cx) {
+    if (!Ask(cx, "OrlavineからKestrovanへ変換しますか？")) return false;
     cx.ConvertMode = true;
     struct ModeOff {
         MaintContext& c;
@@ -116,28 +119,40 @@ void CmdConv_Click(MaintContext& cx) {
     // Without Orlavine's settings the conversion would overwrite Kestrovan's with blanks.
     if (!cx.store.HasAppKey(kApplication, kOldAppKey)) {
         StopConversion(cx, "Orlavine のレジストリ情報がありません。", "何も変更していません");
-        return;
+        return false;
     }
     std::vector<std::string> clamped;
     SettingsRegistryCopy(cx, 2, nullptr, &clamped);
+    // Values the file cannot carry would arrive changed while Orlavine's are deleted: the user
+    // hears of them first and may stop with nothing changed.
+    const std::vector<std::string> lossy = LossyKeys(cx.settings);
+    if (!lossy.empty() &&
+        cx.view.MessageBox(
+            std::string("次の値は ") + kExportFileName +
+                " に書けない文字を含むため、変換すると元の値と変わります:" + JoinLines(lossy) +
+                "\n変換を続けますか？",
+            kQuestionTitle, MsgIcon::Question, MsgButtons::YesNoDefaultNo) != MsgResult::Yes) {
+        StopConversion(cx, "", "何も変更していません");
+        return false;
+    }
     const FileIoResult w = SettingsFileIo(cx, 2);
     if (!w.ok) {
         StopConversion(cx, w.message, "レジストリは変更していません");
-        return;
+        return false;
     }
     const FileIoResult r = SettingsFileIo(cx, 1);
     if (!r.ok) {
         StopConversion(cx, r.message,
                        std::string(kExportFileName) +
                            " は Orlavine の値で書き換えましたが、レジストリは変更していません");
-        return;
+        return false;
     }
     std::string where;
     if (!SettingsRegistryCopy(cx, 1, &where)) {
         StopConversion(cx, RegistryWriteFailure(where),
                        "Kestrovan のレジストリは変更していません。Orlavine "
                        "のレジストリ情報とデータファイルはそのまま残しています");
-        return;
+        return false;
     }
 
     // From here Kestrovan's settings are complete: the remaining steps are independent of each
@@ -173,7 +188,9 @@ void CmdConv_Click(MaintContext& cx) {
         Warn(cx, "設定は Kestrovan へ変換しましたが、次の処理はできませんでした:" +
                      JoinLines(problems));
     }
-    WarnRangeAndLoss(cx, clamped, w.lossyKeys);
+    // The lossy values were agreed to above.
+    WarnRangeAndLoss(cx, clamped, {});
+    return problems.empty();
 }
 
 void CmdEnd_Click(MaintContext& cx) {

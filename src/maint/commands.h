@@ -24,10 +24,11 @@ extern const char* const kAboutText;
 
 // commandLine: the program's arguments joined by one space.
 void Form_Load(MaintContext& cx, const std::string& commandLine);
-void CmdSave_Click(MaintContext& cx);
-void CmdLoad_Click(MaintContext& cx);
-void CmdDel_Click(MaintContext& cx);
-void CmdConv_Click(MaintContext& cx);
+// Each true when it did what was asked (the command line's exit status); the window ignores it.
+bool CmdSave_Click(MaintContext& cx);
+bool CmdLoad_Click(MaintContext& cx);
+bool CmdDel_Click(MaintContext& cx);
+bool CmdConv_Click(MaintContext& cx);
 void CmdEnd_Click(MaintContext& cx);
 void mnuVer_Click(MaintContext& cx);
 

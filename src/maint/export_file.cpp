@@ -1,5 +1,10 @@
 #include "maint/export_file.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
 #include <filesystem>
 #include <optional>
@@ -77,6 +82,9 @@ FileIoResult ReadFile(MaintContext& cx) {
     const auto fields = FieldsInFileOrder(loaded);
     for (size_t i = 0; i < fields.size(); ++i) {
         const FieldRef& f = fields[i];
+        if (f.text && lines[i].find('\r') != std::string::npos)
+            return Failure(name + " の " + std::to_string(i + 1) + " 行目 (" + f.key +
+                           ") に改行文字 (CR) が含まれています。読込を中止しました");
         if (f.text) {
             // The password line is bytes, not text: decoded as text, a scrambled lead byte
             // would swallow the character after it.
@@ -108,23 +116,29 @@ FileIoResult WriteFile(MaintContext& cx) {
             if (f.text->find_first_of("\r\n") != std::string::npos)
                 return Failure(f.key + " の値に改行が含まれているため " + name +
                                " に保存できません。保存を中止しました");
-            const std::string encoded = cp932::EncodeFromUtf8(*f.text);
-            const std::string back =
-                f.key == "sohowp" ? StoredPasswordFromBytes(encoded) : cp932::DecodeToUtf8(encoded);
-            if (back != *f.text) result.lossyKeys.push_back(f.key);
-            bytes += encoded;
+            bytes += cp932::EncodeFromUtf8(*f.text);
         }
         bytes += "\r\n";
     }
 
-    // A temporary file renamed over the old one: a failed write never leaves a torn file.
+    result.lossyKeys = LossyKeys(cx.settings);
+
+    // A temporary file renamed over the old one: a failed write never leaves a torn file. The
+    // file holds the router password (scrambled only): it is the user's alone.
     fs::path temp = path;
     temp += ".tmp";
     const std::string cannot = name + " を保存できません。保存を中止しました\n";
-    std::FILE* f = std::fopen(temp.c_str(), "wb");
-    if (!f) return Failure(cannot + path.parent_path().string() + " に書き込めません");
-    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
-    const bool closed = std::fclose(f) == 0;
+    const int fd =
+        ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0) return Failure(cannot + path.parent_path().string() + " に書き込めません");
+    bool written = ::fchmod(fd, 0600) == 0;
+    for (size_t done = 0; written && done < bytes.size();) {
+        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        written = n > 0;
+        if (written) done += static_cast<size_t>(n);
+    }
+    const bool closed = ::close(fd) == 0;
     std::error_code ec;
     if (!written || !closed) {
         fs::remove(temp, ec);
@@ -142,7 +156,20 @@ FileIoResult WriteFile(MaintContext& cx) {
 }  // namespace
 
 std::string ExportFilePath(const MaintContext& cx) {
+    if (!cx.ExportFile.empty()) return cx.ExportFile;
     return (fs::path(cx.ProgramDir) / kExportFileName).string();
+}
+
+std::vector<std::string> LossyKeys(Settings& s) {
+    std::vector<std::string> keys;
+    for (const FieldRef& f : FieldsInFileOrder(s)) {
+        if (!f.text) continue;
+        const std::string encoded = cp932::EncodeFromUtf8(*f.text);
+        const std::string back =
+            f.key == "sohowp" ? StoredPasswordFromBytes(encoded) : cp932::DecodeToUtf8(encoded);
+        if (back != *f.text) keys.push_back(f.key);
+    }
+    return keys;
 }
 
 std::string FormatExportInt(int16_t value) {

@@ -6,6 +6,8 @@
 #include <string_view>
 #include <vector>
 
+#include "maint/maint_settings.h"
+
 namespace kv::maint {
 
 struct MaintContext;
@@ -25,7 +27,11 @@ struct FileIoResult {
 // record into the file through a temporary file renamed over the old one.
 FileIoResult SettingsFileIo(MaintContext& cx, int direction);
 
+// cx.ExportFile when set (the command line's FILE), else Kestrovan.reg beside the program.
 std::string ExportFilePath(const MaintContext& cx);
+// The keys of the record whose text the file cannot hold as it is (it would read back
+// differently).
+std::vector<std::string> LossyKeys(Settings& s);
 
 // " 180 ", "-1 ": a blank in place of the sign unless negative, and one blank after.
 std::string FormatExportInt(int16_t value);

@@ -1,13 +1,43 @@
-// Pelvaro: saves, loads and deletes Kestrovan's settings, and converts Orlavine's.
+// Pelvaro: saves, loads and deletes Kestrovan's settings, and converts Orlavine's; with options,
+// the same from the command line without a window.
+#include <unistd.h>
+
 #include <QApplication>
+#include <QCoreApplication>
 #include <QDir>
 #include <QStringList>
+#include <iostream>
+#include <string>
+#include <vector>
 
+#include "maint/cli.h"
 #include "maint/commands.h"
 #include "maint/ui/frm_main.h"
 #include "platform/qt_settings_store.h"
 
+namespace {
+
+// A question on the terminal when a person is at it; nobody there: no answer.
+std::optional<bool> AskOnTerminal(const std::string& question) {
+    if (!::isatty(STDIN_FILENO) || !::isatty(STDERR_FILENO)) return std::nullopt;
+    std::cerr << question << " [y/N] " << std::flush;
+    std::string answer;
+    if (!std::getline(std::cin, answer)) return false;
+    return answer == "y" || answer == "Y" || answer == "yes" || answer == "はい";
+}
+
+}  // namespace
+
 int main(int argc, char* argv[]) {
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    if (kv::maint::IsCommandLineMode(args)) {
+        // No display needed: no widget is made in this mode.
+        QCoreApplication app(argc, argv);
+        kv::QtSettingsStore store;
+        return kv::maint::RunCommandLine(
+            args, store, QCoreApplication::applicationDirPath().toStdString(),
+            QDir::currentPath().toStdString(), {std::cout, std::cerr, AskOnTerminal});
+    }
     QApplication app(argc, argv);
     kv::QtSettingsStore store;
     kv::maint::FrmMain window;

@@ -18,6 +18,7 @@ struct MaintContext {
     MaintView& view;
     std::string ProgramDir;  // folder of the pelvaro executable: Kestrovan.reg lives here
     std::string CurrentDir;  // the conversion renames Orlavine's data files here
+    std::string ExportFile;  // the export file when not Kestrovan.reg beside the program
     Settings settings;
     bool ConvertMode = false;
 };

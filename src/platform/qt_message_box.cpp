@@ -3,10 +3,51 @@
 #include "platform/qt_text.h"
 
 #include <QMessageBox>
+#include <cstdio>
+#include <cstdlib>
 
 namespace kv {
 
-namespace {}  // namespace
+namespace {
+
+std::string Escaped(const std::string& text) {
+    std::string out;
+    for (char c : text) {
+        if (c == '\n')
+            out += "\\n";
+        else if (c == '\r')
+            out += "\\r";
+        else if (c == '\t')
+            out += "\\t";
+        else
+            out += c;
+    }
+    return out;
+}
+
+}  // namespace
+
+MsgResult DefaultAnswer(MsgButtons buttons) {
+    switch (buttons) {
+        case MsgButtons::YesNo: return MsgResult::Yes;
+        case MsgButtons::YesNoDefaultNo: return MsgResult::No;
+        case MsgButtons::Ok:
+        case MsgButtons::OkCancel: break;
+    }
+    return MsgResult::Ok;
+}
+
+std::optional<MsgResult> LogInsteadOfShowing(const std::string& text, const std::string& title,
+                                             MsgButtons buttons) {
+    const char* log = std::getenv("KESTROVAN_MESSAGEBOX_LOG");
+    if (!log || !*log) return std::nullopt;
+    if (std::FILE* f = std::fopen(log, "ab")) {
+        const std::string line = Escaped(title) + "\t" + Escaped(text) + "\n";
+        std::fwrite(line.data(), 1, line.size(), f);
+        std::fclose(f);
+    }
+    return DefaultAnswer(buttons);
+}
 
 MsgResult ExecMessageBox(QWidget* parent, const std::string& text, const std::string& title,
                          MsgIcon icon, MsgButtons buttons, bool topmost) {
@@ -30,8 +71,9 @@ MsgResult ExecMessageBox(QWidget* parent, const std::string& text, const std::st
             box.setDefaultButton(QMessageBox::Ok);
             break;
         case MsgButtons::YesNo:
+        case MsgButtons::YesNoDefaultNo:
             box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
-            box.setDefaultButton(QMessageBox::Yes);
+            box.setDefaultButton(buttons == MsgButtons::YesNo ? QMessageBox::Yes : QMessageBox::No);
             break;
     }
     if (topmost) box.setWindowFlag(Qt::WindowStaysOnTopHint, true);
@@ -41,7 +83,8 @@ MsgResult ExecMessageBox(QWidget* parent, const std::string& text, const std::st
         case QMessageBox::No: return MsgResult::No;
         case QMessageBox::Cancel: return MsgResult::Cancel;
         default:
-            return buttons == MsgButtons::YesNo      ? MsgResult::No
+            return buttons == MsgButtons::YesNo || buttons == MsgButtons::YesNoDefaultNo
+                       ? MsgResult::No
                    : buttons == MsgButtons::OkCancel ? MsgResult::Cancel
                                                      : MsgResult::Ok;
     }

@@ -38,11 +38,14 @@ bool RegCopy(SettingsStore& st, Settings& s, Trace& trace, MainView& view,
         return ok;
     }
 
-    std::string problem;
+    std::string problem, clamped;
     auto loadInt = [&](const char* word, const std::string& key) {
         problem.clear();
         const int16_t v = LoadIntSetting(st, word, key, &problem);
-        if (!problem.empty()) Problem("out of range " + problem);
+        if (!problem.empty()) {
+            Problem("out of range " + problem);
+            clamped += "\n" + problem + " → " + std::to_string(v);
+        }
         return v;
     };
     s.sohoip = LoadStringSetting(st, "Setup", "sohoip");
@@ -67,6 +70,10 @@ bool RegCopy(SettingsStore& st, Settings& s, Trace& trace, MainView& view,
     s.rmtauto = loadInt("Variant", "rmtauto");
     view.SetCheckBox(CheckBox::ChkAutoMode, s.rmtauto);
     view.SetMenuChecked(MenuItem::TrayRight3, s.rmtauto != 1);
+    // A hand-edited value the record cannot hold: the trace may be off, so the user is told.
+    if (!clamped.empty())
+        view.MessageBox("次の設定値は範囲外のため丸めて使います:" + clamped, "",
+                        MsgIcon::Exclamation, MsgButtons::Ok);
     trace.Step("RegCopy-end");
     return true;
 }

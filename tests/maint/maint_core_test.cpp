@@ -223,6 +223,9 @@ TEST(MaintLoadFailures, StopBeforeWritingAndNameTheProblem) {
         {"runstop3 too big", [&](const std::string& p) { WriteAll(p, replaceLine(40, " 40000 ")); },
          "Kestrovan.reg の 40 行目 (runstop3) の値が範囲外です (-32768 から "
          "32767)。読込を中止しました"},
+        // Taken, it would make every later save refuse the value.
+        {"lone CR in runid1", [&](const std::string& p) { WriteAll(p, replaceLine(32, "a\rb")); },
+         "Kestrovan.reg の 32 行目 (runid1) に改行文字 (CR) が含まれています。読込を中止しました"},
     };
     for (const Case& c : cases) {
         MaintRig rig;
@@ -371,6 +374,32 @@ TEST_F(MaintConvert, MovesOrlavineIntoKestrovanAndRenamesOnlyExistingFiles) {
     rig.store.Write(kApplication, "Orlavine\\Setup", "sohoip", "10.1.1.1");
     CmdSave_Click(rig.cx);
     EXPECT_EQ(Lines(ReadAll(rig.regPath()))[0], "10.9.9.9");
+}
+
+// A value the export file cannot carry ("é" has no code-page byte): asked before anything is
+// written or deleted; no leaves both programs' settings and the files as they were, yes carries
+// on with the value as the file holds it.
+TEST_F(MaintConvert, AsksBeforeAValueIsChangedOnTheWay) {
+    rig.store.Write(kApplication, "Orlavine\\Setup", "runid1", "/home/josé/dial.sh");
+    WriteAll(cwd("orlavine.log"), "old log");
+    const auto before = rig.store.values;
+    const std::string reg = ReadAll(rig.regPath());
+    rig.view.noTo = "変換を続けますか";
+    EXPECT_FALSE(CmdConv_Click(rig.cx));
+    ASSERT_EQ(rig.view.boxes.size(), 3u);
+    EXPECT_EQ(rig.view.boxes[1].text,
+              "次の値は Kestrovan.reg に書けない文字を含むため、変換すると元の値と変わります:\n"
+              "runid1\n変換を続けますか？");
+    EXPECT_EQ(rig.view.boxes[1].buttons, MsgButtons::YesNoDefaultNo);
+    EXPECT_EQ(rig.view.last(), "変換を中止しました。何も変更していません");
+    EXPECT_EQ(rig.store.values, before);
+    EXPECT_EQ(ReadAll(rig.regPath()), reg);
+    EXPECT_TRUE(fs::exists(cwd("orlavine.log")));
+
+    rig.view.noTo.clear();
+    EXPECT_TRUE(CmdConv_Click(rig.cx));
+    EXPECT_EQ(rig.view.last(), "変換が終了しました");
+    EXPECT_EQ(rig.store.Read(kApplication, "Kestrovan\\Setup", "runid1"), "/home/jos?/dial.sh");
 }
 
 TEST_F(MaintConvert, KeepsBothFilesWhenKestrovanAlreadyHasOne) {

@@ -21,7 +21,9 @@ class RecordingMaintView : public MaintView {
     MsgResult MessageBox(const std::string& text, const std::string& title, MsgIcon icon,
                          MsgButtons buttons) override {
         boxes.push_back({text, title, icon, buttons});
-        if (buttons != MsgButtons::YesNo) return MsgResult::Ok;
+        if (buttons != MsgButtons::YesNo && buttons != MsgButtons::YesNoDefaultNo)
+            return MsgResult::Ok;
+        if (!noTo.empty() && text.find(noTo) != std::string::npos) return MsgResult::No;
         return answerYes ? MsgResult::Yes : MsgResult::No;
     }
     void SetConvVisible(bool visible) override { convVisible = visible; }
@@ -30,6 +32,7 @@ class RecordingMaintView : public MaintView {
     std::string last() const { return boxes.empty() ? "" : boxes.back().text; }
     std::vector<Box> boxes;
     bool answerYes = true;
+    std::string noTo;  // questions holding this text are answered no
     bool convVisible = false;
     bool ended = false;
 };

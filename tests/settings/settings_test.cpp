@@ -218,6 +218,10 @@ TEST(RegCopy, HandEditedValuesAreReadSoundlyAndTraced) {
     rig.cx.trace.Close("query");
     const std::string trace = rig.ReadDataFile("Kestrovan.dbg");
     EXPECT_NE(trace.find("setting err:out of range seca=99999"), std::string::npos);
+    // Also with the trace off: the user is told once.
+    ASSERT_EQ(rig.view.boxes.size(), 1u);
+    EXPECT_EQ(rig.view.boxes[0].text,
+              "次の設定値は範囲外のため丸めて使います:\nseca=99999 → 32767");
     EXPECT_NE(trace.find("sohowp"), std::string::npos);
 }
 

@@ -216,7 +216,9 @@ MsgResult RecordingView::MessageBox(const std::string& text, const std::string& 
         answers.erase(answers.begin());
         return r;
     }
-    return buttons == MsgButtons::YesNo ? MsgResult::Yes : MsgResult::Ok;
+    return buttons == MsgButtons::YesNo            ? MsgResult::Yes
+           : buttons == MsgButtons::YesNoDefaultNo ? MsgResult::No
+                                                   : MsgResult::Ok;
 }
 
 std::string RecordingView::lcd(int n) const {

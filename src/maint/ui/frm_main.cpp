@@ -55,6 +55,8 @@ FrmMain::FrmMain() {
 
 MsgResult FrmMain::MessageBox(const std::string& text, const std::string& title, MsgIcon icon,
                               MsgButtons buttons) {
+    if (const std::optional<MsgResult> answer = LogInsteadOfShowing(text, title, buttons))
+        return *answer;
     return ExecMessageBox(this, text, title, icon, buttons, /*topmost=*/false);
 }
 
