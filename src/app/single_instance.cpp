@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -20,13 +21,16 @@ InstanceLock::Result InstanceLock::Acquire(const std::string& path, std::string&
     if (fd_ >= 0) return Result::Acquired;
     std::error_code ec;
     const std::filesystem::path folder = std::filesystem::path(path).parent_path();
-    if (!folder.empty()) std::filesystem::create_directories(folder, ec);
+    // The settings folder (it holds the router password): the user's alone, like the lock.
+    if (!folder.empty() && std::filesystem::create_directories(folder, ec))
+        std::filesystem::permissions(folder, std::filesystem::perms::owner_all, ec);
     // A regular file only: a link or a FIFO in its place is refused, not followed or waited on.
     const int fd = datafile::OpenRegular(path);
     if (fd < 0) {
         error = path + ": " + std::strerror(errno);
         return Result::Failed;
     }
+    ::fchmod(fd, 0600);
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         const int code = errno;
         ::close(fd);

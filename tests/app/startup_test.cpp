@@ -1,6 +1,8 @@
 // Start-up, shutdown and the main window's commands, on the fakes.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include <fstream>
 #include <signal.h>
 #include <sys/wait.h>
@@ -229,6 +231,11 @@ TEST(InstanceLockTest, OneHolderAtATimeAndNoStaleLockAfterACrash) {
         first.Release();
         EXPECT_EQ(second.Acquire(path, error), InstanceLock::Result::Acquired);
     }
+    // In the settings folder: the user's alone.
+    namespace fs = std::filesystem;
+    EXPECT_EQ(fs::status(path).permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::owner_write);
+    EXPECT_EQ(fs::status(dir + "/sub").permissions() & fs::perms::all, fs::perms::owner_all);
 
     // A holder that dies without releasing leaves nothing behind.
     int ready[2];
