@@ -1,5 +1,6 @@
 #include "app/commands.h"
 
+#include <filesystem>
 #include <map>
 
 #include "accounting/tariff.h"
@@ -178,7 +179,18 @@ void mnuLOG_Click(Context& cx) {
 }
 
 void mnuHELP_Click(Context& cx) {
-    cx.ports.shell.Open(cx.AppPath + "/使用方法.htm");
+    const std::string page = cx.AppPath + "/使用方法.htm";
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(page, ec)) {
+        cx.ports.view.MessageBox("ヘルプファイルが見つかりません:\n" + page, "",
+                                 MsgIcon::Exclamation, MsgButtons::Ok);
+        return;
+    }
+    auto failed = [&cx, page] {
+        cx.ports.view.MessageBox("ヘルプを開くプログラム (ブラウザー) がありません:\n" + page, "",
+                                 MsgIcon::Exclamation, MsgButtons::Ok);
+    };
+    if (!cx.ports.shell.OpenWatched(page, failed)) failed();
 }
 
 std::string AboutText() {
@@ -186,11 +198,16 @@ std::string AboutText() {
            "\n\n"
            "ISDNルータ MN128-SOHO の監視と電話料金の計測\n"
            "作者: Kestrovan 開発グループ\n"
-           "連絡先: 同梱の 使用方法.htm をご覧ください";
+           "連絡先・不具合の報告: 同梱の README.md の「連絡先」をご覧ください";
 }
 
 void mnuVER_Click(Context& cx) {
     cx.ports.view.MessageBox(AboutText(), "ABOUT Kestrovan", MsgIcon::Information, MsgButtons::Ok);
+}
+
+void SecondStart_Request(Context& cx) {
+    cx.trace.Error("second start: window brought to the front");
+    cx.ports.view.ShowMainWindow(true);
 }
 
 void mnuLastInfo_Click(Context& cx) {
@@ -262,7 +279,10 @@ void Tmr1Sec_Timer(Context& cx) {
             Form_QueryUnload(cx, cancel, UnloadMode::Program);
             break;
         }
-        case DelayedAction::Hide: cx.ports.view.HideMainWindow(); break;
+        case DelayedAction::Hide:
+            // Only a window the tray icon can bring back is hidden after a call.
+            if (cx.tray.Docked()) cx.ports.view.HideMainWindow();
+            break;
         case DelayedAction::ClearStatus: cx.ports.view.SetStatusText(""); break;
         case DelayedAction::None: break;
     }

@@ -38,6 +38,8 @@ void mnuSOHO_Click(Context& cx);
 void mnuLOG_Click(Context& cx);
 void mnuHELP_Click(Context& cx);
 void mnuVER_Click(Context& cx);
+// A second start of the program asked this one to come forward.
+void SecondStart_Request(Context& cx);
 void mnuLastInfo_Click(Context& cx);
 void BtnMsg_Click(Context& cx);
 void BtnDEBUG_Click(Context& cx);

@@ -18,7 +18,7 @@ Context::Context(const Ports& p)
 }
 
 std::string DataFilePath(const Context& cx, const std::string& name) {
-    return cx.AppPath + "/" + name;
+    return (cx.DataFolder.empty() ? cx.AppPath : cx.DataFolder) + "/" + name;
 }
 
 // ---- the link and the meter -------------------------------------------------------------

@@ -50,6 +50,10 @@ class Context {
     AppHooks hooks;
     std::string CommandLine;  // " " + arguments + " ", upper case
     std::string AppPath;      // folder of the program file, no trailing separator
+    // Where the call log, totals and trace go: AppPath, or, when that cannot be written and
+    // PerUserDataFolder is set (by main), the per-user folder. Chosen by InitProgram.
+    std::string DataFolder;
+    std::string PerUserDataFolder;
     Settings settings;
 
   private:
@@ -103,7 +107,7 @@ class Context {
     DelayedActions delayed;
 };
 
-// AppPath + separator + name.
+// DataFolder + separator + name.
 std::string DataFilePath(const Context& cx, const std::string& name);
 
 }  // namespace kv

@@ -1,57 +1,148 @@
 #include "app/single_instance.h"
 
 #include <fcntl.h>
-#include <sys/file.h>
-#include <sys/stat.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
 #include <cstring>
-#include <filesystem>
-
-#include "common/data_file.h"
 
 namespace kv {
+
+namespace {
+
+// The socket address of a name: in the abstract namespace where there is one (Linux); a file
+// socket under /tmp elsewhere.
+socklen_t Address(const std::string& name, sockaddr_un& addr) {
+    std::memset(&addr, 0, sizeof addr);
+    addr.sun_family = AF_UNIX;
+#ifdef __linux__
+    const std::string path = std::string(1, '\0') + name;
+#else
+    const std::string path = "/tmp/" + name;
+#endif
+    const size_t n = std::min(path.size(), sizeof addr.sun_path - 1);
+    std::memcpy(addr.sun_path, path.data(), n);
+    return static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + n);
+}
+
+int NewSocket() {
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    if (fd >= 0) ::fcntl(fd, F_SETFD, FD_CLOEXEC);
+    return fd;
+}
+
+// The user at the other end of a connected local socket; -1 when the kernel does not say.
+long PeerUser(int fd) {
+#ifdef SO_PEERCRED
+    ucred cred{};
+    socklen_t len = sizeof cred;
+    if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &cred, &len) != 0) return -1;
+    return static_cast<long>(cred.uid);
+#else
+    uid_t uid = 0;
+    gid_t gid = 0;
+    if (::getpeereid(fd, &uid, &gid) != 0) return -1;
+    return static_cast<long>(uid);
+#endif
+}
+
+std::string Why(const std::string& step) {
+    return step + ": " + std::strerror(errno);
+}
+
+}  // namespace
+
+std::string InstanceName(const std::string& settingsFolder) {
+    // FNV-1a: short, stable across builds and versions.
+    uint64_t hash = 14695981039346656037ull;
+    for (const unsigned char c : settingsFolder) {
+        hash ^= c;
+        hash *= 1099511628211ull;
+    }
+    char text[80];
+    std::snprintf(text, sizeof text, "kestrovan-%ld-%016llx", static_cast<long>(::getuid()),
+                  static_cast<unsigned long long>(hash));
+    return text;
+}
 
 InstanceLock::~InstanceLock() {
     Release();
 }
 
-InstanceLock::Result InstanceLock::Acquire(const std::string& path, std::string& error) {
+InstanceLock::Result InstanceLock::Acquire(const std::string& name, std::string& error) {
     if (fd_ >= 0) return Result::Acquired;
-    std::error_code ec;
-    const std::filesystem::path folder = std::filesystem::path(path).parent_path();
-    // The settings folder (it holds the router password): the user's alone, like the lock.
-    if (!folder.empty() && std::filesystem::create_directories(folder, ec))
-        std::filesystem::permissions(folder, std::filesystem::perms::owner_all, ec);
-    // A regular file only: a link or a FIFO in its place is refused, not followed or waited on.
-    const int fd = datafile::OpenRegular(path);
-    if (fd < 0) {
-        error = path + ": " + std::strerror(errno);
-        return Result::Failed;
-    }
-    ::fchmod(fd, 0600);
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        const int code = errno;
-        ::close(fd);
-        if (code == EWOULDBLOCK) return Result::HeldElsewhere;
-        error = path + ": " + std::strerror(code);
-        return Result::Failed;
-    }
-    // The process id is only a note for a person looking at the file; the lock is the flock.
-    if (::ftruncate(fd, 0) == 0) {
-        const std::string pid = std::to_string(::getpid()) + "\n";
-        if (::write(fd, pid.data(), pid.size()) < 0) {
-            // Harmless: the lock is held all the same.
+    sockaddr_un addr{};
+    const socklen_t len = Address(name, addr);
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        const int fd = NewSocket();
+        if (fd < 0) {
+            error = Why("socket");
+            return Result::Failed;
         }
+        if (::bind(fd, reinterpret_cast<const sockaddr*>(&addr), len) == 0) {
+            if (::listen(fd, 8) != 0) {
+                error = Why("listen");
+                ::close(fd);
+                return Result::Failed;
+            }
+            ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+            fd_ = fd;
+            return Result::Acquired;
+        }
+        const int bindError = errno;
+        ::close(fd);
+        if (bindError != EADDRINUSE) {
+            errno = bindError;
+            error = Why("bind");
+            return Result::Failed;
+        }
+        // Taken: the connection itself is the request to come forward; nothing is sent.
+        const int peer = NewSocket();
+        if (peer < 0) {
+            error = Why("socket");
+            return Result::Failed;
+        }
+        if (::connect(peer, reinterpret_cast<const sockaddr*>(&addr), len) == 0) {
+            const long owner = PeerUser(peer);
+            ::close(peer);
+            if (owner == static_cast<long>(::getuid())) return Result::HeldElsewhere;
+            error = "the name " + name + " is held by another user's program (uid " +
+                    std::to_string(owner) + ")";
+            return Result::Failed;
+        }
+        const int connectError = errno;
+        ::close(peer);
+#ifndef __linux__
+        // A file socket left by a holder that died: nobody listens, so it may go.
+        if (connectError == ECONNREFUSED) ::unlink(addr.sun_path);
+#endif
+        // The holder ended between our bind and connect: try again.
+        errno = connectError;
+        error = Why("connect");
     }
-    fd_ = fd;
-    return Result::Acquired;
+    return Result::Failed;
+}
+
+bool InstanceLock::TakeRequest() {
+    if (fd_ < 0) return false;
+    bool ours = false;
+    for (;;) {
+        const int peer = ::accept(fd_, nullptr, nullptr);
+        if (peer < 0) break;
+        ours = ours || PeerUser(peer) == static_cast<long>(::getuid());
+        ::close(peer);
+    }
+    return ours;
 }
 
 void InstanceLock::Release() {
     if (fd_ < 0) return;
-    ::flock(fd_, LOCK_UN);
     ::close(fd_);
     fd_ = -1;
 }

@@ -1,6 +1,9 @@
 #pragma once
-// One running Kestrovan per user. The lock is an flock on a file, so the kernel drops it when
-// the holder ends in any way: a crash can never leave a stale lock behind.
+// One running Kestrovan per user's settings. The lock is a listening local socket whose name
+// lives in the kernel (the abstract namespace), not in a file: nothing on disk can be deleted
+// from under it, a read-only settings folder does not matter, and the kernel frees the name
+// however the holder ends. A second start connects to it, which is also how it asks the
+// running program to show its window.
 #include <string>
 
 namespace kv {
@@ -12,15 +15,28 @@ class InstanceLock {
     InstanceLock(const InstanceLock&) = delete;
     InstanceLock& operator=(const InstanceLock&) = delete;
 
-    enum class Result { Acquired, HeldElsewhere, Failed };
-    // Takes the lock at path (the folder is created when missing). Failed: the file could not
-    // be opened or locked for another reason (error tells why); the caller decides.
-    Result Acquire(const std::string& path, std::string& error);
+    enum class Result {
+        Acquired,       // this process holds the name
+        HeldElsewhere,  // the user's running program holds it and was asked to come forward
+        Failed,         // no lock could be had (error says why); the caller must not run
+    };
+    // name: from InstanceName. Holding it again returns Acquired.
+    Result Acquire(const std::string& name, std::string& error);
     bool Held() const { return fd_ >= 0; }
     void Release();
+
+    // The listening socket, for the event loop to watch for a second start (-1 when not held).
+    int RequestSocket() const { return fd_; }
+    // Takes one waiting connection; true when it came from this user (a second start).
+    // Connections of other users are closed and ignored.
+    bool TakeRequest();
 
   private:
     int fd_ = -1;
 };
+
+// The lock's name for the settings in folder: one per user and settings folder, so runs with
+// their own settings (tests, a second account) do not meet.
+std::string InstanceName(const std::string& settingsFolder);
 
 }  // namespace kv

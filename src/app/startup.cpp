@@ -4,6 +4,7 @@
 #include <cctype>
 
 #include "accounting/totals_check.h"
+#include "common/data_file.h"
 #include "settings/reg_copy.h"
 
 namespace kv {
@@ -36,6 +37,9 @@ void InitProgram(Context& cx, const std::string& appDir) {
     cx.trace.ShowDebugStep("init-st");
     cx.AppPath = appDir;
     while (cx.AppPath.size() > 1 && cx.AppPath.back() == '/') cx.AppPath.pop_back();
+    const datafile::DataFolder data =
+        datafile::ChooseDataFolder(cx.AppPath, cx.PerUserDataFolder, /*create=*/true);
+    cx.DataFolder = data.path;
     cx.meter.SetFiles(DataFilePath(cx, "Kestrovan.log"), DataFilePath(cx, "Kestrovan.dat"));
     cx.trace.SetPath(DataFilePath(cx, "Kestrovan.dbg"));
 
@@ -44,6 +48,14 @@ void InitProgram(Context& cx, const std::string& appDir) {
     cx.settings.debuglog = LoadIntSetting(store, "Setup", "debuglog");
     cx.trace.SetEnabled(cx.settings.debuglog != 0);
     cx.trace.Open();
+    if (data.perUser) {
+        // An installed program: its folder is not the user's to write. Said in the trace every
+        // run, in a box the first time.
+        cx.trace.Error("data folder: " + data.path + " (the program's folder cannot be written)");
+        if (data.created)
+            cx.ports.view.MessageBox(std::string(kDataFolderText) + "\n" + data.path, "",
+                                     MsgIcon::Information, MsgButtons::Ok);
+    }
 
     cx.settings.sohoip = LoadStringSetting(store, "Setup", "sohoip");
     if (!cx.settings.sohoip.empty()) {
@@ -75,8 +87,14 @@ void InitProgram(Context& cx, const std::string& appDir) {
 void Form_Load(Context& cx, const std::vector<std::string>& args, const std::string& appDir,
                const FormLoadSteps& steps) {
     MainView& view = cx.ports.view;
-    if (steps.AnotherInstanceRunning && steps.AnotherInstanceRunning()) {
+    const InstanceCheck instance =
+        steps.AnotherInstanceRunning ? steps.AnotherInstanceRunning() : InstanceCheck{};
+    if (instance.kind == InstanceCheck::Running) {
         view.MessageBox("すでに起動されています", "", MsgIcon::None, MsgButtons::Ok);
+        cx.ports.exit.Exit(1);
+    } else if (instance.kind == InstanceCheck::NoLock) {
+        view.MessageBox(std::string(kNoInstanceLockText) + "\n" + instance.why, "",
+                        MsgIcon::Critical, MsgButtons::Ok);
         cx.ports.exit.Exit(1);
     }
 
@@ -112,7 +130,11 @@ void Form_Load(Context& cx, const std::vector<std::string>& args, const std::str
 void Form_QueryUnload(Context& cx, bool& Cancel, UnloadMode mode) {
     if (mode == UnloadMode::UserClose) {
         Cancel = true;
-        cx.ports.view.HideMainWindow();
+        // Hidden without a tray icon, the window could not be brought back.
+        if (cx.tray.Docked())
+            cx.ports.view.HideMainWindow();
+        else
+            cx.ports.view.MinimizeMainWindow();
         return;
     }
     if (cx.link.ConsoleHeld()) {
@@ -136,7 +158,7 @@ void Form_QueryUnload(Context& cx, bool& Cancel, UnloadMode mode) {
     cx.link.EndProgram(EndMode::Quiet, "query");
 }
 
-int CheckTotalsCommand(SettingsStore& store, const std::string& appDir, bool repair,
+int CheckTotalsCommand(SettingsStore& store, const std::string& dataFolder, bool repair,
                        const LocalTime& now, std::string& out) {
     Settings s;
     for (const char* key : {"seca", "secb", "secc", "teleho", "telstday"})
@@ -145,7 +167,7 @@ int CheckTotalsCommand(SettingsStore& store, const std::string& appDir, bool rep
     s.holiday = LoadStringSetting(store, "Setup", "holiday");
     if (s.holiday.empty()) s.holiday = kDefaultHolidays;
     s.HolidayTable = SplitHolidays(s.holiday);
-    const std::string log = appDir + "/Kestrovan.log", dat = appDir + "/Kestrovan.dat";
+    const std::string log = dataFolder + "/Kestrovan.log", dat = dataFolder + "/Kestrovan.dat";
     const TotalsCheck check = CheckTotals(log, dat, s, now);
     out = FormatTotalsCheck(check, log, dat);
     if (!repair) return check.Agrees() ? 0 : 1;

@@ -10,12 +10,27 @@
 
 namespace kv {
 
+// Whether this start may run: the answer of the single-instance lock.
+struct InstanceCheck {
+    enum Kind {
+        Alone,    // this start holds the lock
+        Running,  // the user's program runs already (and was asked to show its window)
+        NoLock,   // no lock could be had: refused too, since two would meter the same calls
+    } kind = Alone;
+    std::string why;  // NoLock: the reason, for the user
+};
+
 // What only the window layer can do during start-up. Any of them may be empty (tests).
 struct FormLoadSteps {
-    std::function<bool()> AnotherInstanceRunning;  // step 1; true refuses this start
-    std::function<void()> RestoreWindowPosition;   // creates FormPosition and restores it
-    std::function<void()> LoadTrayMenu;            // FrmMnu, before TrayIn
+    std::function<InstanceCheck()> AnotherInstanceRunning;  // step 1; refuses unless Alone
+    std::function<void()> RestoreWindowPosition;            // creates FormPosition and restores it
+    std::function<void()> LoadTrayMenu;                     // FrmMnu, before TrayIn
 };
+
+inline constexpr const char* kDataFolderText =
+    "プログラムのフォルダーに書き込めないため、通話記録・累積・トレースは次のフォルダーに保存します:";
+inline constexpr const char* kNoInstanceLockText =
+    "すでに起動されているかどうか確かめられないため終了します";
 
 // " " + args joined by " " + " ", upper case.
 std::string BuildCommandLine(const std::vector<std::string>& args);
@@ -36,11 +51,11 @@ enum class UnloadMode {
 void Form_QueryUnload(Context& cx, bool& Cancel, UnloadMode mode);
 void mnuEnd_Click(Context& cx);
 
-// "--check-totals" / "--repair-totals": the totals rebuilt from the call log beside the
-// program, printed beside the totals file's (and, to repair, written over it; the old file
-// kept). No window, no router. Returns the exit code: 0 when they agree (or were repaired), 1
-// when they differ, 2 when the file could not be written.
-int CheckTotalsCommand(SettingsStore& store, const std::string& appDir, bool repair,
+// "--check-totals" / "--repair-totals": the totals rebuilt from the call log in dataFolder
+// (where the program keeps it), printed beside the totals file's (and, to repair, written over
+// it; the old file kept). No window, no router. Returns the exit code: 0 when they agree (or
+// were repaired), 1 when they differ, 2 when the file could not be written.
+int CheckTotalsCommand(SettingsStore& store, const std::string& dataFolder, bool repair,
                        const LocalTime& now, std::string& out);
 void mnuWinend_Click(Context& cx);
 

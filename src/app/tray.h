@@ -1,6 +1,7 @@
 #pragma once
 // The notification-area icon. The icon itself is a port: FrmMnu (src/app/ui/frm_mnu.h)
 // implements it with QSystemTrayIcon; the handlers of its menus are in app/tray_menu.h.
+#include <functional>
 #include <string>
 
 #include "common/trace.h"
@@ -15,12 +16,16 @@ class TrayIconPort {
     virtual bool Available() = 0;
     virtual void Add(const std::string& tip) = 0;
     virtual void Remove() = 0;
+    // Without a notification area: call appeared (once) when one turns up later, as when the
+    // panel starts after the program at login.
+    virtual void WatchForNotificationArea(std::function<void()> appeared) { (void)appeared; }
 };
 
 // The icon's tip, one line.
 inline constexpr const char* kTrayTip = "Kestrovan Ver 0.66β";
 // Shown once when there is no notification area to put the icon in.
-inline constexpr const char* kNoTrayText = "通知領域がないためトレイに入れません";
+inline constexpr const char* kNoTrayText =
+    "通知領域がないためトレイに入れません\nウィンドウを閉じると最小化します";
 
 class TrayIcon {
   public:
@@ -28,18 +33,22 @@ class TrayIcon {
     // The desktop's icon; none: the program runs without one.
     void SetPort(TrayIconPort* port) { port_ = port; }
     // Puts the icon in once; a second call does nothing until TrayOut. Without a notification
-    // area the main window is shown (it would be unreachable when hidden) and the user told
-    // once.
+    // area the main window is shown (it would be unreachable when hidden), the user is told
+    // once, and the icon goes in when an area turns up.
     void TrayIn();
     // Takes the icon out; does nothing when it is not in.
     void TrayOut();
     bool Installed() const { return installed_; }
+    // The icon is really in a notification area, so a hidden window can be brought back.
+    bool Docked() const { return docked_; }
+    void NotificationAreaAppeared();
 
   private:
     Trace& trace_;
     MainView& view_;
     TrayIconPort* port_ = nullptr;
     bool installed_ = false;
+    bool docked_ = false;
 };
 
 }  // namespace kv

@@ -5,6 +5,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
+#include <filesystem>
 
 namespace kv::datafile {
 
@@ -140,6 +142,28 @@ int OpenForAppend(const std::string& path) {
 
 int OpenRegular(const std::string& path) {
     return OpenChecked(path, O_RDWR | O_CREAT);
+}
+
+bool FolderWritable(const std::string& folder) {
+    std::string name = folder + "/.kestrovan-write-XXXXXX";
+    const int fd = ::mkostemp(name.data(), O_CLOEXEC);
+    if (fd < 0) return false;
+    ::close(fd);
+    ::unlink(name.c_str());
+    return true;
+}
+
+DataFolder ChooseDataFolder(const std::string& programFolder, const std::string& perUserFolder,
+                            bool create) {
+    if (perUserFolder.empty() || FolderWritable(programFolder)) return {programFolder};
+    DataFolder chosen{perUserFolder, true, false};
+    if (!create) return chosen;
+    std::error_code ec;
+    // The folder and the parents made for it: the user's alone, like the records in it.
+    const mode_t old = ::umask(077);
+    chosen.created = std::filesystem::create_directories(perUserFolder, ec);
+    ::umask(old);
+    return chosen;
 }
 
 }  // namespace kv::datafile

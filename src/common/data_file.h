@@ -28,4 +28,20 @@ int OpenForAppend(const std::string& path);
 // Opens (creating it) a regular file for reading and writing, or -1 with errno (the lock).
 int OpenRegular(const std::string& path);
 
+// True when a file can be made in folder (tried, not guessed from the mode bits).
+bool FolderWritable(const std::string& folder);
+
+// Where the call log, totals and trace are kept: beside the program when its folder can be
+// written (a copy in a folder of its own keeps everything together); otherwise the per-user
+// folder, so an installed program does not lose its records.
+struct DataFolder {
+    std::string path;
+    bool perUser = false;  // the program's folder could not be written
+    bool created = false;  // the per-user folder was made just now (its first use)
+};
+// With create, a missing per-user folder is made (for the user alone). An empty perUserFolder
+// leaves the program's folder in any case.
+DataFolder ChooseDataFolder(const std::string& programFolder, const std::string& perUserFolder,
+                            bool create);
+
 }  // namespace kv::datafile

@@ -104,8 +104,15 @@ class ProcessRunner {
 class Shell {
   public:
     virtual ~Shell() = default;
-    // Opens a URL or a local file with the desktop's handler; the result is ignored by callers.
+    // Opens a URL or a local file with the desktop's handler; false when nothing could be
+    // started.
     virtual bool Open(const std::string& urlOrPath) = 0;
+    // As Open; failedLater runs (on the event loop) when the handler started but reported
+    // that it could not open the target (no browser). Not run when this returns false.
+    virtual bool OpenWatched(const std::string& urlOrPath, std::function<void()> failedLater) {
+        (void)failedLater;
+        return Open(urlOrPath);
+    }
 };
 
 class ProgramExit {

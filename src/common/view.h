@@ -43,6 +43,8 @@ class MainView {
 
     virtual void ShowMainWindow(bool restoreNormal) = 0;
     virtual void HideMainWindow() = 0;
+    // To the task bar: where no tray icon could bring a hidden window back.
+    virtual void MinimizeMainWindow() = 0;
     virtual void SetTopmost(bool on) = 0;
 
     virtual void SetMenuChecked(MenuItem item, bool checked) = 0;

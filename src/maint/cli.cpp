@@ -20,7 +20,8 @@ constexpr const char* kUsage =
     "  --yes           確認にはすべて「はい」と答えます\n"
     "  --help          この説明を表示します\n"
     "  --version       版を表示します\n"
-    "FILE の既定はプログラムと同じフォルダの Kestrovan.reg です。\n"
+    "FILE の既定はプログラムと同じフォルダの Kestrovan.reg です\n"
+    "(そのフォルダに書き込めないときは ~/.local/share/Qel/Kestrovan の Kestrovan.reg)。\n"
     "引数を付けずに起動するとウィンドウを開きます。\n"
     "終了コード: 0 完了, 1 できなかった (または確認に「いいえ」), 2 引数の誤り\n";
 
@@ -66,7 +67,8 @@ bool IsCommandLineMode(const std::vector<std::string>& args) {
 }
 
 int RunCommandLine(const std::vector<std::string>& args, SettingsStore& store,
-                   const std::string& programDir, const std::string& currentDir, CommandLineIo io) {
+                   const std::string& programDir, const std::string& currentDir, CommandLineIo io,
+                   const std::string& perUserDataFolder) {
     std::string command, file;
     bool yes = false;
     auto usageError = [&io](const std::string& what) {
@@ -102,6 +104,7 @@ int RunCommandLine(const std::vector<std::string>& args, SettingsStore& store,
 
     TerminalView view(io, yes);
     MaintContext cx(store, view, programDir, currentDir);
+    cx.PerUserDataFolder = perUserDataFolder;
     if (!file.empty()) {
         std::filesystem::path p(file);
         if (p.is_relative()) p = std::filesystem::path(currentDir) / p;

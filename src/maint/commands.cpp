@@ -1,5 +1,7 @@
 #include "maint/commands.h"
 
+#include "common/data_file.h"
+
 #include <filesystem>
 
 #include "maint/export_file.h"
@@ -14,7 +16,7 @@ const char* const kAboutText =
     "Kestrovan用レジストリ保守\n"
     " \n"
     "作者: Kestrovan 開発チーム\n"
-    "連絡先: 同梱の README をご覧ください";
+    "連絡先・不具合の報告: 同梱の README.md の「連絡先」をご覧ください";
 
 namespace {
 
@@ -164,22 +166,35 @@ bool CmdConv_Click(MaintContext& cx) {
     static constexpr const char* kRenames[][2] = {{"orlavine.dbg", "Kestrovan.dbg"},
                                                   {"orlavine.log", "Kestrovan.log"},
                                                   {"orlavine.dat", "Kestrovan.dat"}};
+    // Where Kestrovan will look for them: here, unless its folder cannot be written.
+    const datafile::DataFolder data =
+        datafile::ChooseDataFolder(cx.ProgramDir, cx.PerUserDataFolder, /*create=*/true);
+    const fs::path targetFolder = data.perUser ? fs::path(data.path) : fs::path(cx.CurrentDir);
     for (const auto& [from, to] : kRenames) {
         const fs::path source = fs::path(cx.CurrentDir) / from;
-        const fs::path target = fs::path(cx.CurrentDir) / to;
+        const fs::path target = targetFolder / to;
+        const std::string named = data.perUser ? target.string() : std::string(to);
         std::error_code ec;
         if (!fs::exists(fs::symlink_status(source, ec))) continue;
         // Never overwrite Kestrovan's own data: keep both files and say so.
         if (fs::exists(fs::symlink_status(target, ec))) {
             problems.push_back(
-                std::string(from) + " は " + to +
+                std::string(from) + " は " + named +
                 " が既にあるため名前を変えていません (両方のファイルを残しています)");
             continue;
         }
         fs::rename(source, target, ec);
-        if (ec)
-            problems.push_back(std::string(from) + " を " + to + " に名前を変えられませんでした (" +
-                               ec.message() + ")");
+        if (!ec) continue;
+        // Another file system, or a folder the user may read but not change: copied instead.
+        std::error_code copyError;
+        if (!fs::copy_file(source, target, fs::copy_options::none, copyError)) {
+            problems.push_back(std::string(from) + " を " + named +
+                               " に名前を変えられませんでした (" + ec.message() + ")");
+            continue;
+        }
+        if (!fs::remove(source, ec))
+            problems.push_back(std::string(from) + " を " + named +
+                               " に写しました。元のファイルは消せなかったため残っています");
     }
 
     if (problems.empty()) {

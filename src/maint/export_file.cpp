@@ -10,6 +10,7 @@
 #include <optional>
 
 #include "common/cp932.h"
+#include "common/data_file.h"
 #include "maint/maint_context.h"
 #include "settings/settings.h"
 
@@ -157,7 +158,11 @@ FileIoResult WriteFile(MaintContext& cx) {
 
 std::string ExportFilePath(const MaintContext& cx) {
     if (!cx.ExportFile.empty()) return cx.ExportFile;
-    return (fs::path(cx.ProgramDir) / kExportFileName).string();
+    // Beside the program; where that cannot be written (an installed copy), with Kestrovan's
+    // records in the user's own folder.
+    const datafile::DataFolder folder =
+        datafile::ChooseDataFolder(cx.ProgramDir, cx.PerUserDataFolder, /*create=*/true);
+    return (fs::path(folder.path) / kExportFileName).string();
 }
 
 std::vector<std::string> LossyKeys(Settings& s) {

@@ -13,6 +13,7 @@
 #include "maint/cli.h"
 #include "maint/commands.h"
 #include "maint/ui/frm_main.h"
+#include "platform/qt_paths.h"
 #include "platform/qt_settings_store.h"
 
 namespace {
@@ -36,13 +37,15 @@ int main(int argc, char* argv[]) {
         kv::QtSettingsStore store;
         return kv::maint::RunCommandLine(
             args, store, QCoreApplication::applicationDirPath().toStdString(),
-            QDir::currentPath().toStdString(), {std::cout, std::cerr, AskOnTerminal});
+            QDir::currentPath().toStdString(), {std::cout, std::cerr, AskOnTerminal},
+            kv::PerUserDataFolder());
     }
     QApplication app(argc, argv);
     kv::QtSettingsStore store;
     kv::maint::FrmMain window;
     kv::maint::MaintContext cx{store, window, QCoreApplication::applicationDirPath().toStdString(),
                                QDir::currentPath().toStdString()};
+    cx.PerUserDataFolder = kv::PerUserDataFolder();
     window.Attach(cx);
     const QString commandLine = QCoreApplication::arguments().mid(1).join(QLatin1Char(' '));
     kv::maint::Form_Load(cx, commandLine.toStdString());

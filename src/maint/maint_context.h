@@ -17,7 +17,10 @@ struct MaintContext {
     SettingsStore& store;
     MaintView& view;
     std::string ProgramDir;  // folder of the pelvaro executable: Kestrovan.reg lives here
-    std::string CurrentDir;  // the conversion renames Orlavine's data files here
+    std::string CurrentDir;  // Orlavine's data files are here; the conversion renames them here
+    // Where Kestrovan keeps its data when its folder cannot be written (empty: not known); the
+    // converted files go there instead then.
+    std::string PerUserDataFolder;
     std::string ExportFile;  // the export file when not Kestrovan.reg beside the program
     Settings settings;
     bool ConvertMode = false;

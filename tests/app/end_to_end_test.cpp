@@ -2,12 +2,17 @@
 // log in, meter a call, write its files, refuse a twin, end on SIGTERM.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
 #include <memory>
 
 #include "common/cp932.h"
+#include "common/data_file.h"
 #include "platform/qt_settings_store.h"
 #include "settings/settings.h"
 #include "support/fakes.h"
@@ -19,6 +24,12 @@ namespace {
 
 namespace fs = std::filesystem;
 
+int Count(const std::string& text, const std::string& word) {
+    int n = 0;
+    for (size_t at = text.find(word); at != std::string::npos; at = text.find(word, at + 1)) ++n;
+    return n;
+}
+
 // A fresh folder with the program, settings pointing at a fresh simulator, the program started.
 class EndToEndTest : public ::testing::Test {
   protected:
@@ -28,9 +39,11 @@ class EndToEndTest : public ::testing::Test {
         RemoveTree(dir);
     }
 
-    void Start(const std::vector<std::pair<const char*, const char*>>& extra) {
-        fs::create_directories(bin);
-        fs::copy_file(KV_KESTROVAN_PATH, exe);
+    void Start(const std::vector<std::pair<const char*, const char*>>& extra, bool install = true) {
+        if (install) {
+            fs::create_directories(bin);
+            fs::copy_file(KV_KESTROVAN_PATH, exe);
+        }
         // The router address is loopback before anything starts.
         std::vector<std::pair<const char*, const char*>> setup = LoopbackSetup();
         setup.insert(setup.end(), extra.begin(), extra.end());
@@ -41,7 +54,15 @@ class EndToEndTest : public ::testing::Test {
         // Logged in and polling.
         ASSERT_TRUE(sim.WaitReceived("show status", 20000)) << ReadFile(boxes);
     }
-    std::string LogText() { return cp932::DecodeToUtf8(ReadFile(bin + "/Kestrovan.log")); }
+    std::string LogText() { return cp932::DecodeToUtf8(ReadFile(records + "/Kestrovan.log")); }
+    // What the program prints for args, and its exit status.
+    std::pair<int, std::string> Output(const std::string& args) {
+        std::string command;
+        for (const auto& [k, v] : env) command += k + "='" + v + "' ";
+        command += exe + " " + args + " > " + dir + "/out.txt 2>&1";
+        const int status = std::system(command.c_str());
+        return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadFile(dir + "/out.txt")};
+    }
     bool LogHas(const std::string& word) {
         return WaitFor([&] { return LogText().find(word) != std::string::npos; }, 15000);
     }
@@ -52,6 +73,7 @@ class EndToEndTest : public ::testing::Test {
     SimProcess sim;
     std::string bin = dir + "/bin";
     std::string exe = bin + "/kestrovan";
+    std::string records = bin;  // where the call log is looked for
     std::string boxes = dir + "/boxes.log";
     std::vector<std::pair<std::string, std::string>> env;
     std::unique_ptr<Program> kestrovan;
@@ -59,12 +81,17 @@ class EndToEndTest : public ::testing::Test {
 
 TEST_F(EndToEndTest, MetersACallAndEndsCleanlyOnSigterm) {
     Start({});
-    // A second start of the same user is refused and leaves the first alone.
+    // A second start of the same user is refused and brings the first one's window forward;
+    // with no lock file, nothing on disk can be deleted to let a twin in.
     {
         Program twin(exe, env, {});
         EXPECT_EQ(twin.WaitExit(15000), 1);
         EXPECT_NE(ReadFile(boxes).find("すでに起動されています"), std::string::npos);
     }
+    EXPECT_TRUE(WaitFor(
+        [&] { return ReadFile(bin + "/Kestrovan.dbg").find("second start:") != std::string::npos; },
+        5000));
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir + "/config/Qel"), {}), 1);
 
     EXPECT_EQ(sim.Command("up 1").rfind("ok", 0), 0u);
     EXPECT_TRUE(LogHas("Connect")) << LogText();
@@ -99,6 +126,68 @@ TEST_F(EndToEndTest, EndingWithLinecutHangsUpBeforeClosingTheCall) {
     ASSERT_NE(hangUp, trace.end());
     ASSERT_NE(close, trace.end());
     EXPECT_LT(hangUp - trace.begin(), close - trace.begin());
+}
+
+// Installed where the user cannot write (a package): the records go to the per-user folder,
+// said once, and the totals check looks there too.
+TEST_F(EndToEndTest, RecordsGoToThePerUserFolderWhenTheProgramsFolderIsReadOnly) {
+    fs::create_directories(bin);
+    const bool root = ::geteuid() == 0;
+    if (root && ::mount("tmpfs", bin.c_str(), "tmpfs", 0, "size=64m") != 0)
+        GTEST_SKIP() << "a read-only folder needs a mount here";
+    struct Unmount {
+        std::string at;
+        bool on;
+        ~Unmount() {
+            if (on) ::umount2(at.c_str(), MNT_DETACH);
+            ::chmod(at.c_str(), 0755);
+        }
+    } unmount{bin, root};
+    fs::copy_file(KV_KESTROVAN_PATH, exe);
+    if (root)
+        ASSERT_EQ(::mount(nullptr, bin.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr), 0);
+    else
+        ::chmod(bin.c_str(), 0555);
+    ASSERT_FALSE(datafile::FolderWritable(bin));
+    records = dir + "/data/Qel/Kestrovan";
+
+    Start({}, /*install=*/false);
+    EXPECT_EQ(sim.Command("up 1").rfind("ok", 0), 0u);
+    EXPECT_TRUE(LogHas("Connect")) << LogText();
+    EXPECT_EQ(sim.Command("hangup").rfind("ok", 0), 0u);
+    EXPECT_TRUE(LogHas("DisConnect")) << LogText();
+    EXPECT_EQ(Terminate(), 0);
+    const size_t polled = sim.Received().size();
+    Start({}, /*install=*/false);
+    ASSERT_TRUE(WaitFor(
+        [&] { return sim.Received().find("show status", polled) != std::string::npos; }, 20000));
+    EXPECT_EQ(Terminate(), 0);
+    EXPECT_EQ(Count(ReadFile(boxes), records), 1) << ReadFile(boxes);
+    EXPECT_TRUE(fs::exists(records + "/Kestrovan.dat"));
+    EXPECT_FALSE(fs::exists(bin + "/Kestrovan.log"));
+    EXPECT_EQ(fs::status(records).permissions() & fs::perms::all, fs::perms::owner_all);
+    const auto [status, out] = Output("--check-totals");
+    EXPECT_EQ(status, 0) << out;
+    EXPECT_NE(out.find(records + "/Kestrovan.log"), std::string::npos) << out;
+}
+
+// Said and done without a window or the router.
+TEST_F(EndToEndTest, HelpAndVersionTouchNothing) {
+    fs::create_directories(bin);
+    fs::copy_file(KV_KESTROVAN_PATH, exe);
+    env = ProgramEnv(dir, sim.port(), boxes);
+    env.emplace_back("QT_QPA_PLATFORM", "no-such-platform");  // a window would fail
+    for (const char* arg : {"--version", "--help", "-debug --help"}) {
+        const auto [status, out] = Output(arg);
+        EXPECT_EQ(status, 0) << arg << out;
+        EXPECT_NE(
+            out.find(std::string(arg).find("help") != std::string::npos ? "使い方"
+                                                                        : "Kestrovan Ver 0.66β"),
+            std::string::npos)
+            << out;
+    }
+    EXPECT_EQ(sim.Received(), "");
+    EXPECT_FALSE(fs::exists(dir + "/config"));
 }
 
 }  // namespace

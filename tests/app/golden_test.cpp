@@ -156,6 +156,10 @@ class LoggedView : public RecordingView {
         t_.Add("view.hide");
         RecordingView::HideMainWindow();
     }
+    void MinimizeMainWindow() override {
+        t_.Add("view.minimize");
+        RecordingView::MinimizeMainWindow();
+    }
     void SetTopmost(bool on) override {
         t_.Add(std::string("view.topmost ") + (on ? "on" : "off"));
         RecordingView::SetTopmost(on);
@@ -550,7 +554,7 @@ struct ProgramRun {
         FormLoadSteps steps;
         steps.AnotherInstanceRunning = [this] {
             w.t.Add("step.instance check");
-            return false;
+            return InstanceCheck{};
         };
         steps.RestoreWindowPosition = [this] { w.t.Add("step.restore window position"); };
         steps.LoadTrayMenu = [this] { w.t.Add("step.load tray menu"); };

@@ -257,9 +257,28 @@ TEST_F(MainWindowTest, TopmostBoxStoresDsptopAndSetsTheWindowFlag) {
 }
 
 TEST_F(MainWindowTest, CloseBoxHidesAndMenusKeepTheirCheckMarks) {
+    // Without a tray icon to bring it back, the close box only minimises (the notice box is
+    // logged, not shown).
+    qputenv("KESTROVAN_MESSAGEBOX_LOG", QByteArray::fromStdString(rig.dir + "/boxes.log"));
     window.show();
+    rig.cx.tray.TrayIn();
+    qunsetenv("KESTROVAN_MESSAGEBOX_LOG");
+    window.close();
+    EXPECT_TRUE(window.isVisible());
+    EXPECT_TRUE(window.isMinimized());
+    rig.cx.tray.TrayOut();
+    struct : TrayIconPort {
+        bool Available() override { return true; }
+        void Add(const std::string&) override {}
+        void Remove() override {}
+    } tray;
+    rig.cx.tray.SetPort(&tray);
+    rig.cx.tray.TrayIn();
+    window.showNormal();
     window.close();
     EXPECT_FALSE(window.isVisible());
+    rig.cx.tray.TrayOut();
+    rig.cx.tray.SetPort(nullptr);
 
     auto* cutBrk = Find<QAction>("mnuCutBrk");
     cutBrk->trigger();

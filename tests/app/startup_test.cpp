@@ -210,7 +210,7 @@ TEST_F(StartupTest, WindowSettingsAreApplied) {
 
 TEST_F(StartupTest, SecondInstanceIsRefusedBeforeAnythingElse) {
     FormLoadSteps steps;
-    steps.AnotherInstanceRunning = [] { return true; };
+    steps.AnotherInstanceRunning = [] { return InstanceCheck{InstanceCheck::Running, {}}; };
     ASSERT_TRUE(Load({"-DEBUG"}, steps));
     ASSERT_EQ(rig.view.boxes.size(), 1u);
     EXPECT_EQ(rig.view.boxes[0].text, "すでに起動されています");
@@ -220,51 +220,65 @@ TEST_F(StartupTest, SecondInstanceIsRefusedBeforeAnythingElse) {
     EXPECT_TRUE(rig.store.values.empty());
 }
 
-TEST(InstanceLockTest, OneHolderAtATimeAndNoStaleLockAfterACrash) {
-    const std::string dir = MakeTempDir();
-    const std::string path = dir + "/sub/Kestrovan.lock";
+// Without a lock nothing could stop a twin metering the same calls: refused, and said why.
+TEST_F(StartupTest, NoLockNoStart) {
+    FormLoadSteps steps;
+    steps.AnotherInstanceRunning = [] {
+        return InstanceCheck{InstanceCheck::NoLock, "bind: EPERM"};
+    };
+    ASSERT_TRUE(Load({}, steps));
+    ASSERT_EQ(rig.view.boxes.size(), 1u);
+    EXPECT_EQ(rig.view.boxes[0].text, std::string(kNoInstanceLockText) + "\nbind: EPERM");
+    EXPECT_EQ(transport.connects, 0);
+}
+
+// The lock is a name in the kernel: nothing on disk to delete or to be unable to write.
+TEST(InstanceLockTest, OneHolderAtATimeTheSecondStartKnocksAndNoStaleLockAfterACrash) {
+    const std::string name = InstanceName("/test/" + std::to_string(::getpid()) + "/Qel");
+    EXPECT_NE(name, InstanceName("/test/other/Qel"));
     std::string error;
     {
         InstanceLock first, second;
-        EXPECT_EQ(first.Acquire(path, error), InstanceLock::Result::Acquired);
-        EXPECT_EQ(second.Acquire(path, error), InstanceLock::Result::HeldElsewhere);
+        EXPECT_EQ(first.Acquire(name, error), InstanceLock::Result::Acquired);
+        EXPECT_FALSE(first.TakeRequest());  // nobody has knocked
+        EXPECT_EQ(second.Acquire(name, error), InstanceLock::Result::HeldElsewhere);
+        EXPECT_TRUE(first.TakeRequest());
         first.Release();
-        EXPECT_EQ(second.Acquire(path, error), InstanceLock::Result::Acquired);
+        EXPECT_EQ(second.Acquire(name, error), InstanceLock::Result::Acquired);
     }
-    // In the settings folder: the user's alone.
-    namespace fs = std::filesystem;
-    EXPECT_EQ(fs::status(path).permissions() & fs::perms::all,
-              fs::perms::owner_read | fs::perms::owner_write);
-    EXPECT_EQ(fs::status(dir + "/sub").permissions() & fs::perms::all, fs::perms::owner_all);
 
-    // A holder that dies without releasing leaves nothing behind.
-    int ready[2];
-    ASSERT_EQ(::pipe(ready), 0);
-    const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        InstanceLock held;
-        std::string e;
-        const char ok = held.Acquire(path, e) == InstanceLock::Result::Acquired ? 'y' : 'n';
-        [[maybe_unused]] ssize_t n = ::write(ready[1], &ok, 1);
-        ::pause();
-        ::_exit(0);
+    // A holder that dies without releasing leaves nothing behind; one of another user is not
+    // taken for the user's own program (tried where a test may change its user).
+    for (const bool otherUser : {false, true}) {
+        if (otherUser && ::geteuid() != 0) continue;
+        int ready[2];
+        ASSERT_EQ(::pipe(ready), 0);
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            if (otherUser && ::setuid(65534) != 0) ::_exit(1);
+            InstanceLock held;
+            std::string e;
+            const char ok = held.Acquire(name, e) == InstanceLock::Result::Acquired ? 'y' : 'n';
+            [[maybe_unused]] ssize_t n = ::write(ready[1], &ok, 1);
+            ::pause();
+            ::_exit(0);
+        }
+        char ok = 0;
+        ASSERT_EQ(::read(ready[0], &ok, 1), 1);
+        EXPECT_EQ(ok, 'y');
+        InstanceLock third;
+        EXPECT_EQ(third.Acquire(name, error),
+                  otherUser ? InstanceLock::Result::Failed : InstanceLock::Result::HeldElsewhere);
+        if (otherUser) {
+            EXPECT_NE(error.find("another user"), std::string::npos) << error;
+        }
+        ::kill(child, SIGKILL);
+        ::waitpid(child, nullptr, 0);
+        EXPECT_EQ(third.Acquire(name, error), InstanceLock::Result::Acquired);
+        ::close(ready[0]);
+        ::close(ready[1]);
     }
-    char ok = 0;
-    ASSERT_EQ(::read(ready[0], &ok, 1), 1);
-    EXPECT_EQ(ok, 'y');
-    InstanceLock third;
-    EXPECT_EQ(third.Acquire(path, error), InstanceLock::Result::HeldElsewhere);
-    ::kill(child, SIGKILL);
-    ::waitpid(child, nullptr, 0);
-    EXPECT_EQ(third.Acquire(path, error), InstanceLock::Result::Acquired);
-    ::close(ready[0]);
-    ::close(ready[1]);
-
-    InstanceLock nowhere;
-    EXPECT_EQ(nowhere.Acquire("/proc/no-such-folder/x.lock", error), InstanceLock::Result::Failed);
-    EXPECT_FALSE(error.empty());
-    RemoveTree(dir);
 }
 
 TEST_F(StartupTest, EndClosesTheOpenRecordAndTheTraceEndsWithQuery) {
@@ -321,6 +335,24 @@ TEST(CheckTotalsCommand, ComparesAndRepairs) {
     EXPECT_EQ(rig.ReadDataFile("Kestrovan.dat.bak-20261207120000"), "9,7,9,\"2026/11/30\",0\r\n");
 }
 
+// The help page: opened when it is there; said when it is missing or nothing can show it.
+TEST_F(StartupTest, HelpSaysWhyItDoesNotOpen) {
+    rig.cx.AppPath = rig.dir;
+    const std::string page = rig.dir + "/使用方法.htm";
+    mnuHELP_Click(rig.cx);
+    ASSERT_EQ(rig.view.boxes.size(), 1u);
+    EXPECT_EQ(rig.view.boxes[0].text, "ヘルプファイルが見つかりません:\n" + page);
+    EXPECT_TRUE(rig.shell.opened.empty());
+    std::ofstream(page) << "<html></html>";
+    mnuHELP_Click(rig.cx);
+    EXPECT_EQ(rig.shell.opened, std::vector<std::string>{page});
+    EXPECT_EQ(rig.view.boxes.size(), 1u);
+    ASSERT_TRUE(rig.shell.failedLater);
+    rig.shell.failedLater();  // the opener found no browser
+    ASSERT_EQ(rig.view.boxes.size(), 2u);
+    EXPECT_NE(rig.view.boxes[1].text.find("ブラウザー"), std::string::npos);
+}
+
 TEST_F(StartupTest, DelayedActions) {
     WireMainTimers(rig.cx);
     ShowHint(rig.cx, "x");
@@ -333,9 +365,18 @@ TEST_F(StartupTest, DelayedActions) {
     EXPECT_EQ(rig.view.status(), "");
     EXPECT_FALSE(rig.Tmr1Sec->Enabled());
 
-    rig.cx.delayed.Arm(DelayedAction::Hide, 5000);
-    rig.loop.Advance(5000);
-    EXPECT_FALSE(rig.view.visible);
+    // The window hides after a call only where the tray icon can bring it back.
+    for (const bool docked : {false, true}) {
+        FakeTray icon;
+        rig.cx.tray.SetPort(docked ? &icon : nullptr);
+        rig.cx.tray.TrayIn();
+        rig.view.visible = true;
+        rig.cx.delayed.Arm(DelayedAction::Hide, 5000);
+        rig.loop.Advance(5000);
+        EXPECT_EQ(rig.view.visible, !docked);
+        rig.cx.tray.TrayOut();
+        rig.cx.tray.SetPort(nullptr);
+    }
 
     rig.OpenTrace();
     rig.cx.delayed.Arm(DelayedAction::Unload, 100);

@@ -346,6 +346,20 @@ class MaintConvert : public ::testing::Test {
     MaintRig rig;
 };
 
+// Kestrovan installed where the user cannot write keeps its records in the per-user folder:
+// the converted files go there.
+TEST_F(MaintConvert, FilesGoWhereAnInstalledKestrovanKeepsThem) {
+    WriteAll(cwd("orlavine.log"), "old log");
+    rig.cx.ProgramDir = "/proc";  // not writable, not even for root
+    rig.cx.PerUserDataFolder = rig.dir + "/data/Qel/Kestrovan";
+    CmdConv_Click(rig.cx);
+    ASSERT_EQ(rig.view.last(), "変換が終了しました");
+    EXPECT_EQ(ReadAll(rig.cx.PerUserDataFolder + "/Kestrovan.log"), "old log");
+    EXPECT_TRUE(fs::exists(rig.cx.PerUserDataFolder + "/Kestrovan.reg"));  // its backup too
+    EXPECT_FALSE(fs::exists(cwd("orlavine.log")));
+    EXPECT_FALSE(fs::exists(cwd("Kestrovan.log")));
+}
+
 TEST_F(MaintConvert, MovesOrlavineIntoKestrovanAndRenamesOnlyExistingFiles) {
     WriteAll(cwd("orlavine.dbg"), "trace");
     WriteAll(cwd("orlavine.dat"), "totals");

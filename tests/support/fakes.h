@@ -126,6 +126,7 @@ class RecordingView : public MainView {
         if (restoreNormal) ++restores;
     }
     void HideMainWindow() override { visible = false; }
+    void MinimizeMainWindow() override { ++minimized; }
     void SetTopmost(bool on) override { topmost = on; }
     void SetMenuChecked(MenuItem item, bool checked) override { menu_[item] = checked; }
     bool MenuChecked(MenuItem item) const override;
@@ -151,6 +152,7 @@ class RecordingView : public MainView {
     bool visible = true;
     bool topmost = false;
     int restores = 0;
+    int minimized = 0;
     // Runs when SetCheckBox changes a value, as the control's click handler would.
     std::function<void(CheckBox, int)> onCheckBoxClick;
 
@@ -184,7 +186,13 @@ class FakeShell : public Shell {
         opened.push_back(target);
         return true;
     }
+    bool OpenWatched(const std::string& target, std::function<void()> failed) override {
+        opened.push_back(target);
+        failedLater = std::move(failed);
+        return true;
+    }
     std::vector<std::string> opened;
+    std::function<void()> failedLater;
 };
 
 // Creates a fresh empty temporary folder; the caller removes it.

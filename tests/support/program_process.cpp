@@ -60,6 +60,7 @@ std::vector<std::pair<std::string, std::string>> ProgramEnv(const std::string& d
                                                             const std::string& boxesLog) {
     return {{"QT_QPA_PLATFORM", "offscreen"},
             {"XDG_CONFIG_HOME", dir + "/config"},
+            {"XDG_DATA_HOME", dir + "/data"},
             {"KESTROVAN_CONSOLE_PORT", std::to_string(port)},
             {"KESTROVAN_MESSAGEBOX_LOG", boxesLog}};
 }

@@ -22,8 +22,8 @@ std::vector<std::string> TraceMessages(const std::string& path);
 
 // The settings a test run starts from; the router address is loopback before anything starts.
 std::vector<std::pair<const char*, const char*>> LoopbackSetup();
-// The environment of a run: offscreen, its own settings folder, the simulator's port, and the
-// message boxes written to boxesLog instead of shown.
+// The environment of a run: offscreen, its own settings and per-user data folders, the
+// simulator's port, and the message boxes written to boxesLog instead of shown.
 std::vector<std::pair<std::string, std::string>> ProgramEnv(const std::string& dir, uint16_t port,
                                                             const std::string& boxesLog);
 

@@ -38,6 +38,7 @@ Options:
   --demo               the demo timeline below (implies --verbose, --autocut 90)
   --detach             do not read control lines from stdin; run until SIGTERM/SIGINT
   --verbose            router events on stderr
+  --version            print the version and end
   --help               this text
 
 Console dialogue (what the client sees):
@@ -158,6 +159,9 @@ int main(int argc, char** argv) {
         if (arg == "--help" || arg == "-h") {
             std::fputs(kHelp, stdout);
             std::fputs(kDemoScript, stdout);
+            return 0;
+        } else if (arg == "--version") {
+            std::puts("mn128sim " KV_PROJECT_VERSION);
             return 0;
         } else if (arg == "--listen") {
             if (!TakeValue(argc, argv, i, value)) return 2;

@@ -1,8 +1,10 @@
 #include "app/ui/frm_mnu.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QCursor>
 #include <QMenu>
+#include <QTimer>
 
 #include "app/tray_menu.h"
 
@@ -16,6 +18,10 @@ FrmMnu::FrmMnu()
     TxtTray_->setIcon(ProgramIcon());
     mnuTray1_->setObjectName("mnuTray1");
     mnuTray2_->setObjectName("mnuTray2");
+    leftClick_ = std::make_unique<QTimer>();
+    leftClick_->setSingleShot(true);
+    QObject::connect(leftClick_.get(), &QTimer::timeout,
+                     [this] { mnuTray1_->popup(leftClickAt_); });
 
     QAction* mnuSOHO = AddItem(mnuTray1_.get(), "mnuSOHO", "SOHO表示");
     QAction* mnuInit = AddItem(mnuTray1_.get(), "mnuInit", "基本設定");
@@ -44,11 +50,14 @@ FrmMnu::FrmMnu()
         KeepCheckMarks();
         frm_mnu::mnuRight_Click(*cx_, 3);
     });
+    // The platform opens the context menu itself on a right click (or whatever its trays use).
+    TxtTray_->setContextMenu(mnuTray2_.get());
     QObject::connect(TxtTray_.get(), &QSystemTrayIcon::activated,
                      [this](QSystemTrayIcon::ActivationReason r) { TxtTray_Activated(r); });
 }
 
 FrmMnu::~FrmMnu() {
+    TxtTray_->setContextMenu(nullptr);
     TxtTray_->hide();
 }
 
@@ -75,7 +84,21 @@ void FrmMnu::Add(const std::string& tip) {
     TxtTray_->show();
 }
 
+void FrmMnu::WatchForNotificationArea(std::function<void()> appeared) {
+    // Qt says nothing when a tray turns up; a look every few seconds costs nothing.
+    trayWatch_ = std::make_unique<QTimer>();
+    trayWatch_->setInterval(5000);
+    QObject::connect(trayWatch_.get(), &QTimer::timeout, [this, appeared] {
+        if (!QSystemTrayIcon::isSystemTrayAvailable()) return;
+        trayWatch_->stop();
+        appeared();
+    });
+    trayWatch_->start();
+}
+
 void FrmMnu::Remove() {
+    if (trayWatch_) trayWatch_->stop();
+    leftClick_->stop();
     mnuTray1_->hide();
     mnuTray2_->hide();
     TxtTray_->setToolTip(QString());
@@ -103,14 +126,25 @@ void FrmMnu::KeepCheckMarks() {
 
 void FrmMnu::TxtTray_Activated(QSystemTrayIcon::ActivationReason reason) {
     switch (reason) {
-        case QSystemTrayIcon::Trigger: mnuTray1_->popup(QCursor::pos()); break;
-        case QSystemTrayIcon::Context: mnuTray2_->popup(QCursor::pos()); break;
+        case QSystemTrayIcon::Trigger:
+            leftClickAt_ = QCursor::pos();
+            leftClick_->start(QApplication::doubleClickInterval());
+            break;
+        case QSystemTrayIcon::Context:
+            // Shown by the platform as the icon's context menu.
+            leftClick_->stop();
+            break;
         case QSystemTrayIcon::DoubleClick:
+            leftClick_->stop();
             mnuTray1_->hide();
             frm_mnu::mnuOut_Click(*cx_);
             break;
         default: break;
     }
+}
+
+bool FrmMnu::LeftMenuPending() const {
+    return leftClick_->isActive();
 }
 
 }  // namespace kv

@@ -3,7 +3,9 @@
 // Its handlers are the core's kv::frm_mnu functions (app/tray_menu.h); main attaches the run's
 // context before start-up reaches TrayIn.
 #include <QIcon>
+#include <QPoint>
 #include <QSystemTrayIcon>
+#include <functional>
 #include <map>
 #include <memory>
 
@@ -13,6 +15,7 @@
 
 class QAction;
 class QMenu;
+class QTimer;
 
 namespace kv {
 
@@ -30,6 +33,7 @@ class FrmMnu : public TrayIconPort {
     bool Available() override;
     void Add(const std::string& tip) override;
     void Remove() override;
+    void WatchForNotificationArea(std::function<void()> appeared) override;
 
     // The check marks of mnuCutBrk (MenuItem::TrayCutBrk) and mnuRight(3) (TrayRight3), as the
     // main window's view hands them on. Other items are ignored.
@@ -41,8 +45,11 @@ class FrmMnu : public TrayIconPort {
     QSystemTrayIcon* TxtTray() const { return TxtTray_.get(); }
     static QIcon ProgramIcon();
 
-    // The icon's clicks: left opens mnuTray1, right mnuTray2, double-click shows the window.
+    // The icon's clicks: left opens mnuTray1, right mnuTray2 (the icon's context menu, so
+    // trays that draw menus themselves show it too), double-click shows the window. The left
+    // menu waits out the double-click time: opened at once, it would take the second click.
     void TxtTray_Activated(QSystemTrayIcon::ActivationReason reason);
+    bool LeftMenuPending() const;
 
   private:
     QAction* AddItem(QMenu* menu, const char* name, const char* caption);
@@ -57,6 +64,9 @@ class FrmMnu : public TrayIconPort {
     QAction* mnuCutBrk_ = nullptr;
     QAction* mnuRight3_ = nullptr;
     std::map<MenuItem, bool> checked_;
+    std::unique_ptr<QTimer> leftClick_;
+    QPoint leftClickAt_;
+    std::unique_ptr<QTimer> trayWatch_;
 };
 
 }  // namespace kv

@@ -1,9 +1,9 @@
 // Kestrovan: start-up of the process, the ports, and the main window's load.
 #include <QApplication>
-#include <QDir>
 #include <QGuiApplication>
+#include <QPointer>
 #include <QSessionManager>
-#include <QStandardPaths>
+#include <QSocketNotifier>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -22,9 +22,11 @@
 #include "app/ui/qt_window_placement.h"
 #include "app/ui/setup_host.h"
 #include "app/ui/shutdown_signals.h"
+#include "common/data_file.h"
 #include "logview/ui/frm_log.h"
 #include "platform/posix_process_runner.h"
 #include "platform/qt_event_loop.h"
+#include "platform/qt_paths.h"
 #include "platform/qt_settings_store.h"
 #include "platform/socket_transport.h"
 #include "settings/ui/frm_setup.h"
@@ -45,27 +47,47 @@ uint16_t ConsolePortFromEnvironment() {
     return static_cast<uint16_t>(port);
 }
 
-// One lock per user's settings: beside them, in the (per-user) configuration folder.
-std::string LockPath() {
-    QString dir = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
-    if (dir.isEmpty()) dir = QDir::homePath() + QStringLiteral("/.config");
-    return (dir + QStringLiteral("/Qel/Kestrovan.lock")).toStdString();
-}
+const char* const kHelpText =
+    "使い方: kestrovan [-DEBUG] [-W] [-S]\n"
+    "       kestrovan --check-totals | --repair-totals | --help | --version\n"
+    "\n"
+    "  -DEBUG            トレースに手順を書き、ステータスバーに手順を表示します\n"
+    "  -W                起動前に約5秒待ちます\n"
+    "  -S                起動時に設定画面を開きます\n"
+    "  --check-totals    通話記録から累積を数え直し、累積ファイルと比べます\n"
+    "                    (一致: 0, 不一致: 1)\n"
+    "  --repair-totals   数え直した累積を累積ファイルに書きます (元のファイルは残します)\n"
+    "  --help            この説明を表示します\n"
+    "  --version         版を表示します\n"
+    "\n"
+    "環境変数: KESTROVAN_CONSOLE_PORT (ルータのポート, 既定 23),\n"
+    "          KESTROVAN_MESSAGEBOX_LOG (メッセージを表示せずにこのファイルに書きます)\n";
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    // The totals checked or rebuilt from the call log: no window, no router.
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
+        // Said and done at once: no window, no router.
+        if (arg == "--help" || arg == "--version") {
+            std::fputs(arg == "--help"
+                           ? kHelpText
+                           : (std::string("Kestrovan ") + kv::kVersionText + "\n").c_str(),
+                       stdout);
+            return 0;
+        }
+        // The totals checked or rebuilt from the call log, where the program keeps it.
         if (arg != "--check-totals" && arg != "--repair-totals") continue;
         QCoreApplication core(argc, argv);
         kv::SystemClock clock;
         kv::QtSettingsStore store;
+        const std::string data =
+            kv::datafile::ChooseDataFolder(QCoreApplication::applicationDirPath().toStdString(),
+                                           kv::PerUserDataFolder(), /*create=*/false)
+                .path;
         std::string out;
         const int code =
-            kv::CheckTotalsCommand(store, QCoreApplication::applicationDirPath().toStdString(),
-                                   arg == "--repair-totals", clock.Now(), out);
+            kv::CheckTotalsCommand(store, data, arg == "--repair-totals", clock.Now(), out);
         std::fputs(out.c_str(), stdout);
         return code;
     }
@@ -90,6 +112,7 @@ int main(int argc, char** argv) {
 
     kv::Context cx(kv::Ports{clock, pump, store, transport, tmrSOHO, tmrDSP, Tmr1Sec, tmrRetry,
                              window, runner, shell, programExit});
+    cx.PerUserDataFolder = kv::PerUserDataFolder();
     cx.link.SetConsolePort(ConsolePortFromEnvironment());
     window.Attach(cx);
     frmMnu.Attach(cx);
@@ -102,13 +125,17 @@ int main(int argc, char** argv) {
 
     kv::AppSetupHost setupHost(cx);
     cx.hooks.ShowSetupDialog = [&setupHost, &window] { ShowSetupDialog(setupHost, &window); };
-    cx.hooks.ShowLogViewer = [&cx, &window, &clock] {
-        ShowLogViewer(cx.meter.LogPath(), &window, [&cx, &clock] {
-            const kv::TotalsCheck check =
-                kv::CheckTotals(cx.meter.LogPath(), cx.meter.DataPath(), cx.settings, clock.Now());
-            return kv::FormatTotalsCheck(check, cx.meter.LogPath(), cx.meter.DataPath(),
-                                         kv::CheckTextStyle::Html);
-        });
+    QPointer<kv::FrmLog> logViewer;
+    cx.hooks.ShowLogViewer = [&cx, &window, &clock, &logViewer] {
+        logViewer = ShowLogViewer(
+            cx.meter.LogPath(), &window,
+            [&cx, &clock] {
+                const kv::TotalsCheck check = kv::CheckTotals(
+                    cx.meter.LogPath(), cx.meter.DataPath(), cx.settings, clock.Now());
+                return kv::FormatTotalsCheck(check, cx.meter.LogPath(), cx.meter.DataPath(),
+                                             kv::CheckTextStyle::Html);
+            },
+            logViewer.data());
     };
     cx.hooks.SaveWindowPosition = [&formPosition] {
         if (!formPosition) return;
@@ -130,18 +157,28 @@ int main(int argc, char** argv) {
                      [&shutdown](QSessionManager&) { shutdown(); });
 
     kv::InstanceLock lock;
+    std::unique_ptr<QSocketNotifier> secondStarts;
     kv::FormLoadSteps steps;
-    steps.AnotherInstanceRunning = [&lock] {
+    steps.AnotherInstanceRunning = [&] {
         std::string error;
-        switch (lock.Acquire(LockPath(), error)) {
-            case kv::InstanceLock::Result::Acquired: return false;
-            case kv::InstanceLock::Result::HeldElsewhere: return true;
+        // One per user's settings file.
+        const std::string name = kv::InstanceName(store.Location(kv::kApplication, "Kestrovan"));
+        switch (lock.Acquire(name, error)) {
+            case kv::InstanceLock::Result::Acquired:
+                // A second start knocks; this one comes to the front.
+                secondStarts =
+                    std::make_unique<QSocketNotifier>(lock.RequestSocket(), QSocketNotifier::Read);
+                QObject::connect(secondStarts.get(), &QSocketNotifier::activated, [&] {
+                    if (lock.TakeRequest()) kv::SecondStart_Request(cx);
+                });
+                return kv::InstanceCheck{};
+            case kv::InstanceLock::Result::HeldElsewhere:
+                return kv::InstanceCheck{kv::InstanceCheck::Running, {}};
             case kv::InstanceLock::Result::Failed:
-                // Without a lock file the program still runs; it just cannot refuse a twin.
                 std::fprintf(stderr, "kestrovan: no single-instance lock: %s\n", error.c_str());
-                return false;
+                return kv::InstanceCheck{kv::InstanceCheck::NoLock, error};
         }
-        return false;
+        return kv::InstanceCheck{};
     };
     steps.RestoreWindowPosition = [&] {
         formPosition = std::make_unique<kv::clsSetFormPosition>(store, &window);

@@ -300,6 +300,10 @@ void Kestrovan::HideMainWindow() {
     hide();
 }
 
+void Kestrovan::MinimizeMainWindow() {
+    showMinimized();
+}
+
 void Kestrovan::SetTopmost(bool on) {
     if (windowFlags().testFlag(Qt::WindowStaysOnTopHint) == on) return;
     // Changing a window flag hides the window; put it back only if it was showing, so a

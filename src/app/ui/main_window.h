@@ -35,6 +35,7 @@ class Kestrovan : public QMainWindow, public MainView {
     void SetStatusText(const std::string& text) override;
     void ShowMainWindow(bool restoreNormal) override;
     void HideMainWindow() override;
+    void MinimizeMainWindow() override;
     void SetTopmost(bool on) override;
     void SetMenuChecked(MenuItem item, bool checked) override;
     bool MenuChecked(MenuItem item) const override;

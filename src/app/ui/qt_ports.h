@@ -13,6 +13,7 @@ namespace kv {
 class QtShell : public Shell {
   public:
     bool Open(const std::string& urlOrPath) override;
+    bool OpenWatched(const std::string& urlOrPath, std::function<void()> failedLater) override;
 };
 
 class QtProgramExit : public ProgramExit {

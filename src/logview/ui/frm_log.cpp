@@ -217,6 +217,8 @@ void FrmLog::DspLog2(int kind) {
 
 void FrmLog::Show(logview::LogDisplay display) {
     model_->SetLines(std::move(display.lines));
+    // Newest first: a new display starts at its first line, whatever was scrolled before.
+    log_text->scrollToTop();
     PicChart->SetTotals(std::move(display.totals));
     LblMessage->setText(QString::fromStdString(display.message));
 }
@@ -262,13 +264,21 @@ void FrmLog::CmdCheck_Click() {
     if (totalsChecker_) LblMessage->setText(QString::fromStdString(totalsChecker_()));
 }
 
-void ShowLogViewer(const std::string& logPath, QWidget* parent, FrmLog::TotalsChecker checker) {
-    auto* window = new FrmLog(logPath, parent);
-    window->SetTotalsChecker(std::move(checker));
-    window->setAttribute(Qt::WA_DeleteOnClose);
-    window->show();
+FrmLog* ShowLogViewer(const std::string& logPath, QWidget* parent, FrmLog::TotalsChecker checker,
+                      FrmLog* open) {
+    FrmLog* window = open;
+    if (!window) {
+        window = new FrmLog(logPath, parent);
+        window->SetTotalsChecker(std::move(checker));
+        window->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    if (window->isMinimized())
+        window->showNormal();
+    else
+        window->show();
     window->raise();
     window->activateWindow();
+    return window;
 }
 
 }  // namespace kv

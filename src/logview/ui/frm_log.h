@@ -63,7 +63,10 @@ class FrmLog : public QWidget {
     QLabel* LblMessage = nullptr;
 };
 
-// Opens FrmLog on the log without waiting for it; the window deletes itself when closed.
-void ShowLogViewer(const std::string& logPath, QWidget* parent, FrmLog::TotalsChecker checker = {});
+// Opens FrmLog on the log without waiting for it; the window deletes itself when closed. With
+// open (the viewer already showing) that one comes to the front instead, without reading the
+// log again. Returns the window shown.
+FrmLog* ShowLogViewer(const std::string& logPath, QWidget* parent,
+                      FrmLog::TotalsChecker checker = {}, FrmLog* open = nullptr);
 
 }  // namespace kv

@@ -12,6 +12,7 @@
 #include <QScreen>
 #include <QThread>
 
+#include "app/startup.h"
 #include "app/tray.h"
 #include "app/ui/frm_mnu.h"
 #include "app/ui/qt_window_placement.h"
@@ -108,16 +109,22 @@ TEST_F(FrmMnuTest, CheckMarksFollowTheProgramNotTheClick) {
 }
 
 TEST_F(FrmMnuTest, ClicksOnTheIconOpenTheMenusOrTheWindowAndEndTakesItOut) {
-    mnu.TxtTray_Activated(QSystemTrayIcon::Trigger);
-    EXPECT_TRUE(mnu.mnuTray1()->isVisible());
-    EXPECT_FALSE(mnu.mnuTray2()->isVisible());
-    mnu.mnuTray1()->hide();
-    mnu.TxtTray_Activated(QSystemTrayIcon::Context);
-    EXPECT_TRUE(mnu.mnuTray2()->isVisible());
-    mnu.mnuTray2()->hide();
+    // A double-click: the left menu's wait is cut short and only the window comes.
     view.visible = false;
+    mnu.TxtTray_Activated(QSystemTrayIcon::Trigger);
+    EXPECT_TRUE(mnu.LeftMenuPending());
     mnu.TxtTray_Activated(QSystemTrayIcon::DoubleClick);
     EXPECT_TRUE(view.visible);
+    EXPECT_FALSE(mnu.LeftMenuPending());
+    PumpUntil([] { return false; }, QApplication::doubleClickInterval() + 100);
+    EXPECT_FALSE(mnu.mnuTray1()->isVisible());
+    // A single click opens the left menu once the double-click time has passed.
+    mnu.TxtTray_Activated(QSystemTrayIcon::Trigger);
+    EXPECT_FALSE(mnu.mnuTray1()->isVisible());
+    EXPECT_TRUE(PumpUntil([&] { return mnu.mnuTray1()->isVisible(); }));
+    mnu.mnuTray1()->hide();
+    // The right menu is the icon's context menu, shown by the platform.
+    EXPECT_EQ(mnu.TxtTray()->contextMenu(), mnu.mnuTray2());
 
     mnu.Add(kTrayTip);     // as TrayIn does where there is a notification area
     rig.cx.tray.TrayIn();  // offscreen there is none, but the icon counts as put in
@@ -160,8 +167,42 @@ TEST_F(FrmMnuTest, RealNotificationArea) {
     QProcess::execute("xdotool", {"click", "3"});
     EXPECT_TRUE(PumpUntil([&] { return mnu.mnuTray2()->isVisible(); }));
     mnu.mnuTray2()->hide();
+    // A real double-click brings the window and opens no menu.
+    view.visible = false;
+    QProcess::execute("xdotool", {"click", "--repeat", "2", "--delay", "80", "1"});
+    EXPECT_TRUE(PumpUntil([&] { return view.visible; }));
+    PumpUntil([] { return false; }, QApplication::doubleClickInterval() + 200);
+    EXPECT_FALSE(mnu.mnuTray1()->isVisible());
     rig.cx.tray.TrayOut();
     EXPECT_FALSE(mnu.TxtTray()->isVisible());
+}
+
+// Started before the panel (as at login): the window stays reachable, and the icon docks once
+// the panel is there.
+TEST_F(FrmMnuTest, RealNotificationAreaTurningUpLater) {
+    if (qgetenv("KV_REAL_TRAY") != "late") GTEST_SKIP() << "run real_tray_check.sh";
+    ASSERT_FALSE(mnu.Available());
+    view.visible = false;
+    rig.cx.tray.TrayIn();
+    EXPECT_TRUE(view.visible);
+    ASSERT_EQ(view.boxes.size(), 1u);
+    EXPECT_EQ(view.boxes[0].text, kNoTrayText);
+    EXPECT_FALSE(rig.cx.tray.Docked());
+    bool cancel = false;
+    Form_QueryUnload(rig.cx, cancel, UnloadMode::UserClose);
+    EXPECT_TRUE(view.visible);
+    EXPECT_EQ(view.minimized, 1);
+    QProcess panel;
+    panel.start("trayer", {"--edge", "top", "--align", "right", "--widthtype", "pixel", "--width",
+                           "120", "--height", "32", "--SetDockType", "true"});
+    ASSERT_TRUE(panel.waitForStarted());
+    EXPECT_TRUE(PumpUntil([&] { return rig.cx.tray.Docked(); }, 12000));
+    EXPECT_TRUE(PumpUntil([&] { return mnu.TxtTray()->geometry().x() > 0; }));
+    Form_QueryUnload(rig.cx, cancel, UnloadMode::UserClose);
+    EXPECT_FALSE(view.visible);
+    rig.cx.tray.TrayOut();
+    panel.kill();
+    panel.waitForFinished();
 }
 
 TEST_F(FrmMnuTest, PicturesOfBothMenus) {

@@ -16,6 +16,9 @@ Xvfb $display -screen 0 800x600x24 -nolisten tcp >/dev/null 2>&1 &
 xvfb=$!
 trap 'kill $tray $xvfb 2>/dev/null' EXIT
 sleep 1
+# First without a panel: the test starts one itself midway.
+DISPLAY=$display QT_QPA_PLATFORM=xcb KV_REAL_TRAY=late \
+    "$build/tests/app/tray/tray_frm_mnu_test" --gtest_filter='*TurningUpLater*'
 DISPLAY=$display trayer --edge top --align right --widthtype pixel --width 120 --height 32 \
     --SetDockType true >/dev/null 2>&1 &
 tray=$!

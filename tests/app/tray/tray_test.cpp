@@ -1,6 +1,7 @@
 // The tray icon's life and the tray menus' handlers, against the fakes.
 #include <gtest/gtest.h>
 
+#include "app/startup.h"
 #include "app/tray.h"
 #include "app/tray_menu.h"
 #include "common/trace.h"
@@ -20,7 +21,9 @@ class FakeTrayIcon : public TrayIconPort {
     bool Available() override { return available; }
     void Add(const std::string& tip) override { added.push_back(tip); }
     void Remove() override { ++removed; }
+    void WatchForNotificationArea(std::function<void()> appeared) override { watching = appeared; }
     bool available = true;
+    std::function<void()> watching;
     std::vector<std::string> added;
     int removed = 0;
 };
@@ -81,8 +84,25 @@ TEST_F(TrayTest, WithoutNotificationAreaTheWindowStaysReachableAndTheUserIsToldO
     rig.cx.tray.TrayIn();
     EXPECT_TRUE(icon.added.empty());
     EXPECT_TRUE(rig.view.visible);
-    EXPECT_EQ(rig.view.statusHistory, std::vector<std::string>{kNoTrayText});
+    ASSERT_EQ(rig.view.boxes.size(), 1u);
+    EXPECT_EQ(rig.view.boxes[0].text, kNoTrayText);
     EXPECT_EQ(Count(Trace(), "trayin err:"), 1);  // level 3: written without debug mode
+    // The close box minimises: hidden, nothing could bring the window back.
+    bool cancel = false;
+    Form_QueryUnload(rig.cx, cancel, UnloadMode::UserClose);
+    EXPECT_TRUE(cancel);
+    EXPECT_TRUE(rig.view.visible);
+    EXPECT_EQ(rig.view.minimized, 1);
+    // A panel started later: the icon goes in then, once, and the close box hides again.
+    icon.available = true;
+    ASSERT_TRUE(icon.watching);
+    icon.watching();
+    icon.watching();
+    EXPECT_EQ(icon.added, std::vector<std::string>{kTrayTip});
+    EXPECT_TRUE(rig.cx.tray.Docked());
+    Form_QueryUnload(rig.cx, cancel, UnloadMode::UserClose);
+    EXPECT_FALSE(rig.view.visible);
+    EXPECT_EQ(rig.view.boxes.size(), 1u);
 }
 
 TEST_F(TrayTest, EndTakesTheIconOutAtOnceAndUnloadsTheWindowATenthLaterLineUp) {
