@@ -24,4 +24,4 @@ DISPLAY=$display trayer --edge top --align right --widthtype pixel --width 120 -
 tray=$!
 sleep 1
 DISPLAY=$display QT_QPA_PLATFORM=xcb KV_REAL_TRAY=1 KV_SCREENSHOT_DIR="$shots" \
-    "$build/tests/app/tray/tray_frm_mnu_test" --gtest_filter='*RealNotificationArea*'
+    "$build/tests/app/tray/tray_frm_mnu_test" --gtest_filter='FrmMnuTest.RealNotificationArea'
