@@ -11,6 +11,7 @@
 #include <QMenuBar>
 #include <QPushButton>
 #include <QStatusBar>
+#include <QWindow>
 
 #include "app/commands.h"
 #include "app/startup.h"
@@ -301,12 +302,14 @@ void Kestrovan::HideMainWindow() {
 }
 
 void Kestrovan::SetTopmost(bool on) {
-    if (windowFlags().testFlag(Qt::WindowStaysOnTopHint) == on) return;
-    // Changing a window flag hides the window; put it back only if it was showing, so a
-    // window that is to stay hidden at start does not flash up.
-    const bool wasVisible = isVisible();
-    setWindowFlag(Qt::WindowStaysOnTopHint, on);
-    if (wasVisible) show();
+    Qt::WindowFlags flags = windowFlags();
+    if (flags.testFlag(Qt::WindowStaysOnTopHint) == on) return;
+    flags.setFlag(Qt::WindowStaysOnTopHint, on);
+    // setWindowFlag would recreate the window: it is hidden (a window that is to stay hidden
+    // at start must not flash up) and comes back by its client corner, not its frame's, so
+    // it crept down by the title bar. The platform window takes the flag as it is.
+    overrideWindowFlags(flags);
+    if (QWindow* handle = windowHandle()) handle->setFlags(flags);
 }
 
 void Kestrovan::SetMenuChecked(MenuItem item, bool checked) {
