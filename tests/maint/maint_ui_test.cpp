@@ -50,6 +50,7 @@ TEST(MaintWindowUi, ConversionButtonFollowsTheCommandLine) {
         rig.window.show();
         EXPECT_FALSE(rig.window.CmdConv->isVisible());
         EXPECT_TRUE(rig.window.CmdSave->isVisible());
+        EXPECT_FALSE(rig.window.windowIcon().availableSizes().isEmpty());
     }
 }
 
