@@ -14,6 +14,7 @@
 #include "maint/commands.h"
 #include "maint/ui/frm_main.h"
 #include "platform/qt_settings_store.h"
+#include "platform/qt_translation.h"
 
 namespace {
 
@@ -39,6 +40,7 @@ int main(int argc, char* argv[]) {
             QDir::currentPath().toStdString(), {std::cout, std::cerr, AskOnTerminal});
     }
     QApplication app(argc, argv);
+    kv::LoadQtJapanese(app);
     kv::QtSettingsStore store;
     kv::maint::FrmMain window;
     kv::maint::MaintContext cx{store, window, QCoreApplication::applicationDirPath().toStdString(),

@@ -26,6 +26,7 @@
 #include "platform/posix_process_runner.h"
 #include "platform/qt_event_loop.h"
 #include "platform/qt_settings_store.h"
+#include "platform/qt_translation.h"
 #include "platform/socket_transport.h"
 #include "settings/ui/frm_setup.h"
 
@@ -70,6 +71,7 @@ int main(int argc, char** argv) {
         return code;
     }
     QApplication app(argc, argv);
+    kv::LoadQtJapanese(app);
     // The program lives in the tray: hiding or closing its windows never ends it.
     QApplication::setQuitOnLastWindowClosed(false);
 
