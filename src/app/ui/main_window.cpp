@@ -12,6 +12,7 @@
 #include <QMenuBar>
 #include <QPushButton>
 #include <QStatusBar>
+#include <QStyle>
 #include <QWindow>
 #include <algorithm>
 
@@ -71,6 +72,17 @@ void FitFont(QLabel* label, const QFont& base) {
             break;
     }
     if (label->font() != f) label->setFont(f);
+}
+
+// The same for a check box's caption beside its box.
+void FitFont(QCheckBox* box) {
+    const int room = box->width() - box->style()->pixelMetric(QStyle::PM_IndicatorWidth) -
+                     box->style()->pixelMetric(QStyle::PM_CheckBoxLabelSpacing) - 2;
+    QFont f = box->font();
+    for (qreal size = f.pointSizeF();
+         size > 4 && QFontMetrics(f).horizontalAdvance(box->text()) > room; size -= 0.5)
+        f.setPointSizeF(size - 0.5);
+    if (box->font() != f) box->setFont(f);
 }
 
 }  // namespace
@@ -213,6 +225,8 @@ void Kestrovan::BuildControls() {
     for (QLabel* l : lcd_)
         if (l) FitLabel(l);
     for (const auto& [n, l] : labels_) FitLabel(l);
+    FitFont(chkAutoMode_);
+    FitFont(chkTopDsp_);
     client->installEventFilter(this);
 
     for (QWidget* w : std::initializer_list<QWidget*>{btnConnect_, btnDisConnect_, btnSize_,
