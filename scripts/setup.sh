@@ -8,6 +8,7 @@ packages=(
   clang libclang-rt-14-dev clang-format
   fonts-noto-cjk fonts-ipafont-gothic
   xvfb xauth imagemagick python3 procps tzdata
+  openbox trayer xdotool x11-utils qt6-translations-l10n
 )
 missing=()
 for p in "${packages[@]}"; do

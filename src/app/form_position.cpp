@@ -1,5 +1,6 @@
 #include "app/form_position.h"
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 
@@ -79,8 +80,53 @@ void clsSetFormPosition::GetFormPosition() {
             pos = blank + 1;
         }
     }
-    form_->Move(FieldValue(fields[0]), FieldValue(fields[1]), FieldValue(fields[2]),
-                FieldValue(fields[3]));
+    const TwipsRect wanted{FieldValue(fields[0]), FieldValue(fields[1]), FieldValue(fields[2]),
+                           FieldValue(fields[3])};
+    const TwipsRect r =
+        OnScreen(wanted, static_cast<int32_t>(w), static_cast<int32_t>(h), form_->WorkAreas(),
+                 form_->TwipsPerPixelX(), form_->TwipsPerPixelY());
+    form_->Move(r.left, r.top, r.width, r.height);
+}
+
+clsSetFormPosition::TwipsRect clsSetFormPosition::OnScreen(
+    TwipsRect r, int32_t defaultWidth, int32_t defaultHeight,
+    const std::vector<WindowPlacementPort::PixelRect>& workAreas, int32_t tx, int32_t ty) {
+    if (r.width < defaultWidth / 2 || r.height < defaultHeight / 2) {
+        r.width = defaultWidth;
+        r.height = defaultHeight;
+    }
+    if (workAreas.empty()) return r;
+
+    // In twips, 64 bits: a 16-bit stored value times the factor still fits.
+    struct Area {
+        int64_t left, top, right, bottom;
+    };
+    auto twips = [&](const WindowPlacementPort::PixelRect& p) {
+        return Area{int64_t{p.left} * tx, int64_t{p.top} * ty, int64_t{p.right} * tx,
+                    int64_t{p.bottom} * ty};
+    };
+    auto overlap = [&](const Area& a) {
+        const int64_t w = std::min<int64_t>(a.right, r.left + int64_t{r.width}) -
+                          std::max<int64_t>(a.left, r.left);
+        const int64_t h = std::min<int64_t>(a.bottom, r.top + int64_t{r.height}) -
+                          std::max<int64_t>(a.top, r.top);
+        return w > 0 && h > 0 ? w * h : 0;
+    };
+    Area best = twips(workAreas.front());
+    int64_t bestOverlap = overlap(best);
+    for (const auto& p : workAreas) {
+        const Area a = twips(p);
+        if (const int64_t o = overlap(a); o > bestOverlap) {
+            best = a;
+            bestOverlap = o;
+        }
+    }
+    const int64_t width = std::min<int64_t>(r.width, best.right - best.left);
+    const int64_t height = std::min<int64_t>(r.height, best.bottom - best.top);
+    const int64_t left = std::clamp<int64_t>(r.left, best.left, best.right - width);
+    const int64_t top = std::clamp<int64_t>(r.top, best.top, best.bottom - height);
+    return {static_cast<int32_t>(left), static_cast<int32_t>(top), static_cast<int32_t>(width),
+            static_cast<int32_t>(height)};
 }
 
 bool clsSetFormPosition::SetFormPosition() {

@@ -1,8 +1,10 @@
 #pragma once
 // Remembers where a window was and puts it back at the next start, as one text value
-// "left top width height" in twips in the settings store.
+// "left top width height" in twips in the settings store. The rectangle is the window's frame,
+// title bar and borders included.
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "common/ports.h"
 #include "common/view.h"
@@ -17,9 +19,12 @@ class WindowPlacementPort {
         int32_t left = 0, top = 0, right = 0, bottom = 0;
     };
     virtual ~WindowPlacementPort() = default;
-    // The rectangle the window has, or would have when restored, in pixels.
+    // The frame rectangle the window has, or would have when restored, in pixels.
     virtual PixelRect NormalRect() const = 0;
-    virtual void Move(int32_t left, int32_t top, int32_t width, int32_t height) = 0;  // twips
+    // Puts the frame at this rectangle, in twips.
+    virtual void Move(int32_t left, int32_t top, int32_t width, int32_t height) = 0;
+    // The screens' areas free of panels, in pixels; the primary screen's first.
+    virtual std::vector<PixelRect> WorkAreas() const = 0;
     virtual int32_t TwipsPerPixelX() const = 0;
     virtual int32_t TwipsPerPixelY() const = 0;
     virtual int32_t CurrentWidth() const = 0;   // twips
@@ -50,6 +55,18 @@ class clsSetFormPosition {
     // -32768..32767 (a window beyond 32767 twips is put at the edge, not wrapped around).
     static int16_t FieldValue(const std::string& field);
     static std::string FormatPosition(int64_t left, int64_t top, int64_t width, int64_t height);
+
+    struct TwipsRect {
+        int32_t left = 0, top = 0, width = 0, height = 0;
+        bool operator==(const TwipsRect&) const = default;
+    };
+    // Where a stored rectangle is put so that the window can be seen and grabbed: a size below
+    // half the default in either direction is not one the window was ever given (a bad value),
+    // so the default size is used; the frame is kept inside the work area it overlaps most
+    // (else the primary one), so its title bar is never under a panel or off the screen.
+    static TwipsRect OnScreen(TwipsRect wanted, int32_t defaultWidth, int32_t defaultHeight,
+                              const std::vector<WindowPlacementPort::PixelRect>& workAreas,
+                              int32_t twipsPerPixelX, int32_t twipsPerPixelY);
 
   private:
     bool CheckProperties();

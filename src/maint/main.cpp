@@ -15,6 +15,7 @@
 #include "maint/ui/frm_main.h"
 #include "platform/qt_paths.h"
 #include "platform/qt_settings_store.h"
+#include "platform/qt_translation.h"
 
 namespace {
 
@@ -41,6 +42,7 @@ int main(int argc, char* argv[]) {
             kv::PerUserDataFolder());
     }
     QApplication app(argc, argv);
+    kv::LoadQtJapanese(app);
     kv::QtSettingsStore store;
     kv::maint::FrmMain window;
     kv::maint::MaintContext cx{store, window, QCoreApplication::applicationDirPath().toStdString(),

@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QDir>
+#include <QFontMetrics>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
@@ -63,6 +64,7 @@ class MainWindowTest : public ::testing::Test {
 TEST_F(MainWindowTest, ControlsCarryTheirNamesCaptionsAndTips) {
     EXPECT_EQ(window.objectName(), "Kestrovan");
     EXPECT_EQ(window.windowTitle(), "Kestrovan");
+    EXPECT_FALSE(window.windowIcon().availableSizes().isEmpty());
     struct Caption {
         const char* name;
         const char* text;
@@ -159,9 +161,12 @@ TEST_F(MainWindowTest, ControlsCarryTheirNamesCaptionsAndTips) {
 TEST_F(MainWindowTest, SizeButtonCyclesTheHeightAndStoresTheStep) {
     rig.cx.settings.sizehigh = 0;
     auto* size = Find<QPushButton>("BtnSize");
+    window.show();
     for (int twips : {2050, 2650, 3250, 3850, 1560, 2050}) {
         size->click();
-        EXPECT_EQ(window.height(), Kestrovan::TwipsToPixels(twips)) << twips;
+        // The step is the height under the menu bar, status bar included.
+        EXPECT_EQ(window.height() - window.menuBar()->height(), Kestrovan::TwipsToPixels(twips))
+            << twips;
         EXPECT_EQ(window.width(), 1830 / 15);
     }
     EXPECT_EQ(rig.cx.settings.sizehigh, 1);
@@ -173,6 +178,42 @@ TEST_F(MainWindowTest, SizeButtonCyclesTheHeightAndStoresTheStep) {
     size->click();
     EXPECT_EQ(window.height(), before);
     EXPECT_EQ(rig.cx.settings.sizehigh, 9);
+}
+
+// Run also at scale 2 with 120-DPI type (ctest: app_main_window_layout_scaled).
+TEST_F(MainWindowTest, NoHeadingDigitOrButtonIsCoveredAndTheTallestStepShowsTheConnectTime) {
+    window.SetLcdText(0, "端末型(B1)");
+    window.SetLcdText(1, "10:00:00");
+    window.SetLcdText(11, "9");
+    window.SetLcdText(2, "\\12340");
+    window.SetLcdText(3, "\\40000");
+    window.SetLcdText(7, "100%/100%/100%");
+    window.SetLcdText(8, "23:59:59");
+    window.SetLabelCaption(3, "当日累積");
+    window.show();
+    QWidget* client = window.centralWidget();
+    // Children are in stacking order: whatever comes later is drawn over what comes before.
+    const QList<QWidget*> stack = client->findChildren<QWidget*>(Qt::FindDirectChildrenOnly);
+    for (const char* name : {"Lbl2", "Lbl3", "Lbl5", "Lbl6", "Lbl7", "BtnDEBUG", "BtnMsg", "LCD1",
+                             "LCD11", "LCD6", "LCD7"}) {
+        QWidget* w = Find<QWidget>(name);
+        QRect shown = w->geometry();
+        if (auto* l = qobject_cast<QLabel*>(w)) {
+            shown = l->contentsRect().translated(l->pos());
+            // Its text fits its box.
+            EXPECT_LE(QFontMetrics(l->font()).horizontalAdvance(l->text()), shown.width()) << name;
+        }
+        for (qsizetype i = stack.indexOf(w) + 1; i < stack.size(); ++i)
+            EXPECT_FALSE(stack[i]->geometry().intersects(shown))
+                << name << " under " << stack[i]->objectName().toStdString();
+        // A line beneath a heading is hidden by it.
+        if (QByteArray(name).startsWith("Lbl")) {
+            EXPECT_TRUE(w->autoFillBackground()) << name;
+        }
+    }
+    rig.cx.settings.sizehigh = 3;
+    Find<QPushButton>("BtnSize")->click();
+    EXPECT_LE(Find<QWidget>("LCD8")->geometry().bottom(), client->height()) << client->height();
 }
 
 TEST_F(MainWindowTest, TotalLabelSwitchesBetweenMonthAndDay) {

@@ -10,7 +10,9 @@
 #include "maint/export_file.h"
 #include "maint/ui/frm_main.h"
 #include "maint_test_support.h"
+#include "platform/qt_message_box.h"
 #include "platform/qt_settings_store.h"
+#include "platform/qt_translation.h"
 #include "settings/settings.h"
 
 namespace kv::maint {
@@ -50,6 +52,7 @@ TEST(MaintWindowUi, ConversionButtonFollowsTheCommandLine) {
         rig.window.show();
         EXPECT_FALSE(rig.window.CmdConv->isVisible());
         EXPECT_TRUE(rig.window.CmdSave->isVisible());
+        EXPECT_FALSE(rig.window.windowIcon().availableSizes().isEmpty());
     }
 }
 
@@ -73,6 +76,23 @@ TEST(MaintWindowUi, ButtonsReachTheHandlers) {
 
 // The same round trip through QSettings files: the values with commas, quotes and leading
 // blanks must survive the store's own text format too.
+TEST(MaintWindowUi, QtsOwnButtonsSpeakJapanese) {
+    if (!kv::LoadQtJapanese(*QCoreApplication::instance()))
+        GTEST_SKIP() << "Qt's Japanese translation is not installed (qt6-translations-l10n)";
+    QStringList buttons;
+    QTimer::singleShot(0, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        ASSERT_NE(box, nullptr);
+        for (auto b : {QMessageBox::Yes, QMessageBox::No}) buttons << box->button(b)->text();
+        box->button(QMessageBox::No)->click();
+    });
+    EXPECT_EQ(kv::ExecMessageBox(nullptr, "削除しますか", "確認", MsgIcon::Question,
+                                 MsgButtons::YesNo, false),
+              MsgResult::No);
+    // As Japanese Windows writes them: the access key after the word.
+    EXPECT_EQ(buttons, (QStringList{"はい(&Y)", "いいえ(&N)"}));
+}
+
 TEST(MaintRealStore, SaveDeleteLoadRestoresTrickyValues) {
     const std::string dir = kv::test::MakeTempDir();
     {

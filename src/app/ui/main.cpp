@@ -28,6 +28,7 @@
 #include "platform/qt_event_loop.h"
 #include "platform/qt_paths.h"
 #include "platform/qt_settings_store.h"
+#include "platform/qt_translation.h"
 #include "platform/socket_transport.h"
 #include "settings/ui/frm_setup.h"
 
@@ -92,6 +93,7 @@ int main(int argc, char** argv) {
         return code;
     }
     QApplication app(argc, argv);
+    kv::LoadQtJapanese(app);
     // The program lives in the tray: hiding or closing its windows never ends it.
     QApplication::setQuitOnLastWindowClosed(false);
 

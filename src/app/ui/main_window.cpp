@@ -6,14 +6,19 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QFontMetrics>
 #include <QFrame>
 #include <QLabel>
 #include <QMenuBar>
 #include <QPushButton>
 #include <QStatusBar>
+#include <QStyle>
+#include <QWindow>
+#include <algorithm>
 
 #include "app/commands.h"
 #include "app/startup.h"
+#include "app/ui/frm_mnu.h"
 #include "app/ui/frm_msg.h"
 #include "app/ui/qt_ports.h"
 
@@ -51,6 +56,35 @@ QString CssColour(uint32_t colour) {
         .arg((colour >> 16) & 0xFF);
 }
 
+// A read-out or heading keeps its type size unless its text would not fit its box (a larger
+// font setting, a longer text): then the largest size that fits.
+void FitFont(QLabel* label, const QFont& base) {
+    const QString text = label->text();
+    const QRect box = label->contentsRect();
+    const int width = box.width() - std::max(0, label->indent());
+    QFont f = base;
+    qreal size = f.pointSizeF();
+    for (; size > 4; size -= 0.5) {
+        f.setPointSizeF(size);
+        const QFontMetrics m(f);
+        if (text.isEmpty() || (m.horizontalAdvance(text) <= width &&
+                               m.tightBoundingRect(text).height() <= box.height()))
+            break;
+    }
+    if (label->font() != f) label->setFont(f);
+}
+
+// The same for a check box's caption beside its box.
+void FitFont(QCheckBox* box) {
+    const int room = box->width() - box->style()->pixelMetric(QStyle::PM_IndicatorWidth) -
+                     box->style()->pixelMetric(QStyle::PM_CheckBoxLabelSpacing) - 2;
+    QFont f = box->font();
+    for (qreal size = f.pointSizeF();
+         size > 4 && QFontMetrics(f).horizontalAdvance(box->text()) > room; size -= 0.5)
+        f.setPointSizeF(size - 0.5);
+    if (box->font() != f) box->setFont(f);
+}
+
 }  // namespace
 
 int Kestrovan::TwipsToPixels(int twips) {
@@ -61,6 +95,7 @@ Kestrovan::Kestrovan() : QMainWindow(nullptr) {
     setObjectName(QStringLiteral("Kestrovan"));
     setWindowTitle(QStringLiteral("Kestrovan"));
     setFont(GothicFont(9));
+    setWindowIcon(FrmMnu::ProgramIcon());
     BuildControls();
     BuildMenus();
     statusBar_ = new QStatusBar(this);
@@ -85,6 +120,7 @@ QLabel* Kestrovan::MakeLcd(int n, int left, int top, int width, int height, cons
     l->setTextFormat(Qt::PlainText);
     l->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     if (tip) l->setToolTip(QString::fromUtf8(tip));
+    l->setProperty("baseFont", l->font());
     lcd_[n] = l;
     lcdColour_[n] = kColourGreen;
     ApplyLcdStyle(n);
@@ -101,8 +137,14 @@ QLabel* Kestrovan::MakeLabel(const char* name, const char* text, int left, int t
     auto* l = new QLabel(QString::fromUtf8(text), centralWidget());
     l->setObjectName(QString::fromLatin1(name));
     l->setGeometry(Twips(left, top, width, height));
-    // The headings are 15 pixels high.
+    // The headings are 15 pixels high. They sit on the separator lines, covering them where
+    // their text is, so no line runs through a heading.
     l->setFont(GothicFont(8));
+    l->setProperty("baseFont", l->font());
+    l->setAutoFillBackground(true);
+    l->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    l->setContentsMargins(1, 0, 2, 0);
+    l->resize(std::min(l->width(), l->sizeHint().width()), l->height());
     return l;
 }
 
@@ -112,6 +154,12 @@ void Kestrovan::MakeSeparator(int n, int top) {
     line->setFrameShape(QFrame::HLine);
     line->setFrameShadow(QFrame::Sunken);
     line->setGeometry(0, TwipsToPixels(top) - 1, TwipsToPixels(1740), 3);
+    // Beneath every control, as lines are drawn on a form.
+    line->lower();
+}
+
+void Kestrovan::FitLabel(QLabel* label) {
+    FitFont(label, label->property("baseFont").value<QFont>());
 }
 
 void Kestrovan::BuildControls() {
@@ -138,8 +186,15 @@ void Kestrovan::BuildControls() {
     chkTopDsp_->setFont(GothicFont(7));
 
     MakeLcd(0, 60, 360, 975, 255, nullptr);
-    MakeLcd(1, 60, 660, 1665, 435, "今回の接続秒数")->setFont(GothicFont(18));
-    MakeLcd(11, 120, 840, 135, 195, nullptr)->raise();
+    QLabel* lcd1 = MakeLcd(1, 60, 660, 1665, 435, "今回の接続秒数");
+    lcd1->setFont(GothicFont(18));
+    lcd1->setProperty("baseFont", lcd1->font());
+    // The seconds stand at the right, clear of the tariff mode in the lower left corner.
+    lcd1->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    lcd1->setContentsMargins(TwipsToPixels(255 - 60) + 2, 0, 2, 0);
+    QLabel* lcd11 = MakeLcd(11, 120, 840, 135, 195, nullptr);
+    lcd11->setAlignment(Qt::AlignCenter);
+    lcd11->raise();
     labels_[2] = MakeLabel("Lbl2", "今回", 50, 1095, 450, 225);
     labels_[3] = MakeLabel("Lbl3", "当月累積", 900, 1090, 810, 225);
     MakeSeparator(1, 1200);
@@ -151,16 +206,28 @@ void Kestrovan::BuildControls() {
     MakeLcd(5, 60, 1920, 795, 375, "次の課金までの秒数 赤色の時は課金５秒前に自動切断");
     MakeLcd(6, 900, 1920, 855, 375, "無通信秒数");
     labels_[7] = MakeLabel("Lbl7", "使用率", 50, 2295, 690, 225);
-    button(btnDebug_, "BtnDEBUG", "debug", Twips(780, 2280, 615, 255));
-    button(btnMsg_, "BtnMsg", "窓", Twips(1380, 2280, 375, 255));
+    // Between the read-outs above and below, side by side, rather than a pixel over each.
+    button(btnDebug_, "BtnDEBUG", "debug", Twips(780, 2295, 600, 225));
+    button(btnMsg_, "BtnMsg", "窓", Twips(1380, 2295, 375, 225));
     MakeSeparator(3, 2400);
     MakeLcd(7, 60, 2520, 1680, 375, "送信/受信/BOD");
     MakeSeparator(4, 3000);
-    MakeLcd(8, 50, 3480, 1695, 375, nullptr);
+    // The connect time right under its line, so the tallest step shows it.
+    MakeLcd(8, 50, 3060, 1695, 375, nullptr);
     MakeLcd(9, 50, 3840, 1695, 375, nullptr);
     MakeLcd(10, 50, 4200, 1695, 375, nullptr);
     // LCD4 is not part of the window.
     lcd_[4] = nullptr;
+    // The small buttons of the usage row stand above the read-outs they touch.
+    btnDebug_->raise();
+    btnMsg_->raise();
+    for (QPushButton* b : {btnDebug_, btnMsg_}) b->setFont(GothicFont(8));
+    for (QLabel* l : lcd_)
+        if (l) FitLabel(l);
+    for (const auto& [n, l] : labels_) FitLabel(l);
+    FitFont(chkAutoMode_);
+    FitFont(chkTopDsp_);
+    client->installEventFilter(this);
 
     for (QWidget* w : std::initializer_list<QWidget*>{btnConnect_, btnDisConnect_, btnSize_,
                                                       chkAutoMode_, chkTopDsp_}) {
@@ -234,12 +301,23 @@ void Kestrovan::BuildMenus() {
 }
 
 void Kestrovan::SetClientHeightTwips(int twips) {
-    resize(TwipsToPixels(kMainWindowWidthTwips), TwipsToPixels(twips));
+    // The height steps measure the area under the menu bar, status bar included, so each step
+    // uncovers whole rows whatever height the menu bar has here.
+    const int menu = menuBar()->isVisible() ? menuBar()->height() : menuBar()->sizeHint().height();
+    resize(TwipsToPixels(kMainWindowWidthTwips), menu + TwipsToPixels(twips));
 }
 
 bool Kestrovan::eventFilter(QObject* watched, QEvent* event) {
-    if (!cx_) return QMainWindow::eventFilter(watched, event);
     const QEvent::Type type = event->type();
+    if (watched == centralWidget() && type == QEvent::Resize) {
+        // A heading or small button cut by the status bar is a stray stroke, not a control:
+        // only whole ones are shown.
+        const int bottom = centralWidget()->height();
+        for (QWidget* w : std::initializer_list<QWidget*>{
+                 labels_[2], labels_[3], labels_[5], labels_[6], labels_[7], btnDebug_, btnMsg_})
+            w->setVisible(w->geometry().bottom() < bottom);
+    }
+    if (!cx_) return QMainWindow::eventFilter(watched, event);
     if (type == QEvent::Enter || type == QEvent::MouseMove) {
         const std::string hint = HintFor(watched->objectName().toStdString());
         if (!hint.empty()) ShowHint(Cx(), hint);
@@ -265,7 +343,11 @@ void Kestrovan::closeEvent(QCloseEvent* event) {
 // ---- MainView -----------------------------------------------------------------------------
 
 void Kestrovan::SetLcdText(int lcd, const std::string& text) {
-    if (lcd >= 0 && lcd < 12 && lcd_[lcd]) lcd_[lcd]->setText(Shown(text));
+    if (lcd < 0 || lcd >= 12 || !lcd_[lcd]) return;
+    const QString shown = Shown(text);
+    if (lcd_[lcd]->text() == shown) return;
+    lcd_[lcd]->setText(shown);
+    FitLabel(lcd_[lcd]);
 }
 
 void Kestrovan::SetLcdColour(int lcd, uint32_t colour) {
@@ -276,7 +358,10 @@ void Kestrovan::SetLcdColour(int lcd, uint32_t colour) {
 
 void Kestrovan::SetLabelCaption(int label, const std::string& text) {
     const auto it = labels_.find(label);
-    if (it != labels_.end()) it->second->setText(Q(text));
+    if (it == labels_.end()) return;
+    QLabel* l = it->second;
+    l->setText(Q(text));
+    FitLabel(l);
 }
 
 void Kestrovan::SetWindowCaption(const std::string& text) {
@@ -305,12 +390,14 @@ void Kestrovan::MinimizeMainWindow() {
 }
 
 void Kestrovan::SetTopmost(bool on) {
-    if (windowFlags().testFlag(Qt::WindowStaysOnTopHint) == on) return;
-    // Changing a window flag hides the window; put it back only if it was showing, so a
-    // window that is to stay hidden at start does not flash up.
-    const bool wasVisible = isVisible();
-    setWindowFlag(Qt::WindowStaysOnTopHint, on);
-    if (wasVisible) show();
+    Qt::WindowFlags flags = windowFlags();
+    if (flags.testFlag(Qt::WindowStaysOnTopHint) == on) return;
+    flags.setFlag(Qt::WindowStaysOnTopHint, on);
+    // setWindowFlag would recreate the window: it is hidden (a window that is to stay hidden
+    // at start must not flash up) and comes back by its client corner, not its frame's, so
+    // it crept down by the title bar. The platform window takes the flag as it is.
+    overrideWindowFlags(flags);
+    if (QWindow* handle = windowHandle()) handle->setFlags(flags);
 }
 
 void Kestrovan::SetMenuChecked(MenuItem item, bool checked) {

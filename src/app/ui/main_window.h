@@ -67,6 +67,7 @@ class Kestrovan : public QMainWindow, public MainView {
     QLabel* MakeLabel(const char* name, const char* text, int left, int top, int width, int height);
     void MakeSeparator(int n, int top);
     void ApplyLcdStyle(int n);
+    void FitLabel(QLabel* label);
 
     Context& Cx() { return *cx_; }
 

@@ -1,6 +1,7 @@
 #include "maint/ui/frm_main.h"
 
 #include <QApplication>
+#include <QIcon>
 #include <QLabel>
 #include <QMenuBar>
 #include <QPushButton>
@@ -24,6 +25,11 @@ QPushButton* MakeButton(QWidget* parent, const char* name, const char* caption) 
 FrmMain::FrmMain() {
     setObjectName(QStringLiteral("FrmMain"));
     setWindowTitle(QStringLiteral("レジストリツール"));
+    // The icon of the program whose settings it keeps.
+    QIcon icon;
+    for (const char* file : {":/icons/kestrovan_32.png", ":/icons/kestrovan_64.png"})
+        icon.addFile(QString::fromLatin1(file));
+    setWindowIcon(icon);
 
     QMenu* file = menuBar()->addMenu(QStringLiteral("ファイル"));
     mnuVer = file->addAction(QStringLiteral("バージョン"));

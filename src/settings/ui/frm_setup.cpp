@@ -243,6 +243,7 @@ void FrmSetup::BuildBasicTab(QWidget* page) {
     TxtSOHOIP = MakeBox(soho, "TxtSOHOIP", 20);
     TxtSOHOPW = MakeBox(soho, "TxtSOHOPW", 20);
     TxtSOHOPW->setEchoMode(QLineEdit::Password);
+    TxtSOHOPW->setStyleSheet(QStringLiteral("lineedit-password-character: 42"));  // "*"
     g->addWidget(MakeLabel(soho, "IP Address"), 0, 0);
     g->addWidget(TxtSOHOIP, 0, 1);
     g->addWidget(MakeLabel(soho, "Password"), 1, 0);

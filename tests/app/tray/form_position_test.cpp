@@ -15,11 +15,13 @@ class FakeWindow : public WindowPlacementPort {
     void Move(int32_t l, int32_t t, int32_t w, int32_t h) override {
         moves.push_back({l, t, w, h});
     }
+    std::vector<PixelRect> WorkAreas() const override { return areas; }
     int32_t TwipsPerPixelX() const override { return 15; }
     int32_t TwipsPerPixelY() const override { return 15; }
     int32_t CurrentWidth() const override { return 2400; }
     int32_t CurrentHeight() const override { return 4500; }
     PixelRect rect;
+    std::vector<PixelRect> areas;  // none: nothing to keep the window inside
     std::vector<Rect> moves;
 };
 
@@ -67,16 +69,40 @@ TEST_F(FormPositionTest, SavesTheRestoredRectangleInTwipsAndReadsItBack) {
     EXPECT_EQ(Restored(), (Rect{32767, 150, 1830, 3885}));
 }
 
-TEST_F(FormPositionTest, BadStoredTextGivesZeroForTheBadFields) {
-    EXPECT_EQ(Restored("1200 600"), (Rect{1200, 600, 0, 0}));
-    EXPECT_EQ(Restored("abc 600 x1 12y"), (Rect{0, 600, 0, 12}));
-    EXPECT_EQ(Restored(""), (Rect{0, 0, 0, 0}));
-    EXPECT_EQ(Restored("1200  600 1830 3890"), (Rect{1200, 0, 600, 1830}));
-    EXPECT_EQ(Restored("1 2 3 4 5 6"), (Rect{1, 2, 3, 4}));
-    EXPECT_EQ(Restored("-15 7.5 8.5 -"), (Rect{-15, 8, 8, 0}));
+TEST_F(FormPositionTest, BadStoredTextGivesZeroForTheBadFieldsAndABadSizeTheDefault) {
+    EXPECT_EQ(Restored("1200 600"), (Rect{1200, 600, 1830, 3890}));
+    EXPECT_EQ(Restored("abc 600 x1 12y"), (Rect{0, 600, 1830, 3890}));
+    EXPECT_EQ(Restored(""), (Rect{0, 0, 1830, 3890}));
+    EXPECT_EQ(Restored("1200  600 1830 3890"), (Rect{1200, 0, 1830, 3890}));
+    EXPECT_EQ(Restored("1 2 3000 4000 5 6"), (Rect{1, 2, 3000, 4000}));
+    EXPECT_EQ(Restored("-15 7.5 1000.5 2000.5"), (Rect{-15, 8, 1000, 2000}));
     EXPECT_EQ(Restored("99999999999999999999 -70000 32767 -32768"),
-              (Rect{32767, -32768, 32767, -32768}));
+              (Rect{32767, -32768, 1830, 3890}));
     EXPECT_EQ(clsSetFormPosition::FormatPosition(0, 0, -30, 45), "0 0-30 45");
+}
+
+TEST_F(FormPositionTest, KeepsTheFrameInsideTheWorkAreaItOverlapsMost) {
+    // Two screens side by side, each with a 32-pixel panel along its top.
+    window.areas = {{0, 32, 1024, 768}, {1024, 32, 2048, 768}};
+    const struct {
+        const char* stored;
+        Rect placed;
+    } cases[] = {
+        {"3000 1500 1830 3885", {3000, 1500, 1830, 3885}},     // inside: as stored
+        {"0 0 1830 3890", {0, 480, 1830, 3890}},               // under the panel
+        {"-900 -900 1830 3890", {0, 480, 1830, 3890}},         // off the top left
+        {"32767 32767 1830 3890", {13530, 7630, 1830, 3890}},  // off every screen: the primary
+        {"14500 600 1830 3890", {15360, 600, 1830, 3890}},     // mostly on the right one
+        {"14000 600 1830 3890", {13530, 600, 1830, 3890}},     // mostly on the left one
+        {"0 0 30 675", {0, 480, 1830, 3890}},                  // 2 x 45 pixels: default size
+        {"0 0 914 3890", {0, 480, 1830, 3890}},                // narrower than half the default
+        {"0 0 915 1945", {0, 480, 915, 1945}},                 // half the default is usable
+        {"0 900 1830 32767", {0, 480, 1830, 11040}},           // taller than the area
+    };
+    for (const auto& c : cases) EXPECT_EQ(Restored(c.stored), c.placed) << c.stored;
+    // Nothing stored, the first start: the top left corner of the primary area.
+    store.values.clear();
+    EXPECT_EQ(Restored(), (Rect{0, 480, 1830, 3890}));
 }
 
 TEST_F(FormPositionTest, MissingPropertyIsNamedAndNothingIsReadWrittenOrMoved) {

@@ -134,7 +134,7 @@ TEST_F(FrmMnuTest, ClicksOnTheIconOpenTheMenusOrTheWindowAndEndTakesItOut) {
     EXPECT_EQ(rig.cx.delayed.Pending(), DelayedAction::Unload);
 }
 
-TEST(QtWindowPlacementTest, RestoresAndReportsTheClientRectangleInTwips) {
+TEST(QtWindowPlacementTest, UnframedWindowReportsTheFrameItWasGivenInTwips) {
     QWidget window;
     QtWindowPlacement placement(&window);
     placement.Move(1500, 750, 1830, 3885);

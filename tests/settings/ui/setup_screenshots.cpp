@@ -12,12 +12,14 @@
 #include <cstdio>
 
 #include "app/ui/setup_host.h"
+#include "platform/qt_translation.h"
 #include "settings/ui/frm_setup.h"
 #include "support/test_rig.h"
 
 int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
+    kv::LoadQtJapanese(app);  // as the programs do
     QApplication::setFont(QFont(QStringLiteral("Noto Sans CJK JP"), 9));
     const QString folder =
         argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("docs/screenshots");

@@ -148,6 +148,8 @@ TEST_F(FrmSetupTest, TabsHoldTheirControlsWithTheirCaptions) {
                                                                         {"TxtStartDay", 2}})
         EXPECT_EQ(Box(name)->maxLength(), length) << name;
     EXPECT_EQ(Box("TxtSOHOPW")->echoMode(), QLineEdit::Password);
+    Box("TxtSOHOPW")->setText("pw1");
+    EXPECT_EQ(Box("TxtSOHOPW")->displayText(), "***");
     for (const char* name : {"SldDspInt", "SldSOHOInt", "SldSOHO2Int"}) {
         auto* s = W<QSlider>(name);
         EXPECT_EQ(s->minimum(), 1000);

@@ -1,0 +1,112 @@
+#!/usr/bin/env bash
+# Pictures of the main window for docs/screenshots, taken on a virtual X display with a window
+# manager and a panel (Xvfb, openbox, trayer) during a call of the simulated router on loopback:
+# every step of the "長" button at scale 1 and 2 (main-<height>-1x.png, main-<height>-2x.png),
+# the about box (messagebox-about.png) and Pelvaro's question before it loads, with its Japanese
+# buttons (messagebox-yes-no.png). Not part of the test run.
+#   KV_BUILD_DIR   build folder (default build/)
+#   KV_SHOTS_DIR   where the pictures go (default docs/screenshots)
+#   KV_SHOTS_SCALES  the scales to take (default "1 2")
+#   QT_FONT_DPI    passed on, to see the window with larger type (e.g. 120)
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+. "$root/scripts/lib/simulated_router.sh"
+build="${KV_BUILD_DIR:-$root/build}"
+shots="${KV_SHOTS_DIR:-$root/docs/screenshots}"
+
+bash "$root/scripts/setup.sh"
+[ -x "$build/src/app/ui/kestrovan" ] || cmake --preset dev -S "$root" >/dev/null
+cmake --build "$build" --target kestrovan pelvaro mn128sim
+
+work="$(mktemp -d /tmp/kestrovan-shots.XXXXXX)"
+pids=()
+cleanup() {
+  for ((i = ${#pids[@]} - 1; i >= 0; i--)); do kill "${pids[i]}" 2>/dev/null || true; done
+  wait 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+# A display of our own.
+n=80
+while [ -e "/tmp/.X$n-lock" ]; do n=$((n + 1)); done
+export DISPLAY=":$n"
+Xvfb "$DISPLAY" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 & pids+=($!)
+for _ in $(seq 1 50); do [ -e "/tmp/.X11-unix/X$n" ] && break; sleep 0.1; done
+openbox >/dev/null 2>&1 & pids+=($!)
+for _ in $(seq 1 50); do xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q "window id" && break; sleep 0.1; done
+trayer --edge top --align right --widthtype pixel --width 120 --height 32 \
+  --SetDockType true --SetPartialStrut true >/dev/null 2>&1 & pids+=($!)
+sleep 1
+xsetroot -solid '#3a6ea5' 2>/dev/null || true
+
+mkdir -p "$shots" "$work/program"
+cp "$build/src/app/ui/kestrovan" "$build/src/maint/pelvaro" "$work/program/"
+start_simulated_router "$build" "$work"
+pids+=("$sim_pid")
+
+# Waits until a visible window whose title matches $1 exists; prints its id.
+window_named() {
+  local id=""
+  for _ in $(seq 1 100); do
+    id="$(xdotool search --onlyvisible --name "$1" 2>/dev/null | tail -1)" && [ -n "$id" ] && break
+    sleep 0.1
+  done
+  [ -n "$id" ] || { echo "no window named $1" >&2; return 1; }
+  echo "$id"
+}
+# Clicks at x, y (pixels of the client area) of window $1.
+click_at() {
+  xdotool mousemove --window "$1" "$2" "$3" click 1
+}
+
+for scale in ${KV_SHOTS_SCALES:-1 2}; do
+  config="$work/config$scale"
+  mkdir -p "$config/Qel"
+  write_throwaway_settings "$config/Qel/Kestrovan.conf" 30
+  # The call stays up while the pictures are taken; the first press of "長" gives 1560.
+  sed -i 's/^atcutmode=.*/atcutmode=0/; s/^sizehigh=.*/sizehigh=4/; s/^debuglog=.*/debuglog=0/' \
+    "$config/Qel/Kestrovan.conf"
+  XDG_CONFIG_HOME="$config" KESTROVAN_CONSOLE_PORT="$port" QT_QPA_PLATFORM=xcb \
+    QT_SCALE_FACTOR="$scale" "$work/program/kestrovan" >"$work/kestrovan$scale.out" 2>&1 &
+  kv=$!
+  pids+=("$kv")
+  # The router calls by itself a few seconds after each cycle starts; the title says so.
+  win="$(window_named '^接続')"
+  sleep 3
+  # "長" is the third button of the top row, right under the menu bar.
+  for height in 1560 2050 2650 3250 3850; do
+    click_at "$win" $((60 * scale)) $((36 * scale))
+    sleep 1.5
+    import -frame -window "$win" "$shots/main-$height-${scale}x.png"
+    echo "   main-$height-${scale}x.png"
+  done
+  if [ "$scale" = 1 ] && [ -z "${QT_FONT_DPI:-}" ]; then
+    # "他" then "バージョン": the about box with its Japanese button.
+    click_at "$win" 95 10
+    sleep 0.5
+    xdotool key Down Down Return
+    box="$(window_named '^ABOUT Kestrovan$')"
+    sleep 1
+    import -frame -window "$box" "$shots/messagebox-about.png"
+    echo "   messagebox-about.png"
+    xdotool key Return || true
+  fi
+  kill -TERM "$kv"
+  wait "$kv" 2>/dev/null || true
+done
+# Pelvaro asks before "レジストリ情報の読込"; the answer is "いいえ", so nothing is changed.
+XDG_CONFIG_HOME="$work/config1" QT_QPA_PLATFORM=xcb "$work/program/pelvaro" \
+  >"$work/pelvaro.out" 2>&1 &
+pelvaro=$!
+pids+=("$pelvaro")
+win="$(window_named '^レジストリツール$')"
+sleep 1
+click_at "$win" 140 112
+box="$(window_named '^確認$')"
+sleep 1
+import -frame -window "$box" "$shots/messagebox-yes-no.png"
+echo "   messagebox-yes-no.png"
+xdotool key Escape || true
+kill -TERM "$pelvaro" 2>/dev/null || true
+echo "== pictures in $shots"
