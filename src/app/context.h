@@ -7,6 +7,7 @@
 
 #include "accounting/call_meter.h"
 #include "app/delayed_action.h"
+#include "app/notices.h"
 #include "app/runner.h"
 #include "app/tray.h"
 #include "common/ports.h"
@@ -51,6 +52,10 @@ class Context {
     std::string CommandLine;  // " " + arguments + " ", upper case
     std::string AppPath;      // folder of the program file, no trailing separator
     Settings settings;
+
+    // The tray tip: the described one, or with the line's state when traytip is on. Called
+    // where the read-outs change, so it needs no timer of its own.
+    void ShowTrayState();
 
   private:
     // What the link tells the meter.
@@ -101,6 +106,7 @@ class Context {
     Runner runner;
     TrayIcon tray;
     DelayedActions delayed;
+    Notices notices{settings};
 };
 
 // AppPath + separator + name.

@@ -30,6 +30,7 @@ class FrmMnu : public TrayIconPort {
     bool Available() override;
     void Add(const std::string& tip) override;
     void Remove() override;
+    void SetTip(const std::string& tip) override;
 
     // The check marks of mnuCutBrk (MenuItem::TrayCutBrk) and mnuRight(3) (TrayRight3), as the
     // main window's view hands them on. Other items are ignored.

@@ -20,6 +20,7 @@ class FakeTrayIcon : public TrayIconPort {
     bool Available() override { return available; }
     void Add(const std::string& tip) override { added.push_back(tip); }
     void Remove() override { ++removed; }
+    void SetTip(const std::string&) override {}
     bool available = true;
     std::vector<std::string> added;
     int removed = 0;
