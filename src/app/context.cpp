@@ -106,7 +106,7 @@ void Context::MeterToProgram::CallClosed() {
 }
 
 void Context::ShowTrayState() {
-    if (settings.traytip != 1) {
+    if (settings.traytip == 0) {
         tray.ShowTip(kTrayTip);
         return;
     }

@@ -3,7 +3,7 @@
 namespace kv {
 
 void Notices::Notify(const char* text) {
-    if (settings_.notify == 1 && port_) port_->Notify(text);
+    if (settings_.notify != 0 && port_) port_->Notify(text);
 }
 
 void Notices::CallStarted() {
