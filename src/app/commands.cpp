@@ -259,6 +259,7 @@ void tmrSOHO_Timer(Context& cx) {
     // The poll runs all day, calls or not: it moves the running totals to a new accounting
     // day or period so the figures shown between calls are today's.
     cx.meter.RollTotals();
+    cx.ShowTrayState();
 }
 
 void tmrDSP_Timer(Context& cx) {
@@ -268,6 +269,7 @@ void tmrDSP_Timer(Context& cx) {
     cx.link.Hold();
     cx.meter.Second_ck();
     cx.link.Release();
+    cx.ShowTrayState();
 }
 
 void Tmr1Sec_Timer(Context& cx) {

@@ -45,20 +45,26 @@ TimeOfDay Context::LinkToMeter::CallSeenAt() const {
 
 void Context::LinkToMeter::LinkLost() {
     cx_.meter.Suspend();
+    cx_.notices.LinkLost();
+    cx_.ShowTrayState();
 }
 
 // Logged in again: the call the meter kept open goes on when the router still shows the same
 // connection; one that is gone was closed when last seen; a new one is opened.
 void Context::LinkToMeter::LinkBack(int16_t channel, const std::string& routerConnectTime) {
+    cx_.notices.LinkBack();
     CallMeter& m = cx_.meter;
     for (int16_t c = 1; c <= 2; ++c)
         if (m.ChConnected(c) && !(c == channel && m.IsSameConnection(c, routerConnectTime)))
             m.CntEnd(c);
     m.Resume();
     if (channel > 0 && !m.ChConnected(channel)) m.CntSt(channel, routerConnectTime);
+    cx_.ShowTrayState();
 }
 
+// Only the per-second check hangs up through here: the user's "切断" goes to the link itself.
 void Context::MeterToLink::HangUp(int16_t channel) {
+    cx_.notices.AutoCutAsked();
     cx_.link.DisConnect(channel);
 }
 
@@ -77,6 +83,8 @@ int32_t Context::MeterToLink::ClockOffset() const {
 // ---- the runner and the window follow the calls -----------------------------------------
 
 void Context::MeterToProgram::CallOpened() {
+    cx_.notices.CallStarted();
+    cx_.ShowTrayState();
     const Settings& s = cx_.settings;
     for (int16_t slot = 0; slot <= 2; ++slot) {
         if (s.runenab[slot] == 1 && !cx_.runner.Running(slot))
@@ -93,6 +101,22 @@ void Context::MeterToProgram::CallClosed() {
     if (s.runenab[3] == 1 && !cx_.runner.Running(3))
         cx_.runner.RunExe(RunAction::Start, 3, s.runid[3]);
     if (s.winmodedc == 0) cx_.delayed.Arm(DelayedAction::Hide, 5000);
+    cx_.notices.CallEnded();
+    cx_.ShowTrayState();
+}
+
+void Context::ShowTrayState() {
+    if (settings.traytip == 0) {
+        tray.ShowTip(kTrayTip);
+        return;
+    }
+    TrayLineState line;
+    line.routerAway = !link.LoggedIn() || link.Lost();
+    for (int16_t c = 1; c <= 2; ++c)
+        if (meter.ChConnected(c)) line.channel = c;
+    line.elapsedSecs = meter.Call().ElapsedSecs;
+    line.amountYen = int64_t{meter.Call().CallUnits} * settings.ctanni;
+    tray.ShowTip(LiveTrayTip(line));
 }
 
 }  // namespace kv

@@ -7,6 +7,7 @@
 
 #include "accounting/call_meter.h"
 #include "app/delayed_action.h"
+#include "app/notices.h"
 #include "app/runner.h"
 #include "app/tray.h"
 #include "common/ports.h"
@@ -55,6 +56,10 @@ class Context {
     std::string DataFolder;
     std::string PerUserDataFolder;
     Settings settings;
+
+    // The tray tip: the described one, or with the line's state when traytip is on. Called
+    // where the read-outs change, so it needs no timer of its own.
+    void ShowTrayState();
 
   private:
     // What the link tells the meter.
@@ -105,6 +110,7 @@ class Context {
     Runner runner;
     TrayIcon tray;
     DelayedActions delayed;
+    Notices notices{settings};
 };
 
 // DataFolder + separator + name.

@@ -1,5 +1,7 @@
 #include "app/tray.h"
 
+#include "accounting/call_meter.h"
+
 namespace kv {
 
 void TrayIcon::TrayIn() {
@@ -10,6 +12,7 @@ void TrayIcon::TrayIn() {
     if (port_ && port_->Available()) {
         port_->Add(kTrayTip);
         docked_ = true;
+        tip_ = kTrayTip;
     } else {
         trace_.Error("trayin err: no notification area");
         view_.ShowMainWindow(false);
@@ -24,6 +27,7 @@ void TrayIcon::NotificationAreaAppeared() {
     if (!installed_ || docked_ || !port_) return;
     port_->Add(kTrayTip);
     docked_ = true;
+    tip_ = kTrayTip;
     trace_.Error("trayin: notification area appeared");
 }
 
@@ -34,6 +38,25 @@ void TrayIcon::TrayOut() {
     installed_ = false;
     docked_ = false;
     trace_.Step("trayout-end");
+}
+
+void TrayIcon::ShowTip(const std::string& tip) {
+    if (!docked_ || tip == tip_) return;
+    port_->SetTip(tip);
+    tip_ = tip;
+}
+
+std::string LiveTrayTip(const TrayLineState& line) {
+    std::string state;
+    if (line.routerAway)
+        state = "MN128未接続";
+    else if (line.channel == 0)
+        state = "未接続";
+    else
+        // The yen sign itself: a tip is drawn in the desktop's font, not the window's.
+        state = "接続中(B" + std::to_string(line.channel) + ") " + FormatHms(line.elapsedSecs) +
+                " ¥" + std::to_string(line.amountYen);
+    return std::string(kTrayTip) + "\n" + state;
 }
 
 }  // namespace kv

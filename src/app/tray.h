@@ -2,6 +2,7 @@
 // The notification-area icon. The icon itself is a port: FrmMnu (src/app/ui/frm_mnu.h)
 // implements it with QSystemTrayIcon; the handlers of its menus are in app/tray_menu.h.
 #include <functional>
+#include <cstdint>
 #include <string>
 
 #include "common/trace.h"
@@ -19,6 +20,8 @@ class TrayIconPort {
     // Without a notification area: call appeared (once) when one turns up later, as when the
     // panel starts after the program at login.
     virtual void WatchForNotificationArea(std::function<void()> appeared) { (void)appeared; }
+    // A new tip for the icon that is in.
+    virtual void SetTip(const std::string& tip) = 0;
 };
 
 // The icon's tip, one line.
@@ -26,6 +29,16 @@ inline constexpr const char* kTrayTip = "Kestrovan Ver 0.66β";
 // Shown once when there is no notification area to put the icon in.
 inline constexpr const char* kNoTrayText =
     "通知領域がないためトレイに入れません\nウィンドウを閉じると最小化します";
+
+// What the tip shows of the line when "トレイのヒントに状態を表示する" is on.
+struct TrayLineState {
+    bool routerAway = false;  // not logged in yet, or the connection is lost
+    int16_t channel = 0;      // the metered call's channel, 0 none
+    int32_t elapsedSecs = 0;
+    int64_t amountYen = 0;
+};
+// kTrayTip and, on a second line, the line's state: the call's channel, time and charge.
+std::string LiveTrayTip(const TrayLineState& line);
 
 class TrayIcon {
   public:
@@ -42,13 +55,16 @@ class TrayIcon {
     // The icon is really in a notification area, so a hidden window can be brought back.
     bool Docked() const { return docked_; }
     void NotificationAreaAppeared();
+    // Changes the tip of the icon that is in; the same tip again costs nothing.
+    void ShowTip(const std::string& tip);
 
   private:
     Trace& trace_;
     MainView& view_;
     TrayIconPort* port_ = nullptr;
     bool installed_ = false;
-    bool docked_ = false;
+    bool docked_ = false;  // the port holds the icon, with tip_
+    std::string tip_;
 };
 
 }  // namespace kv

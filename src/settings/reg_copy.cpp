@@ -30,6 +30,10 @@ bool RegCopy(SettingsStore& st, Settings& s, Trace& trace, MainView& view,
         batch.String("Variant", "ver", s.ver);
         batch.Int("Variant", "sizehigh", s.sizehigh);
         batch.Int("Variant", "rmtauto", s.rmtauto);
+        // Written once switched on: a user who never turns them on keeps a file without them.
+        for (const IntKey& k : kExtraIntKeys)
+            if (s.*k.field != 0 || st.Read(kApplication, SectionName(kAppKey, kExtraWord), k.name))
+                batch.Int(kExtraWord, k.name, s.*k.field);
         if (!batch.Commit(st)) {
             ok = false;
             Problem("the settings could not be stored; the store keeps what it had");
@@ -68,6 +72,7 @@ bool RegCopy(SettingsStore& st, Settings& s, Trace& trace, MainView& view,
     }
     s.sizehigh = loadInt("Variant", "sizehigh");
     s.rmtauto = loadInt("Variant", "rmtauto");
+    for (const IntKey& k : kExtraIntKeys) s.*k.field = loadInt(kExtraWord, k.name);
     view.SetCheckBox(CheckBox::ChkAutoMode, s.rmtauto);
     view.SetMenuChecked(MenuItem::TrayRight3, s.rmtauto != 1);
     // A hand-edited value the record cannot hold: the trace may be off, so the user is told.

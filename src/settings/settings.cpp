@@ -22,6 +22,11 @@ const std::array<IntKey, 26> kSetupIntKeys = {{
     {"sohokcode", &Settings::sohokcode}, {"debuglog", &Settings::debuglog},
 }};
 
+const std::array<IntKey, 2> kExtraIntKeys = {{
+    {"notify", &Settings::notify},
+    {"traytip", &Settings::traytip},
+}};
+
 const std::array<const char*, 25> kExportIntKeyNames = {
     "seca",      "secb",     "secc",      "ctanni",   "cnctno",   "atcuttm",   "atcutmode",
     "atcutdly",  "telstday", "teldiscnt", "teleho",   "sohoint",  "soho2int",  "dspint",

@@ -20,6 +20,8 @@ inline constexpr const char* kDefaultHolidays =
     " 1/ 1 1/15 2/11 4/29 5/ 3 5/ 4 5/ 5 7/20 9/1510/1011/ 311/2312/23";
 inline constexpr int kHolidayEntries = 18;  // entries 0..17 are used; the table has room for 21
 inline constexpr int kRunnerSlots = 4;
+// The section word of the program's own additions.
+inline constexpr const char* kExtraWord = "Extra";
 
 using HolidayArray = std::array<std::string, 21>;
 
@@ -41,6 +43,10 @@ struct Settings {
     int16_t sizehigh = 0;
     int16_t rmtauto = 0;
     std::string ver;
+    // section "Extra": additions of this program, each off (0) by default; Pelvaro does not
+    // carry them.
+    int16_t notify = 0;   // desktop notifications of calls, automatic cuts and the router link
+    int16_t traytip = 0;  // the tray tip also shows the line, the call's time and charge
 };
 
 struct IntKey {
@@ -49,6 +55,8 @@ struct IntKey {
 };
 // The integers of section "Setup" from seca to debuglog, in table order (linecut included).
 extern const std::array<IntKey, 26> kSetupIntKeys;
+// The integers of section "Extra".
+extern const std::array<IntKey, 2> kExtraIntKeys;
 // The same names without linecut, in the maintenance tool's export order (25 names).
 extern const std::array<const char*, 25> kExportIntKeyNames;
 

@@ -353,6 +353,16 @@ class LoggedTray : public TrayIconPort {
     bool Available() override { return true; }
     void Add(const std::string& tip) override { t_.Add("tray.add " + Quoted(tip)); }
     void Remove() override { t_.Add("tray.remove"); }
+    void SetTip(const std::string& tip) override { t_.Add("tray.tip " + Quoted(tip)); }
+
+  private:
+    Transcript& t_;
+};
+
+class LoggedNotifier : public NotifierPort {
+  public:
+    explicit LoggedNotifier(Transcript& t) : t_(t) {}
+    void Notify(const std::string& text) override { t_.Add("notify " + Quoted(text)); }
 
   private:
     Transcript& t_;
@@ -516,12 +526,14 @@ struct ProgramRun {
           shell(world.t),
           exit(world.t),
           tray(world.t),
+          notifier(world.t),
           cx(Ports{world.loop, pump, world.store, transport, tmrSOHO, tmrDSP, Tmr1Sec, tmrRetry,
                    view, runner, shell, exit}) {
         transport.Greeting("\n\rMN128-SOHO telnet console\n\r");
         transport.onLine = [this](const std::string& line) { return w.router.Reply(line); };
         runner.existing["/opt/tools/on-connect"] = true;
         cx.tray.SetPort(&tray);
+        cx.notices.SetPort(&notifier);
         cx.link.SetConsolePort(2323);
         cx.hooks.ShowSetupDialog = [this] { w.t.Add("hook.setup dialog"); };
         cx.hooks.ShowLogViewer = [this] { w.t.Add("hook.log viewer"); };
@@ -583,6 +595,7 @@ struct ProgramRun {
     LoggedShell shell;
     LoggedExit exit;
     LoggedTray tray;
+    LoggedNotifier notifier;
     Context cx;
     bool ended = false;
 };

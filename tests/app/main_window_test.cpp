@@ -312,6 +312,7 @@ TEST_F(MainWindowTest, CloseBoxHidesAndMenusKeepTheirCheckMarks) {
         bool Available() override { return true; }
         void Add(const std::string&) override {}
         void Remove() override {}
+        void SetTip(const std::string&) override {}
     } tray;
     rig.cx.tray.SetPort(&tray);
     rig.cx.tray.TrayIn();

@@ -49,6 +49,7 @@ class FakeTray : public TrayIconPort {
     bool Available() override { return true; }
     void Add(const std::string&) override { ++icons; }
     void Remove() override { --icons; }
+    void SetTip(const std::string&) override {}
     int icons = 0;
 };
 

@@ -65,7 +65,7 @@ std::vector<std::string> Lines(const std::string& bytes) {
     return lines;
 }
 
-TEST(MaintSaveLoad, RoundTripRestoresEveryValueAndLeavesLinecutAlone) {
+TEST(MaintSaveLoad, RoundTripRestoresEveryValueAndLeavesLinecutAndTheExtrasAlone) {
     // Texts the file format must carry as they are: leading blanks, commas, quotes, non-ASCII.
     const std::vector<std::string> passwords = {" dfh", "a,b", "q\"r\"", "\" ,x", ""};
     for (const std::string& pw : passwords) {
@@ -85,15 +85,23 @@ TEST(MaintSaveLoad, RoundTripRestoresEveryValueAndLeavesLinecutAlone) {
         EXPECT_EQ(lines.size(), 44u);
         EXPECT_EQ(lines[1], pw);
         for (const std::string& l : lines) EXPECT_NE(l, " 4321 ") << "linecut must not be exported";
+        // Kestrovan's additions stay out of the file: it is the same with them set.
+        const std::string saved = ReadAll(rig.regPath());
+        rig.store.Write(kApplication, "Kestrovan\\Extra", "notify", "1");
+        rig.store.Write(kApplication, "Kestrovan\\Extra", "traytip", "1");
+        CmdSave_Click(rig.cx);
+        EXPECT_EQ(ReadAll(rig.regPath()), saved);
 
         // Wipe every exported key and give linecut another value: the load must not touch it.
         rig.store.values.clear();
         rig.store.Write(kApplication, "Kestrovan\\Setup", "linecut", "0");
+        rig.store.Write(kApplication, "Kestrovan\\Extra", "notify", "1");
         CmdLoad_Click(rig.cx);
         ASSERT_EQ(rig.view.last(), "読込ました");
         EXPECT_EQ(Get(rig.store, kAppKey), s) << "password " << pw;
-        EXPECT_EQ(rig.store.values.size(), 45u) << "all 44 keys plus linecut";
+        EXPECT_EQ(rig.store.values.size(), 46u) << "all 44 keys plus linecut and notify";
         EXPECT_EQ(rig.store.Read(kApplication, "Kestrovan\\Setup", "linecut"), "0");
+        EXPECT_EQ(rig.store.Read(kApplication, "Kestrovan\\Extra", "notify"), "1");
         EXPECT_EQ(rig.store.Read(kApplication, "Kestrovan\\FormPos", "Main"), s.Main);
     }
 }

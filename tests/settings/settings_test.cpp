@@ -225,6 +225,32 @@ TEST(RegCopy, HandEditedValuesAreReadSoundlyAndTraced) {
     EXPECT_NE(trace.find("sohowp"), std::string::npos);
 }
 
+// The additions of group Extra: written once switched on, so a file that never had them stays
+// as the original program wrote it; then kept, also as 0, and read back.
+TEST(RegCopy, ExtrasAreStoredOnceSwitchedOnAndReadBack) {
+    TestRig rig;
+    const std::string notify = "Qel\\Kestrovan\\Extra\\notify";
+    const std::string traytip = "Qel\\Kestrovan\\Extra\\traytip";
+    Settings& s = rig.cx.settings;
+    ASSERT_TRUE(RegCopy(rig.cx, RegCopyDirection::Store));
+    EXPECT_EQ(rig.store.values.count(notify) + rig.store.values.count(traytip), 0u);
+
+    s.notify = 1;
+    ASSERT_TRUE(RegCopy(rig.cx, RegCopyDirection::Store));
+    EXPECT_EQ(rig.store.values[notify], "1");
+    EXPECT_EQ(rig.store.values.count(traytip), 0u);
+    s.notify = 0;
+    s.traytip = 1;
+    ASSERT_TRUE(RegCopy(rig.cx, RegCopyDirection::Store));
+    EXPECT_EQ(rig.store.values[notify], "0");
+    EXPECT_EQ(rig.store.values[traytip], "1");
+
+    s = Settings{};
+    RegCopy(rig.cx, RegCopyDirection::Load);
+    EXPECT_EQ(s.notify, 0);
+    EXPECT_EQ(s.traytip, 1);
+}
+
 TEST(RegCopy, AFailedStoreIsReported) {
     TestRig rig;
     rig.store.failWrites = true;

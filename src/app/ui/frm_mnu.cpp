@@ -105,6 +105,10 @@ void FrmMnu::Remove() {
     TxtTray_->hide();
 }
 
+void FrmMnu::SetTip(const std::string& tip) {
+    TxtTray_->setToolTip(QString::fromStdString(tip));
+}
+
 void FrmMnu::SetItemChecked(MenuItem item, bool checked) {
     QAction* action = item == MenuItem::TrayCutBrk   ? mnuCutBrk_
                       : item == MenuItem::TrayRight3 ? mnuRight3_

@@ -34,6 +34,7 @@ class FrmMnu : public TrayIconPort {
     void Add(const std::string& tip) override;
     void Remove() override;
     void WatchForNotificationArea(std::function<void()> appeared) override;
+    void SetTip(const std::string& tip) override;
 
     // The check marks of mnuCutBrk (MenuItem::TrayCutBrk) and mnuRight(3) (TrayRight3), as the
     // main window's view hands them on. Other items are ignored.

@@ -18,6 +18,7 @@
 #include "app/startup.h"
 #include "app/ui/frm_mnu.h"
 #include "app/ui/main_window.h"
+#include "app/ui/qt_notifier.h"
 #include "app/ui/qt_ports.h"
 #include "app/ui/qt_window_placement.h"
 #include "app/ui/setup_host.h"
@@ -119,6 +120,8 @@ int main(int argc, char** argv) {
     window.Attach(cx);
     frmMnu.Attach(cx);
     cx.tray.SetPort(&frmMnu);
+    kv::QtNotifier notifier(frmMnu.TxtTray());
+    cx.notices.SetPort(&notifier);
     window.SetTrayMenuCheckHandler(
         [&frmMnu](kv::MenuItem item, bool checked) { frmMnu.SetItemChecked(item, checked); });
 

@@ -20,7 +20,12 @@ class AppSetupHost : public SetupHost {
         cx_.ports.tmrDSP.SetInterval(cx_.settings.dspint);
         cx_.ports.tmrSOHO.SetInterval(cx_.settings.sohoint);
     }
-    bool StoreRecord() override { return RegCopy(cx_, RegCopyDirection::Store); }
+    bool StoreRecord() override {
+        const bool stored = RegCopy(cx_, RegCopyDirection::Store);
+        // The tip follows its option at once, not at the next poll.
+        cx_.ShowTrayState();
+        return stored;
+    }
 
   private:
     Context& cx_;

@@ -410,7 +410,17 @@ void FrmSetup::BuildOtherTab(QWidget* page) {
     h->addWidget(OptV);
     h->addStretch();
     grid->addWidget(form, 2, 0, 1, 3);
-    grid->setRowStretch(3, 1);
+
+    auto* notify = MakeGroup(page, "通知");
+    v = new QVBoxLayout(notify);
+    ChkNotify = MakeCheck(notify, "ChkNotify", "通知を表示する");
+    ChkNotify->setToolTip(Q("接続、自動切断、MN128との接続の切断と再接続を通知します"));
+    ChkTrayTip = MakeCheck(notify, "ChkTrayTip", "トレイのヒントに状態を表示する");
+    ChkTrayTip->setToolTip(Q("回線の状態と接続中の経過時間・料金をヒントに加えます"));
+    v->addWidget(ChkNotify);
+    v->addWidget(ChkTrayTip);
+    grid->addWidget(notify, 3, 0, 1, 3);
+    grid->setRowStretch(4, 1);
 }
 
 void FrmSetup::BuildLinkedTab(QWidget* page) {
@@ -540,6 +550,8 @@ bool FrmSetup::SetupCopy(int direction) {
         s.sohotime = CheckValue(ChkTimeSet);
         s.sohokcode = CheckValue(ChkKcodeSet);
         s.debuglog = CheckValue(ChkDbgLog);
+        s.notify = CheckValue(ChkNotify);
+        s.traytip = CheckValue(ChkTrayTip);
         // Opens the trace now when it has just been switched on.
         trace.SetEnabled(s.debuglog != 0);
         trace.Open();
@@ -586,6 +598,8 @@ bool FrmSetup::SetupCopy(int direction) {
         SetCheck(ChkTimeSet, s.sohotime);
         SetCheck(ChkKcodeSet, s.sohokcode);
         SetCheck(ChkDbgLog, s.debuglog);
+        SetCheck(ChkNotify, s.notify);
+        SetCheck(ChkTrayTip, s.traytip);
         for (int i = 0; i < kRunnerSlots; ++i) {
             SetBoxText(TxtRunPG[i], s.runid[i]);
             SetCheck(ChkPGEnd[i], s.runstop[i]);

@@ -108,7 +108,8 @@ class FrmSetup : public QDialog {
               *TxtDSPInt = nullptr, *TxtSOHOInt = nullptr, *TxtSOHO2Int = nullptr;
     QCheckBox *ChkAutoCut = nullptr, *ChkTeleho = nullptr, *ChkTopDsp = nullptr,
               *ChkTrans = nullptr, *ChkInfo = nullptr, *ChkLineCut = nullptr, *ChkTimeSet = nullptr,
-              *ChkKcodeSet = nullptr, *ChkDbgLog = nullptr;
+              *ChkKcodeSet = nullptr, *ChkDbgLog = nullptr, *ChkNotify = nullptr,
+              *ChkTrayTip = nullptr;
     QComboBox* CmbDiscount = nullptr;
     QSlider *SldDspInt = nullptr, *SldSOHOInt = nullptr, *SldSOHO2Int = nullptr;
     std::array<QRadioButton*, 3> OptStartWin{};

@@ -22,6 +22,7 @@ class FakeTrayIcon : public TrayIconPort {
     void Add(const std::string& tip) override { added.push_back(tip); }
     void Remove() override { ++removed; }
     void WatchForNotificationArea(std::function<void()> appeared) override { watching = appeared; }
+    void SetTip(const std::string&) override {}
     bool available = true;
     std::function<void()> watching;
     std::vector<std::string> added;

@@ -1,4 +1,5 @@
-// Renders each tab of the settings dialog to docs/screenshots/setup-<tab>.png, offscreen.
+// Renders each tab of the settings dialog to docs/screenshots/setup-<tab>.png, offscreen unless
+// QT_QPA_PLATFORM names another platform (xcb: a real X server, e.g. Xvfb with a window manager).
 // Usage: setup_screenshots [output folder]
 #include <QApplication>
 #include <QDir>
@@ -17,7 +18,7 @@
 #include "support/test_rig.h"
 
 int main(int argc, char** argv) {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     kv::LoadQtJapanese(app);  // as the programs do
     QApplication::setFont(QFont(QStringLiteral("Noto Sans CJK JP"), 9));

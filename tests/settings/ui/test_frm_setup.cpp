@@ -109,9 +109,10 @@ TEST_F(FrmSetupTest, TabsHoldTheirControlsWithTheirCaptions) {
           "前回の状態", "通常に戻す", "変更しない",   "最小化する",   "強制切断"}},
         {"その他",
          {"ChkTimeSet", "ChkKcodeSet", "ChkDbgLog", "OptDosuu0", "OptDosuu1", "TxtHoliday0",
-          "TxtHoliday17", "OptHV", "OptV"},
+          "TxtHoliday17", "OptHV", "OptV", "ChkNotify", "ChkTrayTip"},
          {"SOHO設定", "debug", "累積", "祝祭日指定", "表示形式", "起動時に時刻セット",
-          "漢字CDをSJISにする", "debug log", "当月", "当日", "縦ならび", "横ならび"}},
+          "漢字CDをSJISにする", "debug log", "当月", "当日", "縦ならび", "横ならび", "通知",
+          "通知を表示する", "トレイのヒントに状態を表示する"}},
         {"連動",
          {"TxtRunPG0", "BtnDir0", "ChkEnab0", "ChkPGEnd0", "TxtRunPG2", "TxtRunPG3", "BtnDir3",
           "ChkEnab3", "ChkPGEnd3"},
@@ -177,6 +178,7 @@ TEST_F(FrmSetupTest, RecordRoundTripsThroughTheDialog) {
     s.dspinfo = 1;
     s.linecut = 1, s.winmodes = 2, s.winmodec = 1, s.winmodedc = 1, s.dosuumode = 1;
     s.sohotime = 1, s.sohokcode = 1, s.debuglog = 0;
+    s.notify = 1, s.traytip = 0;
     s.HolidayTable[0] = " 1/ 1";
     s.HolidayTable[5] = "12/31";
     s.HolidayTable[17] = "  5/5";
@@ -202,6 +204,7 @@ TEST_F(FrmSetupTest, RecordRoundTripsThroughTheDialog) {
     Settings expected = before;
     expected.hvmode = 1;
     for (const IntKey& k : kSetupIntKeys) EXPECT_EQ(s.*k.field, expected.*k.field) << k.name;
+    for (const IntKey& k : kExtraIntKeys) EXPECT_EQ(s.*k.field, expected.*k.field) << k.name;
     EXPECT_EQ(s.sohoip, expected.sohoip);
     EXPECT_EQ(s.sohowp, expected.sohowp);
     EXPECT_EQ(s.HolidayTable, expected.HolidayTable);
