@@ -255,7 +255,18 @@ void WireMainTimers(Context& cx) {
 }
 
 void tmrSOHO_Timer(Context& cx) {
-    if (cx.link.LinkReady()) cx.link.GetNow();
+    if (cx.link.LinkReady()) {
+        cx.link.GetNow();
+    } else if (cx.meter.Supervising() && !cx.PollAfterCheck) {
+        // The per-second check holds the console for itself alone: a poll falling due inside
+        // it goes out when it ends. Dropped, as for a router exchange, no poll would run during
+        // a call whose two timers tick together, and no end or idle time would be seen.
+        cx.PollAfterCheck = true;
+        cx.link.WhenFree([&cx] {
+            cx.PollAfterCheck = false;
+            if (cx.link.LinkReady()) cx.link.GetNow();
+        });
+    }
     // The poll runs all day, calls or not: it moves the running totals to a new accounting
     // day or period so the figures shown between calls are today's.
     cx.meter.RollTotals();

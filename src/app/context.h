@@ -55,6 +55,7 @@ class Context {
     // PerUserDataFolder is set (by main), the per-user folder. Chosen by InitProgram.
     std::string DataFolder;
     std::string PerUserDataFolder;
+    bool PollAfterCheck = false;  // a poll waits for the per-second check to end
     Settings settings;
 
     // The tray tip: the described one, or with the line's state when traytip is on. Called
