@@ -11,6 +11,7 @@
 #include <QListView>
 #include <QPointer>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QRadioButton>
 #include <QTemporaryDir>
 #include <fstream>
@@ -129,11 +130,25 @@ TEST_F(FrmLogTest, OptionsSwitchTheListAndTheChart) {
     redisplay->click();
     EXPECT_EQ(Rows(window), QStringList{Totals("20        ", "  14")});
 
-    // A call finished while the window is open shows after the next redisplay.
-    std::ofstream(logPath_, std::ios::binary | std::ios::app) << Tel("2026/12/08", "08:00:00", 1);
+    // A call finished while the window is open shows after the next redisplay, which starts
+    // at the newest line whatever was scrolled before.
+    std::ofstream log(logPath_, std::ios::binary | std::ios::app);
+    for (int day = 10; day < 90; ++day) log << Tel("2027/01/01", "08:00:" + std::to_string(day), 1);
+    log.close();
     Child<QRadioButton>(window, "OptSum0")->setChecked(true);
     redisplay->click();
-    EXPECT_EQ(Rows(window).size(), 5);
+    EXPECT_EQ(Rows(window).size(), 84);
+    window.resize(600, 300);
+    window.show();
+    QCoreApplication::processEvents();
+    auto* list = Child<QListView>(window, "log_text");
+    list->verticalScrollBar()->setValue(list->verticalScrollBar()->maximum());
+    ASSERT_GT(list->verticalScrollBar()->value(), 0);
+    Child<QRadioButton>(window, "OptSum1")->setChecked(true);
+    redisplay->click();
+    Child<QRadioButton>(window, "OptSum0")->setChecked(true);
+    redisplay->click();
+    EXPECT_EQ(list->verticalScrollBar()->value(), 0);
     EXPECT_EQ(window.Message(), QString());
 }
 
@@ -188,11 +203,15 @@ TEST_F(FrmLogTest, MissingLogGivesAnEmptyListAndAMessage) {
 
 TEST_F(FrmLogTest, ShowLogViewerOpensAWindowThatGoesAwayOnClose) {
     QWidget owner;
-    ShowLogViewer(logPath_, &owner);
-    QPointer<FrmLog> window = owner.findChild<FrmLog*>(QStringLiteral("FrmLog"));
+    QPointer<FrmLog> window = ShowLogViewer(logPath_, &owner);
     ASSERT_FALSE(window.isNull());
     EXPECT_TRUE(window->isVisible());
     EXPECT_TRUE(window->isWindow());
+    // Asked for again while open: the same window comes forward, the log is not read again.
+    std::ofstream(logPath_, std::ios::binary | std::ios::app) << Tel("2026/12/08", "08:00:00", 1);
+    EXPECT_EQ(ShowLogViewer(logPath_, &owner, {}, window.data()), window.data());
+    EXPECT_EQ(owner.findChildren<QWidget*>(QStringLiteral("FrmLog")).size(), 1);
+    EXPECT_EQ(Rows(*window).size(), 4);
     Child<QPushButton>(*window, "cancel")->click();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_TRUE(window.isNull());
