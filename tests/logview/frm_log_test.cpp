@@ -25,8 +25,9 @@ QApplication& App() {
     static int argc = 1;
     static char name[] = "logview_ui_test";
     static char* argv[] = {name, nullptr};
-    static QApplication app(argc, argv);
-    return app;
+    // Never destroyed: torn down among the exit handlers, after Qt's own globals, it crashes.
+    static QApplication* app = new QApplication(argc, argv);
+    return *app;
 }
 
 std::string Tel(const std::string& date, const std::string& start, int units) {
