@@ -22,9 +22,10 @@ const std::array<IntKey, 26> kSetupIntKeys = {{
     {"sohokcode", &Settings::sohokcode}, {"debuglog", &Settings::debuglog},
 }};
 
-const std::array<IntKey, 2> kExtraIntKeys = {{
+const std::array<IntKey, 3> kExtraIntKeys = {{
     {"notify", &Settings::notify},
     {"traytip", &Settings::traytip},
+    {"autostart", &Settings::autostart},
 }};
 
 const std::array<const char*, 25> kExportIntKeyNames = {

@@ -45,8 +45,9 @@ struct Settings {
     std::string ver;
     // section "Extra": additions of this program, each off (0) by default; Pelvaro does not
     // carry them.
-    int16_t notify = 0;   // desktop notifications of calls, automatic cuts and the router link
-    int16_t traytip = 0;  // the tray tip also shows the line, the call's time and charge
+    int16_t notify = 0;     // desktop notifications of calls, automatic cuts and the router link
+    int16_t traytip = 0;    // the tray tip also shows the line, the call's time and charge
+    int16_t autostart = 0;  // started at logon ("ログオン時に起動")
 };
 
 struct IntKey {
@@ -56,7 +57,7 @@ struct IntKey {
 // The integers of section "Setup" from seca to debuglog, in table order (linecut included).
 extern const std::array<IntKey, 26> kSetupIntKeys;
 // The integers of section "Extra".
-extern const std::array<IntKey, 2> kExtraIntKeys;
+extern const std::array<IntKey, 3> kExtraIntKeys;
 // The same names without linecut, in the maintenance tool's export order (25 names).
 extern const std::array<const char*, 25> kExportIntKeyNames;
 

@@ -27,6 +27,7 @@
 #include "logview/ui/frm_log.h"
 #include "platform/posix_process_runner.h"
 #include "platform/qt_event_loop.h"
+#include "platform/autostart.h"
 #include "platform/qt_paths.h"
 #include "platform/qt_settings_store.h"
 #include "platform/qt_translation.h"
@@ -129,6 +130,10 @@ int main(int argc, char** argv) {
     std::unique_ptr<kv::clsSetFormPosition> formPosition;
 
     kv::AppSetupHost setupHost(cx);
+    setupHost.SetLogonStart = [](bool on, std::string& error) {
+        return kv::SetLogonStart(kv::AutostartFolder(),
+                                 QCoreApplication::applicationFilePath().toStdString(), on, error);
+    };
     cx.hooks.ShowSetupDialog = [&setupHost, &window] { ShowSetupDialog(setupHost, &window); };
     QPointer<kv::FrmLog> logViewer;
     cx.hooks.ShowLogViewer = [&cx, &window, &clock, &logViewer] {

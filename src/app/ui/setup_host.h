@@ -1,5 +1,8 @@
 #pragma once
 // The settings dialog's view of the running program.
+#include <functional>
+#include <string>
+
 #include "app/context.h"
 #include "app/startup.h"
 #include "settings/ui/frm_setup.h"
@@ -24,8 +27,14 @@ class AppSetupHost : public SetupHost {
         const bool stored = RegCopy(cx_, RegCopyDirection::Store);
         // The tip follows its option at once, not at the next poll.
         cx_.ShowTrayState();
+        std::string error;
+        if (stored && SetLogonStart && !SetLogonStart(cx_.settings.autostart != 0, error))
+            cx_.ports.view.MessageBox("ログオン時の起動を設定できませんでした:\n" + error, "",
+                                      MsgIcon::Exclamation, MsgButtons::Ok);
         return stored;
     }
+    // Makes the logon start follow the setting ("ログオン時に起動"); empty: left as it is.
+    std::function<bool(bool on, std::string& error)> SetLogonStart;
 
   private:
     Context& cx_;

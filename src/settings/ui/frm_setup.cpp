@@ -420,7 +420,14 @@ void FrmSetup::BuildOtherTab(QWidget* page) {
     v->addWidget(ChkNotify);
     v->addWidget(ChkTrayTip);
     grid->addWidget(notify, 3, 0, 1, 3);
-    grid->setRowStretch(4, 1);
+
+    auto* start = MakeGroup(page, "起動");
+    v = new QVBoxLayout(start);
+    ChkAutoStart = MakeCheck(start, "ChkAutoStart", "ログオン時に起動");
+    ChkAutoStart->setToolTip(Q("デスクトップにログオンしたときに Kestrovan を起動します"));
+    v->addWidget(ChkAutoStart);
+    grid->addWidget(start, 4, 0, 1, 3);
+    grid->setRowStretch(5, 1);
 }
 
 void FrmSetup::BuildLinkedTab(QWidget* page) {
@@ -552,6 +559,7 @@ bool FrmSetup::SetupCopy(int direction) {
         s.debuglog = CheckValue(ChkDbgLog);
         s.notify = CheckValue(ChkNotify);
         s.traytip = CheckValue(ChkTrayTip);
+        s.autostart = CheckValue(ChkAutoStart);
         // Opens the trace now when it has just been switched on.
         trace.SetEnabled(s.debuglog != 0);
         trace.Open();
@@ -600,6 +608,7 @@ bool FrmSetup::SetupCopy(int direction) {
         SetCheck(ChkDbgLog, s.debuglog);
         SetCheck(ChkNotify, s.notify);
         SetCheck(ChkTrayTip, s.traytip);
+        SetCheck(ChkAutoStart, s.autostart);
         for (int i = 0; i < kRunnerSlots; ++i) {
             SetBoxText(TxtRunPG[i], s.runid[i]);
             SetCheck(ChkPGEnd[i], s.runstop[i]);

@@ -109,7 +109,7 @@ class FrmSetup : public QDialog {
     QCheckBox *ChkAutoCut = nullptr, *ChkTeleho = nullptr, *ChkTopDsp = nullptr,
               *ChkTrans = nullptr, *ChkInfo = nullptr, *ChkLineCut = nullptr, *ChkTimeSet = nullptr,
               *ChkKcodeSet = nullptr, *ChkDbgLog = nullptr, *ChkNotify = nullptr,
-              *ChkTrayTip = nullptr;
+              *ChkTrayTip = nullptr, *ChkAutoStart = nullptr;
     QComboBox* CmbDiscount = nullptr;
     QSlider *SldDspInt = nullptr, *SldSOHOInt = nullptr, *SldSOHO2Int = nullptr;
     std::array<QRadioButton*, 3> OptStartWin{};

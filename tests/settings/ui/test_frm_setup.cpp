@@ -17,6 +17,7 @@
 #include <memory>
 
 #include "app/ui/setup_host.h"
+#include "platform/autostart.h"
 #include "settings/ui/frm_setup.h"
 #include "support/test_rig.h"
 
@@ -109,10 +110,10 @@ TEST_F(FrmSetupTest, TabsHoldTheirControlsWithTheirCaptions) {
           "前回の状態", "通常に戻す", "変更しない",   "最小化する",   "強制切断"}},
         {"その他",
          {"ChkTimeSet", "ChkKcodeSet", "ChkDbgLog", "OptDosuu0", "OptDosuu1", "TxtHoliday0",
-          "TxtHoliday17", "OptHV", "OptV", "ChkNotify", "ChkTrayTip"},
+          "TxtHoliday17", "OptHV", "OptV", "ChkNotify", "ChkTrayTip", "ChkAutoStart"},
          {"SOHO設定", "debug", "累積", "祝祭日指定", "表示形式", "起動時に時刻セット",
           "漢字CDをSJISにする", "debug log", "当月", "当日", "縦ならび", "横ならび", "通知",
-          "通知を表示する", "トレイのヒントに状態を表示する"}},
+          "通知を表示する", "トレイのヒントに状態を表示する", "起動", "ログオン時に起動"}},
         {"連動",
          {"TxtRunPG0", "BtnDir0", "ChkEnab0", "ChkPGEnd0", "TxtRunPG2", "TxtRunPG3", "BtnDir3",
           "ChkEnab3", "ChkPGEnd3"},
@@ -178,7 +179,7 @@ TEST_F(FrmSetupTest, RecordRoundTripsThroughTheDialog) {
     s.dspinfo = 1;
     s.linecut = 1, s.winmodes = 2, s.winmodec = 1, s.winmodedc = 1, s.dosuumode = 1;
     s.sohotime = 1, s.sohokcode = 1, s.debuglog = 0;
-    s.notify = 1, s.traytip = 0;
+    s.notify = 1, s.traytip = 0, s.autostart = 1;
     s.HolidayTable[0] = " 1/ 1";
     s.HolidayTable[5] = "12/31";
     s.HolidayTable[17] = "  5/5";
@@ -244,6 +245,41 @@ TEST_F(FrmSetupTest, HandEditedValuesAreShownSoundlyAndKept) {
 }
 
 // ---- buttons ------------------------------------------------------------------------------
+
+// "ログオン時に起動" makes the desktop start the program (after its wait, -W) or not.
+TEST_F(FrmSetupTest, LogonStartFollowsTheBox) {
+    const std::string folder = rig.dir + "/config/autostart";
+    const std::string entry = folder + "/kestrovan.desktop";
+    host.SetLogonStart = [&](bool on, std::string& error) {
+        return SetLogonStart(folder, "/opt/Kes trovan/$HOME/kestrovan", on, error);
+    };
+    FrmSetup& d = Open();
+    for (const bool on : {true, false, false}) {
+        W<QCheckBox>("ChkAutoStart")->setChecked(on);
+        Click("BtnUPDT");
+        EXPECT_EQ(rig.cx.settings.autostart, on ? 1 : 0);
+        EXPECT_EQ(QFile::exists(QString::fromStdString(entry)), on);
+        if (on) {
+            QFile file(QString::fromStdString(entry));
+            ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+            const std::string text = file.readAll().toStdString();
+            EXPECT_NE(text.find("\nExec=\"/opt/Kes trovan/\\\\$HOME/kestrovan\" -W\n"),
+                      std::string::npos)
+                << text;
+        }
+    }
+    EXPECT_TRUE(d.isVisible());
+    // Where it cannot be written, the user is told; the settings are stored all the same.
+    host.SetLogonStart = [&](bool on, std::string& error) {
+        return SetLogonStart("/proc/no-such/autostart", "/k", on, error);
+    };
+    W<QCheckBox>("ChkAutoStart")->setChecked(true);
+    Click("BtnUPDT");
+    ASSERT_FALSE(rig.view.boxes.empty());
+    EXPECT_NE(rig.view.boxes.back().text.find("ログオン時の起動を設定できませんでした"),
+              std::string::npos);
+    EXPECT_EQ(rig.cx.settings.autostart, 1);
+}
 
 TEST_F(FrmSetupTest, OpeningStopsPollingAndOkStoresAndResumesIt) {
     rig.cx.settings.hvmode = 0;
