@@ -4,7 +4,7 @@
 #   bash scripts/bench.sh longrun    also the 10-minute real-time run against the demo router
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/setup.sh
+bash scripts/setup.sh bench
 cmake --preset release >/dev/null
 cmake --build --preset release -j "$(nproc)"
 echo "== link: CPU while a reply is late, reply detection latency"

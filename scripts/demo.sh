@@ -5,17 +5,22 @@
 # the settings live in a temporary XDG_CONFIG_HOME and the router is 127.0.0.1.
 #   KV_DEMO_SECONDS   how long Kestrovan runs (default 120)
 #   KV_DEMO_KEEP=1    keep the demo folder
-#   KV_BUILD_DIR      build folder (default build/)
+#   KV_BUILD_DIR      build folder (default build-demo/: the programs alone, no tests)
+# Pictures are taken of Kestrovan's own window only, never of the rest of the screen.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 . "$root/scripts/lib/simulated_router.sh"
 seconds="${KV_DEMO_SECONDS:-120}"
-build="${KV_BUILD_DIR:-$root/build}"
+build="${KV_BUILD_DIR:-$root/build-demo}"
 
 if [ "${KV_DEMO_INNER:-0}" != "1" ]; then
-  bash "$root/scripts/setup.sh"
-  cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug >/dev/null
-  cmake --build "$build" --target kestrovan mn128sim -j "$(nproc)"
+  bash "$root/scripts/setup.sh" demo
+  if [ -z "${KV_BUILD_DIR:-}" ]; then
+    cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKV_BUILD_TESTS=OFF >/dev/null
+  else
+    cmake -S "$root" -B "$build" -G Ninja >/dev/null
+  fi
+  cmake --build "$build" --target kestrovan pelvaro mn128sim -j "$(nproc)"
   if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
     echo "== no display: running under xvfb-run"
     exec env KV_DEMO_INNER=1 xvfb-run -a -s "-screen 0 1024x768x24" bash "$0" "$@"
@@ -52,10 +57,22 @@ XDG_CONFIG_HOME="$demo/config" KESTROVAN_CONSOLE_PORT="$port" \
   "$demo/program/kestrovan" -debug >"$demo/kestrovan.out" 2>&1 &
 kv_pid=$!
 
+# Kestrovan's main window: the largest window of its class that is showing.
+kestrovan_window() {
+  local best="" area=0 id w h
+  while read -r id w h; do
+    xwininfo -id "$id" 2>/dev/null | grep -q 'Map State: IsViewable' || continue
+    if [ $((w * h)) -gt "$area" ]; then best=$id; area=$((w * h)); fi
+  done < <(xwininfo -root -tree 2>/dev/null |
+    sed -n 's/^ *\(0x[0-9a-f]*\) .*("kestrovan" "kestrovan") *\([0-9]*\)x\([0-9]*\)+.*/\1 \2 \3/p')
+  echo "$best"
+}
 shot() {
-  if command -v import >/dev/null 2>&1 && [ -n "${DISPLAY:-}" ]; then
-    import -window root "$demo/screenshots/$1.png" 2>/dev/null && echo "   screenshot $1.png"
-  fi
+  command -v import >/dev/null 2>&1 && command -v xwininfo >/dev/null 2>&1 || return 0
+  [ -n "${DISPLAY:-}" ] || return 0
+  local win; win="$(kestrovan_window)"
+  [ -n "$win" ] || { echo "   (no window to photograph at $1)"; return 0; }
+  import -window "$win" "$demo/screenshots/$1.png" 2>/dev/null && echo "   screenshot $1.png"
 }
 elapsed=0
 for at in 3 15 40 "$seconds"; do
@@ -91,3 +108,8 @@ if ls "$demo/screenshots/"*.png >/dev/null 2>&1; then
   cp "$demo/screenshots/"*.png "$build/demo-screenshots/"
   echo; echo "== screenshots in $build/demo-screenshots"
 fi
+echo
+echo "== the programs are in $build: src/app/ui/kestrovan, src/maint/pelvaro, tools/mn128sim/mn128sim"
+echo "   Kestrovan by hand: copy it with docs/使用方法.htm into a folder of its own and start it there"
+echo "   Pelvaro (settings backup):  $build/src/maint/pelvaro            (its window)"
+echo "                               $build/src/maint/pelvaro --help     (from the terminal)"

@@ -6,7 +6,7 @@
 # inputs that crash are left in build-fuzz/artifacts/ for a look.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/setup.sh
+bash scripts/setup.sh fuzz
 secs=${1:-60}
 shift || true
 targets=("$@")

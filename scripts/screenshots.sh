@@ -14,7 +14,7 @@ root="$(cd "$(dirname "$0")/.." && pwd)"
 build="${KV_BUILD_DIR:-$root/build}"
 shots="${KV_SHOTS_DIR:-$root/docs/screenshots}"
 
-bash "$root/scripts/setup.sh"
+bash "$root/scripts/setup.sh" screenshots
 [ -x "$build/src/app/ui/kestrovan" ] || cmake --preset dev -S "$root" >/dev/null
 cmake --build "$build" --target kestrovan pelvaro mn128sim
 

@@ -1,17 +1,38 @@
 #!/usr/bin/env bash
-# Installs what the build, the tests and the demo need on a fresh Debian machine. Idempotent.
+# Installs, on a fresh Debian machine, what one command needs, and nothing more. Idempotent.
+#   bash scripts/setup.sh [demo|test|bench|fuzz|screenshots ...]   (default: test)
 set -euo pipefail
-packages=(
-  build-essential cmake ninja-build pkg-config
-  qt6-base-dev qt6-base-dev-tools libgl-dev
-  libgtest-dev libgmock-dev libbenchmark-dev
-  clang libclang-rt-14-dev clang-format
-  fonts-noto-cjk fonts-ipafont-gothic
-  xvfb xauth imagemagick python3 procps tzdata
-  openbox trayer xdotool x11-utils qt6-translations-l10n
-)
+
+# Building the three programs.
+build=(build-essential cmake ninja-build pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev)
+# Running Kestrovan: Japanese fonts, Qt's Japanese texts, time zones, the help page's opener.
+runtime=(fonts-noto-cjk fonts-ipafont-gothic qt6-translations-l10n tzdata xdg-utils)
+# The demo runs the program on a display of its own and photographs its window.
+demo=(xvfb xauth x11-utils imagemagick)
+# The tests: GoogleTest, the format check, and a real X display with a window manager and a
+# panel for the window-position test.
+test=(libgtest-dev clang-format xvfb xauth openbox trayer xdotool x11-utils)
+# Fuzzing: clang with its sanitizer and libFuzzer runtimes, the distribution's default version.
+fuzz=(clang libclang-rt-dev)
+screenshots=(xvfb xauth openbox trayer xdotool x11-utils imagemagick)
+# The release build that carries the benchmarks builds the tests too; the long run has a display.
+bench=(libgtest-dev xvfb xauth)
+
+wanted=("${build[@]}" "${runtime[@]}")
+[ $# -eq 0 ] && set -- test
+for need in "$@"; do
+  case "$need" in
+    demo) wanted+=("${demo[@]}") ;;
+    test) wanted+=("${test[@]}") ;;
+    fuzz) wanted+=("${fuzz[@]}") ;;
+    bench) wanted+=("${bench[@]}") ;;
+    screenshots) wanted+=("${screenshots[@]}") ;;
+    *) echo "setup.sh: unknown need '$need' (demo, test, bench, fuzz, screenshots)" >&2; exit 2 ;;
+  esac
+done
+
 missing=()
-for p in "${packages[@]}"; do
+for p in "${wanted[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
 if [ ${#missing[@]} -gt 0 ]; then

@@ -3,7 +3,7 @@
 # suite under AddressSanitizer + UndefinedBehaviorSanitizer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/setup.sh
+bash scripts/setup.sh test
 bash scripts/format.sh --check
 jobs=$(nproc)
 cmake --preset dev >/dev/null
