@@ -9,6 +9,7 @@ packages=(
   fonts-noto-cjk fonts-ipafont-gothic
   xvfb xauth imagemagick python3 procps tzdata
   openbox trayer xdotool x11-utils qt6-translations-l10n
+  desktop-file-utils appstream dpkg-dev file
 )
 missing=()
 for p in "${packages[@]}"; do
