@@ -178,8 +178,20 @@ void mnuLOG_Click(Context& cx) {
     if (cx.hooks.ShowLogViewer) cx.hooks.ShowLogViewer();
 }
 
+std::string FindHelpPage(const std::string& appPath, const std::vector<std::string>& folders) {
+    const std::string beside = appPath + "/使用方法.htm";
+    std::error_code ec;
+    if (std::filesystem::is_regular_file(beside, ec)) return beside;
+    for (const std::string& folder : folders) {
+        const std::string page = folder + "/使用方法.htm";
+        if (std::filesystem::is_regular_file(page, ec))
+            return std::filesystem::path(page).lexically_normal().string();
+    }
+    return beside;
+}
+
 void mnuHELP_Click(Context& cx) {
-    const std::string page = cx.AppPath + "/使用方法.htm";
+    const std::string page = FindHelpPage(cx.AppPath, cx.HelpFolders);
     std::error_code ec;
     if (!std::filesystem::is_regular_file(page, ec)) {
         cx.ports.view.MessageBox("ヘルプファイルが見つかりません:\n" + page, "",

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "app/context.h"
 
@@ -37,6 +38,8 @@ void mnuInit_Click(Context& cx);
 void mnuSOHO_Click(Context& cx);
 void mnuLOG_Click(Context& cx);
 void mnuHELP_Click(Context& cx);
+// The help page beside the program, else the first one in folders; none: the one beside it.
+std::string FindHelpPage(const std::string& appPath, const std::vector<std::string>& folders);
 void mnuVER_Click(Context& cx);
 // A second start of the program asked this one to come forward.
 void SecondStart_Request(Context& cx);

@@ -4,6 +4,7 @@
 // handlers; no globals. This is the only place where the link and the meter meet.
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "accounting/call_meter.h"
 #include "app/delayed_action.h"
@@ -51,6 +52,8 @@ class Context {
     AppHooks hooks;
     std::string CommandLine;  // " " + arguments + " ", upper case
     std::string AppPath;      // folder of the program file, no trailing separator
+    // Where to look for the help page when it is not beside the program (set by main).
+    std::vector<std::string> HelpFolders;
     // Where the call log, totals and trace go: AppPath, or, when that cannot be written and
     // PerUserDataFolder is set (by main), the per-user folder. Chosen by InitProgram.
     std::string DataFolder;

@@ -11,4 +11,12 @@ std::string PerUserDataFolder() {
     return (base + QStringLiteral("/Qel/Kestrovan")).toStdString();
 }
 
+std::vector<std::string> InstalledDataFolders(const std::string& appDir) {
+    std::vector<std::string> folders{appDir + "/../share/kestrovan"};
+    for (const QString& base :
+         QStandardPaths::standardLocations(QStandardPaths::GenericDataLocation))
+        folders.push_back((base + QStringLiteral("/kestrovan")).toStdString());
+    return folders;
+}
+
 }  // namespace kv

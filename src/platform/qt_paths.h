@@ -1,5 +1,6 @@
 #pragma once
 #include <string>
+#include <vector>
 
 namespace kv {
 
@@ -7,5 +8,9 @@ namespace kv {
 // written: $XDG_DATA_HOME/Qel/Kestrovan (~/.local/share/Qel/Kestrovan), the same for Kestrovan
 // and Pelvaro whatever their own names.
 std::string PerUserDataFolder();
+
+// Where an installed copy keeps its shared files (the help page): share/kestrovan beside the
+// program's bin folder, wherever the install was put, then the system's data folders.
+std::vector<std::string> InstalledDataFolders(const std::string& appDir);
 
 }  // namespace kv

@@ -354,6 +354,21 @@ TEST_F(StartupTest, HelpSaysWhyItDoesNotOpen) {
     EXPECT_NE(rig.view.boxes[1].text.find("ブラウザー"), std::string::npos);
 }
 
+// An installed copy: the page in the data folder, reached through "..", unless one lies beside
+// the program.
+TEST_F(StartupTest, HelpFoundInTheInstallsDataFolder) {
+    namespace fs = std::filesystem;
+    const std::string bin = rig.dir + "/bin", share = rig.dir + "/share/kestrovan";
+    fs::create_directories(bin);
+    fs::create_directories(share);
+    const std::vector<std::string> folders{rig.dir + "/missing", bin + "/../share/kestrovan"};
+    EXPECT_EQ(FindHelpPage(bin, folders), bin + "/使用方法.htm");
+    std::ofstream(share + "/使用方法.htm") << "<html></html>";
+    EXPECT_EQ(FindHelpPage(bin, folders), share + "/使用方法.htm");
+    std::ofstream(bin + "/使用方法.htm") << "<html></html>";
+    EXPECT_EQ(FindHelpPage(bin, folders), bin + "/使用方法.htm");
+}
+
 TEST_F(StartupTest, DelayedActions) {
     WireMainTimers(rig.cx);
     ShowHint(rig.cx, "x");

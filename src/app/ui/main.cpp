@@ -117,6 +117,7 @@ int main(int argc, char** argv) {
     kv::Context cx(kv::Ports{clock, pump, store, transport, tmrSOHO, tmrDSP, Tmr1Sec, tmrRetry,
                              window, runner, shell, programExit});
     cx.PerUserDataFolder = kv::PerUserDataFolder();
+    cx.HelpFolders = kv::InstalledDataFolders(QCoreApplication::applicationDirPath().toStdString());
     cx.link.SetConsolePort(ConsolePortFromEnvironment());
     window.Attach(cx);
     frmMnu.Attach(cx);

@@ -1,6 +1,7 @@
 #!/bin/sh
 # Draws the program icon (a charge meter on a telephone line) once at 512 px and scales it to
-# the sizes the tray and the window use. Run by hand after changing the drawing; the PNGs are
+# the sizes the tray, the window and the icon theme use (kestrovan.svg is the same drawing for
+# the theme's scalable size, kept by hand). Run by hand after changing the drawing; the PNGs are
 # kept in the tree so the build needs no ImageMagick.
 set -e
 cd "$(dirname "$0")"
@@ -18,7 +19,7 @@ convert -size 512x512 xc:none \
     -stroke '#ffd23f' -strokewidth 30 -fill none \
     -draw 'polyline 70,420 150,420 190,370 250,470 310,370 350,420 442,420' \
     kestrovan_512.tmp.png
-for s in 32 64 128; do
+for s in 16 22 24 32 48 64 128 256; do
     convert kestrovan_512.tmp.png -filter Lanczos -resize ${s}x${s} -strip "kestrovan_${s}.png"
 done
 rm -f kestrovan_512.tmp.png

@@ -1,0 +1,39 @@
+#!/usr/bin/env bash
+# Checks an installed tree: check_tree.sh ROOT [EXTRA_FILE...] (paths below ROOT, beyond the
+# files every install has). The file list, the desktop files and the software-centre data, the
+# installed programs, and every option of their --help in their man page.
+set -euo pipefail
+root=$1
+shift
+fail() { echo "FAIL: $*" >&2; exit 1; }
+
+expected=$(
+  printf '%s\n' usr/bin/kestrovan usr/bin/pelvaro usr/bin/mn128sim \
+    usr/share/kestrovan/使用方法.htm \
+    usr/share/applications/kestrovan.desktop usr/share/applications/pelvaro.desktop \
+    usr/share/metainfo/example.qel.kestrovan.metainfo.xml \
+    usr/share/icons/hicolor/scalable/apps/kestrovan.svg \
+    usr/share/man/man1/kestrovan.1.gz usr/share/man/man1/pelvaro.1.gz \
+    usr/share/man/man1/mn128sim.1.gz "$@"
+  for s in 16 22 24 32 48 64 128 256; do echo "usr/share/icons/hicolor/${s}x${s}/apps/kestrovan.png"; done
+)
+actual=$(cd "$root" && find . -type f -o -type l | sed 's|^\./||' | LC_ALL=C sort)
+diff <(LC_ALL=C sort <<<"$expected") <(echo "$actual") || fail "installed files differ (- expected, + found)"
+
+desktop-file-validate "$root"/usr/share/applications/*.desktop || fail "desktop-file-validate"
+# The metainfo, and the desktop entry it launches.
+appstreamcli validate-tree --no-net "$root" >/dev/null ||
+  fail "appstreamcli: $(appstreamcli validate-tree --no-net "$root")"
+
+for program in kestrovan pelvaro mn128sim; do
+  bin=$root/usr/bin/$program
+  ! readelf -d "$bin" | grep -qE 'R(UN)?PATH' || fail "$program keeps a library search path"
+  version=$("$bin" --version) || fail "$program --version"
+  [[ ${version,,} == "$program "*[0-9]* ]] || fail "$program --version: $version"
+  help=$("$bin" --help) || fail "$program --help"
+  page=$(zcat "$root/usr/share/man/man1/$program.1.gz" | sed 's/\\-/-/g')
+  for option in $(grep -oE '(^|[][ |])--?[A-Za-z][A-Za-z-]*' <<<"$help" | tr -d '[]| ' | sort -u); do
+    grep -qF -- "$option" <<<"$page" || fail "$program.1 lacks $option"
+  done
+done
+echo "installed tree OK: $(wc -l <<<"$actual") files"

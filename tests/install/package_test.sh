@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# cpack -G DEB, unpacked into a scratch root: the tree checked, the package's fields read back.
+set -euo pipefail
+build=$1
+for tool in cpack dpkg-deb dpkg-shlibdeps; do
+  command -v $tool >/dev/null || { echo "SKIP: no $tool (scripts/setup.sh installs it)"; exit 77; }
+done
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+(cd "$build" && cpack -G DEB -B "$work" >"$work/cpack.log") || { cat "$work/cpack.log"; exit 1; }
+deb=$(ls "$work"/kestrovan_*.deb)
+dpkg -x "$deb" "$work/root"
+extra=(usr/share/doc/kestrovan/changelog.Debian.gz)
+for name in LICENSE LICENSE.txt LICENSE.md COPYING; do
+  [ -f "$(dirname "$0")/../../$name" ] && { extra+=(usr/share/doc/kestrovan/copyright); break; }
+done
+bash "$(dirname "$0")/check_tree.sh" "$work/root" "${extra[@]}"
+info=$(dpkg-deb -f "$deb" Package Version Section Maintainer Depends Recommends)
+for want in "Package: kestrovan" "Version: $KV_VERSION-1" "Section: net" \
+  "Maintainer: Seed c4841d46 maintainers <maintainers@users.noreply.c-seed-c4841d46.example>" \
+  libqt6widgets6 qt6-qpa-plugins "fonts-noto-cjk | fonts-ipafont-gothic" xdg-utils \
+  "Recommends: qt6-translations-l10n"; do
+  grep -qF -- "$want" <<<"$info" || { echo "FAIL: control lacks '$want':"; echo "$info"; exit 1; }
+done
+echo "package OK: $(basename "$deb")"
