@@ -10,10 +10,8 @@ trap 'rm -rf "$work"' EXIT
 (cd "$build" && cpack -G DEB -B "$work" >"$work/cpack.log") || { cat "$work/cpack.log"; exit 1; }
 deb=$(ls "$work"/kestrovan_*.deb)
 dpkg -x "$deb" "$work/root"
-extra=(usr/share/doc/kestrovan/changelog.Debian.gz)
-for name in LICENSE LICENSE.txt LICENSE.md COPYING; do
-  [ -f "$(dirname "$0")/../../$name" ] && { extra+=(usr/share/doc/kestrovan/copyright); break; }
-done
+# The licence, or until there is one the statement that none was granted, as Debian's copyright.
+extra=(usr/share/doc/kestrovan/changelog.Debian.gz usr/share/doc/kestrovan/copyright)
 bash "$(dirname "$0")/check_tree.sh" "$work/root" "${extra[@]}"
 info=$(dpkg-deb -f "$deb" Package Version Section Maintainer Depends Recommends)
 for want in "Package: kestrovan" "Version: $KV_VERSION-1" "Section: net" \
