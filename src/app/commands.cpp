@@ -6,6 +6,7 @@
 #include "accounting/tariff.h"
 #include "app/startup.h"
 #include "common/cp932.h"
+#include "common/data_file.h"
 #include "link/link_text.h"
 #include "settings/settings.h"
 
@@ -181,7 +182,7 @@ void mnuLOG_Click(Context& cx) {
 void mnuHELP_Click(Context& cx) {
     const std::string page = cx.AppPath + "/使用方法.htm";
     std::error_code ec;
-    if (!std::filesystem::is_regular_file(page, ec)) {
+    if (!std::filesystem::is_regular_file(datafile::FsPath(page), ec)) {
         cx.ports.view.MessageBox("ヘルプファイルが見つかりません:\n" + page, "",
                                  MsgIcon::Exclamation, MsgButtons::Ok);
         return;

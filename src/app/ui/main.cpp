@@ -4,6 +4,7 @@
 #include <QPointer>
 #include <QSessionManager>
 #include <QSocketNotifier>
+#include <QTimer>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -163,6 +164,7 @@ int main(int argc, char** argv) {
 
     kv::InstanceLock lock;
     std::unique_ptr<QSocketNotifier> secondStarts;
+    std::unique_ptr<QTimer> secondStartPoll;
     kv::FormLoadSteps steps;
     steps.AnotherInstanceRunning = [&] {
         std::string error;
@@ -171,11 +173,20 @@ int main(int argc, char** argv) {
         switch (lock.Acquire(name, error)) {
             case kv::InstanceLock::Result::Acquired:
                 // A second start knocks; this one comes to the front.
-                secondStarts =
-                    std::make_unique<QSocketNotifier>(lock.RequestSocket(), QSocketNotifier::Read);
-                QObject::connect(secondStarts.get(), &QSocketNotifier::activated, [&] {
-                    if (lock.TakeRequest()) kv::SecondStart_Request(cx);
-                });
+                if (lock.RequestSocket() >= 0) {
+                    secondStarts = std::make_unique<QSocketNotifier>(lock.RequestSocket(),
+                                                                     QSocketNotifier::Read);
+                    QObject::connect(secondStarts.get(), &QSocketNotifier::activated, [&] {
+                        if (lock.TakeRequest()) kv::SecondStart_Request(cx);
+                    });
+                } else {
+                    // Nothing to watch (Windows): the knock is looked for a few times a second.
+                    secondStartPoll = std::make_unique<QTimer>();
+                    QObject::connect(secondStartPoll.get(), &QTimer::timeout, [&] {
+                        if (lock.TakeRequest()) kv::SecondStart_Request(cx);
+                    });
+                    secondStartPoll->start(250);
+                }
                 return kv::InstanceCheck{};
             case kv::InstanceLock::Result::HeldElsewhere:
                 return kv::InstanceCheck{kv::InstanceCheck::Running, {}};
