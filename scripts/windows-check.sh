@@ -31,8 +31,11 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
   /usr/lib/wine/wine64 wineboot --init >/dev/null 2>&1
 fi
 # One server for the whole run: one that quits between two tests can drop the next one's
-# connection ("recvmsg: Connection reset by peer").
+# connection ("recvmsg: Connection reset by peer"). Its services are started here, away from
+# the tests' output: started by a test, they would hold its pipe open and ctest would wait
+# for them until the test's time ran out.
 /usr/lib/wine/wineserver -p </dev/null >/dev/null 2>&1
+/usr/lib/wine/wine64 wineboot </dev/null >/dev/null 2>&1
 trap '/usr/lib/wine/wineserver -k 2>/dev/null || true' EXIT
 
 status=0

@@ -26,13 +26,19 @@
 #include "app/ui/shutdown_signals.h"
 #include "common/data_file.h"
 #include "logview/ui/frm_log.h"
-#include "platform/posix_process_runner.h"
 #include "platform/qt_event_loop.h"
 #include "platform/qt_paths.h"
 #include "platform/qt_settings_store.h"
 #include "platform/qt_translation.h"
 #include "platform/socket_transport.h"
 #include "settings/ui/frm_setup.h"
+#ifdef _WIN32
+#include "platform/win_process_runner.h"
+using ProcessRunnerOfTheSystem = kv::WinProcessRunner;
+#else
+#include "platform/posix_process_runner.h"
+using ProcessRunnerOfTheSystem = kv::PosixProcessRunner;
+#endif
 
 namespace {
 
@@ -106,7 +112,7 @@ int main(int argc, char** argv) {
     // answer costs at most this, also for each attempt to log in again.
     kv::SocketTransport transport(10000);
     kv::QtTimer tmrSOHO, tmrDSP, Tmr1Sec, tmrRetry;
-    kv::PosixProcessRunner runner;
+    ProcessRunnerOfTheSystem runner;
     kv::QtShell shell;
     kv::QtProgramExit programExit;
 
