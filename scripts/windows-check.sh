@@ -28,12 +28,15 @@ cmake --build "$build" -j "$jobs"
 # A prefix of the build's own, made once (about 7 s); no Mono or Gecko prompts.
 export WINEPREFIX="$PWD/$build/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree=;mshtml="
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
-  /usr/lib/wine/wine64 wineboot --init >/dev/null 2>&1
+  # The very first start of a new prefix sometimes reports failure though it worked.
+  /usr/lib/wine/wine64 wineboot --init </dev/null >/dev/null 2>&1 ||
+    /usr/lib/wine/wine64 wineboot --init </dev/null >/dev/null 2>&1
 fi
 # One server for the whole run: one that quits between two tests can drop the next one's
 # connection ("recvmsg: Connection reset by peer"). Its services are started here, away from
 # the tests' output: started by a test, they would hold its pipe open and ctest would wait
 # for them until the test's time ran out.
+/usr/lib/wine/wineserver -w  # a server still running (from making the prefix) ends first
 /usr/lib/wine/wineserver -p </dev/null >/dev/null 2>&1
 /usr/lib/wine/wine64 wineboot </dev/null >/dev/null 2>&1
 trap '/usr/lib/wine/wineserver -k 2>/dev/null || true' EXIT
