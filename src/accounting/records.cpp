@@ -201,7 +201,7 @@ void CallMeter::ResetCall() {
 void CallMeter::SetAsideBadFile(const LocalTime& now) {
     const std::string aside = dataPath_ + ".bad-" + Stamp(now);
     std::error_code ec;
-    std::filesystem::rename(dataPath_, aside, ec);
+    std::filesystem::rename(datafile::FsPath(dataPath_), datafile::FsPath(aside), ec);
     if (ec) {
         trace_.Error("dat bad:" + dataPath_ + " (" + ec.message() + ")");
     } else {

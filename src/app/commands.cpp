@@ -6,6 +6,7 @@
 #include "accounting/tariff.h"
 #include "app/startup.h"
 #include "common/cp932.h"
+#include "common/data_file.h"
 #include "link/link_text.h"
 #include "settings/settings.h"
 
@@ -193,7 +194,7 @@ std::string FindHelpPage(const std::string& appPath, const std::vector<std::stri
 void mnuHELP_Click(Context& cx) {
     const std::string page = FindHelpPage(cx.AppPath, cx.HelpFolders);
     std::error_code ec;
-    if (!std::filesystem::is_regular_file(page, ec)) {
+    if (!std::filesystem::is_regular_file(datafile::FsPath(page), ec)) {
         cx.ports.view.MessageBox("ヘルプファイルが見つかりません:\n" + page, "",
                                  MsgIcon::Exclamation, MsgButtons::Ok);
         return;

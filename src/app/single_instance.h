@@ -3,7 +3,8 @@
 // lives in the kernel (the abstract namespace), not in a file: nothing on disk can be deleted
 // from under it, a read-only settings folder does not matter, and the kernel frees the name
 // however the holder ends. A second start connects to it, which is also how it asks the
-// running program to show its window.
+// running program to show its window. On Windows the lock is a named mutex of the user's
+// session and the knock an event beside it; the system frees both with their last handle.
 #include <string>
 
 namespace kv {
@@ -22,17 +23,23 @@ class InstanceLock {
     };
     // name: from InstanceName. Holding it again returns Acquired.
     Result Acquire(const std::string& name, std::string& error);
-    bool Held() const { return fd_ >= 0; }
+    bool Held() const;
     void Release();
 
-    // The listening socket, for the event loop to watch for a second start (-1 when not held).
-    int RequestSocket() const { return fd_; }
+    // The listening socket, for the event loop to watch for a second start (-1 when not held,
+    // and on Windows, where the event loop asks TakeRequest now and then instead).
+    int RequestSocket() const;
     // Takes one waiting connection; true when it came from this user (a second start).
     // Connections of other users are closed and ignored.
     bool TakeRequest();
 
   private:
+#ifdef _WIN32
+    void* mutex_ = nullptr;     // HANDLE
+    void* requests_ = nullptr;  // HANDLE of the auto-reset event a second start sets
+#else
     int fd_ = -1;
+#endif
 };
 
 // The lock's name for the settings in folder: one per user and settings folder, so runs with

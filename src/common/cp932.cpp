@@ -1,41 +1,9 @@
 #include "common/cp932.h"
 
-#include <iconv.h>
-
-#include <cerrno>
-#include <stdexcept>
-#include <vector>
+#include "common/cp932_native.h"
 
 namespace kv {
 namespace {
-
-// One converter per direction and thread; iconv_open is too slow to call per line.
-class Converter {
-  public:
-    Converter(const char* to, const char* from) : cd_(iconv_open(to, from)) {
-        if (cd_ == reinterpret_cast<iconv_t>(-1))
-            throw std::runtime_error("iconv cannot convert between CP932 and UTF-16LE");
-    }
-    ~Converter() { iconv_close(cd_); }
-    Converter(const Converter&) = delete;
-    Converter& operator=(const Converter&) = delete;
-    iconv_t get() {
-        iconv(cd_, nullptr, nullptr, nullptr, nullptr);  // reset shift state
-        return cd_;
-    }
-
-  private:
-    iconv_t cd_;
-};
-
-iconv_t Decoder() {
-    thread_local Converter c("UTF-16LE", "CP932");
-    return c.get();
-}
-iconv_t Encoder() {
-    thread_local Converter c("CP932", "UTF-16LE");
-    return c.get();
-}
 
 bool IsAscii(std::string_view s) {
     for (unsigned char c : s)
@@ -54,7 +22,6 @@ std::u16string Decode(std::string_view bytes) {
         for (unsigned char c : bytes) out.push_back(static_cast<char16_t>(c));
         return out;
     }
-    iconv_t cd = Decoder();
     size_t pos = 0;
     while (pos < bytes.size()) {
         const unsigned char b = static_cast<unsigned char>(bytes[pos]);
@@ -64,24 +31,14 @@ std::u16string Decode(std::string_view bytes) {
             continue;
         }
         const size_t len = (IsLeadByte(b) && pos + 1 < bytes.size()) ? 2 : 1;
-        char in[2] = {bytes[pos], len == 2 ? bytes[pos + 1] : '\0'};
-        char* inp = in;
-        size_t inleft = len;
         char16_t u[2] = {0, 0};
-        char* outp = reinterpret_cast<char*>(u);
-        size_t outleft = sizeof u;
-        const size_t r = iconv(cd, &inp, &inleft, &outp, &outleft);
-        if (r == static_cast<size_t>(-1) || inleft != 0 || outleft == sizeof u) {
-            iconv(cd, nullptr, nullptr, nullptr, nullptr);
+        const size_t units = native::DecodeChar(bytes.data() + pos, len, u);
+        if (units == 0) {
             out.push_back(static_cast<char16_t>(kRawByteBase + b));
             ++pos;  // resynchronise on the next byte
             continue;
         }
-        // Decoded as little-endian UTF-16 units.
-        const unsigned char* ub = reinterpret_cast<const unsigned char*>(u);
-        const size_t units = (sizeof u - outleft) / 2;
-        for (size_t i = 0; i < units; ++i)
-            out.push_back(static_cast<char16_t>(ub[2 * i] | (ub[2 * i + 1] << 8)));
+        out.append(u, units);
         pos += len;
     }
     return out;
@@ -90,7 +47,6 @@ std::u16string Decode(std::string_view bytes) {
 std::string Encode(std::u16string_view text) {
     std::string out;
     out.reserve(text.size() * 2);
-    iconv_t cd = Encoder();
     for (char16_t ch : text) {
         if (ch < 0x80) {
             out.push_back(static_cast<char>(ch));
@@ -100,20 +56,13 @@ std::string Encode(std::u16string_view text) {
             out.push_back(static_cast<char>(ch - kRawByteBase));
             continue;
         }
-        unsigned char in[2] = {static_cast<unsigned char>(ch & 0xFF),
-                               static_cast<unsigned char>(ch >> 8)};
-        char* inp = reinterpret_cast<char*>(in);
-        size_t inleft = 2;
         char buf[4];
-        char* outp = buf;
-        size_t outleft = sizeof buf;
-        const size_t r = iconv(cd, &inp, &inleft, &outp, &outleft);
-        if (r == static_cast<size_t>(-1) || outleft == sizeof buf) {
-            iconv(cd, nullptr, nullptr, nullptr, nullptr);
+        const size_t n = native::EncodeChar(ch, buf);
+        if (n == 0) {
             out.push_back('?');
             continue;
         }
-        out.append(buf, sizeof buf - outleft);
+        out.append(buf, n);
     }
     return out;
 }

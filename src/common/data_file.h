@@ -3,6 +3,8 @@
 // symbolic link is followed (a link's target elsewhere is never written), nothing waits on a
 // FIFO, and no descriptor is left open in the programs the runner starts.
 #include <cstddef>
+#include <cstdio>
+#include <filesystem>
 #include <string>
 
 namespace kv::datafile {
@@ -24,6 +26,26 @@ bool ReplaceWhole(const std::string& path, const std::string& bytes);
 
 // A descriptor for appending (the trace), or -1 with errno.
 int OpenForAppend(const std::string& path);
+
+// Paths are UTF-8 strings throughout; std::filesystem and the C library take a narrow string
+// in the ANSI code page on Windows, so paths cross over through these.
+inline std::filesystem::path FsPath(const std::string& utf8) {
+    return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
+}
+inline std::string Utf8Path(const std::filesystem::path& path) {
+    const std::u8string s = path.u8string();
+    return std::string(s.begin(), s.end());
+}
+// The file for reading as a binary stream, or nullptr with errno.
+std::FILE* OpenForReading(const std::string& path);
+
+// OpenForAppend's file as a binary stream (the trace), or nullptr with errno.
+std::FILE* OpenAppendStream(const std::string& path);
+
+// Makes bytes the whole content of path (created, or emptied first), a file for the user
+// alone: it may hold the router password. No link is followed. False with errno; *opened
+// tells whether the file itself could be opened.
+bool WritePrivate(const std::string& path, const std::string& bytes, bool* opened = nullptr);
 
 // Opens (creating it) a regular file for reading and writing, or -1 with errno (the lock).
 int OpenRegular(const std::string& path);

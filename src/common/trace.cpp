@@ -1,7 +1,5 @@
 #include "common/trace.h"
 
-#include <unistd.h>
-
 #include "common/cp932.h"
 #include "common/data_file.h"
 
@@ -36,10 +34,7 @@ void Trace::WriteTrace(TraceKind kind, const std::string& text) {
         case TraceKind::Open:
             if (file_) return;
             // Only a regular file: a link or a FIFO in its place is not written to.
-            if (const int fd = datafile::OpenForAppend(path_); fd >= 0) {
-                file_ = ::fdopen(fd, "ab");
-                if (!file_) ::close(fd);
-            }
+            file_ = datafile::OpenAppendStream(path_);
             if (!file_) {
                 // The program goes on without a trace; say so once.
                 ReportOnce("trace open error: ");

@@ -8,6 +8,7 @@
 #include <system_error>
 
 #include "common/cp932.h"
+#include "common/data_file.h"
 #include "logview/log_text.h"
 
 namespace kv::logview {
@@ -32,10 +33,9 @@ bool IsAscii(std::string_view bytes) {
 // Calls onLine for every line of the file, without its CR LF (a lone LF also ends a line).
 template <class OnLine>
 ReadResult ReadLines(const std::string& path, OnLine&& onLine) {
-    const std::filesystem::path fsPath(std::u8string(path.begin(), path.end()));
     std::error_code error;
-    if (!std::filesystem::exists(fsPath, error)) return ReadResult::Missing;
-    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"),
+    if (!std::filesystem::exists(datafile::FsPath(path), error)) return ReadResult::Missing;
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(datafile::OpenForReading(path),
                                                          &std::fclose);
     if (!file) return ReadResult::Unopenable;
 

@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <ostream>
 
+#include "common/data_file.h"
 #include "maint/commands.h"
 #include "maint/maint_context.h"
 
@@ -106,9 +107,9 @@ int RunCommandLine(const std::vector<std::string>& args, SettingsStore& store,
     MaintContext cx(store, view, programDir, currentDir);
     cx.PerUserDataFolder = perUserDataFolder;
     if (!file.empty()) {
-        std::filesystem::path p(file);
-        if (p.is_relative()) p = std::filesystem::path(currentDir) / p;
-        cx.ExportFile = p.lexically_normal().string();
+        std::filesystem::path p = datafile::FsPath(file);
+        if (p.is_relative()) p = datafile::FsPath(currentDir) / p;
+        cx.ExportFile = datafile::Utf8Path(p.lexically_normal());
     }
     bool done = false;
     if (command == "--save") done = CmdSave_Click(cx);

@@ -169,11 +169,11 @@ bool CmdConv_Click(MaintContext& cx) {
     // Where Kestrovan will look for them: here, unless its folder cannot be written.
     const datafile::DataFolder data =
         datafile::ChooseDataFolder(cx.ProgramDir, cx.PerUserDataFolder, /*create=*/true);
-    const fs::path targetFolder = data.perUser ? fs::path(data.path) : fs::path(cx.CurrentDir);
+    const fs::path targetFolder = datafile::FsPath(data.perUser ? data.path : cx.CurrentDir);
     for (const auto& [from, to] : kRenames) {
-        const fs::path source = fs::path(cx.CurrentDir) / from;
+        const fs::path source = datafile::FsPath(cx.CurrentDir) / from;
         const fs::path target = targetFolder / to;
-        const std::string named = data.perUser ? target.string() : std::string(to);
+        const std::string named = data.perUser ? datafile::Utf8Path(target) : std::string(to);
         std::error_code ec;
         if (!fs::exists(fs::symlink_status(source, ec))) continue;
         // Never overwrite Kestrovan's own data: keep both files and say so.

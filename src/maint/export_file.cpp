@@ -1,12 +1,8 @@
 #include "maint/export_file.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstdio>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <optional>
 
 #include "common/cp932.h"
@@ -26,15 +22,10 @@ std::string Describe(const std::error_code& ec) {
 
 // Whole file as bytes; nullopt when it cannot be read.
 std::optional<std::string> ReadBytes(const fs::path& path) {
-    std::FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f) return std::nullopt;
-    std::string bytes;
-    char buffer[4096];
-    size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) bytes.append(buffer, n);
-    const bool failed = std::ferror(f) != 0;
-    std::fclose(f);
-    if (failed) return std::nullopt;
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return std::nullopt;
+    std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    if (in.bad()) return std::nullopt;
     return bytes;
 }
 
@@ -63,15 +54,16 @@ FileIoResult Failure(std::string message) {
 }
 
 FileIoResult ReadFile(MaintContext& cx) {
-    const fs::path path = ExportFilePath(cx);
+    const fs::path path = datafile::FsPath(ExportFilePath(cx));
     const std::string name = kExportFileName;
     std::error_code ec;
     const fs::file_status st = fs::status(path, ec);
     if (!fs::exists(st))
-        return Failure(name + " が見つかりません。読込を中止しました\n" + path.string());
+        return Failure(name + " が見つかりません。読込を中止しました\n" + datafile::Utf8Path(path));
     std::optional<std::string> bytes;
     if (fs::is_regular_file(st)) bytes = ReadBytes(path);
-    if (!bytes) return Failure(name + " を読み込めません。読込を中止しました\n" + path.string());
+    if (!bytes)
+        return Failure(name + " を読み込めません。読込を中止しました\n" + datafile::Utf8Path(path));
 
     const std::vector<std::string> lines = SplitLines(*bytes);
     if (lines.size() < static_cast<size_t>(kExportLines))
@@ -105,7 +97,7 @@ FileIoResult ReadFile(MaintContext& cx) {
 }
 
 FileIoResult WriteFile(MaintContext& cx) {
-    const fs::path path = ExportFilePath(cx);
+    const fs::path path = datafile::FsPath(ExportFilePath(cx));
     const std::string name = kExportFileName;
     FileIoResult result;
     std::string bytes;
@@ -129,27 +121,19 @@ FileIoResult WriteFile(MaintContext& cx) {
     fs::path temp = path;
     temp += ".tmp";
     const std::string cannot = name + " を保存できません。保存を中止しました\n";
-    const int fd =
-        ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (fd < 0) return Failure(cannot + path.parent_path().string() + " に書き込めません");
-    bool written = ::fchmod(fd, 0600) == 0;
-    for (size_t done = 0; written && done < bytes.size();) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        written = n > 0;
-        if (written) done += static_cast<size_t>(n);
-    }
-    const bool closed = ::close(fd) == 0;
     std::error_code ec;
-    if (!written || !closed) {
+    bool opened = false;
+    if (!datafile::WritePrivate(datafile::Utf8Path(temp), bytes, &opened)) {
+        if (!opened)
+            return Failure(cannot + datafile::Utf8Path(path.parent_path()) + " に書き込めません");
         fs::remove(temp, ec);
-        return Failure(cannot + temp.string() + " に書き込めません");
+        return Failure(cannot + datafile::Utf8Path(temp) + " に書き込めません");
     }
     fs::rename(temp, path, ec);
     if (ec) {
         std::error_code ignored;
         fs::remove(temp, ignored);
-        return Failure(cannot + path.string() + " を置き換えられません" + Describe(ec));
+        return Failure(cannot + datafile::Utf8Path(path) + " を置き換えられません" + Describe(ec));
     }
     return result;
 }
@@ -162,7 +146,7 @@ std::string ExportFilePath(const MaintContext& cx) {
     // records in the user's own folder.
     const datafile::DataFolder folder =
         datafile::ChooseDataFolder(cx.ProgramDir, cx.PerUserDataFolder, /*create=*/true);
-    return (fs::path(folder.path) / kExportFileName).string();
+    return datafile::Utf8Path(datafile::FsPath(folder.path) / kExportFileName);
 }
 
 std::vector<std::string> LossyKeys(Settings& s) {

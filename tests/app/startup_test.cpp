@@ -4,14 +4,18 @@
 #include <filesystem>
 
 #include <fstream>
+#include <random>
+#ifndef _WIN32
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include "app/commands.h"
 #include "app/single_instance.h"
 #include "app/startup.h"
 #include "app/tray.h"
+#include "common/data_file.h"
 #include "common/trace.h"
 #include "support/test_rig.h"
 
@@ -235,7 +239,8 @@ TEST_F(StartupTest, NoLockNoStart) {
 
 // The lock is a name in the kernel: nothing on disk to delete or to be unable to write.
 TEST(InstanceLockTest, OneHolderAtATimeTheSecondStartKnocksAndNoStaleLockAfterACrash) {
-    const std::string name = InstanceName("/test/" + std::to_string(::getpid()) + "/Qel");
+    const std::string name =
+        InstanceName("/test/" + std::to_string(std::random_device{}()) + "/Qel");
     EXPECT_NE(name, InstanceName("/test/other/Qel"));
     std::string error;
     {
@@ -248,6 +253,7 @@ TEST(InstanceLockTest, OneHolderAtATimeTheSecondStartKnocksAndNoStaleLockAfterAC
         EXPECT_EQ(second.Acquire(name, error), InstanceLock::Result::Acquired);
     }
 
+#ifndef _WIN32
     // A holder that dies without releasing leaves nothing behind; one of another user is not
     // taken for the user's own program (tried where a test may change its user).
     for (const bool otherUser : {false, true}) {
@@ -280,6 +286,7 @@ TEST(InstanceLockTest, OneHolderAtATimeTheSecondStartKnocksAndNoStaleLockAfterAC
         ::close(ready[0]);
         ::close(ready[1]);
     }
+#endif
 }
 
 TEST_F(StartupTest, EndClosesTheOpenRecordAndTheTraceEndsWithQuery) {
@@ -344,7 +351,7 @@ TEST_F(StartupTest, HelpSaysWhyItDoesNotOpen) {
     ASSERT_EQ(rig.view.boxes.size(), 1u);
     EXPECT_EQ(rig.view.boxes[0].text, "ヘルプファイルが見つかりません:\n" + page);
     EXPECT_TRUE(rig.shell.opened.empty());
-    std::ofstream(page) << "<html></html>";
+    std::ofstream(datafile::FsPath(page)) << "<html></html>";
     mnuHELP_Click(rig.cx);
     EXPECT_EQ(rig.shell.opened, std::vector<std::string>{page});
     EXPECT_EQ(rig.view.boxes.size(), 1u);

@@ -22,7 +22,11 @@ LocalTime FakeEventLoop::Now() const {
     if (zoneUtcSecs_) {
         const time_t utc = static_cast<time_t>(*zoneUtcSecs_ + (now_ - wallBaseMs_) / 1000);
         tm local{};
+#ifdef _WIN32
+        localtime_s(&local, &utc);
+#else
         localtime_r(&utc, &local);
+#endif
         return LocalTime{Date{local.tm_year + 1900, local.tm_mon + 1, local.tm_mday},
                          TimeOfDay{local.tm_hour, local.tm_min, local.tm_sec}};
     }
@@ -254,7 +258,7 @@ std::string MakeTempDir() {
     for (;;) {
         fs::path p = fs::temp_directory_path() / ("kvtest-" + std::to_string(rd()));
         std::error_code ec;
-        if (fs::create_directory(p, ec)) return p.string();
+        if (fs::create_directory(p, ec)) return p.generic_string();
     }
 }
 

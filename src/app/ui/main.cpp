@@ -4,6 +4,7 @@
 #include <QPointer>
 #include <QSessionManager>
 #include <QSocketNotifier>
+#include <QTimer>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -25,7 +26,6 @@
 #include "app/ui/shutdown_signals.h"
 #include "common/data_file.h"
 #include "logview/ui/frm_log.h"
-#include "platform/posix_process_runner.h"
 #include "platform/qt_event_loop.h"
 #include "platform/autostart.h"
 #include "platform/qt_paths.h"
@@ -33,6 +33,13 @@
 #include "platform/qt_translation.h"
 #include "platform/socket_transport.h"
 #include "settings/ui/frm_setup.h"
+#ifdef _WIN32
+#include "platform/win_process_runner.h"
+using ProcessRunnerOfTheSystem = kv::WinProcessRunner;
+#else
+#include "platform/posix_process_runner.h"
+using ProcessRunnerOfTheSystem = kv::PosixProcessRunner;
+#endif
 
 namespace {
 
@@ -106,7 +113,7 @@ int main(int argc, char** argv) {
     // answer costs at most this, also for each attempt to log in again.
     kv::SocketTransport transport(10000);
     kv::QtTimer tmrSOHO, tmrDSP, Tmr1Sec, tmrRetry;
-    kv::PosixProcessRunner runner;
+    ProcessRunnerOfTheSystem runner;
     kv::QtShell shell;
     kv::QtProgramExit programExit;
 
@@ -169,6 +176,7 @@ int main(int argc, char** argv) {
 
     kv::InstanceLock lock;
     std::unique_ptr<QSocketNotifier> secondStarts;
+    std::unique_ptr<QTimer> secondStartPoll;
     kv::FormLoadSteps steps;
     steps.AnotherInstanceRunning = [&] {
         std::string error;
@@ -177,11 +185,20 @@ int main(int argc, char** argv) {
         switch (lock.Acquire(name, error)) {
             case kv::InstanceLock::Result::Acquired:
                 // A second start knocks; this one comes to the front.
-                secondStarts =
-                    std::make_unique<QSocketNotifier>(lock.RequestSocket(), QSocketNotifier::Read);
-                QObject::connect(secondStarts.get(), &QSocketNotifier::activated, [&] {
-                    if (lock.TakeRequest()) kv::SecondStart_Request(cx);
-                });
+                if (lock.RequestSocket() >= 0) {
+                    secondStarts = std::make_unique<QSocketNotifier>(lock.RequestSocket(),
+                                                                     QSocketNotifier::Read);
+                    QObject::connect(secondStarts.get(), &QSocketNotifier::activated, [&] {
+                        if (lock.TakeRequest()) kv::SecondStart_Request(cx);
+                    });
+                } else {
+                    // Nothing to watch (Windows): the knock is looked for a few times a second.
+                    secondStartPoll = std::make_unique<QTimer>();
+                    QObject::connect(secondStartPoll.get(), &QTimer::timeout, [&] {
+                        if (lock.TakeRequest()) kv::SecondStart_Request(cx);
+                    });
+                    secondStartPoll->start(250);
+                }
                 return kv::InstanceCheck{};
             case kv::InstanceLock::Result::HeldElsewhere:
                 return kv::InstanceCheck{kv::InstanceCheck::Running, {}};

@@ -140,6 +140,35 @@ int OpenForAppend(const std::string& path) {
     return OpenChecked(path, O_WRONLY | O_APPEND | O_CREAT);
 }
 
+std::FILE* OpenForReading(const std::string& path) {
+    return std::fopen(path.c_str(), "rb");
+}
+
+std::FILE* OpenAppendStream(const std::string& path) {
+    const int fd = OpenForAppend(path);
+    if (fd < 0) return nullptr;
+    std::FILE* f = ::fdopen(fd, "ab");
+    if (!f) {
+        const int e = errno;
+        ::close(fd);
+        errno = e;
+    }
+    return f;
+}
+
+bool WritePrivate(const std::string& path, const std::string& bytes, bool* opened) {
+    const int fd =
+        ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (opened) *opened = fd >= 0;
+    if (fd < 0) return false;
+    // An older file keeps its mode through O_CREAT; tighten it.
+    bool ok = ::fchmod(fd, 0600) == 0 && WriteAll(fd, bytes.data(), bytes.size());
+    const int e = errno;
+    if (::close(fd) != 0 && ok) return false;
+    if (!ok) errno = e;
+    return ok;
+}
+
 int OpenRegular(const std::string& path) {
     return OpenChecked(path, O_RDWR | O_CREAT);
 }

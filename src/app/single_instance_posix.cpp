@@ -71,6 +71,14 @@ std::string InstanceName(const std::string& settingsFolder) {
     return text;
 }
 
+bool InstanceLock::Held() const {
+    return fd_ >= 0;
+}
+
+int InstanceLock::RequestSocket() const {
+    return fd_;
+}
+
 InstanceLock::~InstanceLock() {
     Release();
 }

@@ -1,0 +1,111 @@
+#include <windows.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+#include "app/single_instance.h"
+
+namespace kv {
+
+namespace {
+
+std::wstring Wide(const std::string& s) {
+    const int n =
+        ::MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);
+    std::wstring w(static_cast<size_t>(n), L'\0');
+    ::MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), w.data(), n);
+    return w;
+}
+
+uint64_t Fnv1a(const void* data, size_t size, uint64_t hash = 14695981039346656037ull) {
+    const unsigned char* p = static_cast<const unsigned char*>(data);
+    for (size_t i = 0; i < size; ++i) {
+        hash ^= p[i];
+        hash *= 1099511628211ull;
+    }
+    return hash;
+}
+
+std::string Why(const std::string& step, DWORD error) {
+    return step + ": Windows error " + std::to_string(error);
+}
+
+// Local\: the user's own session, so another user logged on beside them has a lock of their own.
+std::wstring Object(const std::string& name, const char* suffix) {
+    return L"Local\\" + Wide(name + suffix);
+}
+
+}  // namespace
+
+std::string InstanceName(const std::string& settingsFolder) {
+    // FNV-1a: short, stable across builds and versions. The user's name stands where the POSIX
+    // name has the user id.
+    wchar_t user[257] = {};
+    DWORD userLen = 257;
+    if (!::GetUserNameW(user, &userLen)) userLen = 1;
+    const uint64_t who = Fnv1a(user, (userLen - 1) * sizeof(wchar_t));
+    const uint64_t hash = Fnv1a(settingsFolder.data(), settingsFolder.size());
+    char text[80];
+    std::snprintf(text, sizeof text, "kestrovan-%08lx-%016llx",
+                  static_cast<unsigned long>(who & 0xFFFFFFFFu),
+                  static_cast<unsigned long long>(hash));
+    return text;
+}
+
+InstanceLock::~InstanceLock() {
+    Release();
+}
+
+bool InstanceLock::Held() const {
+    return mutex_ != nullptr;
+}
+
+int InstanceLock::RequestSocket() const {
+    return -1;
+}
+
+InstanceLock::Result InstanceLock::Acquire(const std::string& name, std::string& error) {
+    if (mutex_) return Result::Acquired;
+    // The event first: whoever sees the mutex can then always find the event to knock on.
+    const HANDLE requests = ::CreateEventW(nullptr, FALSE, FALSE, Object(name, "-show").c_str());
+    if (!requests) {
+        const DWORD e = ::GetLastError();
+        error = e == ERROR_ACCESS_DENIED ? "the name " + name + " is held by another user's program"
+                                         : Why("CreateEvent", e);
+        return Result::Failed;
+    }
+    const HANDLE mutex = ::CreateMutexW(nullptr, FALSE, Object(name, "").c_str());
+    const DWORD e = ::GetLastError();
+    if (!mutex) {
+        ::CloseHandle(requests);
+        error = e == ERROR_ACCESS_DENIED ? "the name " + name + " is held by another user's program"
+                                         : Why("CreateMutex", e);
+        return Result::Failed;
+    }
+    if (e == ERROR_ALREADY_EXISTS) {
+        // Taken: setting the event is the request to come forward.
+        ::SetEvent(requests);
+        ::CloseHandle(requests);
+        ::CloseHandle(mutex);
+        return Result::HeldElsewhere;
+    }
+    mutex_ = mutex;
+    requests_ = requests;
+    return Result::Acquired;
+}
+
+bool InstanceLock::TakeRequest() {
+    if (!requests_) return false;
+    return ::WaitForSingleObject(static_cast<HANDLE>(requests_), 0) == WAIT_OBJECT_0;
+}
+
+void InstanceLock::Release() {
+    if (!mutex_) return;
+    ::CloseHandle(static_cast<HANDLE>(mutex_));
+    ::CloseHandle(static_cast<HANDLE>(requests_));
+    mutex_ = nullptr;
+    requests_ = nullptr;
+}
+
+}  // namespace kv
