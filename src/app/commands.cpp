@@ -182,11 +182,14 @@ void mnuLOG_Click(Context& cx) {
 std::string FindHelpPage(const std::string& appPath, const std::vector<std::string>& folders) {
     const std::string beside = appPath + "/使用方法.htm";
     std::error_code ec;
-    if (std::filesystem::is_regular_file(beside, ec)) return beside;
+    if (std::filesystem::is_regular_file(datafile::FsPath(beside), ec)) return beside;
     for (const std::string& folder : folders) {
         const std::string page = folder + "/使用方法.htm";
-        if (std::filesystem::is_regular_file(page, ec))
-            return std::filesystem::path(page).lexically_normal().string();
+        if (std::filesystem::is_regular_file(datafile::FsPath(page), ec)) {
+            const std::u8string normal =
+                datafile::FsPath(page).lexically_normal().generic_u8string();
+            return std::string(normal.begin(), normal.end());
+        }
     }
     return beside;
 }

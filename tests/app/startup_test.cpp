@@ -370,9 +370,10 @@ TEST_F(StartupTest, HelpFoundInTheInstallsDataFolder) {
     fs::create_directories(share);
     const std::vector<std::string> folders{rig.dir + "/missing", bin + "/../share/kestrovan"};
     EXPECT_EQ(FindHelpPage(bin, folders), bin + "/使用方法.htm");
-    std::ofstream(share + "/使用方法.htm") << "<html></html>";
+    // Through the UTF-8 path, so the name is the same on Windows.
+    std::ofstream(datafile::FsPath(share + "/使用方法.htm")) << "<html></html>";
     EXPECT_EQ(FindHelpPage(bin, folders), share + "/使用方法.htm");
-    std::ofstream(bin + "/使用方法.htm") << "<html></html>";
+    std::ofstream(datafile::FsPath(bin + "/使用方法.htm")) << "<html></html>";
     EXPECT_EQ(FindHelpPage(bin, folders), bin + "/使用方法.htm");
 }
 
