@@ -5,18 +5,11 @@
 #include <string>
 
 #include "app/single_instance.h"
+#include "common/win_text.h"
 
 namespace kv {
 
 namespace {
-
-std::wstring Wide(const std::string& s) {
-    const int n =
-        ::MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);
-    std::wstring w(static_cast<size_t>(n), L'\0');
-    ::MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), w.data(), n);
-    return w;
-}
 
 uint64_t Fnv1a(const void* data, size_t size, uint64_t hash = 14695981039346656037ull) {
     const unsigned char* p = static_cast<const unsigned char*>(data);

@@ -1,20 +1,13 @@
 #include <windows.h>
 
 #include "platform/win_process_runner.h"
+#include "common/win_text.h"
 
 #include <string>
 
 namespace kv {
 
 namespace {
-
-std::wstring Wide(const std::string& s) {
-    const int n =
-        ::MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);
-    std::wstring w(static_cast<size_t>(n), L'\0');
-    ::MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), w.data(), n);
-    return w;
-}
 
 std::string SystemMessage(DWORD error) {
     wchar_t* text = nullptr;
