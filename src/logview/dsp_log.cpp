@@ -1,11 +1,10 @@
 #include "logview/dsp_log.h"
 
-#include <cstdio>
 #include <cstring>
 #include <algorithm>
-#include <type_traits>
 #include <filesystem>
 #include <system_error>
+#include <type_traits>
 
 #include "common/cp932.h"
 #include "common/data_file.h"
@@ -14,136 +13,203 @@
 namespace kv::logview {
 namespace {
 
-constexpr size_t kBlockBytes = size_t{1} << 20;
+// The log is read a window at a time from its end; a window ends at a line end.
+constexpr size_t kWindowBytes = size_t{1} << 20;
 constexpr size_t kChunkBytes = size_t{4} << 20;
 // A call-summary line is under 100 bytes; anything this long is not a log line, and keeping
-// it whole would let a garbage file without line ends take all memory.
+// it whole would let a garbage file without line ends take all memory. Only the first MiB of
+// a line is looked at.
 constexpr size_t kMaxLineBytes = size_t{1} << 20;
 constexpr size_t kKeyWidth = 10;
+constexpr size_t kNone = static_cast<size_t>(-1);
 
-enum class ReadResult { Complete, Missing, Unopenable, Broken };
+enum class ReadResult { Complete, Unopenable, Broken, Cancelled };
 
 bool IsAscii(std::string_view bytes) {
-    for (const char ch : bytes) {
-        if (static_cast<unsigned char>(ch) >= 0x80) return false;
-    }
-    return true;
+    unsigned char all = 0;
+    for (const char ch : bytes) all |= static_cast<unsigned char>(ch);
+    return all < 0x80;
 }
 
-// Calls onLine for every line of the file, without its CR LF (a lone LF also ends a line).
-template <class OnLine>
-ReadResult ReadLines(const std::string& path, OnLine&& onLine) {
-    std::error_code error;
-    if (!std::filesystem::exists(datafile::FsPath(path), error)) return ReadResult::Missing;
-    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(datafile::OpenForReading(path),
-                                                         &std::fclose);
-    if (!file) return ReadResult::Unopenable;
-
-    auto emit = [&onLine](std::string_view line) {
-        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-        onLine(line);
-    };
-    auto keep = [](std::string& pending, std::string_view piece) {
-        if (pending.size() < kMaxLineBytes) {
-            pending.append(piece.substr(0, kMaxLineBytes - pending.size()));
-        }
-    };
-
-    std::vector<char> block(kBlockBytes);
-    std::string pending;  // a line cut by the end of a block
-    bool inPending = false;
-    size_t total = 0;
-    for (;;) {
-        const size_t got = std::fread(block.data(), 1, block.size(), file.get());
-        if (got == 0) break;
-        total += got;
-        const std::string_view data(block.data(), got);
-        size_t start = 0;
-        while (start < got) {
-            const void* found = std::memchr(data.data() + start, '\n', got - start);
-            if (found == nullptr) {
-                keep(pending, data.substr(start));
-                inPending = true;
-                break;
-            }
-            const size_t end = static_cast<size_t>(static_cast<const char*>(found) - data.data());
-            if (inPending) {
-                keep(pending, data.substr(start, end - start));
-                emit(pending);
-                pending.clear();
-                inPending = false;
-            } else {
-                emit(data.substr(start, end - start));
-            }
-            start = end + 1;
-        }
+// The last ch in data[0, n), or kNone.
+size_t LastByte(const char* data, size_t n, char ch) {
+#ifdef __GLIBC__
+    const void* found = ::memrchr(data, ch, n);
+    return found == nullptr ? kNone : static_cast<size_t>(static_cast<const char*>(found) - data);
+#else
+    while (n > 0) {
+        if (data[--n] == ch) return n;
     }
-    if (inPending) emit(pending);
-    if (std::ferror(file.get())) return total == 0 ? ReadResult::Unopenable : ReadResult::Broken;
+    return kNone;
+#endif
+}
+
+// The start of the last "Tel" in data[0, n), or kNone. "T" is rare in a log (only the summary
+// lines have one), so looking for it skips the other lines in one sweep.
+size_t LastTel(const char* data, size_t n) {
+    while (n >= 3) {
+        const size_t at = LastByte(data, n - 2, 'T');
+        if (at == kNone) return kNone;
+        if (data[at + 1] == 'e' && data[at + 2] == 'l') return at;
+        n = at + 2;
+    }
+    return kNone;
+}
+
+bool IsCancelled(const ScanControl& control) {
+    return control.cancelled != nullptr && control.cancelled->load(std::memory_order_relaxed);
+}
+
+// Where the line that goes on at `before` starts: just after the last LF in front of it, or
+// at the start of the file.
+ReadResult LineStartBefore(LogFile& file, uint64_t before, std::vector<char>& buffer,
+                           const ScanControl& control, uint64_t& start) {
+    uint64_t hi = before;
+    while (hi > 0) {
+        if (IsCancelled(control)) return ReadResult::Cancelled;
+        const uint64_t lo = hi > kWindowBytes ? hi - kWindowBytes : 0;
+        const size_t length = static_cast<size_t>(hi - lo);
+        if (file.ReadAt(lo, buffer.data(), length) != length) return ReadResult::Broken;
+        const size_t lf = LastByte(buffer.data(), length, '\n');
+        if (lf != kNone) {
+            start = lo + lf + 1;
+            return ReadResult::Complete;
+        }
+        hi = lo;
+    }
+    start = 0;
+    return ReadResult::Complete;
+}
+
+// Calls onLine(offset, bytes) for every line whose first MiB holds "Tel", from the last line
+// to the first; bytes without the LF (a CR before it stays). afterWindow() follows each window.
+// A line ends at LF; what follows the last LF is a line too.
+template <class OnLine, class AfterWindow>
+ReadResult ScanNewestFirst(LogFile& file, const ScanControl& control, OnLine&& onLine,
+                           AfterWindow&& afterWindow) {
+    const uint64_t size = file.Size();
+    std::vector<char> buffer(static_cast<size_t>(std::min<uint64_t>(size, kWindowBytes)));
+    bool anyRead = false;
+    uint64_t hi = size;  // the end of what is left: the file's end or just after an LF
+    while (hi > 0) {
+        if (IsCancelled(control)) return ReadResult::Cancelled;
+        const uint64_t lo = hi > kWindowBytes ? hi - kWindowBytes : 0;
+        const size_t length = static_cast<size_t>(hi - lo);
+        if (file.ReadAt(lo, buffer.data(), length) != length) {
+            return anyRead ? ReadResult::Broken : ReadResult::Unopenable;
+        }
+        anyRead = true;
+        const char* data = buffer.data();
+        // Only lines that start inside the window are looked at here; the first, cut one is
+        // read again with the next window.
+        size_t first = 0;
+        if (lo > 0) {
+            const void* lf = length > 1 ? std::memchr(data, '\n', length - 1) : nullptr;
+            if (lf == nullptr) {
+                // One line longer than the window: find its start, read its first MiB.
+                const uint64_t end = data[length - 1] == '\n' ? hi - 1 : hi;
+                uint64_t start = 0;
+                const ReadResult found = LineStartBefore(file, lo, buffer, control, start);
+                if (found != ReadResult::Complete) return found;
+                std::string line(
+                    static_cast<size_t>(std::min<uint64_t>(end - start, kMaxLineBytes)), '\0');
+                if (file.ReadAt(start, line.data(), line.size()) != line.size()) {
+                    return ReadResult::Broken;
+                }
+                if (line.find("Tel") != std::string::npos) onLine(start, std::string_view(line));
+                hi = start;
+                afterWindow(hi);
+                continue;
+            }
+            first = static_cast<size_t>(static_cast<const char*>(lf) - data) + 1;
+        }
+        size_t pos = length;  // lines from pos on are done
+        while (pos > first) {
+            const size_t tel = LastTel(data + first, pos - first);
+            if (tel == kNone) break;
+            const size_t at = first + tel;
+            const size_t before = LastByte(data + first, at - first, '\n');
+            const size_t start = before == kNone ? first : first + before + 1;
+            const void* after = std::memchr(data + at, '\n', length - at);
+            const size_t end = after == nullptr
+                                   ? length
+                                   : static_cast<size_t>(static_cast<const char*>(after) - data);
+            const size_t keep = std::min(end - start, kMaxLineBytes);
+            const std::string_view line(data + start, keep);
+            if (keep == end - start || line.find("Tel") != std::string_view::npos) {
+                onLine(lo + start, line);
+            }
+            pos = start;
+        }
+        hi = lo + first;
+        afterWindow(hi);
+    }
     return ReadResult::Complete;
 }
 
 std::string Message(ReadResult result, const std::string& path) {
     switch (result) {
-        case ReadResult::Complete: return {};
-        case ReadResult::Missing: return "接続ログがありません: " + path;
+        case ReadResult::Complete:
+        case ReadResult::Cancelled: return {};
         case ReadResult::Unopenable: return "接続ログを読めません: " + path;
         case ReadResult::Broken: return "接続ログを最後まで読めません: " + path;
     }
     return {};
 }
 
-// Collects what the displays need from the call-summary lines, in file order. Totals are kept
-// as runs of consecutive lines with the same key: the displays sum exactly such runs.
-class Scanner {
-  public:
-    Scanner(bool details, int keyChars) : details_(details), keyChars_(keyChars) {}
+template <class C>
+std::basic_string<C> FormatDetail(std::basic_string_view<C> line) {
+    Fields<C> field;
+    SplitFields(line, field, kMaxFields);
+    std::basic_string<C> out;
+    out.reserve(64);
+    const C bar = C('|');
+    out.append(field[2]).push_back(bar);
+    out.append(field[3]).push_back(bar);
+    out.append(field[4].size() > 5 ? field[4].substr(5) : std::basic_string_view<C>{})
+        .push_back(bar);
+    out.append(field[5]).push_back(bar);
+    out.append(field[6]).push_back(bar);
+    AppendPadLeft(out, field[7], 4);
+    out.push_back(bar);
+    AppendPadLeft(out, field[8], 4);
+    out.push_back(bar);
+    AppendPadLeft(out, field[9], 4);
+    out.push_back(bar);
+    AppendPadLeft(out, field[10], 4);
+    return out;
+}
 
-    void Line(std::string_view bytes) {
-        // "Tel" in the decoded text is always "Tel" in the bytes too; the reverse is not
-        // true of a double-byte character, so a line with such characters is decoded first.
-        if (bytes.find("Tel") == std::string_view::npos) return;
+// The totals of the summary lines met newest first: a line joins the total being summed when
+// its key matches or while that key is still blank; otherwise that total is finished.
+class NewestFirstTotals {
+  public:
+    explicit NewestFirstTotals(int keyChars) : keyChars_(keyChars) {}
+
+    // Takes a summary line (bytes without the line end). False when it is none after all:
+    // "Tel" in the bytes may be the second byte of a double-byte character and "el".
+    bool Add(std::string_view bytes) {
         if (IsAscii(bytes)) {
-            Tel<char>(bytes);
-            return;
+            Add<char>(bytes);
+            return true;
         }
         line16_ = cp932::Decode(bytes);
-        if (std::u16string_view(line16_).find(u"Tel") != std::u16string_view::npos) {
-            Tel<char16_t>(line16_);
-        }
+        if (std::u16string_view(line16_).find(u"Tel") == std::u16string_view::npos) return false;
+        Add<char16_t>(line16_);
+        return true;
     }
 
-    LogList lines;
-    std::vector<PeriodTotal> runs;
+    bool empty() const { return !any_; }
+    std::vector<PeriodTotal> Finish() {
+        totals_.push_back({key_, total_});
+        return std::move(totals_);
+    }
 
   private:
     template <class C>
-    void Tel(std::basic_string_view<C> line) {
-        Fields<C> field;
-        SplitFields(line, field, kMaxFields);
-        if (details_) {
-            std::basic_string<C>& out = Scratch<C>();
-            out.clear();
-            const C bar = C('|');
-            out.append(field[2]).push_back(bar);
-            out.append(field[3]).push_back(bar);
-            out.append(field[4].size() > 5 ? field[4].substr(5) : std::basic_string_view<C>{})
-                .push_back(bar);
-            out.append(field[5]).push_back(bar);
-            out.append(field[6]).push_back(bar);
-            AppendPadLeft(out, field[7], 4);
-            out.push_back(bar);
-            AppendPadLeft(out, field[8], 4);
-            out.push_back(bar);
-            AppendPadLeft(out, field[9], 4);
-            out.push_back(bar);
-            AppendPadLeft(out, field[10], 4);
-            if constexpr (std::is_same_v<C, char>) {
-                lines.Add(out);
-            } else {
-                lines.Add(Utf16ToUtf8(out));
-            }
-        }
+    void Add(std::basic_string_view<C> line) {
+        SplitFields(line, fields<C>(), kMaxFields);
+        const Fields<C>& field = fields<C>();
         // Other kinds leave the key of the previous line in place.
         if (keyChars_ >= 0) {
             const auto key = field[2].substr(
@@ -156,49 +222,36 @@ class Scanner {
             if (key.size() < kKeyWidth) current_.append(kKeyWidth - key.size(), ' ');
         }
         const int64_t units = NumericValue(field[8]);
-        if (!runs.empty() && runs.back().key == current_) {
-            runs.back().units = SaturatingAdd(runs.back().units, units);
+        if (key_ == current_ || key_ == kBlank) {
+            total_ = SaturatingAdd(total_, units);
         } else {
-            runs.push_back({current_, units});
+            totals_.push_back({key_, total_});
+            total_ = units;
         }
+        key_ = current_;
+        any_ = true;
     }
 
     template <class C>
-    std::basic_string<C>& Scratch() {
+    Fields<C>& fields() {
         if constexpr (std::is_same_v<C, char>) {
-            return scratch8_;
+            return fields8_;
         } else {
-            return scratch16_;
+            return fields16_;
         }
     }
 
-    bool details_;
+    static inline const std::string kBlank = std::string(kKeyWidth, ' ');
     int keyChars_;
     std::string current_;
-    std::string scratch8_;
-    std::u16string scratch16_;
+    std::string key_ = kBlank;
+    int64_t total_ = 0;
+    bool any_ = false;
+    std::vector<PeriodTotal> totals_;
     std::u16string line16_;
+    Fields<char> fields8_;
+    Fields<char16_t> fields16_;
 };
-
-// Walks the runs from the newest: a run joins the previous one when the keys match or while
-// the key is still blank, otherwise the previous total is listed.
-std::vector<PeriodTotal> TotalsNewestFirst(const std::vector<PeriodTotal>& runs) {
-    const std::string blank(kKeyWidth, ' ');
-    std::vector<PeriodTotal> totals;
-    std::string key = blank;
-    int64_t total = 0;
-    for (auto run = runs.rbegin(); run != runs.rend(); ++run) {
-        if (key == run->key || key == blank) {
-            total = SaturatingAdd(total, run->units);
-        } else {
-            totals.push_back({key, total});
-            total = run->units;
-        }
-        key = run->key;
-    }
-    totals.push_back({key, total});
-    return totals;
-}
 
 int KeyChars(int kind) {
     switch (kind) {
@@ -218,7 +271,149 @@ size_t CharCount(std::string_view utf8) {
     return count;
 }
 
+bool Seek(std::FILE* file, uint64_t offset) {
+#ifdef _WIN32
+    return ::_fseeki64(file, static_cast<long long>(offset), SEEK_SET) == 0;
+#else
+    return ::fseeko(file, static_cast<off_t>(offset), SEEK_SET) == 0;
+#endif
+}
+
 }  // namespace
+
+LogFile::LogFile(const std::string& path) {
+    std::error_code error;
+    const std::filesystem::path fsPath = datafile::FsPath(path);
+    const auto state = std::filesystem::status(fsPath, error);
+    if (!std::filesystem::exists(state)) {
+        status_ = Status::Missing;
+        return;
+    }
+    status_ = Status::Unopenable;
+    if (!std::filesystem::is_regular_file(state)) return;
+    const uintmax_t size = std::filesystem::file_size(fsPath, error);
+    if (error) return;
+    file_ = datafile::OpenForReading(path);
+    if (file_ == nullptr) return;
+    size_ = size;
+    status_ = Status::Open;
+}
+
+LogFile::~LogFile() {
+    if (file_ != nullptr) std::fclose(file_);
+}
+
+size_t LogFile::ReadAt(uint64_t offset, char* into, size_t count) {
+    if (file_ == nullptr || count == 0) return 0;
+    std::clearerr(file_);
+    if (!Seek(file_, offset)) return 0;
+    return std::fread(into, 1, count, file_);
+}
+
+std::string LogFile::LineAt(uint64_t offset) {
+    std::string line;
+    size_t want = 256;
+    for (;;) {
+        const size_t have = line.size();
+        line.resize(have + want);
+        const size_t got = ReadAt(offset + have, line.data() + have, want);
+        const void* lf = std::memchr(line.data() + have, '\n', got);
+        if (lf != nullptr) {
+            line.resize(static_cast<size_t>(static_cast<const char*>(lf) - line.data()));
+            break;
+        }
+        line.resize(have + got);
+        if (got < want || line.size() >= kMaxLineBytes) break;
+        want = std::min(line.size(), kMaxLineBytes - line.size());
+    }
+    if (line.size() > kMaxLineBytes) line.resize(kMaxLineBytes);
+    return line;
+}
+
+void DetailIndex::Append(const uint64_t* offsets, size_t count) {
+    while (count > 0) {
+        const size_t at = size_ % kBlock;
+        if (at == 0 && size_ / kBlock == blocks_.size()) {
+            blocks_.push_back(std::make_unique_for_overwrite<uint64_t[]>(kBlock));
+        }
+        const size_t take = std::min(count, kBlock - at);
+        std::memcpy(blocks_[size_ / kBlock].get() + at, offsets, take * sizeof(uint64_t));
+        size_ += take;
+        offsets += take;
+        count -= take;
+    }
+}
+
+std::string DetailRow(std::string_view bytes) {
+    if (!bytes.empty() && bytes.back() == '\r') bytes.remove_suffix(1);
+    if (IsAscii(bytes)) return FormatDetail(bytes);
+    const std::u16string line = cp932::Decode(bytes);
+    return Utf16ToUtf8(FormatDetail(std::u16string_view(line)));
+}
+
+ScanResult ScanLog(const std::string& logPath, int kind, const ScanControl& control) {
+    ScanResult result;
+    LogFile file(logPath);
+    if (file.status() == LogFile::Status::Missing) {
+        result.message = "接続ログがありません: " + logPath;
+        return result;
+    }
+    if (file.status() != LogFile::Status::Open) {
+        result.message = Message(ReadResult::Unopenable, logPath);
+        return result;
+    }
+    const bool details = kind == 0;
+    NewestFirstTotals totals(KeyChars(details ? 1 : kind));
+    std::vector<uint64_t> rows;
+    const ReadResult read = ScanNewestFirst(
+        file, control,
+        [&](uint64_t offset, std::string_view bytes) {
+            if (!bytes.empty() && bytes.back() == '\r') bytes.remove_suffix(1);
+            if (totals.Add(bytes) && details) rows.push_back(offset);
+        },
+        [&](uint64_t left) {
+            if (!rows.empty() && control.onRows) control.onRows(rows.data(), rows.size());
+            rows.clear();
+            if (control.onProgress) control.onProgress(file.Size() - left, file.Size());
+        });
+    result.message = Message(read, logPath);
+    result.cancelled = read == ReadResult::Cancelled;
+    if (read == ReadResult::Unopenable) return result;
+    if (!details || !totals.empty()) result.totals = totals.Finish();
+    return result;
+}
+
+LogDisplay DspLog1(const std::string& logPath) {
+    DetailIndex index;
+    ScanControl control;
+    control.onRows = [&index](const uint64_t* offsets, size_t count) {
+        index.Append(offsets, count);
+    };
+    ScanResult scan = ScanLog(logPath, 0, control);
+    LogDisplay display;
+    display.message = std::move(scan.message);
+    display.totals = std::move(scan.totals);
+    LogFile file(logPath);
+    for (size_t row = 0; row < index.size(); ++row) {
+        display.lines.Add(DetailRow(file.LineAt(index[row])));
+    }
+    return display;
+}
+
+LogDisplay DspLog2(const std::string& logPath, int kind) {
+    ScanResult scan = ScanLog(logPath, kind);
+    LogDisplay display;
+    display.message = std::move(scan.message);
+    display.totals = std::move(scan.totals);
+    display.lines = TotalsList(display.totals);
+    return display;
+}
+
+LogList TotalsList(const std::vector<PeriodTotal>& totals) {
+    LogList lines;
+    for (const PeriodTotal& total : totals) lines.Add(TotalsLine(total.key, total.units));
+    return lines;
+}
 
 std::string_view LogList::operator[](size_t index) const {
     const Entry& entry = entries_[reversed_ ? entries_.size() - 1 - index : index];
@@ -240,31 +435,6 @@ void LogList::Add(std::string_view line) {
     chunk.used += line.size();
 }
 
-LogDisplay DspLog1(const std::string& logPath) {
-    Scanner scanner(true, KeyChars(1));
-    const ReadResult result =
-        ReadLines(logPath, [&scanner](std::string_view line) { scanner.Line(line); });
-    LogDisplay display;
-    display.message = Message(result, logPath);
-    display.lines = std::move(scanner.lines);
-    display.lines.Reverse();
-    if (!scanner.runs.empty()) display.totals = TotalsNewestFirst(scanner.runs);
-    return display;
-}
-
-LogDisplay DspLog2(const std::string& logPath, int kind) {
-    Scanner scanner(false, KeyChars(kind));
-    const ReadResult result =
-        ReadLines(logPath, [&scanner](std::string_view line) { scanner.Line(line); });
-    LogDisplay display;
-    display.message = Message(result, logPath);
-    if (result == ReadResult::Missing || result == ReadResult::Unopenable) return display;
-    display.totals = TotalsNewestFirst(scanner.runs);
-    for (const PeriodTotal& total : display.totals)
-        display.lines.Add(TotalsLine(total.key, total.units));
-    return display;
-}
-
 int SelectedSumIndex(const std::array<bool, 4>& selected) {
     for (int index = 0; index < 4; ++index) {
         if (selected[static_cast<size_t>(index)]) return index;
@@ -282,34 +452,35 @@ std::string TotalsLine(std::string_view paddedKey, int64_t total) {
     return line;
 }
 
+void AppendCsvRow(std::string& csv, std::string_view line) {
+    if (!line.empty() && line.back() == '|') line.remove_suffix(1);
+    size_t start = 0;
+    for (bool first = true;; first = false) {
+        const size_t bar = line.find('|', start);
+        std::string_view cell = line.substr(
+            start, bar == std::string_view::npos ? std::string_view::npos : bar - start);
+        while (!cell.empty() && cell.front() == ' ') cell.remove_prefix(1);
+        while (!cell.empty() && cell.back() == ' ') cell.remove_suffix(1);
+        if (!first) csv += ',';
+        if (cell.find_first_of("\",\r\n") != std::string_view::npos) {
+            csv += '"';
+            for (const char ch : cell) {
+                if (ch == '"') csv += '"';
+                csv += ch;
+            }
+            csv += '"';
+        } else {
+            csv.append(cell);
+        }
+        if (bar == std::string_view::npos) break;
+        start = bar + 1;
+    }
+    csv += "\r\n";
+}
+
 std::string CsvFromList(const LogList& lines) {
     std::string csv;
-    for (size_t row = 0; row < lines.size(); ++row) {
-        std::string_view line = lines[row];
-        if (!line.empty() && line.back() == '|') line.remove_suffix(1);
-        size_t start = 0;
-        for (bool first = true;; first = false) {
-            const size_t bar = line.find('|', start);
-            std::string_view cell = line.substr(
-                start, bar == std::string_view::npos ? std::string_view::npos : bar - start);
-            while (!cell.empty() && cell.front() == ' ') cell.remove_prefix(1);
-            while (!cell.empty() && cell.back() == ' ') cell.remove_suffix(1);
-            if (!first) csv += ',';
-            if (cell.find_first_of("\",\r\n") != std::string_view::npos) {
-                csv += '"';
-                for (const char ch : cell) {
-                    if (ch == '"') csv += '"';
-                    csv += ch;
-                }
-                csv += '"';
-            } else {
-                csv.append(cell);
-            }
-            if (bar == std::string_view::npos) break;
-            start = bar + 1;
-        }
-        csv += "\r\n";
-    }
+    for (size_t row = 0; row < lines.size(); ++row) AppendCsvRow(csv, lines[row]);
     return csv;
 }
 

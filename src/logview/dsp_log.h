@@ -1,11 +1,16 @@
 #pragma once
 // Reading the call log back for the viewer: one detail line per finished call (DspLog1) or
-// unit totals per day, month or year (DspLog2), newest first. The log is streamed in large
-// blocks; only the lines shown are kept, packed into a few big buffers, so logs of any length
-// can be listed.
+// unit totals per day, month or year (DspLog2), newest first.
+//
+// The log is read from its end, so the newest calls are found first. The detail list keeps
+// only the byte offset of each call and formats a row when it is asked for, so a log of any
+// length costs 8 bytes a call; the totals are summed while reading, without keeping lines.
 #include <array>
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -13,7 +18,7 @@
 
 namespace kv::logview {
 
-// The lines of the list, UTF-8, in display order.
+// The lines of a list, UTF-8, in display order, packed into a few big buffers.
 class LogList {
   public:
     size_t size() const { return entries_.size(); }
@@ -46,6 +51,73 @@ struct PeriodTotal {
     bool operator==(const PeriodTotal&) const = default;
 };
 
+// Reads the log at any place. The file stays open, so rows can be read while the program
+// appends to it; what was indexed stays where it was.
+class LogFile {
+  public:
+    enum class Status { Open, Missing, Unopenable };
+    explicit LogFile(const std::string& path);
+    ~LogFile();
+    LogFile(const LogFile&) = delete;
+    LogFile& operator=(const LogFile&) = delete;
+
+    Status status() const { return status_; }
+    // The length when opened: lines appended later are not looked at.
+    uint64_t Size() const { return size_; }
+    // As many bytes as could be read, up to count.
+    size_t ReadAt(uint64_t offset, char* into, size_t count);
+    // The line starting at offset without its line end, at most as long as the reader keeps
+    // a line (the first MiB).
+    std::string LineAt(uint64_t offset);
+
+  private:
+    std::FILE* file_ = nullptr;
+    Status status_ = Status::Missing;
+    uint64_t size_ = 0;
+};
+
+// Offsets of the summary lines in display order, in fixed blocks so it grows without copying.
+class DetailIndex {
+  public:
+    size_t size() const { return size_; }
+    uint64_t operator[](size_t row) const { return blocks_[row / kBlock][row % kBlock]; }
+    void Append(const uint64_t* offsets, size_t count);
+    // The memory it holds, for the benchmark.
+    size_t Bytes() const {
+        return blocks_.capacity() * sizeof(void*) + blocks_.size() * kBlock * 8;
+    }
+
+  private:
+    static constexpr size_t kBlock = size_t{1} << 16;
+    std::vector<std::unique_ptr<uint64_t[]>> blocks_;
+    size_t size_ = 0;
+};
+
+// The detail row of one summary line (its bytes as in the log, CP932).
+std::string DetailRow(std::string_view lineBytes);
+
+// How one reading reports and is stopped; all optional. Called on the reading thread.
+struct ScanControl {
+    // Offsets of the summary lines just found, newest first, a block of the file at a time.
+    std::function<void(const uint64_t* offsets, size_t count)> onRows;
+    // Bytes read so far (from the end) of the total.
+    std::function<void(uint64_t done, uint64_t total)> onProgress;
+    const std::atomic<bool>* cancelled = nullptr;
+};
+
+struct ScanResult {
+    // Kind 0: the per-day totals behind the detail list; otherwise the totals listed.
+    std::vector<PeriodTotal> totals;
+    // Empty when the log was read to its start; otherwise why not.
+    std::string message;
+    bool cancelled = false;
+};
+
+// Reads the log from its end. Kind 0 finds the detail list's rows (onRows); kinds 1 to 4 sum
+// by day, month, year and century, any other kind under one blank key.
+ScanResult ScanLog(const std::string& logPath, int kind, const ScanControl& control = {});
+
+// A whole display in one piece, for callers that can wait.
 struct LogDisplay {
     LogList lines;
     // Totals in display order: those listed by DspLog2, the per-day totals for DspLog1.
@@ -58,6 +130,8 @@ struct LogDisplay {
 LogDisplay DspLog1(const std::string& logPath);
 // kind 1, 2, 3 key by the first 10, 7, 4 characters of the start date; kind 4 by the first 2.
 LogDisplay DspLog2(const std::string& logPath, int kind);
+// The list of a totals reading.
+LogList TotalsList(const std::vector<PeriodTotal>& totals);
 
 // The index CmdRedsp_Click acts on: the lowest selected option, 4 when none is.
 int SelectedSumIndex(const std::array<bool, 4>& selected);
@@ -65,8 +139,9 @@ int SelectedSumIndex(const std::array<bool, 4>& selected);
 // "2026/12   |        |     |        |        |    |  57|"
 std::string TotalsLine(std::string_view paddedKey, int64_t total);
 
-// The list as CSV text, one row per line: the columns split at "|" without their padding,
-// quoted where needed, rows ended by CR LF.
+// One list line as a CSV row: the columns split at "|" without their padding, quoted where
+// needed, ended by CR LF.
+void AppendCsvRow(std::string& csv, std::string_view line);
 std::string CsvFromList(const LogList& lines);
 
 }  // namespace kv::logview
