@@ -311,6 +311,20 @@ size_t LogFile::ReadAt(uint64_t offset, char* into, size_t count) {
 }
 
 std::string LogFile::LineAt(uint64_t offset) {
+    // Rows are asked for newest first, so a miss reads the stretch in front of the line too.
+    if (offset < cacheStart_ || offset >= cacheStart_ + cache_.size()) {
+        const uint64_t back = offset > kCacheBehind ? kCacheBehind : offset;
+        cache_.resize(kCacheBytes);
+        cache_.resize(ReadAt(offset - back, cache_.data(), cache_.size()));
+        cacheStart_ = offset - back;
+    }
+    if (offset >= cacheStart_ && offset < cacheStart_ + cache_.size()) {
+        const char* at = cache_.data() + (offset - cacheStart_);
+        const size_t left = cache_.size() - static_cast<size_t>(offset - cacheStart_);
+        if (const void* lf = std::memchr(at, '\n', left)) {
+            return std::string(at, static_cast<size_t>(static_cast<const char*>(lf) - at));
+        }
+    }
     std::string line;
     size_t want = 256;
     for (;;) {

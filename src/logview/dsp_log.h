@@ -71,9 +71,14 @@ class LogFile {
     std::string LineAt(uint64_t offset);
 
   private:
+    static constexpr size_t kCacheBytes = size_t{64} << 10;
+    static constexpr uint64_t kCacheBehind = kCacheBytes - 1024;
     std::FILE* file_ = nullptr;
     Status status_ = Status::Missing;
     uint64_t size_ = 0;
+    // The last stretch read, for the rows around it.
+    std::vector<char> cache_;
+    uint64_t cacheStart_ = 0;
 };
 
 // Offsets of the summary lines in display order, in fixed blocks so it grows without copying.

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -235,6 +238,58 @@ TEST_F(DspLogTest, MissingOrUnreadableLog) {
     const LogDisplay folder = DspLog2(path_, 1);
     EXPECT_TRUE(folder.lines.empty());
     EXPECT_EQ(folder.message, "接続ログを読めません: " + path_);
+}
+
+// The reading starts at the log's end and hands over the rows a window at a time, so the
+// newest calls can be listed at once; stopped midway it says so and lists nothing more.
+TEST_F(DspLogTest, ReadingFromTheEndInBlocksAndStopping) {
+    std::string log;
+    constexpr int kCalls = 70000;  // more than one block of the index, several read windows
+    for (int call = 0; call < kCalls; ++call) {
+        char start[16];
+        std::snprintf(start, sizeof start, "%02d:%02d:%02d", call / 3600 % 24, call / 60 % 60,
+                      call % 60);
+        log += Call("2026/12/06", start, 1 + call % 7);
+    }
+    Write(log);
+    const uint64_t newest = log.rfind("\"Tel\"");
+
+    std::vector<uint64_t> rows;
+    std::vector<size_t> batches;
+    uint64_t lastDone = 0;
+    bool steady = true;
+    ScanControl control;
+    control.onRows = [&](const uint64_t* offsets, size_t count) {
+        rows.insert(rows.end(), offsets, offsets + count);
+        batches.push_back(count);
+    };
+    control.onProgress = [&](uint64_t done, uint64_t total) {
+        steady = steady && done >= lastDone && total == log.size();
+        lastDone = done;
+    };
+    const ScanResult whole = ScanLog(path_, 0, control);
+    EXPECT_EQ(whole.message, "");
+    EXPECT_FALSE(whole.cancelled);
+    ASSERT_EQ(rows.size(), static_cast<size_t>(kCalls));
+    EXPECT_EQ(rows.front(), newest);
+    EXPECT_TRUE(std::is_sorted(rows.rbegin(), rows.rend()));
+    EXPECT_GT(batches.size(), 5u);
+    EXPECT_TRUE(steady);
+    EXPECT_EQ(lastDone, log.size());
+    EXPECT_EQ(DetailRow(log.substr(newest, log.find('\n', newest) - newest)),
+              DspLog1(path_).lines[0]);
+
+    std::atomic<bool> stop{false};
+    size_t seen = 0;
+    control.cancelled = &stop;
+    control.onRows = [&](const uint64_t*, size_t count) {
+        seen += count;
+        stop = true;
+    };
+    const ScanResult stopped = ScanLog(path_, 0, control);
+    EXPECT_TRUE(stopped.cancelled);
+    EXPECT_EQ(stopped.message, "");
+    EXPECT_EQ(seen, batches.front());
 }
 
 TEST(LogTextTest, SplitFieldsAndStripQuotes) {

@@ -7,8 +7,10 @@
 #include <QFontMetrics>
 #include <QFile>
 #include <QGroupBox>
+#include <QKeyEvent>
+#include <QProgressBar>
 #include <QLabel>
-#include <QListView>
+#include <QElapsedTimer>
 #include <QPointer>
 #include <QPushButton>
 #include <QScrollBar>
@@ -17,6 +19,7 @@
 #include <fstream>
 
 #include "logview/ui/log_chart.h"
+#include "logview/ui/log_list_view.h"
 
 namespace kv {
 namespace {
@@ -48,12 +51,19 @@ class FrmLogTest : public ::testing::Test {
             << Tel("2026/12/06", "18:00:00", 3) << Tel("2026/12/07", "09:00:00", 2);
     }
 
-    static QStringList Rows(FrmLog& window) {
-        const auto* list = window.findChild<QListView*>(QStringLiteral("log_text"));
-        QStringList rows;
-        for (int row = 0; row < list->model()->rowCount(); ++row) {
-            rows << list->model()->index(row, 0).data().toString();
+    // Reading and writing go on beside the window; the tests look once they are done.
+    static void Settle(FrmLog& window) {
+        QElapsedTimer waited;
+        waited.start();
+        while (window.Busy() && waited.elapsed() < 20000) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
         }
+        EXPECT_FALSE(window.Busy());
+    }
+    static QStringList Rows(FrmLog& window) {
+        Settle(window);
+        QStringList rows;
+        for (size_t row = 0; row < window.RowCount(); ++row) rows << window.Row(row);
         return rows;
     }
     template <class W>
@@ -91,7 +101,7 @@ TEST_F(FrmLogTest, ControlsCarryTheirNamesAndTexts) {
                   headings[index]);
     }
     // The columns line up only in a font whose half-width characters are all as wide.
-    const QFontMetrics metrics(Child<QListView>(window, "log_text")->font());
+    const QFontMetrics metrics(Child<LogListView>(window, "log_text")->font());
     EXPECT_EQ(metrics.horizontalAdvance(QStringLiteral("||||")),
               metrics.horizontalAdvance(QStringLiteral("2026")));
 }
@@ -142,7 +152,7 @@ TEST_F(FrmLogTest, OptionsSwitchTheListAndTheChart) {
     window.resize(600, 300);
     window.show();
     QCoreApplication::processEvents();
-    auto* list = Child<QListView>(window, "log_text");
+    auto* list = Child<LogListView>(window, "log_text");
     list->verticalScrollBar()->setValue(list->verticalScrollBar()->maximum());
     ASSERT_GT(list->verticalScrollBar()->value(), 0);
     Child<QRadioButton>(window, "OptSum1")->setChecked(true);
@@ -162,12 +172,15 @@ TEST_F(FrmLogTest, CsvExportWritesWhatTheListShows) {
         return asked == 1 ? QString() : target;
     });
     auto* save = Child<QPushButton>(window, "CmdCsv");
+    Settle(window);
     save->click();  // cancelled in the dialog
     EXPECT_FALSE(QFile::exists(target));
 
     Child<QRadioButton>(window, "OptSum2")->setChecked(true);
     Child<QPushButton>(window, "CmdRedsp")->click();
+    Settle(window);
     save->click();
+    Settle(window);
     QFile file(target);
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     EXPECT_EQ(file.readAll(), QByteArray("2026/12,,,,,,9\r\n2026/11,,,,,,5\r\n"));
@@ -177,6 +190,7 @@ TEST_F(FrmLogTest, CsvExportWritesWhatTheListShows) {
     window.SetSaveFileAsker(
         [&](QWidget*) { return QDir(folder_.path()).filePath(QStringLiteral("無い/a.csv")); });
     save->click();
+    Settle(window);
     EXPECT_TRUE(window.Message().startsWith(QStringLiteral("CSVファイルを保存できません")));
 }
 
@@ -206,6 +220,7 @@ TEST_F(FrmLogTest, ShowLogViewerOpensAWindowThatGoesAwayOnClose) {
     QWidget owner;
     QPointer<FrmLog> window = ShowLogViewer(logPath_, &owner);
     ASSERT_FALSE(window.isNull());
+    Settle(*window);
     EXPECT_TRUE(window->isVisible());
     EXPECT_TRUE(window->isWindow());
     // Asked for again while open: the same window comes forward, the log is not read again.
@@ -216,6 +231,74 @@ TEST_F(FrmLogTest, ShowLogViewerOpensAWindowThatGoesAwayOnClose) {
     Child<QPushButton>(*window, "cancel")->click();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_TRUE(window.isNull());
+}
+
+// Ten million rows cost the list nothing: it asks only for the rows it paints, and the keys
+// and the scroll bar reach the last one.
+TEST_F(FrmLogTest, ListAsksOnlyForTheRowsOnScreen) {
+    LogListView list;
+    list.resize(400, 200);
+    size_t asked = 0;
+    constexpr size_t kRows = 10000000;
+    list.SetRows(kRows, [&asked](size_t row) {
+        ++asked;
+        return QString::number(row);
+    });
+    list.show();
+    (void)list.grab();
+    EXPECT_GT(asked, 0u);
+    EXPECT_LT(asked, 50u);
+    EXPECT_EQ(list.verticalScrollBar()->maximum(),
+              static_cast<int>(kRows) - list.viewport()->height() / list.RowHeight());
+    list.setFocus();
+    QKeyEvent end(QEvent::KeyPress, Qt::Key_End, Qt::NoModifier);
+    QCoreApplication::sendEvent(&list, &end);
+    EXPECT_EQ(list.CurrentRow(), static_cast<long long>(kRows) - 1);
+    EXPECT_EQ(list.verticalScrollBar()->value(), list.verticalScrollBar()->maximum());
+    QKeyEvent up(QEvent::KeyPress, Qt::Key_Up, Qt::NoModifier);
+    QCoreApplication::sendEvent(&list, &up);
+    EXPECT_EQ(list.CurrentRow(), static_cast<long long>(kRows) - 2);
+    // More rows at the end keep the place; a new list starts at the top with nothing marked.
+    list.SetRowCount(kRows + 5);
+    EXPECT_EQ(list.CurrentRow(), static_cast<long long>(kRows) - 2);
+    list.SetRows(3, [](size_t row) { return QString::number(row); });
+    EXPECT_EQ(list.verticalScrollBar()->value(), 0);
+    EXPECT_EQ(list.CurrentRow(), -1);
+    EXPECT_EQ(list.Row(2), QStringLiteral("2"));
+    EXPECT_EQ(list.Row(3), QString());
+}
+
+// A big log: the detail CSV is written in pieces from the log and matches the list; closing
+// the window while it still reads stops the reading at once.
+TEST_F(FrmLogTest, BigLogCsvAndClosingWhileReading) {
+    {
+        std::ofstream log(logPath_, std::ios::binary | std::ios::trunc);
+        for (int call = 0; call < 30000; ++call) {
+            log << Tel("2026/12/" + std::to_string(10 + call / 2500), "10:00:05", call % 9);
+        }
+    }
+    FrmLog window(logPath_);
+    const QString target = QDir(folder_.path()).filePath(QStringLiteral("big.csv"));
+    window.SetSaveFileAsker([&](QWidget*) { return target; });
+    Settle(window);
+    ASSERT_EQ(window.RowCount(), 30000u);
+    Child<QPushButton>(window, "CmdCsv")->click();
+    Settle(window);
+    QFile file(target);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QByteArray csv = file.readAll();
+    const std::string want = logview::CsvFromList(logview::DspLog1(logPath_).lines);
+    EXPECT_EQ(csv.size(), static_cast<qsizetype>(want.size()));
+    EXPECT_TRUE(csv == QByteArray::fromStdString(want));
+
+    window.CmdRedsp_Click();
+    EXPECT_TRUE(window.Busy());
+    QElapsedTimer closing;
+    closing.start();
+    window.close();
+    EXPECT_LT(closing.elapsed(), 200);
+    EXPECT_FALSE(window.Busy());
+    EXPECT_FALSE(window.findChild<QProgressBar*>(QStringLiteral("Progress"))->isVisible());
 }
 
 // Pictures for the documentation, made only when asked for (KV_SCREENSHOT_DIR).
@@ -238,14 +321,17 @@ TEST_F(FrmLogTest, Screenshots) {
     FrmLog window(logPath_);
     window.resize(820, 640);
     window.show();
+    Settle(window);
     QCoreApplication::processEvents();
     EXPECT_TRUE(window.grab().save(QString::fromUtf8(folder) + "/logview-detail.png"));
     Child<QRadioButton>(window, "OptSum1")->setChecked(true);
     Child<QPushButton>(window, "CmdRedsp")->click();
+    Settle(window);
     QCoreApplication::processEvents();
     EXPECT_TRUE(window.grab().save(QString::fromUtf8(folder) + "/logview-daily.png"));
     Child<QRadioButton>(window, "OptSum2")->setChecked(true);
     Child<QPushButton>(window, "CmdRedsp")->click();
+    Settle(window);
     QCoreApplication::processEvents();
     EXPECT_TRUE(window.grab().save(QString::fromUtf8(folder) + "/logview-monthly.png"));
 }

@@ -1,50 +1,48 @@
 #include "logview/ui/frm_log.h"
 
-#include <QAbstractListModel>
-#include <QApplication>
+#include <QCloseEvent>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFontDatabase>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QListView>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSaveFile>
+#include <QStyle>
 #include <QVBoxLayout>
+#include <atomic>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
 
 #include "common/cp932.h"
 #include "logview/ui/log_chart.h"
+#include "logview/ui/log_list_view.h"
 
 namespace kv {
 
-// Hands the packed lines to the list view without copying them into Qt strings up front:
-// only the rows on screen are ever converted.
-class LogListModel : public QAbstractListModel {
-  public:
-    using QAbstractListModel::QAbstractListModel;
+// What a job's thread hands to the window. The window takes it in on its own thread.
+struct FrmLog::Job {
+    std::atomic<bool> cancel{false};
+    std::atomic<bool> posted{false};
+    std::mutex mutex;
+    // Guarded by mutex:
+    std::vector<uint64_t> rows;  // found, not yet listed
+    uint64_t done = 0;
+    uint64_t total = 0;
+    bool finished = false;
+    bool csv = false;
+    logview::ScanResult scan;
+    QString csvMessage;
 
-    int rowCount(const QModelIndex& parent = {}) const override {
-        return parent.isValid() ? 0 : static_cast<int>(std::min<size_t>(lines_.size(), INT_MAX));
-    }
-    QVariant data(const QModelIndex& index, int role) const override {
-        if (role != Qt::DisplayRole || !index.isValid() ||
-            static_cast<size_t>(index.row()) >= lines_.size()) {
-            return {};
-        }
-        const std::string_view line = lines_[static_cast<size_t>(index.row())];
-        return QString::fromUtf8(line.data(), static_cast<qsizetype>(line.size()));
-    }
-    void SetLines(logview::LogList lines) {
-        beginResetModel();
-        lines_ = std::move(lines);
-        endResetModel();
-    }
-    const logview::LogList& Lines() const { return lines_; }
-
-  private:
-    logview::LogList lines_;
+    std::thread thread;
 };
 
 namespace {
@@ -81,6 +79,16 @@ constexpr std::array<Column, 8> kColumns{{
     {"Label8", "調整秒数", 54, 9},
 }};
 constexpr int kLineChars = 63;
+// The CSV file is written in pieces of about this size.
+constexpr size_t kCsvPieceBytes = size_t{1} << 20;
+
+// A big log leaves its list's memory free but kept by the allocator; the tray program runs
+// for days, so it goes back to the system when the window closes.
+void ReleaseFreeMemory() {
+#if defined(__GLIBC__)
+    ::malloc_trim(0);
+#endif
+}
 
 }  // namespace
 
@@ -93,14 +101,10 @@ FrmLog::FrmLog(std::string logPath, QWidget* parent)
     const QFontMetrics listMetrics(listFont);
     const int charWidth = listMetrics.horizontalAdvance(QLatin1Char('0'));
 
-    model_ = new LogListModel(this);
-    log_text = new QListView(this);
+    log_text = new LogListView(this);
     log_text->setObjectName(QStringLiteral("log_text"));
     log_text->setFont(listFont);
-    log_text->setUniformItemSizes(true);
-    log_text->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    log_text->setModel(model_);
-    const int listLeft = log_text->frameWidth() + log_text->spacing() + 3;
+    const int listLeft = log_text->frameWidth() + 3;
     log_text->setMinimumWidth(listLeft + (kLineChars + 3) * charWidth +
                               log_text->style()->pixelMetric(QStyle::PM_ScrollBarExtent));
 
@@ -154,12 +158,19 @@ FrmLog::FrmLog(std::string logPath, QWidget* parent)
     LblMessage->setObjectName(QStringLiteral("LblMessage"));
     LblMessage->setWordWrap(true);
     LblMessage->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    Progress = new QProgressBar(this);
+    Progress->setObjectName(QStringLiteral("Progress"));
+    Progress->setRange(0, 1000);
+    Progress->setTextVisible(false);
+    Progress->setMaximumHeight(listMetrics.height() / 2 + 4);
+    Progress->hide();
 
     auto* left = new QVBoxLayout;
     left->setSpacing(2);
     left->addWidget(header);
     left->addWidget(log_text, 3);
     left->addWidget(PicChart, 1);
+    left->addWidget(Progress);
     left->addWidget(LblMessage);
     auto* right = new QVBoxLayout;
     right->addWidget(Frame1);
@@ -181,7 +192,19 @@ FrmLog::FrmLog(std::string logPath, QWidget* parent)
     Form_Load();
 }
 
-FrmLog::~FrmLog() = default;
+FrmLog::~FrmLog() {
+    StopJob();
+    file_.reset();
+    index_ = {};
+    totalsLines_ = {};
+    ReleaseFreeMemory();
+}
+
+void FrmLog::closeEvent(QCloseEvent* event) {
+    // Nothing goes on reading for a window no one sees.
+    StopJob();
+    QWidget::closeEvent(event);
+}
 
 void FrmLog::Form_Load() {
     DspLog1();
@@ -204,27 +227,63 @@ void FrmLog::Cancel_Click() {
 }
 
 void FrmLog::DspLog1() {
-    QApplication::setOverrideCursor(Qt::WaitCursor);
-    Show(logview::DspLog1(logPath_));
-    QApplication::restoreOverrideCursor();
+    StartReading(0);
 }
 
 void FrmLog::DspLog2(int kind) {
-    QApplication::setOverrideCursor(Qt::WaitCursor);
-    Show(logview::DspLog2(logPath_, kind));
-    QApplication::restoreOverrideCursor();
+    StartReading(kind);
 }
 
-void FrmLog::Show(logview::LogDisplay display) {
-    model_->SetLines(std::move(display.lines));
+void FrmLog::StartReading(int kind) {
+    StopJob();
+    detail_ = kind == 0;
+    index_ = {};
+    totalsLines_ = {};
+    file_ = detail_ ? std::make_unique<logview::LogFile>(logPath_) : nullptr;
+    ReleaseFreeMemory();
     // Newest first: a new display starts at its first line, whatever was scrolled before.
-    log_text->scrollToTop();
-    PicChart->SetTotals(std::move(display.totals));
-    LblMessage->setText(QString::fromStdString(display.message));
+    log_text->SetRows(0, [this](size_t row) {
+        const std::string bytes = RowBytes(row);
+        return QString::fromUtf8(bytes.data(), static_cast<qsizetype>(bytes.size()));
+    });
+    PicChart->SetTotals({});
+    LblMessage->clear();
+    StartJob([this, kind, path = logPath_](Job& job) {
+        logview::ScanControl control;
+        control.cancelled = &job.cancel;
+        control.onRows = [this, &job](const uint64_t* offsets, size_t count) {
+            {
+                const std::lock_guard<std::mutex> lock(job.mutex);
+                job.rows.insert(job.rows.end(), offsets, offsets + count);
+            }
+            Post(job);
+        };
+        control.onProgress = [this, &job](uint64_t done, uint64_t total) {
+            {
+                const std::lock_guard<std::mutex> lock(job.mutex);
+                job.done = done;
+                job.total = total;
+            }
+            Post(job);
+        };
+        logview::ScanResult scan = logview::ScanLog(path, kind, control);
+        const std::lock_guard<std::mutex> lock(job.mutex);
+        job.scan = std::move(scan);
+    });
 }
 
-const logview::LogList& FrmLog::Lines() const {
-    return model_->Lines();
+std::string FrmLog::RowBytes(size_t row) const {
+    if (!detail_) return row < totalsLines_.size() ? std::string(totalsLines_[row]) : std::string();
+    if (row >= index_.size() || !file_) return {};
+    return logview::DetailRow(file_->LineAt(index_[row]));
+}
+
+size_t FrmLog::RowCount() const {
+    return log_text->RowCount();
+}
+
+QString FrmLog::Row(size_t row) const {
+    return log_text->Row(row);
 }
 
 QString FrmLog::Message() const {
@@ -232,6 +291,7 @@ QString FrmLog::Message() const {
 }
 
 void FrmLog::CmdCsv_Click() {
+    if (Busy()) return;
     QString path;
     if (saveFileAsker_) {
         path = saveFileAsker_(this);
@@ -242,17 +302,130 @@ void FrmLog::CmdCsv_Click() {
                                             QStringLiteral("CSV (*.csv)"));
     }
     if (path.isEmpty()) return;
+    StartCsv(path);
+}
 
-    // CP932 like every other file of the program, so the spreadsheet of a Japanese desktop
-    // opens it as it is.
-    const std::string bytes = cp932::EncodeFromUtf8(logview::CsvFromList(model_->Lines()));
-    QSaveFile file(path);
-    const bool written = file.open(QIODevice::WriteOnly) &&
-                         file.write(bytes.data(), static_cast<qint64>(bytes.size())) ==
-                             static_cast<qint64>(bytes.size()) &&
-                         file.commit();
-    LblMessage->setText(written ? QStringLiteral("CSVファイルに保存しました: %1").arg(path)
-                                : QStringLiteral("CSVファイルを保存できません: %1").arg(path));
+void FrmLog::StartCsv(const QString& path) {
+    const size_t rows = log_text->RowCount();
+    StartJob([this, path, rows](Job& job) {
+        {
+            const std::lock_guard<std::mutex> lock(job.mutex);
+            job.csv = true;
+        }
+        // Its own handle: the list goes on reading rows through the window's.
+        std::unique_ptr<logview::LogFile> reader;
+        if (detail_) reader = std::make_unique<logview::LogFile>(logPath_);
+        QSaveFile file(path);
+        bool written = file.open(QIODevice::WriteOnly);
+        std::string csv;
+        // CP932 like every other file of the program, so the spreadsheet of a Japanese
+        // desktop opens it as it is.
+        auto flush = [&] {
+            const std::string bytes = cp932::EncodeFromUtf8(csv);
+            csv.clear();
+            written = written && file.write(bytes.data(), static_cast<qint64>(bytes.size())) ==
+                                     static_cast<qint64>(bytes.size());
+        };
+        for (size_t row = 0; row < rows && written; ++row) {
+            if (detail_) {
+                logview::AppendCsvRow(csv, logview::DetailRow(reader->LineAt(index_[row])));
+            } else {
+                logview::AppendCsvRow(csv, totalsLines_[row]);
+            }
+            if (csv.size() < kCsvPieceBytes) continue;
+            if (job.cancel.load(std::memory_order_relaxed)) return;  // the file is not made
+            flush();
+            {
+                const std::lock_guard<std::mutex> lock(job.mutex);
+                job.done = row + 1;
+                job.total = rows;
+            }
+            Post(job);
+        }
+        if (written) flush();
+        written = written && file.commit();
+        const std::lock_guard<std::mutex> lock(job.mutex);
+        job.csvMessage = written ? QStringLiteral("CSVファイルに保存しました: %1").arg(path)
+                                 : QStringLiteral("CSVファイルを保存できません: %1").arg(path);
+    });
+}
+
+void FrmLog::StartJob(std::function<void(Job&)> work) {
+    StopJob();
+    job_ = std::make_unique<Job>();
+    Job* job = job_.get();
+    SetBusy(true);
+    job->thread = std::thread([this, job, work = std::move(work)] {
+        work(*job);
+        {
+            const std::lock_guard<std::mutex> lock(job->mutex);
+            job->finished = true;
+        }
+        Post(*job);
+    });
+}
+
+void FrmLog::Post(Job& job) {
+    // One call waiting in the window's queue is enough: it takes all there is.
+    if (job.posted.exchange(true)) return;
+    QMetaObject::invokeMethod(
+        this, [this] { Drain(); }, Qt::QueuedConnection);
+}
+
+void FrmLog::Drain() {
+    if (!job_) return;
+    Job& job = *job_;
+    job.posted.store(false);
+    std::vector<uint64_t> rows;
+    uint64_t done = 0;
+    uint64_t total = 0;
+    bool finished = false;
+    {
+        const std::lock_guard<std::mutex> lock(job.mutex);
+        rows.swap(job.rows);
+        done = job.done;
+        total = job.total;
+        finished = job.finished;
+    }
+    if (!rows.empty()) {
+        index_.Append(rows.data(), rows.size());
+        log_text->SetRowCount(index_.size());
+    }
+    if (total > 0) Progress->setValue(static_cast<int>(done * 1000 / total));
+    if (!finished) return;
+
+    job.thread.join();
+    const std::unique_ptr<Job> ended = std::move(job_);
+    SetBusy(false);
+    if (ended->csv) {
+        LblMessage->setText(ended->csvMessage);
+        return;
+    }
+    if (!detail_) {
+        totalsLines_ = logview::TotalsList(ended->scan.totals);
+        log_text->SetRowCount(totalsLines_.size());
+    }
+    PicChart->SetTotals(std::move(ended->scan.totals));
+    LblMessage->setText(QString::fromStdString(ended->scan.message));
+}
+
+void FrmLog::StopJob() {
+    if (!job_) return;
+    job_->cancel.store(true);
+    job_->thread.join();
+    job_.reset();
+    SetBusy(false);
+}
+
+void FrmLog::SetBusy(bool busy) {
+    Progress->setValue(0);
+    Progress->setVisible(busy);
+    CmdCsv->setEnabled(!busy);
+    if (busy) {
+        log_text->viewport()->setCursor(Qt::BusyCursor);
+    } else {
+        log_text->viewport()->unsetCursor();
+    }
 }
 
 void FrmLog::SetTotalsChecker(TotalsChecker checker) {

@@ -1,24 +1,27 @@
 #pragma once
 // The call-log viewer window: the log as a detail list or as unit totals per day, month or
-// year, a chart of the totals and a CSV export of what the list shows.
+// year, a chart of the totals and a CSV export of what the list shows. Reading and writing
+// run on a thread of their own, so the window answers whatever the log's length; the newest
+// calls show first and the rest fills in.
 #include <QString>
 #include <QWidget>
 #include <array>
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "logview/dsp_log.h"
 
 class QLabel;
 class QGroupBox;
-class QListView;
+class QProgressBar;
 class QPushButton;
 class QRadioButton;
 
 namespace kv {
 
 class LogChart;
-class LogListModel;
+class LogListView;
 
 class FrmLog : public QWidget {
   public:
@@ -38,21 +41,45 @@ class FrmLog : public QWidget {
     void Cancel_Click();
     void CmdCsv_Click();
     void CmdCheck_Click();
+    // Start reading the log; the list fills while the window goes on answering.
     void DspLog1();
     void DspLog2(int kind);
 
-    const logview::LogList& Lines() const;
+    // True while the log is being read or the CSV file written.
+    bool Busy() const { return job_ != nullptr; }
+    // The rows the list holds now.
+    size_t RowCount() const;
+    QString Row(size_t row) const;
     // The last read's or save's trouble, shown under the list; empty when all went well.
     QString Message() const;
 
+  protected:
+    void closeEvent(QCloseEvent* event) override;
+
   private:
-    void Show(logview::LogDisplay display);
+    struct Job;
+    void StartReading(int kind);
+    void StartCsv(const QString& path);
+    // Runs work on the job's thread; what it hands over is taken in by Drain.
+    void StartJob(std::function<void(Job&)> work);
+    void Post(Job& job);
+    void Drain();
+    // Stops the running job and waits for its thread (a window's worth of reading at most).
+    void StopJob();
+    void SetBusy(bool busy);
+    std::string RowBytes(size_t row) const;
 
     std::string logPath_;
     SaveFileAsker saveFileAsker_;
     TotalsChecker totalsChecker_;
-    LogListModel* model_ = nullptr;
-    QListView* log_text = nullptr;
+    std::unique_ptr<Job> job_;
+    // What the list shows: the detail rows by offset into the log, or the totals lines.
+    bool detail_ = true;
+    std::unique_ptr<logview::LogFile> file_;
+    logview::DetailIndex index_;
+    logview::LogList totalsLines_;
+    LogListView* log_text = nullptr;
+    QProgressBar* Progress = nullptr;
     QGroupBox* Frame1 = nullptr;
     std::array<QRadioButton*, 4> OptSum{};
     QPushButton* CmdRedsp = nullptr;
