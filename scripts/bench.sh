@@ -11,7 +11,7 @@ echo "== link: CPU while a reply is late, reply detection latency"
 ./build-release/bench/link/link_bench
 echo "== link: reconnection after 20 router restarts"
 ./build-release/bench/link/reconnect_bench
-echo "== call log: 1,000,000 calls against awk"
+echo "== call log: 10^5, 10^6 and 10^7 calls against cat, wc and awk; the viewer window"
 bash bench/logview/run.sh
 if [ "${1:-}" = "longrun" ]; then
   echo "== 10 minutes against the demo router"

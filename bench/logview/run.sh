@@ -1,10 +1,18 @@
 #!/usr/bin/env bash
-# Builds the call-log benchmark optimised and runs it: a million calls read by the viewer's
-# core and by an awk one-liner, per-day totals, time ratio and peak memory.
-# Usage: bench/logview/run.sh [build folder] [folder for the generated log]
+# The call-log benchmark on logs of 10^5, 10^6 and 10^7 calls (about 1.8 GB for the largest;
+# kept in the folder for the next run). Builds the release preset itself. Every figure is one
+# line "name value unit"; each size starts with its "calls" line.
+#   bash bench/logview/run.sh [folder]          all three sizes
+#   KV_BENCH_CALLS=N bash bench/logview/run.sh  one size only
 set -euo pipefail
 root="$(cd "$(dirname "$0")/../.." && pwd)"
-build="${1:-$root/build-logview-bench}"
-cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DKV_BUILD_BENCH=ON -DKV_BUILD_TESTS=OFF >/dev/null
-cmake --build "$build" --target logview_bench -j2
-"$build/bench/logview/logview_bench" ${2:+"$2"}
+folder="${1:-${TMPDIR:-/tmp}/kv_logview_bench}"
+cd "$root"
+cmake --preset release >/dev/null
+cmake --build --preset release --target logview_bench logview_ui_bench -j2 >/dev/null
+sizes="${KV_BENCH_CALLS:-100000 1000000 10000000}"
+for calls in $sizes; do
+  ./build-release/bench/logview/logview_bench "$calls" "$folder"
+  QT_QPA_PLATFORM=offscreen ./build-release/bench/logview/logview_ui_bench \
+    "$folder/calls-$calls.log" "$calls"
+done
