@@ -420,6 +420,8 @@ void FrmLog::StopJob() {
 void FrmLog::SetBusy(bool busy) {
     Progress->setValue(0);
     Progress->setVisible(busy);
+    PicChart->SetEmptyText(busy ? QStringLiteral("接続ログを読んでいます…")
+                                : QStringLiteral("集計する通話がありません"));
     CmdCsv->setEnabled(!busy);
     if (busy) {
         log_text->viewport()->setCursor(Qt::BusyCursor);

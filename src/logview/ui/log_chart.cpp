@@ -27,6 +27,11 @@ void LogChart::SetTotals(std::vector<logview::PeriodTotal> totals) {
     update();
 }
 
+void LogChart::SetEmptyText(QString text) {
+    emptyText_ = std::move(text);
+    update();
+}
+
 void LogChart::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     const QFontMetrics metrics(font());
@@ -36,7 +41,7 @@ void LogChart::paintEvent(QPaintEvent*) {
 
     if (totals_.empty()) {
         shown_ = 0;
-        painter.drawText(area, Qt::AlignCenter, QStringLiteral("集計する通話がありません"));
+        painter.drawText(area, Qt::AlignCenter, emptyText_);
         return;
     }
 

@@ -1,6 +1,7 @@
 #pragma once
 // A bar chart of unit totals beside the viewer's list: one bar per period, oldest on the
 // left, newest on the right; when there are more periods than fit, the newest are shown.
+#include <QString>
 #include <QWidget>
 #include <vector>
 
@@ -14,6 +15,8 @@ class LogChart : public QWidget {
     // Totals in the list's order, newest first.
     void SetTotals(std::vector<logview::PeriodTotal> totals);
     const std::vector<logview::PeriodTotal>& Totals() const { return totals_; }
+    // Shown instead of bars when there are no totals.
+    void SetEmptyText(QString text);
     // How many of the newest totals the last paint could show.
     int ShownBars() const { return shown_; }
     QSize sizeHint() const override { return {600, 170}; }
@@ -24,6 +27,7 @@ class LogChart : public QWidget {
 
   private:
     std::vector<logview::PeriodTotal> totals_;
+    QString emptyText_ = QStringLiteral("集計する通話がありません");
     int shown_ = 0;
 };
 

@@ -67,7 +67,7 @@ void LogListView::SetCurrentRow(long long row) {
 }
 
 int LogListView::RowHeight() const {
-    return fontMetrics().height() + 1;
+    return std::max(1, fontMetrics().height());
 }
 
 int LogListView::VisibleRows() const {
