@@ -1,7 +1,5 @@
 // Pelvaro: saves, loads and deletes Kestrovan's settings, and converts Orlavine's; with options,
 // the same from the command line without a window.
-#include <unistd.h>
-
 #include <QApplication>
 #include <QCoreApplication>
 #include <QDir>
@@ -10,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "common/terminal.h"
 #include "maint/cli.h"
 #include "maint/commands.h"
 #include "maint/ui/frm_main.h"
@@ -21,7 +20,7 @@ namespace {
 
 // A question on the terminal when a person is at it; nobody there: no answer.
 std::optional<bool> AskOnTerminal(const std::string& question) {
-    if (!::isatty(STDIN_FILENO) || !::isatty(STDERR_FILENO)) return std::nullopt;
+    if (!kv::PersonAtTerminal()) return std::nullopt;
     std::cerr << question << " [y/N] " << std::flush;
     std::string answer;
     if (!std::getline(std::cin, answer)) return false;

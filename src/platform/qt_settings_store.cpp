@@ -1,9 +1,5 @@
 #include "platform/qt_settings_store.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <QDir>
 #include <QFileInfo>
 #include <QSettings>
@@ -11,7 +7,6 @@
 #include <QString>
 #include <QTemporaryFile>
 #include <QVariant>
-#include <cerrno>
 #include <memory>
 
 #include "platform/qt_text.h"
@@ -38,62 +33,6 @@ std::string SafeName(const std::string& s) {
 std::string ValueName(const std::string& section, const std::string& key) {
     const std::string group = SplitSection(section).second;
     return (group.empty() ? std::string() : SafeName(group) + "/") + SafeName(key);
-}
-
-// Files and folders made here are the user's alone (the settings hold the router password);
-// the process's umask is put back afterwards. One thread only: nothing starts meanwhile.
-class PrivateFiles {
-  public:
-    PrivateFiles() : old_(::umask(077)) {}
-    ~PrivateFiles() { ::umask(old_); }
-    PrivateFiles(const PrivateFiles&) = delete;
-    PrivateFiles& operator=(const PrivateFiles&) = delete;
-
-  private:
-    mode_t old_;
-};
-
-std::optional<std::string> ReadBytes(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) return std::nullopt;
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(fd);
-        return std::nullopt;
-    }
-    std::string bytes;
-    char buffer[8192];
-    for (;;) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n == 0) break;
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            ::close(fd);
-            return std::nullopt;
-        }
-        bytes.append(buffer, static_cast<size_t>(n));
-    }
-    ::close(fd);
-    return bytes;
-}
-
-bool WriteBytes(int fd, const std::string& bytes) {
-    size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        done += static_cast<size_t>(n);
-    }
-    return true;
-}
-
-bool SyncPath(const std::string& path, int flags) {
-    const int fd = ::open(path.c_str(), flags | O_CLOEXEC);
-    if (fd < 0) return false;
-    const bool ok = ::fsync(fd) == 0;
-    ::close(fd);
-    return ok;
 }
 
 std::string TextOf(const QVariant& v) {
@@ -131,28 +70,21 @@ std::string QtSettingsStore::Location(const std::string& application,
     return base + "/" + application + "/" + appKey + ".conf";
 }
 
-std::optional<QtSettingsStore::Stamp> QtSettingsStore::StampOf(const std::string& path) {
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) return std::nullopt;
-    return Stamp{st.st_dev, st.st_ino, st.st_size,
-                 st.st_mtim.tv_sec * 1000000000LL + st.st_mtim.tv_nsec,
-                 st.st_ctim.tv_sec * 1000000000LL + st.st_ctim.tv_nsec};
-}
-
 const QtSettingsStore::Snapshot& QtSettingsStore::Current(const std::string& path) {
     Snapshot& snap = files_[path];
-    const std::optional<Stamp> now = StampOf(path);
+    bool missing = false;
+    const std::optional<privatefile::Stamp> now = privatefile::StampOf(path, &missing);
     if (!now) {
         snap = Snapshot{};
-        snap.readable = errno == ENOENT || errno == ENOTDIR;
-        snap.exists = !snap.readable;
+        snap.readable = missing;
+        snap.exists = !missing;
         return snap;
     }
     if (snap.exists && snap.readable && snap.stamp == *now) return snap;
     snap = Snapshot{};
     snap.exists = true;
     snap.stamp = *now;
-    std::optional<std::string> bytes = ReadBytes(path);
+    std::optional<std::string> bytes = privatefile::ReadBytes(path);
     std::optional<std::map<std::string, std::string>> values;
     if (bytes) values = ParseIni(*bytes);
     snap.readable = values.has_value();
@@ -188,7 +120,8 @@ bool QtSettingsStore::WriteAll(const std::string& application, const std::vector
 
 bool QtSettingsStore::Commit(const std::string& application, const std::string& appKey,
                              const std::vector<Value>& values) {
-    PrivateFiles privateFiles;
+    // Also the folders made for it and Qt's own files beside the new one.
+    privatefile::PrivateFiles privateFiles;
     // A settings file that is a link (kept with other dotfiles) is replaced where it points.
     std::string path = Location(application, appKey);
     const QFileInfo info(Q(path));
@@ -201,18 +134,16 @@ bool QtSettingsStore::Commit(const std::string& application, const std::string& 
 
     const std::string folder = S(QFileInfo(Q(path)).absolutePath());
     if (!QDir().mkpath(Q(folder))) return false;
-    std::string temp = folder + "/." + S(QFileInfo(Q(path)).fileName()) + ".XXXXXX";
-    const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
-    if (fd < 0) return false;
+    const std::optional<std::string> temp =
+        privatefile::WriteTemp(folder, S(QFileInfo(Q(path)).fileName()), old.bytes);
+    if (!temp) return false;
     auto fail = [&temp] {
-        ::unlink(temp.c_str());
-        ::unlink((temp + ".lock").c_str());
+        privatefile::Remove(*temp);
+        privatefile::Remove(*temp + ".lock");
         return false;
     };
-    const bool copied = WriteBytes(fd, old.bytes);
-    if (::close(fd) != 0 || !copied) return fail();
     {
-        QSettings ini(Q(temp), QSettings::IniFormat);
+        QSettings ini(Q(*temp), QSettings::IniFormat);
         ini.setFallbacksEnabled(false);
         for (const Value& v : values) ini.setValue(Q(ValueName(v.section, v.key)), Q(v.value));
         ini.sync();
@@ -220,17 +151,15 @@ bool QtSettingsStore::Commit(const std::string& application, const std::string& 
     }
     // What reached the disk, read back from its bytes: Qt's writer can report success for a
     // file it could not fill.
-    const std::optional<std::string> bytes = ReadBytes(temp);
+    const std::optional<std::string> bytes = privatefile::ReadBytes(*temp);
     if (!bytes) return fail();
     const std::optional<std::map<std::string, std::string>> written = ParseIni(*bytes);
     if (!written || *written != expected) return fail();
-    if (::chmod(temp.c_str(), 0600) != 0 || !SyncPath(temp, O_RDONLY)) return fail();
-    if (::rename(temp.c_str(), path.c_str()) != 0) return fail();
-    SyncPath(folder, O_RDONLY | O_DIRECTORY);
+    if (!privatefile::Replace(*temp, path)) return fail();
 
     Snapshot& snap = files_[path];
     snap = Snapshot{};
-    if (const std::optional<Stamp> stamp = StampOf(path)) {
+    if (const std::optional<privatefile::Stamp> stamp = privatefile::StampOf(path)) {
         snap.exists = true;
         snap.stamp = *stamp;
         snap.bytes = *bytes;
@@ -243,7 +172,7 @@ bool QtSettingsStore::DeleteAppKey(const std::string& application, const std::st
     const std::string path = Location(application, appKey);
     const Snapshot& snap = Current(path);
     if (!snap.readable || snap.values.empty()) return false;
-    if (::unlink(path.c_str()) != 0) return false;
+    if (!privatefile::Remove(path)) return false;
     files_.erase(path);
     return true;
 }

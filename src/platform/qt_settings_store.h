@@ -1,12 +1,11 @@
 #pragma once
-#include <sys/types.h>
-
 #include <map>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "common/ports.h"
+#include "common/private_file.h"
 
 namespace kv {
 
@@ -33,22 +32,14 @@ class QtSettingsStore : public SettingsStore {
     std::string Location(const std::string& application, const std::string& appKey) const;
 
   private:
-    struct Stamp {
-        dev_t dev = 0;
-        ino_t ino = 0;
-        off_t size = -1;
-        long long mtimeNs = 0, ctimeNs = 0;
-        bool operator==(const Stamp&) const = default;
-    };
     // What a file held when it was last read; read again whenever it changed on disk.
     struct Snapshot {
         bool exists = false;
         bool readable = true;
-        Stamp stamp;
+        privatefile::Stamp stamp;
         std::string bytes;
         std::map<std::string, std::string> values;  // "group/key" -> text
     };
-    static std::optional<Stamp> StampOf(const std::string& path);
     const Snapshot& Current(const std::string& path);
     bool Commit(const std::string& application, const std::string& appKey,
                 const std::vector<Value>& values);

@@ -26,17 +26,14 @@ extern "C" void OnSignal(int) {
 ShutdownSignals::ShutdownSignals(std::function<void()> onShutdown)
     : onShutdown_(std::move(onShutdown)) {
     if (g_pipe[0] < 0 && ::pipe2(g_pipe, O_CLOEXEC | O_NONBLOCK) != 0) return;
-    notifier_ = std::make_unique<QSocketNotifier>(g_pipe[0], QSocketNotifier::Read);
-    QObject::connect(notifier_.get(), &QSocketNotifier::activated, [this] {
+    auto notifier = std::make_unique<QSocketNotifier>(g_pipe[0], QSocketNotifier::Read);
+    QObject::connect(notifier.get(), &QSocketNotifier::activated, [this] {
         char buffer[16];
         while (::read(g_pipe[0], buffer, sizeof buffer) > 0) {
         }
-        // A second signal during the shutdown's own waits must not start it again.
-        if (running_) return;
-        running_ = true;
-        if (onShutdown_) onShutdown_();
-        running_ = false;
+        Run();
     });
+    receiver_ = std::move(notifier);
     struct sigaction sa {};
     sa.sa_handler = OnSignal;
     sigemptyset(&sa.sa_mask);

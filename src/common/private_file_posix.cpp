@@ -1,0 +1,106 @@
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "common/private_file.h"
+
+namespace kv::privatefile {
+
+namespace {
+
+bool WriteAll(int fd, const std::string& bytes) {
+    size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+bool SyncPath(const std::string& path, int flags) {
+    const int fd = ::open(path.c_str(), flags | O_CLOEXEC);
+    if (fd < 0) return false;
+    const bool ok = ::fsync(fd) == 0;
+    ::close(fd);
+    return ok;
+}
+
+}  // namespace
+
+std::optional<Stamp> StampOf(const std::string& path, bool* missing) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) {
+        if (missing) *missing = errno == ENOENT || errno == ENOTDIR;
+        return std::nullopt;
+    }
+    if (missing) *missing = false;
+    // The change time too: a replacement can carry the old modification time along.
+    return Stamp{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino), st.st_size,
+                 st.st_mtim.tv_sec * 1000000000LL + st.st_mtim.tv_nsec,
+                 st.st_ctim.tv_sec * 1000000000LL + st.st_ctim.tv_nsec};
+}
+
+std::optional<std::string> ReadBytes(const std::string& path) {
+    // O_NONBLOCK: a FIFO in the file's place must not hang the open; it is refused below.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return std::nullopt;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return std::nullopt;
+    }
+    std::string bytes;
+    char buffer[8192];
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n == 0) break;
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            ::close(fd);
+            return std::nullopt;
+        }
+        bytes.append(buffer, static_cast<size_t>(n));
+    }
+    ::close(fd);
+    return bytes;
+}
+
+std::optional<std::string> WriteTemp(const std::string& folder, const std::string& name,
+                                     const std::string& bytes) {
+    std::string temp = folder + "/." + name + ".XXXXXX";
+    const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
+    if (fd < 0) return std::nullopt;
+    const bool written = WriteAll(fd, bytes);
+    if (::close(fd) != 0 || !written) {
+        ::unlink(temp.c_str());
+        return std::nullopt;
+    }
+    return temp;
+}
+
+bool Replace(const std::string& temp, const std::string& path) {
+    // Whoever wrote temp last (Qt replaces it with a file of its own) chose its mode.
+    if (::chmod(temp.c_str(), 0600) != 0 || !SyncPath(temp, O_RDONLY)) return false;
+    if (::rename(temp.c_str(), path.c_str()) != 0) return false;
+    const size_t slash = path.rfind('/');
+    // The rename itself is on the disk once the folder is; the file is in place either way.
+    SyncPath(slash == std::string::npos ? "." : path.substr(0, slash == 0 ? 1 : slash),
+             O_RDONLY | O_DIRECTORY);
+    return true;
+}
+
+bool Remove(const std::string& path) {
+    return ::unlink(path.c_str()) == 0;
+}
+
+PrivateFiles::PrivateFiles() : old_(::umask(077)) {}
+
+PrivateFiles::~PrivateFiles() {
+    ::umask(static_cast<mode_t>(old_));
+}
+
+}  // namespace kv::privatefile

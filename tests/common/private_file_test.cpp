@@ -1,0 +1,95 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "common/private_file.h"
+#include "support/fakes.h"
+
+namespace kv {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::string_literals;
+
+struct Folder {
+    std::string path = test::MakeTempDir();
+    ~Folder() { test::RemoveTree(path); }
+};
+
+TEST(PrivateFile, EachVersionReplacesTheLastWholeAndNoTempStays) {
+    Folder dir;
+    const std::string path = dir.path + "/Kestrovan.conf";
+    std::optional<privatefile::Stamp> previous;
+    // A new file, a longer one with a NUL in it, an empty one.
+    for (const std::string& bytes :
+         {"[Setup]\r\nsohoip=127.0.0.1\r\n"s, "a\0b\r\n[x]\r\ny=z\r\n"s, ""s}) {
+        SCOPED_TRACE(bytes.size());
+        const std::optional<std::string> temp =
+            privatefile::WriteTemp(dir.path, "Kestrovan.conf", bytes);
+        ASSERT_TRUE(temp);
+        EXPECT_EQ(privatefile::ReadBytes(*temp), bytes);
+        ASSERT_TRUE(privatefile::Replace(*temp, path));
+        EXPECT_EQ(privatefile::ReadBytes(path), bytes);
+        const std::optional<privatefile::Stamp> stamp = privatefile::StampOf(path);
+        ASSERT_TRUE(stamp);
+        EXPECT_EQ(privatefile::StampOf(path), stamp);
+        EXPECT_NE(stamp, previous);
+        previous = stamp;
+        EXPECT_EQ(std::distance(fs::directory_iterator(dir.path), fs::directory_iterator()), 1);
+    }
+    EXPECT_TRUE(privatefile::Remove(path));
+    EXPECT_FALSE(privatefile::Remove(path));
+}
+
+TEST(PrivateFile, WhatIsNotAReadableFileGivesNothing) {
+    Folder dir;
+    struct Case {
+        const char* what;
+        std::string path;
+        bool missing;
+    };
+    const Case cases[] = {
+        {"no such file", dir.path + "/none.conf", true},
+        {"under a missing folder", dir.path + "/none/Kestrovan.conf", true},
+        // There, but never to be replaced as if it were empty.
+        {"a folder", dir.path, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_FALSE(privatefile::ReadBytes(c.path));
+        bool missing = !c.missing;
+        const std::optional<privatefile::Stamp> stamp = privatefile::StampOf(c.path, &missing);
+        EXPECT_EQ(missing, c.missing);
+        EXPECT_EQ(stamp.has_value(), !c.missing);
+    }
+    EXPECT_FALSE(privatefile::WriteTemp(dir.path + "/none", "Kestrovan.conf", "x"));
+}
+
+#ifndef _WIN32
+TEST(PrivateFile, FilesAreTheUsersAloneWhateverMadeThem) {
+    Folder dir;
+    const std::string path = dir.path + "/Kestrovan.conf";
+    const std::optional<std::string> temp = privatefile::WriteTemp(dir.path, "Kestrovan.conf", "");
+    ASSERT_TRUE(temp);
+    // As another writer (Qt) may leave it.
+    fs::permissions(*temp, fs::perms::group_read | fs::perms::others_read, fs::perm_options::add);
+    ASSERT_TRUE(privatefile::Replace(*temp, path));
+    EXPECT_EQ(fs::status(path).permissions() & (fs::perms::group_all | fs::perms::others_all),
+              fs::perms::none);
+
+    fs::create_directory(dir.path + "/before");
+    const fs::perms before = fs::status(dir.path + "/before").permissions();
+    {
+        privatefile::PrivateFiles privateFiles;
+        fs::create_directory(dir.path + "/private");
+    }
+    EXPECT_EQ(fs::status(dir.path + "/private").permissions() &
+                  (fs::perms::group_all | fs::perms::others_all),
+              fs::perms::none);
+    fs::create_directory(dir.path + "/after");
+    EXPECT_EQ(fs::status(dir.path + "/after").permissions(), before);
+}
+#endif
+
+}  // namespace
+}  // namespace kv
