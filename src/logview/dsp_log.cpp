@@ -3,6 +3,10 @@
 #include <cstring>
 #include <algorithm>
 #include <bit>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 #include <filesystem>
 #include <system_error>
 #include <type_traits>
@@ -57,35 +61,53 @@ size_t LastTel(const char* data, size_t n) {
     return kNone;
 }
 
-// Whether bytes are all ASCII, noting where the first few `mark` bytes are, eight bytes at
-// a time: this runs once for every call in the log.
-template <size_t N>
-bool IsAsciiNoting(std::string_view bytes, char mark, std::array<size_t, N>& at, size_t& count) {
-    constexpr uint64_t kOnes = 0x0101010101010101ull;
-    constexpr uint64_t kLow7 = 0x7F7F7F7F7F7F7F7Full;
-    uint64_t all = 0;
-    size_t i = 0;
-    if constexpr (std::endian::native == std::endian::little) {
-        const uint64_t marks = kOnes * static_cast<unsigned char>(mark);
-        for (; i + 8 <= bytes.size(); i += 8) {
-            uint64_t word = 0;
-            std::memcpy(&word, bytes.data() + i, 8);
-            all |= word;
-            const uint64_t x = word ^ marks;
-            // The top bit of each byte that was `mark`; no carry crosses a byte.
-            uint64_t found = ~(((x & kLow7) + kLow7) | x | kLow7);
-            while (found != 0 && count < N) {
-                at[count++] = i + static_cast<size_t>(std::countr_zero(found)) / 8;
-                found &= found - 1;
-            }
+// What one pass over a line finds: where it ends, whether it is all ASCII and where its
+// first commas are (enough for fields 2 and 8).
+struct LineFacts {
+    size_t length = 0;  // up to the LF or the limit
+    bool ascii = true;
+    size_t commas = 0;            // how many of comma are set
+    std::array<size_t, 8> comma;  // left unset past commas: this runs for every call
+};
+
+// Runs once for every call in the log, so it looks at sixteen bytes at a time where it can.
+LineFacts ScanLine(const char* data, size_t limit) {
+    LineFacts facts;
+    auto note = [&facts](size_t base, unsigned bits) {
+        while (bits != 0 && facts.commas < facts.comma.size()) {
+            facts.comma[facts.commas++] = base + static_cast<size_t>(std::countr_zero(bits));
+            bits &= bits - 1;
         }
+    };
+    size_t i = 0;
+    unsigned high = 0;
+#if defined(__SSE2__)
+    const __m128i lfs = _mm_set1_epi8('\n');
+    const __m128i commas = _mm_set1_epi8(',');
+    for (; i + 16 <= limit; i += 16) {
+        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i));
+        const auto lf = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, lfs)));
+        const auto comma = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, commas)));
+        const auto top = static_cast<unsigned>(_mm_movemask_epi8(bytes));
+        if (lf != 0) {
+            const unsigned before = (lf & (0u - lf)) - 1;  // the bytes ahead of the first LF
+            note(i, comma & before);
+            facts.ascii = (high | (top & before)) == 0;
+            facts.length = i + static_cast<size_t>(std::countr_zero(lf));
+            return facts;
+        }
+        note(i, comma);
+        high |= top;
     }
-    for (; i < bytes.size(); ++i) {
-        const auto ch = static_cast<unsigned char>(bytes[i]);
-        all |= ch;
-        if (ch == static_cast<unsigned char>(mark) && count < N) at[count++] = i;
+#endif
+    for (; i < limit && data[i] != '\n'; ++i) {
+        const auto ch = static_cast<unsigned char>(data[i]);
+        high |= ch & 0x80u;
+        if (ch == ',' && facts.commas < facts.comma.size()) facts.comma[facts.commas++] = i;
     }
-    return (all & (kOnes * 0x80)) == 0;
+    facts.ascii = high == 0;
+    facts.length = i;
+    return facts;
 }
 
 bool IsCancelled(const ScanControl& control) {
@@ -113,9 +135,9 @@ ReadResult LineStartBefore(LogFile& file, uint64_t before, std::vector<char>& bu
     return ReadResult::Complete;
 }
 
-// Calls onLine(offset, bytes) for every line whose first MiB holds "Tel", from the last line
-// to the first; bytes without the LF (a CR before it stays). afterWindow() follows each window.
-// A line ends at LF; what follows the last LF is a line too.
+// Calls onLine(offset, bytes, facts) for every line whose first MiB holds "Tel", from the last
+// line to the first; bytes without the LF (a CR before it stays). afterWindow() follows each
+// window. A line ends at LF; what follows the last LF is a line too.
 template <class OnLine, class AfterWindow>
 ReadResult ScanNewestFirst(LogFile& file, const ScanControl& control, OnLine&& onLine,
                            AfterWindow&& afterWindow) {
@@ -148,7 +170,9 @@ ReadResult ScanNewestFirst(LogFile& file, const ScanControl& control, OnLine&& o
                 if (file.ReadAt(start, line.data(), line.size()) != line.size()) {
                     return ReadResult::Broken;
                 }
-                if (line.find("Tel") != std::string::npos) onLine(start, std::string_view(line));
+                if (line.find("Tel") != std::string::npos) {
+                    onLine(start, std::string_view(line), ScanLine(line.data(), line.size()));
+                }
                 hi = start;
                 afterWindow(hi);
                 continue;
@@ -160,16 +184,17 @@ ReadResult ScanNewestFirst(LogFile& file, const ScanControl& control, OnLine&& o
             const size_t tel = LastTel(data + first, pos - first);
             if (tel == kNone) break;
             const size_t at = first + tel;
-            const size_t before = LastByte(data + first, at - first, '\n');
-            const size_t start = before == kNone ? first : first + before + 1;
-            const void* after = std::memchr(data + at, '\n', length - at);
-            const size_t end = after == nullptr
-                                   ? length
-                                   : static_cast<size_t>(static_cast<const char*>(after) - data);
-            const size_t keep = std::min(end - start, kMaxLineBytes);
-            const std::string_view line(data + start, keep);
-            if (keep == end - start || line.find("Tel") != std::string_view::npos) {
-                onLine(lo + start, line);
+            size_t start = first;
+            if (at >= first + 2 && data[at - 1] == '"' && data[at - 2] == '\n') {
+                start = at - 1;  // the way the program writes a summary line
+            } else if (const size_t lf = LastByte(data + first, at - first, '\n'); lf != kNone) {
+                start = first + lf + 1;
+            }
+            const LineFacts facts = ScanLine(data + start, std::min(length - start, kMaxLineBytes));
+            const std::string_view line(data + start, facts.length);
+            // Only a line cut at the reader's limit can have lost its "Tel".
+            if (facts.length < kMaxLineBytes || line.find("Tel") != std::string_view::npos) {
+                onLine(lo + start, line, facts);
             }
             pos = start;
         }
@@ -218,17 +243,16 @@ class NewestFirstTotals {
   public:
     explicit NewestFirstTotals(int keyChars) : keyChars_(keyChars) {}
 
-    // Takes a summary line (bytes without the line end). False when it is none after all:
+    // Takes a summary line (bytes without the line end; facts of them with or without its CR).
+    // False when it is none after all:
     // "Tel" in the bytes may be the second byte of a double-byte character and "el".
-    bool Add(std::string_view bytes) {
-        // The common line, pure ASCII, in one pass: only fields 2 and 8 count here.
-        std::array<size_t, 8> comma{};
-        size_t commas = 0;
-        if (IsAsciiNoting(bytes, ',', comma, commas)) {
+    bool Add(std::string_view bytes, const LineFacts& facts) {
+        // The common line, pure ASCII: only fields 2 and 8 count here.
+        if (facts.ascii) {
             auto field = [&](size_t number) -> std::string_view {
-                if (commas < number - 1) return {};
-                const size_t start = comma[number - 2] + 1;
-                const size_t end = commas >= number ? comma[number - 1] : bytes.size();
+                if (facts.commas < number - 1) return {};
+                const size_t start = facts.comma[number - 2] + 1;
+                const size_t end = facts.commas >= number ? facts.comma[number - 1] : bytes.size();
                 return StripQuotes(bytes.substr(start, end - start));
             };
             Add<char>(field(2), field(8));
@@ -294,6 +318,10 @@ class NewestFirstTotals {
 
     // Whether padded is key with spaces up to the key width.
     static bool IsPadded(const std::string& padded, std::string_view key) {
+        if (key.size() == kKeyWidth) {  // a whole date
+            return padded.size() == kKeyWidth &&
+                   std::memcmp(padded.data(), key.data(), kKeyWidth) == 0;
+        }
         if (padded.size() != std::max(key.size(), kKeyWidth)) return false;
         if (padded.compare(0, key.size(), key) != 0) return false;
         return std::all_of(padded.begin() + static_cast<ptrdiff_t>(key.size()), padded.end(),
@@ -449,9 +477,9 @@ ScanResult ScanLog(const std::string& logPath, int kind, const ScanControl& cont
     std::vector<uint64_t> rows;
     const ReadResult read = ScanNewestFirst(
         file, control,
-        [&](uint64_t offset, std::string_view bytes) {
+        [&](uint64_t offset, std::string_view bytes, const LineFacts& facts) {
             if (!bytes.empty() && bytes.back() == '\r') bytes.remove_suffix(1);
-            if (totals.Add(bytes) && details) rows.push_back(offset);
+            if (totals.Add(bytes, facts) && details) rows.push_back(offset);
         },
         [&](uint64_t left) {
             if (!rows.empty() && control.onRows) control.onRows(rows.data(), rows.size());
