@@ -9,6 +9,7 @@
 #endif
 #include <filesystem>
 #include <system_error>
+#include <thread>
 #include <type_traits>
 
 #include "common/cp932.h"
@@ -135,19 +136,19 @@ ReadResult LineStartBefore(LogFile& file, uint64_t before, std::vector<char>& bu
     return ReadResult::Complete;
 }
 
-// Calls onLine(offset, bytes, facts) for every line whose first MiB holds "Tel", from the last
-// line to the first; bytes without the LF (a CR before it stays). afterWindow() follows each
-// window. A line ends at LF; what follows the last LF is a line too.
+// Calls onLine(offset, bytes, facts) for every line of [begin, end) whose first MiB holds
+// "Tel", from the last line to the first; bytes without the LF (a CR before it stays).
+// afterWindow(left) follows each window. A line ends at LF; what follows the last LF is a
+// line too. begin is a line's start.
 template <class OnLine, class AfterWindow>
-ReadResult ScanNewestFirst(LogFile& file, const ScanControl& control, OnLine&& onLine,
-                           AfterWindow&& afterWindow) {
-    const uint64_t size = file.Size();
-    std::vector<char> buffer(static_cast<size_t>(std::min<uint64_t>(size, kWindowBytes)));
+ReadResult ScanNewestFirst(LogFile& file, uint64_t begin, uint64_t end, const ScanControl& control,
+                           OnLine&& onLine, AfterWindow&& afterWindow) {
+    std::vector<char> buffer(static_cast<size_t>(std::min<uint64_t>(end - begin, kWindowBytes)));
     bool anyRead = false;
-    uint64_t hi = size;  // the end of what is left: the file's end or just after an LF
-    while (hi > 0) {
+    uint64_t hi = end;  // the end of what is left: the end or just after an LF
+    while (hi > begin) {
         if (IsCancelled(control)) return ReadResult::Cancelled;
-        const uint64_t lo = hi > kWindowBytes ? hi - kWindowBytes : 0;
+        const uint64_t lo = hi - begin > kWindowBytes ? hi - kWindowBytes : begin;
         const size_t length = static_cast<size_t>(hi - lo);
         if (file.ReadAt(lo, buffer.data(), length) != length) {
             return anyRead ? ReadResult::Broken : ReadResult::Unopenable;
@@ -157,16 +158,16 @@ ReadResult ScanNewestFirst(LogFile& file, const ScanControl& control, OnLine&& o
         // Only lines that start inside the window are looked at here; the first, cut one is
         // read again with the next window.
         size_t first = 0;
-        if (lo > 0) {
+        if (lo > begin) {
             const void* lf = length > 1 ? std::memchr(data, '\n', length - 1) : nullptr;
             if (lf == nullptr) {
                 // One line longer than the window: find its start, read its first MiB.
-                const uint64_t end = data[length - 1] == '\n' ? hi - 1 : hi;
+                const uint64_t stop = data[length - 1] == '\n' ? hi - 1 : hi;
                 uint64_t start = 0;
                 const ReadResult found = LineStartBefore(file, lo, buffer, control, start);
                 if (found != ReadResult::Complete) return found;
                 std::string line(
-                    static_cast<size_t>(std::min<uint64_t>(end - start, kMaxLineBytes)), '\0');
+                    static_cast<size_t>(std::min<uint64_t>(stop - start, kMaxLineBytes)), '\0');
                 if (file.ReadAt(start, line.data(), line.size()) != line.size()) {
                     return ReadResult::Broken;
                 }
@@ -241,7 +242,24 @@ std::basic_string<C> FormatDetail(std::basic_string_view<C> line) {
 // its key matches or while that key is still blank; otherwise that total is finished.
 class NewestFirstTotals {
   public:
-    explicit NewestFirstTotals(int keyChars) : keyChars_(keyChars) {}
+    // With runsOnly it keeps the runs of lines with the same key instead, for a later part of
+    // the log read beside (AddRun gives them to the totals of the part before).
+    explicit NewestFirstTotals(int keyChars, bool runsOnly = false)
+        : keyChars_(keyChars), runsOnly_(runsOnly) {}
+
+    // A run of lines with one key, as if its lines were taken one by one.
+    void AddRun(const PeriodTotal& run) {
+        current_ = run.key;
+        if (key_ == current_ || key_ == kBlank) {
+            total_ = SaturatingAdd(total_, run.units);
+        } else {
+            totals_.push_back({key_, total_});
+            total_ = run.units;
+        }
+        key_ = current_;
+        any_ = true;
+    }
+    std::vector<PeriodTotal> TakeRuns() { return std::move(totals_); }
 
     // Takes a summary line (bytes without the line end; facts of them with or without its CR).
     // False when it is none after all:
@@ -302,6 +320,15 @@ class NewestFirstTotals {
             }
         }
         const int64_t units = NumericValue(unitsText);
+        if (runsOnly_) {
+            if (same) {
+                totals_.back().units = SaturatingAdd(totals_.back().units, units);
+            } else {
+                totals_.push_back({current_, units});
+            }
+            any_ = true;
+            return;
+        }
         if (same) {
             total_ = SaturatingAdd(total_, units);
             return;
@@ -339,6 +366,7 @@ class NewestFirstTotals {
 
     static inline const std::string kBlank = std::string(kKeyWidth, ' ');
     int keyChars_;
+    bool runsOnly_;
     std::string current_;
     std::string key_ = kBlank;
     int64_t total_ = 0;
@@ -473,10 +501,46 @@ ScanResult ScanLog(const std::string& logPath, int kind, const ScanControl& cont
         return result;
     }
     const bool details = kind == 0;
-    NewestFirstTotals totals(KeyChars(details ? 1 : kind));
+    const int keyChars = KeyChars(details ? 1 : kind);
+    const uint64_t size = file.Size();
+
+    // A long log's totals are summed by two threads, each on one half: reading the file
+    // then costs little more than copying it. The older half keeps its runs of lines with the
+    // same key, which then go on the newer half's totals as its lines would have.
+    uint64_t split = 0;
+    if (!details && size >= control.splitBytes && std::thread::hardware_concurrency() > 1) {
+        std::vector<char> buffer(kWindowBytes);
+        if (LineStartBefore(file, size / 2, buffer, control, split) != ReadResult::Complete) {
+            split = 0;
+        }
+    }
+    std::atomic<uint64_t> olderDone{0};
+    ReadResult olderRead = ReadResult::Complete;
+    std::vector<PeriodTotal> olderRuns;
+    std::thread older;
+    if (split > 0) {
+        older = std::thread([&] {
+            LogFile own(logPath);
+            if (own.status() != LogFile::Status::Open) {
+                olderRead = ReadResult::Broken;
+                return;
+            }
+            NewestFirstTotals runs(keyChars, /*runsOnly=*/true);
+            olderRead = ScanNewestFirst(
+                own, 0, split, control,
+                [&](uint64_t, std::string_view bytes, const LineFacts& facts) {
+                    if (!bytes.empty() && bytes.back() == '\r') bytes.remove_suffix(1);
+                    runs.Add(bytes, facts);
+                },
+                [&](uint64_t left) { olderDone = split - left; });
+            olderRuns = runs.TakeRuns();
+        });
+    }
+
+    NewestFirstTotals totals(keyChars);
     std::vector<uint64_t> rows;
-    const ReadResult read = ScanNewestFirst(
-        file, control,
+    ReadResult read = ScanNewestFirst(
+        file, split, size, control,
         [&](uint64_t offset, std::string_view bytes, const LineFacts& facts) {
             if (!bytes.empty() && bytes.back() == '\r') bytes.remove_suffix(1);
             if (totals.Add(bytes, facts) && details) rows.push_back(offset);
@@ -484,8 +548,15 @@ ScanResult ScanLog(const std::string& logPath, int kind, const ScanControl& cont
         [&](uint64_t left) {
             if (!rows.empty() && control.onRows) control.onRows(rows.data(), rows.size());
             rows.clear();
-            if (control.onProgress) control.onProgress(file.Size() - left, file.Size());
+            if (control.onProgress) control.onProgress(size - left + olderDone.load(), size);
         });
+    if (older.joinable()) {
+        older.join();
+        if (read == ReadResult::Complete) read = olderRead;
+        if (read == ReadResult::Unopenable) read = ReadResult::Broken;  // the newer half was read
+        for (const PeriodTotal& run : olderRuns) totals.AddRun(run);
+        if (control.onProgress && read == ReadResult::Complete) control.onProgress(size, size);
+    }
     result.message = Message(read, logPath);
     result.cancelled = read == ReadResult::Cancelled;
     if (read == ReadResult::Unopenable) return result;

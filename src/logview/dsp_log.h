@@ -108,6 +108,8 @@ struct ScanControl {
     // Bytes read so far (from the end) of the total.
     std::function<void(uint64_t done, uint64_t total)> onProgress;
     const std::atomic<bool>* cancelled = nullptr;
+    // Totals of a log at least this long are summed by two threads.
+    uint64_t splitBytes = uint64_t{64} << 20;
 };
 
 struct ScanResult {
