@@ -149,7 +149,9 @@ void ExpectSameTotalsInHalves(const std::string& path, const char* name) {
 }
 
 TEST(ViewerGoldenTest, RowsTotalsAndCsvOfAwkwardLogs) {
-    const fs::path folder = fs::temp_directory_path() / "kv_viewer_golden";
+    // Its own folder, so runs of two builds at once do not write over each other's logs.
+    const fs::path folder =
+        fs::temp_directory_path() / ("kv_viewer_golden_" + std::to_string(std::random_device{}()));
     fs::remove_all(folder);
     fs::create_directories(folder);
     std::string got;
