@@ -31,6 +31,10 @@ class SocketTransport : public ConsoleTransport {
     static int WinsockCode(int err);
 
   private:
+    // The system's side, in the POSIX or the Windows file.
+    void CloseNative();
+    // The Qt side, shared: read events announced on the user-interface thread.
+    void WatchReads(qintptr socket);
     void OnActivated();
 
     int fd_ = -1;

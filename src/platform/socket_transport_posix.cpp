@@ -30,13 +30,6 @@ bool SetNonBlocking(int fd, bool on) {
 
 }  // namespace
 
-SocketTransport::SocketTransport(int connectTimeoutMs) : connectTimeoutMs_(connectTimeoutMs) {}
-
-SocketTransport::~SocketTransport() {
-    Close();
-    delete retired_.data();
-}
-
 int SocketTransport::WinsockCode(int err) {
     switch (err) {
         case 0: return 0;
@@ -166,78 +159,45 @@ int SocketTransport::Connect(const std::string& ipv4, uint16_t port) {
     setsockopt(fd_, IPPROTO_TCP, TCP_KEEPIDLE, &idle, sizeof idle);
     setsockopt(fd_, IPPROTO_TCP, TCP_KEEPINTVL, &interval, sizeof interval);
     setsockopt(fd_, IPPROTO_TCP, TCP_KEEPCNT, &probes, sizeof probes);
-    notifier_ = std::make_unique<QSocketNotifier>(fd_, QSocketNotifier::Read);
-    notifier_->setEnabled(false);
-    QObject::connect(notifier_.get(), &QSocketNotifier::activated, [this] { OnActivated(); });
+    WatchReads(fd_);
     return 0;
 }
 
-void SocketTransport::OnActivated() {
-    if (!handler_) return;
-    dispatching_ = true;
-    handler_();
-    dispatching_ = false;
-}
+namespace {
 
-int SocketTransport::Send(const char* data, int len) {
-    if (fd_ < 0) {
-        lastError_ = kNotSocket;
+// send or recv on fd, again when a signal cut it short; errors as Winsock numbers.
+template <class Call>
+int Transfer(int fd, int& lastError, Call call) {
+    if (fd < 0) {
+        lastError = kNotSocket;
         return -1;
     }
     ssize_t r;
     do {
-        r = ::send(fd_, data, static_cast<size_t>(len), MSG_NOSIGNAL);
+        r = call();
     } while (r < 0 && errno == EINTR);
     if (r < 0) {
-        lastError_ = WinsockCode(errno);
+        lastError = SocketTransport::WinsockCode(errno);
         return -1;
     }
-    lastError_ = 0;
+    lastError = 0;
     return static_cast<int>(r);
+}
+
+}  // namespace
+
+int SocketTransport::Send(const char* data, int len) {
+    return Transfer(fd_, lastError_,
+                    [&] { return ::send(fd_, data, static_cast<size_t>(len), MSG_NOSIGNAL); });
 }
 
 int SocketTransport::Recv(char* buffer, int len) {
-    if (fd_ < 0) {
-        lastError_ = kNotSocket;
-        return -1;
-    }
-    ssize_t r;
-    do {
-        r = ::recv(fd_, buffer, static_cast<size_t>(len), 0);
-    } while (r < 0 && errno == EINTR);
-    if (r < 0) {
-        lastError_ = WinsockCode(errno);
-        return -1;
-    }
-    lastError_ = 0;
-    return static_cast<int>(r);
+    return Transfer(fd_, lastError_,
+                    [&] { return ::recv(fd_, buffer, static_cast<size_t>(len), 0); });
 }
 
-void SocketTransport::Close() {
-    // The notifier must go before its descriptor does.
-    if (notifier_) {
-        notifier_->setEnabled(false);
-        if (dispatching_) {
-            delete retired_.data();
-            retired_ = notifier_.release();
-            retired_->deleteLater();
-        } else {
-            notifier_.reset();
-        }
-    }
-    if (fd_ >= 0) {
-        ::close(fd_);
-        fd_ = -1;
-    }
-    readEvents_ = false;
-    lastError_ = 0;
-}
-
-// A closing peer makes the socket readable too, so with read events off a close is seen at
-// the next read, which the handler that switched them off is about to do.
-void SocketTransport::SetNotifications(bool readEvents) {
-    readEvents_ = readEvents;
-    if (notifier_) notifier_->setEnabled(readEvents);
+void SocketTransport::CloseNative() {
+    ::close(fd_);
 }
 
 }  // namespace kv

@@ -17,13 +17,6 @@ winsock::Socket Native(int fd) {
 
 }  // namespace
 
-SocketTransport::SocketTransport(int connectTimeoutMs) : connectTimeoutMs_(connectTimeoutMs) {}
-
-SocketTransport::~SocketTransport() {
-    Close();
-    delete retired_.data();
-}
-
 // The numbers are Winsock's already.
 int SocketTransport::WinsockCode(int err) {
     return err;
@@ -46,17 +39,8 @@ int SocketTransport::Connect(const std::string& ipv4, uint16_t port) {
             QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
     });
     if (lastError_ != 0) return lastError_;
-    notifier_ = std::make_unique<QSocketNotifier>(static_cast<qintptr>(fd_), QSocketNotifier::Read);
-    notifier_->setEnabled(false);
-    QObject::connect(notifier_.get(), &QSocketNotifier::activated, [this] { OnActivated(); });
+    WatchReads(static_cast<qintptr>(fd_));
     return 0;
-}
-
-void SocketTransport::OnActivated() {
-    if (!handler_) return;
-    dispatching_ = true;
-    handler_();
-    dispatching_ = false;
 }
 
 int SocketTransport::Send(const char* data, int len) {
@@ -67,31 +51,8 @@ int SocketTransport::Recv(char* buffer, int len) {
     return winsock::Recv(Native(fd_), buffer, len, lastError_);
 }
 
-void SocketTransport::Close() {
-    // The notifier must go before its socket does.
-    if (notifier_) {
-        notifier_->setEnabled(false);
-        if (dispatching_) {
-            delete retired_.data();
-            retired_ = notifier_.release();
-            retired_->deleteLater();
-        } else {
-            notifier_.reset();
-        }
-    }
-    if (fd_ >= 0) {
-        winsock::Close(Native(fd_));
-        fd_ = -1;
-    }
-    readEvents_ = false;
-    lastError_ = 0;
-}
-
-// A closing peer makes the socket readable too, so with read events off a close is seen at
-// the next read, which the handler that switched them off is about to do.
-void SocketTransport::SetNotifications(bool readEvents) {
-    readEvents_ = readEvents;
-    if (notifier_) notifier_->setEnabled(readEvents);
+void SocketTransport::CloseNative() {
+    winsock::Close(Native(fd_));
 }
 
 }  // namespace kv
