@@ -250,14 +250,7 @@ class NewestFirstTotals {
     // A run of lines with one key, as if its lines were taken one by one.
     void AddRun(const PeriodTotal& run) {
         current_ = run.key;
-        if (key_ == current_ || key_ == kBlank) {
-            total_ = SaturatingAdd(total_, run.units);
-        } else {
-            totals_.push_back({key_, total_});
-            total_ = run.units;
-        }
-        key_ = current_;
-        any_ = true;
+        Take(run.units);
     }
     std::vector<PeriodTotal> TakeRuns() { return std::move(totals_); }
 
@@ -278,7 +271,8 @@ class NewestFirstTotals {
         }
         line16_ = cp932::Decode(bytes);
         if (std::u16string_view(line16_).find(u"Tel") == std::u16string_view::npos) return false;
-        Add<char16_t>(line16_);
+        SplitFields(std::u16string_view(line16_), fields16_, kMaxFields);
+        Add<char16_t>(fields16_[2], fields16_[8]);
         return true;
     }
 
@@ -289,13 +283,6 @@ class NewestFirstTotals {
     }
 
   private:
-    template <class C>
-    void Add(std::basic_string_view<C> line) {
-        SplitFields(line, fields<C>(), kMaxFields);
-        const Fields<C>& field = fields<C>();
-        Add<C>(field[2], field[8]);
-    }
-
     template <class C>
     void Add(std::basic_string_view<C> date, std::basic_string_view<C> unitsText) {
         // key_ is current_ after every line, so an unchanged key needs no comparing.
@@ -331,8 +318,13 @@ class NewestFirstTotals {
         }
         if (same) {
             total_ = SaturatingAdd(total_, units);
-            return;
+        } else {
+            Take(units);
         }
+    }
+
+    // The units of current_'s line or run, where key_ may differ.
+    void Take(int64_t units) {
         if (key_ == current_ || key_ == kBlank) {
             total_ = SaturatingAdd(total_, units);
         } else {
@@ -355,15 +347,6 @@ class NewestFirstTotals {
                            [](char ch) { return ch == ' '; });
     }
 
-    template <class C>
-    Fields<C>& fields() {
-        if constexpr (std::is_same_v<C, char>) {
-            return fields8_;
-        } else {
-            return fields16_;
-        }
-    }
-
     static inline const std::string kBlank = std::string(kKeyWidth, ' ');
     int keyChars_;
     bool runsOnly_;
@@ -373,7 +356,6 @@ class NewestFirstTotals {
     bool any_ = false;
     std::vector<PeriodTotal> totals_;
     std::u16string line16_;
-    Fields<char> fields8_;
     Fields<char16_t> fields16_;
 };
 
