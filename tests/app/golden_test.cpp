@@ -1,14 +1,17 @@
-// Golden transcripts: whole scripted runs of the program on the fakes, with every side effect
-// in the order it happened (trace lines, bytes on the wire, windows, boxes, timers, pumps,
-// settings writes, programs started) and the data files at the end, compared with transcripts
-// recorded earlier. A change of behaviour shows up as a diff; a deliberate one records the
-// transcripts anew (KV_UPDATE_GOLDEN=1) in a commit of its own that says why.
+// Golden transcripts: whole scripted runs of the program on the fakes, compared with transcripts
+// recorded earlier, twice over. tests/data/golden/<name>.txt holds every side effect in the
+// order it happened (trace lines, bytes on the wire, windows, boxes, timers, pumps, settings
+// writes, programs started); golden/observable/<name>.txt holds only what a user or the router
+// could see, which a rewrite of the program's insides must keep. Both end with the data files.
+// A change of behaviour shows up as a diff; a deliberate one records the transcripts anew
+// (KV_UPDATE_GOLDEN=1) in a commit of its own that says why.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <memory>
 #include <optional>
 #include <sstream>
@@ -64,42 +67,96 @@ std::string ReadFile(const std::string& path) {
     return ss.str();
 }
 
-// The run's events in order; trace lines written since the last event come first.
+// Two transcripts of one run. The internal one holds every line in order, trace lines written
+// since the last event first: it follows the program's insides and changes with them. The
+// observable one holds only what a user or the router could see, so a rewrite of the insides
+// must leave it as it is. The window's figures are not events there but samples, one a
+// simulated second at the half second (so a change due on a whole second is never a race with
+// the sample), printed when a figure changed. Taken here as events come rather than by a timer
+// of the loop, so that sampling puts no events in the way of the program's own waits.
 class Transcript {
   public:
     Transcript(FakeEventLoop& loop, std::string dir) : loop_(loop), dir_(std::move(dir)) {}
 
-    void Add(const std::string& event) {
-        DrainTrace();
-        char stamp[32];
-        std::snprintf(stamp, sizeof stamp, "[%9.3f] ",
-                      static_cast<double>(loop_.MonotonicMs()) / 1000);
-        Push(stamp + event);
-    }
+    void Add(const std::string& event) { Log(event, nullptr); }
+    void Seen(const std::string& event) { Log(event, &event); }
+    // The observable line may say less than the internal one.
+    void Seen(const std::string& event, const std::string& observable) { Log(event, &observable); }
     void Note(const std::string& text) {
         DrainTrace();
-        Push("---- " + text);
+        SampleBefore(loop_.MonotonicMs());
+        Push(internal_, "---- " + text);
+        Push(observable_, Stamp(loop_.MonotonicMs()) + "---- " + text);
+    }
+    // A figure of the window as it stands from now on.
+    void Figure(const std::string& name, const std::string& value) {
+        SampleBefore(loop_.MonotonicMs());
+        figures_[name] = value;
+    }
+    // Another program run's window: it starts blank.
+    void NewWindow() {
+        SampleBefore(loop_.MonotonicMs() + 1);
+        figures_.clear();
+        sampled_.clear();
     }
     void DrainTrace() {
         const std::string bytes = ReadFile(dir_ + "/Kestrovan.dbg");
         if (bytes.size() <= traceRead_) return;
         size_t p = traceRead_;
         for (size_t e; (e = bytes.find("\r\n", p)) != std::string::npos; p = e + 2)
-            Push("            trace " + cp932::DecodeToUtf8(bytes.substr(p, e - p)));
+            Push(internal_, "            trace " + cp932::DecodeToUtf8(bytes.substr(p, e - p)));
         traceRead_ = p;
     }
-    std::string Text() const { return text_; }
+    std::string Internal() {
+        DrainTrace();
+        return internal_;
+    }
+    std::string Observable() {
+        SampleBefore(loop_.MonotonicMs() + 1);
+        return observable_;
+    }
 
   private:
-    void Push(std::string line) {
+    void Log(const std::string& event, const std::string* observable) {
+        DrainTrace();
+        const int64_t now = loop_.MonotonicMs();
+        SampleBefore(now);
+        Push(internal_, Stamp(now) + event);
+        if (observable) Push(observable_, Stamp(now) + *observable);
+    }
+    static std::string Stamp(int64_t ms) {
+        char stamp[32];
+        std::snprintf(stamp, sizeof stamp, "[%9.3f] ", static_cast<double>(ms) / 1000);
+        return stamp;
+    }
+    // The samples due before limitMs; the window as it was then is the window as it is now,
+    // since every change of it comes through Figure.
+    void SampleBefore(int64_t limitMs) {
+        while (nextSampleMs_ < limitMs) {
+            if (figures_ == sampled_) {
+                nextSampleMs_ = std::max(nextSampleMs_, (limitMs + 499) / 1000 * 1000 + 500);
+                return;
+            }
+            std::string line = Stamp(nextSampleMs_) + "window";
+            for (const auto& [name, value] : figures_)
+                if (auto it = sampled_.find(name); it == sampled_.end() || it->second != value)
+                    line += " " + name + "=" + value;
+            Push(observable_, line);
+            sampled_ = figures_;
+            nextSampleMs_ += 1000;
+        }
+    }
+    void Push(std::string& text, std::string line) {
         for (size_t p; (p = line.find(dir_)) != std::string::npos;)
             line.replace(p, dir_.size(), "<dir>");
-        text_ += line + "\n";
+        text += line + "\n";
     }
     FakeEventLoop& loop_;
     std::string dir_;
     size_t traceRead_ = 0;
-    std::string text_;
+    std::string internal_, observable_;
+    std::map<std::string, std::string> figures_, sampled_;
+    int64_t nextSampleMs_ = 500;
 };
 
 // ---- the ports, each telling the transcript what it is asked to do --------------------------
@@ -130,66 +187,71 @@ class LoggedView : public RecordingView {
     explicit LoggedView(Transcript& t) : t_(t) {}
     void SetLcdText(int lcd, const std::string& text) override {
         t_.Add("view.lcd" + std::to_string(lcd) + " " + Quoted(text));
+        t_.Figure("lcd" + std::to_string(lcd), Quoted(text));
         RecordingView::SetLcdText(lcd, text);
     }
     void SetLcdColour(int lcd, uint32_t colour) override {
         t_.Add("view.lcd" + std::to_string(lcd) + ".colour " + std::to_string(colour));
+        t_.Figure("lcd" + std::to_string(lcd) + ".colour", std::to_string(colour));
         RecordingView::SetLcdColour(lcd, colour);
     }
     void SetLabelCaption(int label, const std::string& text) override {
         t_.Add("view.label" + std::to_string(label) + " " + Quoted(text));
+        t_.Figure("label" + std::to_string(label), Quoted(text));
         RecordingView::SetLabelCaption(label, text);
     }
     void SetWindowCaption(const std::string& text) override {
         t_.Add("view.caption " + Quoted(text));
+        t_.Figure("caption", Quoted(text));
         RecordingView::SetWindowCaption(text);
     }
     void SetStatusText(const std::string& text) override {
-        t_.Add("view.status " + Quoted(text));
+        t_.Seen("view.status " + Quoted(text));
         RecordingView::SetStatusText(text);
     }
     void ShowMainWindow(bool restoreNormal) override {
-        t_.Add(std::string("view.show") + (restoreNormal ? " normal" : ""));
+        t_.Seen(std::string("view.show") + (restoreNormal ? " normal" : ""));
         RecordingView::ShowMainWindow(restoreNormal);
     }
     void HideMainWindow() override {
-        t_.Add("view.hide");
+        t_.Seen("view.hide");
         RecordingView::HideMainWindow();
     }
     void MinimizeMainWindow() override {
-        t_.Add("view.minimize");
+        t_.Seen("view.minimize");
         RecordingView::MinimizeMainWindow();
     }
     void SetTopmost(bool on) override {
-        t_.Add(std::string("view.topmost ") + (on ? "on" : "off"));
+        t_.Seen(std::string("view.topmost ") + (on ? "on" : "off"));
         RecordingView::SetTopmost(on);
     }
     void SetMenuChecked(MenuItem item, bool checked) override {
         t_.Add(std::string("view.menu ") + MenuName(item) + (checked ? " checked" : " unchecked"));
+        t_.Figure(std::string("menu.") + MenuName(item), checked ? "checked" : "unchecked");
         RecordingView::SetMenuChecked(item, checked);
     }
     void SetCheckBox(CheckBox box, int value) override {
-        t_.Add(std::string("view.checkbox ") +
-               (box == CheckBox::ChkAutoMode ? "ChkAutoMode " : "ChkTopDsp ") +
-               std::to_string(value));
+        const std::string name = box == CheckBox::ChkAutoMode ? "ChkAutoMode" : "ChkTopDsp";
+        t_.Add("view.checkbox " + name + " " + std::to_string(value));
+        t_.Figure("checkbox." + name, std::to_string(value));
         RecordingView::SetCheckBox(box, value);
     }
     MsgResult MessageBox(const std::string& text, const std::string& title, MsgIcon icon,
                          MsgButtons buttons) override {
-        t_.Add("view.box title=" + Quoted(title) + " icon=" + IconName(icon) +
-               " buttons=" + std::to_string(static_cast<int>(buttons)) + " " + Quoted(text));
+        t_.Seen("view.box title=" + Quoted(title) + " icon=" + IconName(icon) +
+                " buttons=" + std::to_string(static_cast<int>(buttons)) + " " + Quoted(text));
         return RecordingView::MessageBox(text, title, icon, buttons);
     }
     void ShowMessageWindow() override {
-        t_.Add("view.msgwindow show");
+        t_.Seen("view.msgwindow show");
         RecordingView::ShowMessageWindow();
     }
     void CloseMessageWindow() override {
-        t_.Add("view.msgwindow close");
+        t_.Seen("view.msgwindow close");
         RecordingView::CloseMessageWindow();
     }
     void SetMessageText(const std::string& text) override {
-        t_.Add("view.msgwindow text " + Quoted(text));
+        t_.Seen("view.msgwindow text " + Quoted(text));
         RecordingView::SetMessageText(text);
     }
 
@@ -207,13 +269,20 @@ class LoggedTransport : public ScriptedTransport {
     }
     int Connect(const std::string& ipv4, uint16_t port) override {
         const int r = ScriptedTransport::Connect(ipv4, port);
-        t_.Add("net.connect " + ipv4 + ":" + std::to_string(port) + " -> " + std::to_string(r));
+        open_ = r == 0;
+        t_.Seen("net.connect " + ipv4 + ":" + std::to_string(port) + " -> " + std::to_string(r));
         return r;
     }
     int Send(const char* data, int len) override {
         const int r = ScriptedTransport::Send(data, len);
-        t_.Add("net.send " + Wire(std::string_view(data, static_cast<size_t>(len))) + " -> " +
-               std::to_string(r) + Error(r));
+        const std::string line = "net.send " +
+                                 Wire(std::string_view(data, static_cast<size_t>(len))) + " -> " +
+                                 std::to_string(r) + Error(r);
+        // The router sees only the bytes taken.
+        if (r > 0)
+            t_.Seen(line, "net.send " + Wire(std::string_view(data, static_cast<size_t>(r))));
+        else
+            t_.Add(line);
         return r;
     }
     int Recv(char* buffer, int len) override {
@@ -222,8 +291,13 @@ class LoggedTransport : public ScriptedTransport {
                (r > 0 ? " " + Wire(std::string_view(buffer, static_cast<size_t>(r))) : ""));
         return r;
     }
+    // A connection ends once for the router, however often the program closes it.
     void Close() override {
-        t_.Add("net.close");
+        if (open_)
+            t_.Seen("net.close");
+        else
+            t_.Add("net.close");
+        open_ = false;
         ScriptedTransport::Close();
     }
     void SetNotifications(bool readEvents) override {
@@ -238,6 +312,7 @@ class LoggedTransport : public ScriptedTransport {
   private:
     std::string Error(int r) const { return r < 0 ? " err " + std::to_string(LastError()) : ""; }
     Transcript& t_;
+    bool open_ = false;
 };
 
 class LoggedPump : public EventPump {
@@ -292,12 +367,12 @@ class LoggedStore : public MemorySettingsStore {
     bool Write(const std::string& application, const std::string& section, const std::string& key,
                const std::string& value) override {
         if (logging)
-            t_.Add("store.write " + application + "\\" + section + "\\" + key + " = " +
-                   Quoted(value));
+            t_.Seen("store.write " + application + "\\" + section + "\\" + key + " = " +
+                    Quoted(value));
         return MemorySettingsStore::Write(application, section, key, value);
     }
     bool DeleteAppKey(const std::string& application, const std::string& appKey) override {
-        t_.Add("store.delete " + application + "\\" + appKey);
+        t_.Seen("store.delete " + application + "\\" + appKey);
         return MemorySettingsStore::DeleteAppKey(application, appKey);
     }
     bool logging = false;
@@ -311,11 +386,11 @@ class LoggedRunner : public FakeRunner {
     explicit LoggedRunner(Transcript& t) : t_(t) {}
     int64_t Start(const std::string& path, std::string& error) override {
         const int64_t h = FakeRunner::Start(path, error);
-        t_.Add("runner.start " + Quoted(path) + " -> " + std::to_string(h));
+        t_.Seen("runner.start " + Quoted(path) + " -> " + std::to_string(h));
         return h;
     }
     void Terminate(int64_t handle) override {
-        t_.Add("runner.terminate " + std::to_string(handle));
+        t_.Seen("runner.terminate " + std::to_string(handle));
         FakeRunner::Terminate(handle);
     }
 
@@ -327,7 +402,7 @@ class LoggedShell : public Shell {
   public:
     explicit LoggedShell(Transcript& t) : t_(t) {}
     bool Open(const std::string& target) override {
-        t_.Add("shell.open " + Quoted(target));
+        t_.Seen("shell.open " + Quoted(target));
         return true;
     }
 
@@ -339,7 +414,7 @@ class LoggedExit : public ProgramExit {
   public:
     explicit LoggedExit(Transcript& t) : t_(t) {}
     [[noreturn]] void Exit(int code) override {
-        t_.Add("exit " + std::to_string(code));
+        t_.Seen("exit " + std::to_string(code));
         throw ProgramEnded{code};
     }
 
@@ -351,9 +426,9 @@ class LoggedTray : public TrayIconPort {
   public:
     explicit LoggedTray(Transcript& t) : t_(t) {}
     bool Available() override { return true; }
-    void Add(const std::string& tip) override { t_.Add("tray.add " + Quoted(tip)); }
-    void Remove() override { t_.Add("tray.remove"); }
-    void SetTip(const std::string& tip) override { t_.Add("tray.tip " + Quoted(tip)); }
+    void Add(const std::string& tip) override { t_.Seen("tray.add " + Quoted(tip)); }
+    void Remove() override { t_.Seen("tray.remove"); }
+    void SetTip(const std::string& tip) override { t_.Seen("tray.tip " + Quoted(tip)); }
 
   private:
     Transcript& t_;
@@ -362,7 +437,7 @@ class LoggedTray : public TrayIconPort {
 class LoggedNotifier : public NotifierPort {
   public:
     explicit LoggedNotifier(Transcript& t) : t_(t) {}
-    void Notify(const std::string& text) override { t_.Add("notify " + Quoted(text)); }
+    void Notify(const std::string& text) override { t_.Seen("notify " + Quoted(text)); }
 
   private:
     Transcript& t_;
@@ -489,10 +564,9 @@ struct World {
         std::ofstream(dir + "/" + name, std::ios::binary) << cp932::EncodeFromUtf8(utf8);
     }
 
-    // The transcript with the data files as they are at the end.
-    std::string Result() {
-        t.DrainTrace();
-        std::string out = t.Text();
+    // The data files as they are at the end, but the trace.
+    std::string DataFiles() {
+        std::string out;
         std::vector<std::string> names;
         for (const auto& e : fs::directory_iterator(dir))
             names.push_back(e.path().filename().string());
@@ -529,15 +603,16 @@ struct ProgramRun {
           notifier(world.t),
           cx(Ports{world.loop, pump, world.store, transport, tmrSOHO, tmrDSP, Tmr1Sec, tmrRetry,
                    view, runner, shell, exit}) {
+        w.t.NewWindow();
         transport.Greeting("\n\rMN128-SOHO telnet console\n\r");
         transport.onLine = [this](const std::string& line) { return w.router.Reply(line); };
         runner.existing["/opt/tools/on-connect"] = true;
         cx.tray.SetPort(&tray);
         cx.notices.SetPort(&notifier);
         cx.link.SetConsolePort(2323);
-        cx.hooks.ShowSetupDialog = [this] { w.t.Add("hook.setup dialog"); };
-        cx.hooks.ShowLogViewer = [this] { w.t.Add("hook.log viewer"); };
-        cx.hooks.SaveWindowPosition = [this] { w.t.Add("hook.save window position"); };
+        cx.hooks.ShowSetupDialog = [this] { w.t.Seen("hook.setup dialog"); };
+        cx.hooks.ShowLogViewer = [this] { w.t.Seen("hook.log viewer"); };
+        cx.hooks.SaveWindowPosition = [this] { w.t.Seen("hook.save window position"); };
         // A change the program makes to a check box runs its click handler, as on the window.
         view.onCheckBoxClick = [this](CheckBox box, int value) {
             if (box == CheckBox::ChkAutoMode)
@@ -568,7 +643,7 @@ struct ProgramRun {
             w.t.Add("step.instance check");
             return InstanceCheck{};
         };
-        steps.RestoreWindowPosition = [this] { w.t.Add("step.restore window position"); };
+        steps.RestoreWindowPosition = [this] { w.t.Seen("step.restore window position"); };
         steps.LoadTrayMenu = [this] { w.t.Add("step.load tray menu"); };
         return Do("start " + BuildCommandLine(args), [&] { Form_Load(cx, args, w.dir, steps); });
     }
@@ -602,7 +677,7 @@ struct ProgramRun {
 
 // ---- comparison -------------------------------------------------------------------------
 
-void Check(const std::string& name, const std::string& got) {
+void Compare(const std::string& name, const std::string& got) {
     const std::string path = std::string(KV_TEST_DATA_DIR) + "/golden/" + name + ".txt";
     if (const char* u = std::getenv("KV_UPDATE_GOLDEN"); u && std::string(u) == "1") {
         fs::create_directories(fs::path(path).parent_path());
@@ -622,10 +697,19 @@ void Check(const std::string& name, const std::string& got) {
         const size_t from = b == std::string::npos ? 0 : b + 1;
         return s.substr(from, s.find('\n', from) - from);
     };
-    const std::string out = std::string(KV_BINARY_DIR) + "/golden-" + name + ".txt";
+    std::string flat = name;
+    std::replace(flat.begin(), flat.end(), '/', '-');
+    const std::string out = std::string(KV_BINARY_DIR) + "/golden-" + flat + ".txt";
     std::ofstream(out, std::ios::binary) << got;
     ADD_FAILURE() << name << ": differs from line " << line << "\n  golden: " << lineAt(want, i)
                   << "\n  now:    " << lineAt(got, i) << "\n  whole transcript: " << out;
+}
+
+// Both transcripts of the run, each with the data files.
+void Check(World& w, const std::string& name) {
+    const std::string files = w.DataFiles();
+    Compare(name, w.t.Internal() + files);
+    Compare("observable/" + name, w.t.Observable() + files);
 }
 
 const LocalTime kMorning{Date{2026, 12, 7}, TimeOfDay{10, 0, 0}};
@@ -644,7 +728,7 @@ TEST(Golden, LoginWithEveryOptionalStep) {
     r.Advance(4500);
     r.End();
     EXPECT_TRUE(r.ended);
-    Check("login_every_step", w.Result());
+    Check(w, "login_every_step");
 }
 
 TEST(Golden, CallMeteredCutAutomaticallyAndLogged) {
@@ -661,7 +745,7 @@ TEST(Golden, CallMeteredCutAutomaticallyAndLogged) {
     w.loop.After(2500, [&] { w.router.Up(1, 0, 4); });
     r.Advance(45000);
     r.End();
-    Check("call_autocut", w.Result());
+    Check(w, "call_autocut");
 }
 
 TEST(Golden, CallTheRouterDropsIntoTheFlatRateWindow) {
@@ -673,7 +757,7 @@ TEST(Golden, CallTheRouterDropsIntoTheFlatRateWindow) {
     w.loop.After(95000, [&] { w.router.Down(1); });
     r.Advance(101000);
     r.End();
-    Check("call_dropped_flat_rate", w.Result());
+    Check(w, "call_dropped_flat_rate");
 }
 
 TEST(Golden, ConnectAndDisconnectDuringAPollWait) {
@@ -687,7 +771,7 @@ TEST(Golden, ConnectAndDisconnectDuringAPollWait) {
     r.At(14600, "切 during the poll", [&] { BtnDisConnect_Click(r.cx); });
     r.Advance(22000);
     r.End();
-    Check("nested_connect_disconnect", w.Result());
+    Check(w, "nested_connect_disconnect");
 }
 
 TEST(Golden, EveryWindowAndTrayCommand) {
@@ -739,7 +823,7 @@ TEST(Golden, EveryWindowAndTrayCommand) {
     click("tray 終了", [&] { frm_mnu::mnuEnd_Click(r.cx); });
     r.Advance(at + 2000);
     EXPECT_TRUE(r.ended);
-    Check("every_command", w.Result());
+    Check(w, "every_command");
 }
 
 TEST(Golden, AStallWithItsThreeAttemptsThenAnUnansweredConnect) {
@@ -752,7 +836,7 @@ TEST(Golden, AStallWithItsThreeAttemptsThenAnUnansweredConnect) {
     w.router.ignoreConnect = true;
     r.Do("接 unanswered", [&] { BtnConnect_Click(r.cx); });
     EXPECT_TRUE(r.ended);
-    Check("stall_three_attempts", w.Result());
+    Check(w, "stall_three_attempts");
 }
 
 TEST(Golden, TheRouterClosesTheConnectionDuringACall) {
@@ -765,7 +849,7 @@ TEST(Golden, TheRouterClosesTheConnectionDuringACall) {
     r.Advance(45000);
     r.End();
     EXPECT_TRUE(r.ended);
-    Check("router_closes", w.Result());
+    Check(w, "router_closes");
 }
 
 TEST(Golden, DayAndPeriodRollOver) {
@@ -784,7 +868,7 @@ TEST(Golden, DayAndPeriodRollOver) {
     w.loop.After(45000, [&] { w.router.Down(2); });
     r.Advance(50000);
     r.End();
-    Check("rollover_day_and_period", w.Result());
+    Check(w, "rollover_day_and_period");
 }
 
 TEST(Golden, ARestartTakesOverTheRunningCall) {
@@ -814,7 +898,7 @@ TEST(Golden, ARestartTakesOverTheRunningCall) {
         second.End();
         EXPECT_TRUE(second.ended);
     }
-    Check("restart_takes_over", w.Result());
+    Check(w, "restart_takes_over");
 }
 
 }  // namespace
