@@ -189,6 +189,7 @@ class LoggedView : public RecordingView {
         t_.Add("view.lcd" + std::to_string(lcd) + " " + Quoted(text));
         t_.Figure("lcd" + std::to_string(lcd), Quoted(text));
         RecordingView::SetLcdText(lcd, text);
+        if (onLcdText) onLcdText(lcd, text);
     }
     void SetLcdColour(int lcd, uint32_t colour) override {
         t_.Add("view.lcd" + std::to_string(lcd) + ".colour " + std::to_string(colour));
@@ -254,6 +255,8 @@ class LoggedView : public RecordingView {
         t_.Seen("view.msgwindow text " + Quoted(text));
         RecordingView::SetMessageText(text);
     }
+    // A scenario's cue: something that happens the moment the window shows a text.
+    std::function<void(int lcd, const std::string& text)> onLcdText;
 
   private:
     Transcript& t_;
@@ -508,6 +511,8 @@ class Router {
 
     bool stalled = false;
     bool ignoreConnect = false;
+    // Commands answered this many ms late, the reply as it was when the command came.
+    std::map<std::string, int64_t> late;
 
   private:
     std::string Block(int ch) const {
@@ -605,7 +610,13 @@ struct ProgramRun {
                    view, runner, shell, exit}) {
         w.t.NewWindow();
         transport.Greeting("\n\rMN128-SOHO telnet console\n\r");
-        transport.onLine = [this](const std::string& line) { return w.router.Reply(line); };
+        transport.onLine = [this](const std::string& line) -> std::optional<std::string> {
+            std::optional<std::string> reply = w.router.Reply(line);
+            const auto late = w.router.late.find(line);
+            if (!reply || late == w.router.late.end()) return reply;
+            transport.Deliver(*reply, late->second);
+            return std::nullopt;
+        };
         runner.existing["/opt/tools/on-connect"] = true;
         cx.tray.SetPort(&tray);
         cx.notices.SetPort(&notifier);
@@ -899,6 +910,99 @@ TEST(Golden, ARestartTakesOverTheRunningCall) {
         EXPECT_TRUE(second.ended);
     }
     Check(w, "restart_takes_over");
+}
+
+// The router's status report comes 8 s late; its 41-s call is four 12-s units.
+TEST(Golden, ASlowRouterMetersACall) {
+    struct Case {
+        const char* name;
+        std::vector<std::pair<std::string, std::string>> changes;
+        int trafficSecs;
+    };
+    const Case cases[] = {
+        {"slow_router_call", {{"atcutmode", "0"}}, 100},
+        // Idle from 2 s into the call, so the cut arms; it falls due 3 s before a unit ends.
+        {"slow_router_autocut", {{"atcutmode", "1"}, {"atcuttm", "3"}, {"atcutdly", "3"}}, 2},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        World w(kMorning);
+        std::vector<std::pair<std::string, std::string>> changes = {
+            {"seca", "12"}, {"secb", "12"}, {"secc", "12"}, {"dspint", "1000"}};
+        changes.insert(changes.end(), c.changes.begin(), c.changes.end());
+        w.Configure(changes);
+        ProgramRun r(w);
+        ASSERT_TRUE(r.Start({"-DEBUG"}));
+        w.router.late["show status"] = 8000;
+        w.loop.After(3000, [&] { w.router.Up(1, 0, c.trafficSecs); });
+        w.loop.After(44000, [&] {
+            if (w.router.IsUp(1)) w.router.Down(1);
+        });
+        r.Advance(80000);
+        r.End();
+        EXPECT_TRUE(r.ended);
+        Check(w, c.name);
+    }
+}
+
+// Ended as by SIGTERM while a status poll waits for a reply that is late or never comes.
+TEST(Golden, AnExitDuringAPollThatIsNotAnswered) {
+    struct Case {
+        const char* name;
+        std::vector<std::pair<std::string, std::string>> changes;
+        int64_t lateMs;  // 0: the router stops answering at 3 s
+        bool call;
+        int64_t exitAtMs;  // inside the wait for the poll sent at 2 or 4 s
+    };
+    const Case cases[] = {
+        {"exit_during_slow_poll", {}, 5000, false, 3000},
+        {"exit_during_unanswered_poll", {{"linecut", "0"}}, 0, false, 6000},
+        {"exit_during_unanswered_poll_with_call", {{"linecut", "1"}}, 0, true, 6000},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        World w(kMorning);
+        std::vector<std::pair<std::string, std::string>> changes = {{"atcutmode", "0"}};
+        changes.insert(changes.end(), c.changes.begin(), c.changes.end());
+        w.Configure(changes);
+        ProgramRun r(w);
+        ASSERT_TRUE(r.Start({"-DEBUG"}));
+        if (c.call) w.loop.After(1000, [&] { w.router.Up(1, 0, 100); });
+        if (c.lateMs > 0)
+            w.router.late["show status"] = c.lateMs;
+        else
+            w.loop.After(3000, [&] { w.router.stalled = true; });
+        r.At(c.exitAtMs, "SIGTERM", [&] {
+            bool cancel = false;
+            Form_QueryUnload(r.cx, cancel, UnloadMode::Program);
+        });
+        r.Advance(90000);
+        EXPECT_TRUE(r.ended);
+        Check(w, c.name);
+    }
+}
+
+TEST(Golden, TheLinkIsLostWhileTheMeterOpensACall) {
+    World w(kMorning);
+    w.Configure({{"atcutmode", "0"}});
+    ProgramRun r(w);
+    ASSERT_TRUE(r.Start({"-DEBUG"}));
+    w.loop.After(1000, [&] { w.router.Up(1, 0, 100); });
+    // The router drops the console in the millisecond the window first shows the call, so the
+    // close comes in while the meter opens it; it takes connections again 5 s later.
+    bool dropped = false;
+    r.view.onLcdText = [&](int lcd, const std::string& text) {
+        if (dropped || lcd != 0 || text.rfind("端末型", 0) != 0) return;
+        dropped = true;
+        r.transport.PeerClose(0);
+        r.transport.connectResult = 10061;
+        w.loop.After(5000, [&] { r.transport.connectResult = 0; });
+    };
+    w.loop.After(40000, [&] { w.router.Down(1); });
+    r.Advance(50000);
+    r.End();
+    EXPECT_TRUE(r.ended);
+    Check(w, "link_lost_inside_call_start");
 }
 
 }  // namespace
