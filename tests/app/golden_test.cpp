@@ -88,6 +88,12 @@ class Transcript {
         Push(internal_, "---- " + text);
         Push(observable_, Stamp(loop_.MonotonicMs()) + "---- " + text);
     }
+    // A step of the test's own (start, advance, end): when the program reacts to it is what
+    // the observable transcript shows, by the time of each event.
+    void Step(const std::string& text) {
+        DrainTrace();
+        Push(internal_, "---- " + text);
+    }
     // A figure of the window as it stands from now on.
     void Figure(const std::string& name, const std::string& value) {
         SampleBefore(loop_.MonotonicMs());
@@ -637,7 +643,7 @@ struct ProgramRun {
     // Runs f; false when the program ended in it.
     template <typename F>
     bool Do(const std::string& what, F f) {
-        w.t.Note(what);
+        w.t.Step(what);
         try {
             f();
         } catch (const ProgramEnded& e) {
