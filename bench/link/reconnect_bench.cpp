@@ -14,6 +14,7 @@
 #include "link/console_link.h"
 #include "platform/qt_event_loop.h"
 #include "platform/socket_transport.h"
+#include "support/qt_pump.h"
 #include "support/sim_process.h"
 #include "support/test_rig.h"
 
@@ -31,16 +32,19 @@ int main(int argc, char** argv) {
     try {
         kv::test::SimProcess sim;
         kv::SystemClock clock;
-        kv::QtEventPump pump(clock);
+        kv::test::QtEventPump pump(clock);
+        kv::QtTimerFactory timers;
         kv::SocketTransport transport(5000);
         kv::QtTimer tmrRetry;
         kv::test::TestRig rig(kv::test::RigPorts{
-            .clock = &clock, .pump = &pump, .transport = &transport, .tmrRetry = &tmrRetry});
+            .clock = &clock, .timers = &timers, .transport = &transport, .tmrRetry = &tmrRetry});
         kv::Context& cx = rig.cx;
         cx.settings.sohoip = "127.0.0.1";
         cx.link.SetConsolePort(sim.port());
         cx.meter.StartClock(clock.Now());
         cx.link.LoginSOHO();
+        pump.WaitUntil([&] { return cx.link.LoggedIn() && !cx.link.ConsoleHeld(); },
+                       clock.MonotonicMs() + 60000);
         if (!cx.link.LoggedIn()) return 1;
 
         std::vector<double> latencies;

@@ -4,6 +4,7 @@
 // record and the totals; it reaches the line only through LineControl.
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "accounting/tariff.h"
@@ -11,7 +12,6 @@
 #include "common/ports.h"
 #include "common/tariff_mode.h"
 #include "common/trace.h"
-#include "common/view.h"
 #include "settings/settings.h"
 
 namespace kv {
@@ -60,6 +60,24 @@ class LineControl {
     virtual int32_t ClockOffset() const = 0;
 };
 
+// The figures the meter shows; the program puts them on the window.
+enum class MeterFigure { CallTime = 1, CallCharge = 2, RunningTotal = 3, NextUnit = 5 };
+
+// What the meter shows; the program puts it on the window.
+class MeterView {
+  public:
+    virtual ~MeterView() = default;
+    virtual void ShowFigure(MeterFigure figure, const std::string& text) = 0;
+    // The call's figures are live, or stopped (the router is away).
+    virtual void ShowLive(bool live) = 0;
+    virtual void ShowCaption(const std::string& text) = 0;
+    virtual void ShowStatus(const std::string& text) = 0;
+    // A warning the user must read (a totals file kept as it is).
+    virtual void ShowWarning(const std::string& text) = 0;
+    // A call begins: the window comes up (when the settings say so).
+    virtual void BringUp() = 0;
+};
+
 // What the meter tells the program around it: the runner's programs and the window follow
 // the calls.
 class MeterEvents {
@@ -73,8 +91,7 @@ enum class DatFileMode { Read = 1, Write = 2 };
 
 struct MeterPorts {
     const Clock& clock;
-    EventPump& pump;
-    MainView& view;
+    MeterView& view;
     Timer& tmrDSP;
     Timer& tmrSOHO;
 };
@@ -112,10 +129,11 @@ class CallMeter {
     // ---- tariff and supervision ------------------------------------------------------------
     // The tariff of a unit beginning at date/t: adds its length to the countdown.
     TariffMode SetMode(const Date& date, const TimeOfDay& t);
+    // The per-second check: a plain tick that never waits for the router.
     void Second_ck();
-    // Inside Second_ck (which lets events run): the program starts no router exchange then, so
-    // the check is never held up by a reply wait.
-    bool Supervising() const { return supervising_; }
+    // Seconds until an armed automatic cut falls due (the next unit less atcutdly); nullopt
+    // without an open call being metered.
+    std::optional<int32_t> SecondsToCut() const;
     // LCD3: the day's or the month's units as yen, as dosuumode chooses.
     void ShowRunningTotal();
 
@@ -157,8 +175,6 @@ class CallMeter {
     bool Charge(TariffMode mode);
     // Units the call log already holds for the router connection that began at date/time.
     int32_t UnitsAlreadyLogged(const Date& date, const TimeOfDay& time) const;
-    // Still metering the call begun as number `serial`?
-    bool Metering(uint64_t serial) const;
 
     MeterPorts ports_;
     Trace& trace_;
@@ -170,9 +186,7 @@ class CallMeter {
     Date baseDate_;
     int32_t baseWallSecs_ = 0;
     int64_t baseMonoMs_ = 0;
-    uint64_t callSerial_ = 0;  // counts the records opened
     int32_t creditUnits_ = 0;  // units of this connection an earlier record already logged
-    bool supervising_ = false;
     CallRecord call_;
     ChargeTotals totals_;
     // The holiday list whose unreadable entries were last traced, so each is reported once.

@@ -84,7 +84,7 @@ Date CallMeter::PeriodMarkerFor(const Date& today) const {
 void CallMeter::ReportFileError(const std::string& tag, const std::string& path,
                                 const std::string& userText) {
     trace_.Error(tag + path + " " + std::strerror(errno));
-    ports_.view.SetStatusText(userText);
+    ports_.view.ShowStatus(userText);
 }
 
 void CallMeter::SetFiles(std::string logPath, std::string dataPath) {
@@ -130,24 +130,20 @@ bool CallMeter::Charge(TariffMode mode) {
     return true;
 }
 
-bool CallMeter::Metering(uint64_t serial) const {
-    return serial == callSerial_ && (call_.ChConnected[1] || call_.ChConnected[2]);
-}
-
 void CallMeter::Suspend() {
     if (suspended_ || (!call_.ChConnected[1] && !call_.ChConnected[2])) return;
     suspended_ = true;
     suspendedAt_ = ports_.clock.Now();
     suspendedTick_ = NowSeconds();
     ports_.tmrDSP.SetEnabled(false);
-    for (int lcd : {1, 2, 3}) ports_.view.SetLcdColour(lcd, kColourGrey);
+    ports_.view.ShowLive(false);
     trace_.Error("meter stopped: the router is away");
 }
 
 void CallMeter::Resume() {
     if (!suspended_) return;
     suspended_ = false;
-    for (int lcd : {1, 2, 3}) ports_.view.SetLcdColour(lcd, kColourGreen);
+    ports_.view.ShowLive(true);
     if (!call_.ChConnected[1] && !call_.ChConnected[2]) return;
     // The units that began while the router was away are charged now, each by the tariff of
     // the moment it began, so a call that ends soon after is not short of them.
@@ -207,7 +203,7 @@ void CallMeter::SetAsideBadFile(const LocalTime& now) {
     } else {
         trace_.Error("dat bad:" + dataPath_ + " -> " + aside);
     }
-    ports_.view.SetStatusText("累積ファイルが読めません。0から数え直します");
+    ports_.view.ShowStatus("累積ファイルが読めません。0から数え直します");
 }
 
 bool CallMeter::WriteTotalsFile(int dayNumber) {
@@ -297,11 +293,10 @@ void CallMeter::CntSt(int16_t channel, const std::string& routerConnectTime) {
         CntEnd(other);
     }
     trace_.Step("CntSt-st");
-    if (settings_.winmodec == 0) ports_.view.ShowMainWindow(true);
+    if (settings_.winmodec == 0) ports_.view.BringUp();
 
     CallRecord& c = call_;
     c.ChConnected[channel] = true;
-    ++callSerial_;
     const LocalTime now = ports_.clock.Now();
     c.CntStDate = now.date;
     c.CntStTime = now.time;
@@ -334,9 +329,9 @@ void CallMeter::CntSt(int16_t channel, const std::string& routerConnectTime) {
     c.CallUnits = 0;
     RollTotals(now);  // the first unit belongs to the day and period in which it begins
     Charge(c.TariffMode);
-    ports_.pump.PumpOnce();
 
-    if (!ports_.tmrDSP.Enabled()) ports_.tmrDSP.SetEnabled(true);
+    // Not while the router is away: the units of that time are charged when it is back.
+    if (!suspended_ && !ports_.tmrDSP.Enabled()) ports_.tmrDSP.SetEnabled(true);
     SwitchTimer(ports_.tmrSOHO, settings_.soho2int);
 
     c.ConnDate = routerDate;
@@ -346,7 +341,7 @@ void CallMeter::CntSt(int16_t channel, const std::string& routerConnectTime) {
     c.CallSecs = 0;
     c.LoggedUnits = 0;
     WriteCallLog("Connect");
-    ports_.view.SetWindowCaption("接続 ");
+    ports_.view.ShowCaption("接続 ");
     events_.CallOpened();
     trace_.Step("CntSt-end");
 }
@@ -376,7 +371,7 @@ void CallMeter::CntEnd(int16_t channel) {
     WriteCallLog("DisConnect");
     DatFileIO(DatFileMode::Write);
     DatFileIO(DatFileMode::Read);
-    ports_.view.SetWindowCaption("Kestrovan");
+    ports_.view.ShowCaption("Kestrovan");
     events_.CallClosed();
     trace_.Step("CntEnd-end");
 }
@@ -466,8 +461,8 @@ void CallMeter::DatFileIO(DatFileMode mode) {
             // the meter goes on in memory and in the log.
             totalsKept_ = true;
             ReportFileError("dat err:", dataPath_, "累積ファイルが読めません: " + dataPath_);
-            ports_.view.MessageBox("累積ファイルが読めないため、書き換えずに残します: " + dataPath_,
-                                   "", MsgIcon::Exclamation, MsgButtons::Ok);
+            ports_.view.ShowWarning("累積ファイルが読めないため、書き換えずに残します: " +
+                                    dataPath_);
             break;
         case ReadResult::Bad: SetAsideBadFile(now); break;
         case ReadResult::Missing: break;

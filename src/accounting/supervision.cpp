@@ -23,31 +23,18 @@ std::string FormatYen(int64_t amount) {
 
 void CallMeter::ShowRunningTotal() {
     const int64_t running = settings_.dosuumode != 0 ? totals_.DayUnits : totals_.MonthUnits;
-    ports_.view.SetLcdText(3, FormatYen(running * settings_.ctanni));
+    ports_.view.ShowFigure(MeterFigure::RunningTotal, FormatYen(running * settings_.ctanni));
 }
 
 void CallMeter::Second_ck() {
+    CallRecord& c = call_;
+    // Nothing to meter, or the router is away (its time is charged when it is back).
+    if (suspended_ || (!c.ChConnected[1] && !c.ChConnected[2])) return;
     trace_.Step("Second_ck-st");
     const LocalTime now = ports_.clock.Now();
-    CallRecord& c = call_;
-    const uint64_t serial = callSerial_;
-    struct Flag {
-        bool& on;
-        explicit Flag(bool& f) : on(f) { on = true; }
-        ~Flag() { on = false; }
-    } supervising(supervising_);
-    // Events run in the pumps below: a poll can close the call meanwhile. A call no longer
-    // metered gets no unit, no read-out and no cut from this check.
-    auto ended = [&] {
-        if (Metering(serial)) return false;
-        trace_.Step("Second_ck-end");
-        return true;
-    };
 
     const int32_t previous = c.LastTick;
     c.LastTick = NowSeconds();
-    ports_.pump.PumpOnce();
-    if (ended()) return;
     c.ElapsedSecs = c.LastTick - c.StartTick;
     c.NextUnitSecs -= c.LastTick - previous;
 
@@ -60,23 +47,28 @@ void CallMeter::Second_ck() {
     for (bool first = true; c.NextUnitSecs < 1; first = false) {
         const LocalTime began = first ? now : WallAt(c.LastTick + c.NextUnitSecs);
         const int32_t before = c.NextUnitSecs;
-        const TariffMode mode = SetMode(began.date, began.time);
-        if (ended()) return;
-        Charge(mode);
+        Charge(SetMode(began.date, began.time));
         if (c.NextUnitSecs <= before) break;  // a unit length of 0 would never end
     }
     trace_.Step("second_ck(1)");
 
-    MainView& v = ports_.view;
-    v.SetLcdText(1, FormatHms(c.ElapsedSecs));
-    v.SetLcdText(2, FormatYen(int64_t{c.CallUnits} * settings_.ctanni));
+    MeterView& v = ports_.view;
+    v.ShowFigure(MeterFigure::CallTime, FormatHms(c.ElapsedSecs));
+    v.ShowFigure(MeterFigure::CallCharge, FormatYen(int64_t{c.CallUnits} * settings_.ctanni));
     ShowRunningTotal();
-    v.SetLcdText(5, FormatMs(c.NextUnitSecs));
-    v.SetWindowCaption(FormatHms(c.ElapsedSecs));
+    v.ShowFigure(MeterFigure::NextUnit, FormatMs(c.NextUnitSecs));
+    v.ShowCaption(FormatHms(c.ElapsedSecs));
 
     if (c.NextUnitSecs <= settings_.atcutdly && line_.AutoCutArmed())
         line_.HangUp(line_.CurrentChannel());
     trace_.Step("Second_ck-end");
+}
+
+std::optional<int32_t> CallMeter::SecondsToCut() const {
+    if (suspended_ || (!call_.ChConnected[1] && !call_.ChConnected[2])) return std::nullopt;
+    // The countdown as of now, not as of the last tick.
+    const int32_t next = call_.NextUnitSecs - (NowSeconds() - call_.LastTick);
+    return next - settings_.atcutdly;
 }
 
 }  // namespace kv

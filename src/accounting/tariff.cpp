@@ -70,7 +70,6 @@ TariffMode CallMeter::SetMode(const Date& date, const TimeOfDay& t) {
     // whole unit lengths from the connect instant.
     call_.NextUnitSecs += tariff.unitSecs;
     call_.TariffMode = tariff.mode;
-    ports_.pump.PumpOnce();
     trace_.Step("SetMode-sub");
     return tariff.mode;
 }

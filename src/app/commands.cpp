@@ -40,7 +40,7 @@ void SwitchRemoteAuto(Context& cx) {
     if (cx.link.Lost()) {
         // Not switched while the router is away: the box shows the setting as it stands.
         cx.ports.view.SetStatusText("MN128未接続");
-        cx.ports.view.SetCheckBox(CheckBox::ChkAutoMode, cx.settings.rmtauto);
+        cx.ports.view.ShowCheckBox(CheckBox::ChkAutoMode, cx.settings.rmtauto);
         return;
     }
     const int16_t was = cx.settings.rmtauto;
@@ -59,17 +59,20 @@ void SwitchRemoteAuto(Context& cx) {
         hint = "自動接続不可に変更";
     }
     ShowHint(cx, hint);
-    if (!cx.link.Command("remote " + std::to_string(cx.settings.cnctno) + " call auto " + word)) {
-        if (!cx.link.Lost())
-            cx.link.EndProgram(EndMode::WithMessage, "接続切替登録が出来ません(err=10)");
-        // The connection went while waiting: nothing was switched.
-        cx.settings.rmtauto = was;
-        cx.ports.view.SetMenuChecked(MenuItem::TrayRight3, was != 1);
-        cx.link.Release(/*withHangUp=*/false);
-        return;
-    }
-    StoreOneSetting(cx, "Variant", "rmtauto", cx.settings.rmtauto);
-    cx.link.Release();
+    cx.link.Command(
+        "remote " + std::to_string(cx.settings.cnctno) + " call auto " + word, [&cx, was](bool ok) {
+            if (ok) {
+                StoreOneSetting(cx, "Variant", "rmtauto", cx.settings.rmtauto);
+                cx.link.Release();
+                return;
+            }
+            if (!cx.link.Lost())
+                EndProgram(cx, EndMode::WithMessage, "接続切替登録が出来ません(err=10)");
+            // The connection went while waiting: nothing was switched.
+            cx.settings.rmtauto = was;
+            cx.ports.view.SetMenuChecked(MenuItem::TrayRight3, was != 1);
+            cx.link.Release(/*withHangUp=*/false);
+        });
 }
 
 void ToggleCutBreak(Context& cx) {
@@ -272,15 +275,15 @@ void WireMainTimers(Context& cx) {
 
 void tmrSOHO_Timer(Context& cx) {
     if (cx.link.LinkReady()) {
-        cx.link.GetNow();
-    } else if (cx.meter.Supervising() && !cx.PollAfterCheck) {
-        // The per-second check holds the console for itself alone: a poll falling due inside
-        // it goes out when it ends. Dropped, as for a router exchange, no poll would run during
-        // a call whose two timers tick together, and no end or idle time would be seen.
-        cx.PollAfterCheck = true;
+        if (!PollWouldHoldUpCut(cx)) cx.link.GetNow();
+    } else if (cx.link.Polling() && !cx.PollWaiting) {
+        // A tick that falls while the last poll still waits for its reply is kept, once: the
+        // next poll goes out as soon as that reply has come (a tick during another command's
+        // exchange is dropped, as the link is not ready).
+        cx.PollWaiting = true;
         cx.link.WhenFree([&cx] {
-            cx.PollAfterCheck = false;
-            if (cx.link.LinkReady()) cx.link.GetNow();
+            cx.PollWaiting = false;
+            if (cx.link.LinkReady() && !PollWouldHoldUpCut(cx)) cx.link.GetNow();
         });
     }
     // The poll runs all day, calls or not: it moves the running totals to a new accounting
@@ -289,13 +292,22 @@ void tmrSOHO_Timer(Context& cx) {
     cx.ShowTrayState();
 }
 
+bool PollWouldHoldUpCut(Context& cx) {
+    if (!cx.link.Status().AutoCutArmed) return false;
+    const std::optional<int32_t> toCut = cx.meter.SecondsToCut();
+    if (!toCut) return false;
+    // The cut must not wait behind a reply: a poll is left out when, at the pace the router
+    // has lately answered, it would still hold the console when the cut falls due.
+    const int64_t replyMs = cx.link.RecentReplyMs();
+    if (replyMs < int64_t{*toCut} * 1000) return false;
+    cx.trace.Step("poll held back for the cut");
+    return true;
+}
+
 void tmrDSP_Timer(Context& cx) {
-    // The check lets events run; no router exchange may start inside it, or the check would
-    // wait for the reply (a timer's handler is not run again while it runs). What is asked
-    // meanwhile, an automatic cut included, goes out the moment the check ends.
-    cx.link.Hold();
+    // A plain tick: the meter never waits for the router, and a cut that falls due goes to the
+    // head of the console's queue.
     cx.meter.Second_ck();
-    cx.link.Release();
     cx.ShowTrayState();
 }
 

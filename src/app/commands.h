@@ -53,6 +53,9 @@ std::string AboutText();
 void WireMainTimers(Context& cx);
 void tmrSOHO_Timer(Context& cx);
 void tmrDSP_Timer(Context& cx);
+// An armed cut falls due before a poll started now would be answered (by the router's recent
+// reply times): the poll is left out.
+bool PollWouldHoldUpCut(Context& cx);
 void Tmr1Sec_Timer(Context& cx);
 
 // The hint shown when the mouse is over a control, "" for controls without one.

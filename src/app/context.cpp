@@ -1,24 +1,97 @@
 #include "app/context.h"
 
+#include <cstdlib>
+
 namespace kv {
 
 Context::Context(const Ports& p)
     : ports(p),
       trace(p.clock, p.view),
-      link(LinkPorts{p.transport, p.pump, p.clock, p.view, p.tmrSOHO, p.tmrRetry, p.exit}, trace,
-           settings, linkToMeter_),
-      meter(MeterPorts{p.clock, p.pump, p.view, p.tmrDSP, p.tmrSOHO}, trace, settings, meterToLink_,
+      link(LinkPorts{p.transport, p.timers, p.clock, linkOnWindow_, p.tmrSOHO, p.tmrRetry}, trace,
+           settings, linkToMeter_, linkFailures_),
+      meter(MeterPorts{p.clock, meterOnWindow_, p.tmrDSP, p.tmrSOHO}, trace, settings, meterToLink_,
             meterToProgram_),
       runner(p.runner, p.view, trace),
       tray(trace, p.view),
-      delayed(p.Tmr1Sec) {
-    link.SetBeforeExit([this] {
-        if (hooks.SaveWindowPosition) hooks.SaveWindowPosition();
-    });
+      delayed(p.Tmr1Sec) {}
+
+void EndProgram(Context& cx, EndMode mode, const std::string& message) {
+    cx.link.Stop();
+    cx.trace.Close(message);
+    if (mode == EndMode::WithMessage)
+        cx.ports.view.MessageBox(message, "", MsgIcon::None, MsgButtons::Ok);
+    cx.link.Client_close();
+    if (cx.hooks.SaveWindowPosition) cx.hooks.SaveWindowPosition();
+    cx.ports.exit.Exit(0);
+    std::abort();  // Exit does not come back
 }
 
 std::string DataFilePath(const Context& cx, const std::string& name) {
     return (cx.DataFolder.empty() ? cx.AppPath : cx.DataFolder) + "/" + name;
+}
+
+// ---- what the link and the meter show ----------------------------------------------------
+
+void Context::LinkOnWindow::ShowStatus(const std::string& text) {
+    cx_.ports.view.SetStatusText(text);
+}
+
+void Context::LinkOnWindow::ShowFigure(LinkFigure figure, const std::string& text) {
+    cx_.ports.view.SetLcdText(static_cast<int>(figure), text);
+}
+
+void Context::LinkOnWindow::ShowCutState(CutState state) {
+    const uint32_t colour = state == CutState::FlatRate ? kColourYellow
+                            : state == CutState::Armed  ? kColourRed
+                                                        : kColourGreen;
+    cx_.ports.view.SetLcdColour(5, colour);
+    cx_.ports.view.SetLcdColour(6, colour);
+}
+
+void Context::LinkOnWindow::ShowBox(const std::string& text, const std::string& title) {
+    cx_.ports.view.MessageBox(text, title, MsgIcon::None, MsgButtons::Ok);
+}
+
+void Context::LinkOnWindow::OpenMessageWindow() {
+    cx_.ports.view.ShowMessageWindow();
+}
+
+void Context::LinkOnWindow::CloseMessageWindow() {
+    cx_.ports.view.CloseMessageWindow();
+}
+
+void Context::LinkOnWindow::SetMessageText(const std::string& text) {
+    cx_.ports.view.SetMessageText(text);
+}
+
+void Context::LinkFailures::LinkFailed(const std::string& message, bool atOnce) {
+    // The socket's own box was the message.
+    if (atOnce) cx_.ports.exit.Exit(1);
+    EndProgram(cx_, EndMode::WithMessage, message);
+}
+
+void Context::MeterOnWindow::ShowFigure(MeterFigure figure, const std::string& text) {
+    cx_.ports.view.SetLcdText(static_cast<int>(figure), text);
+}
+
+void Context::MeterOnWindow::ShowLive(bool live) {
+    for (int lcd : {1, 2, 3}) cx_.ports.view.SetLcdColour(lcd, live ? kColourGreen : kColourGrey);
+}
+
+void Context::MeterOnWindow::ShowCaption(const std::string& text) {
+    cx_.ports.view.SetWindowCaption(text);
+}
+
+void Context::MeterOnWindow::ShowStatus(const std::string& text) {
+    cx_.ports.view.SetStatusText(text);
+}
+
+void Context::MeterOnWindow::ShowWarning(const std::string& text) {
+    cx_.ports.view.MessageBox(text, "", MsgIcon::Exclamation, MsgButtons::Ok);
+}
+
+void Context::MeterOnWindow::BringUp() {
+    cx_.ports.view.ShowMainWindow(true);
 }
 
 // ---- the link and the meter -------------------------------------------------------------

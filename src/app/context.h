@@ -3,6 +3,7 @@
 // wired together. Built by main (or by a test) and passed by reference to the window's
 // handlers; no globals. This is the only place where the link and the meter meet.
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -11,9 +12,10 @@
 #include "app/notices.h"
 #include "app/runner.h"
 #include "app/tray.h"
+#include "app/view.h"
 #include "common/ports.h"
 #include "common/trace.h"
-#include "common/view.h"
+#include "app/view.h"
 #include "link/console_link.h"
 #include "settings/settings.h"
 
@@ -22,7 +24,7 @@ namespace kv {
 // The ports every run has; the tray icon, which a desktop may lack, is set on `tray`.
 struct Ports {
     Clock& clock;
-    EventPump& pump;
+    TimerFactory& timers;
     SettingsStore& store;
     ConsoleTransport& transport;
     Timer& tmrSOHO;
@@ -58,7 +60,11 @@ class Context {
     // PerUserDataFolder is set (by main), the per-user folder. Chosen by InitProgram.
     std::string DataFolder;
     std::string PerUserDataFolder;
-    bool PollAfterCheck = false;  // a poll waits for the per-second check to end
+    bool PollWaiting = false;  // a poll waits for the exchange holding the console
+    // The program is ending: a second request to end waits for the first.
+    bool Ending = false;
+    // The start-up's wait of "-W".
+    std::unique_ptr<Timer> startDelay;
     Settings settings;
 
     // The tray tip: the described one, or with the line's state when traytip is on. Called
@@ -66,6 +72,44 @@ class Context {
     void ShowTrayState();
 
   private:
+    // What the link shows, on the window.
+    class LinkOnWindow : public LinkView {
+      public:
+        explicit LinkOnWindow(Context& cx) : cx_(cx) {}
+        void ShowStatus(const std::string& text) override;
+        void ShowFigure(LinkFigure figure, const std::string& text) override;
+        void ShowCutState(CutState state) override;
+        void ShowBox(const std::string& text, const std::string& title) override;
+        void OpenMessageWindow() override;
+        void CloseMessageWindow() override;
+        void SetMessageText(const std::string& text) override;
+
+      private:
+        Context& cx_;
+    };
+    // A failure of the link ends the program.
+    class LinkFailures : public LinkEvents {
+      public:
+        explicit LinkFailures(Context& cx) : cx_(cx) {}
+        void LinkFailed(const std::string& message, bool atOnce) override;
+
+      private:
+        Context& cx_;
+    };
+    // What the meter shows, on the window.
+    class MeterOnWindow : public MeterView {
+      public:
+        explicit MeterOnWindow(Context& cx) : cx_(cx) {}
+        void ShowFigure(MeterFigure figure, const std::string& text) override;
+        void ShowLive(bool live) override;
+        void ShowCaption(const std::string& text) override;
+        void ShowStatus(const std::string& text) override;
+        void ShowWarning(const std::string& text) override;
+        void BringUp() override;
+
+      private:
+        Context& cx_;
+    };
     // What the link tells the meter.
     class LinkToMeter : public CallEvents {
       public:
@@ -103,6 +147,9 @@ class Context {
       private:
         Context& cx_;
     };
+    LinkOnWindow linkOnWindow_{*this};
+    LinkFailures linkFailures_{*this};
+    MeterOnWindow meterOnWindow_{*this};
     LinkToMeter linkToMeter_{*this};
     MeterToLink meterToLink_{*this};
     MeterToProgram meterToProgram_{*this};
@@ -116,6 +163,11 @@ class Context {
     DelayedActions delayed;
     Notices notices{settings};
 };
+
+enum class EndMode { Quiet, WithMessage };
+// The end of the program: the last trace line, the message, the connection closed, the window
+// position saved, the process ended.
+[[noreturn]] void EndProgram(Context& cx, EndMode mode, const std::string& message);
 
 // DataFolder + separator + name.
 std::string DataFilePath(const Context& cx, const std::string& name);

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "common/ports.h"
-#include "common/view.h"
+#include "app/view.h"
 
 namespace kv {
 

@@ -7,7 +7,7 @@
 
 #include "common/ports.h"
 #include "common/trace.h"
-#include "common/view.h"
+#include "app/view.h"
 
 namespace kv {
 

@@ -28,8 +28,18 @@ bool HasSwitch(const std::string& commandLine, const std::string& switchWord) {
 }
 
 bool RegCopy(Context& cx, RegCopyDirection direction) {
-    const bool ok = RegCopy(cx.ports.store, cx.settings, cx.trace, cx.ports.view, direction);
-    if (direction == RegCopyDirection::Load) cx.trace.SetEnabled(cx.settings.debuglog != 0);
+    std::string clamped;
+    const bool ok = RegCopy(cx.ports.store, cx.settings, cx.trace, direction, &clamped);
+    if (direction != RegCopyDirection::Load) return ok;
+    cx.trace.SetEnabled(cx.settings.debuglog != 0);
+    // Shown, not clicked: loading the record switches nothing on the router.
+    MainView& view = cx.ports.view;
+    view.ShowCheckBox(CheckBox::ChkAutoMode, cx.settings.rmtauto);
+    view.SetMenuChecked(MenuItem::TrayRight3, cx.settings.rmtauto != 1);
+    // A hand-edited value the record cannot hold: the trace may be off, so the user is told.
+    if (!clamped.empty())
+        view.MessageBox("次の設定値は範囲外のため丸めて使います:" + clamped, "",
+                        MsgIcon::Exclamation, MsgButtons::Ok);
     return ok;
 }
 
@@ -100,8 +110,23 @@ void Form_Load(Context& cx, const std::vector<std::string>& args, const std::str
 
     cx.CommandLine = BuildCommandLine(args);
     if (HasSwitch(cx.CommandLine, "-DEBUG")) cx.trace.SetDebugMode(true);
-    if (HasSwitch(cx.CommandLine, "-W")) cx.link.WaitTenths(50);
+    if (!HasSwitch(cx.CommandLine, "-W")) {
+        Form_LoadRest(cx, appDir, steps);
+        return;
+    }
+    // Started with the session: the desktop settles for about five seconds first, without
+    // anything waiting for it.
+    cx.startDelay = cx.ports.timers.NewTimer();
+    cx.startDelay->SetHandler([&cx, appDir, steps] {
+        cx.startDelay->SetEnabled(false);
+        Form_LoadRest(cx, appDir, steps);
+    });
+    cx.startDelay->SetInterval(5000);
+    cx.startDelay->SetEnabled(true);
+}
 
+void Form_LoadRest(Context& cx, const std::string& appDir, const FormLoadSteps& steps) {
+    MainView& view = cx.ports.view;
     InitProgram(cx, appDir);
 
     if (steps.RestoreWindowPosition) steps.RestoreWindowPosition();
@@ -137,25 +162,24 @@ void Form_QueryUnload(Context& cx, bool& Cancel, UnloadMode mode) {
             cx.ports.view.MinimizeMainWindow();
         return;
     }
-    if (cx.link.ConsoleHeld()) {
-        // An exchange is waiting for its reply: it ends first (at most its own wait), then the
-        // line can be cut and the program ends.
-        cx.link.WhenFree(
-            [&cx] {
-                bool cancel = false;
-                Form_QueryUnload(cx, cancel, UnloadMode::Program);
-            },
-            /*first=*/true);
-        return;
-    }
+    // Asked again while the line is being cut for the end: that end comes soon enough.
+    if (cx.Ending) return;
+    cx.Ending = true;
     int16_t ch = cx.link.CurrentChannel();
     if (ch < 0 || ch > 2) ch = 0;
-    // With "強制切断" the record closes once the router has answered the cut, or, when it
-    // cannot be reached, as the program saw the line (traced).
-    if (cx.meter.ChConnected(ch) && cx.settings.linecut == 1) cx.link.HangUpForExit(ch);
-    cx.meter.CntEnd(ch);
-    cx.tray.TrayOut();
-    cx.link.EndProgram(EndMode::Quiet, "query");
+    auto end = [&cx, ch] {
+        cx.meter.CntEnd(ch);
+        cx.tray.TrayOut();
+        EndProgram(cx, EndMode::Quiet, "query");
+    };
+    // Nothing waits for a reply the end does not need. With "強制切断" and a call up, the cut
+    // goes out at once and the record closes once the router has answered it, or after one
+    // attempt as the program saw the line (traced).
+    if (cx.meter.ChConnected(ch) && cx.settings.linecut == 1) {
+        cx.link.HangUpForExit(ch, [end](bool) { end(); });
+        return;
+    }
+    end();
 }
 
 int CheckTotalsCommand(SettingsStore& store, const std::string& dataFolder, bool repair,

@@ -40,6 +40,9 @@ bool HasSwitch(const std::string& commandLine, const std::string& switchWord);
 // appDir is the folder holding the program file (no trailing separator).
 void Form_Load(Context& cx, const std::vector<std::string>& args, const std::string& appDir,
                const FormLoadSteps& steps);
+// What follows the instance check (and the wait of -W): the settings, the window, the tray and
+// the login.
+void Form_LoadRest(Context& cx, const std::string& appDir, const FormLoadSteps& steps);
 void InitProgram(Context& cx, const std::string& appDir);
 // The settings record to or from the store; a load also switches the trace as it says.
 bool RegCopy(Context& cx, RegCopyDirection direction);

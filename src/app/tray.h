@@ -6,7 +6,7 @@
 #include <string>
 
 #include "common/trace.h"
-#include "common/view.h"
+#include "app/view.h"
 
 namespace kv {
 

@@ -3,6 +3,7 @@
 // src/platform and src/app/ui; tests use the fakes in tests/support.
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -19,17 +20,6 @@ class Clock {
     virtual int64_t MonotonicMs() const = 0;  // for waits: never jumps
 };
 
-// Waiting without spinning. Handlers (timers, socket notifications, user commands) run inside.
-class EventPump {
-  public:
-    virtual ~EventPump() = default;
-    // Process what is pending now, without blocking.
-    virtual void PumpOnce() = 0;
-    // Run the event loop until done() is true or the monotonic clock reaches deadlineMs.
-    // done() is tested before waiting and after every batch of events. Returns done().
-    virtual bool WaitUntil(const std::function<bool()>& done, int64_t deadlineMs) = 0;
-};
-
 class Timer {
   public:
     virtual ~Timer() = default;
@@ -38,6 +28,14 @@ class Timer {
     virtual void SetEnabled(bool on) = 0;  // enabling restarts the interval
     virtual bool Enabled() const = 0;
     virtual void SetHandler(std::function<void()> tick) = 0;
+};
+
+// Timers made as a part needs them: a reply's attempt, a message's display. Nothing in the
+// program waits: it arms a timer and goes back to the event loop.
+class TimerFactory {
+  public:
+    virtual ~TimerFactory() = default;
+    virtual std::unique_ptr<Timer> NewTimer() = 0;
 };
 
 // ---- settings store (per-user application settings; every value a string) -------------------
@@ -86,7 +84,7 @@ class ConsoleTransport {
     virtual int LastError() const = 0;
     // readEvents false: only close events are delivered (while the handler reads).
     virtual void SetNotifications(bool readEvents) = 0;
-    // Called on the UI thread, between pumps, for every read or close event.
+    // Called on the UI thread, from the event loop, for every read or close event.
     virtual void SetNotifyHandler(std::function<void()> handler) = 0;
 };
 

@@ -4,7 +4,6 @@
 #include <string>
 
 #include "common/ports.h"
-#include "common/view.h"
 
 namespace kv {
 
@@ -15,9 +14,16 @@ enum class TraceKind {
     Step = 4,   // a procedure's step: only with the debug switch
 };
 
+// The status bar, where the trace says what it could not write and shows the debug steps.
+class StatusLine {
+  public:
+    virtual ~StatusLine() = default;
+    virtual void SetStatusText(const std::string& text) = 0;
+};
+
 class Trace {
   public:
-    Trace(const Clock& clock, MainView& view) : clock_(clock), view_(view) {}
+    Trace(const Clock& clock, StatusLine& view) : clock_(clock), view_(view) {}
     ~Trace();
     Trace(const Trace&) = delete;
     Trace& operator=(const Trace&) = delete;
@@ -45,7 +51,7 @@ class Trace {
     void ReportOnce(const std::string& what);
 
     const Clock& clock_;
-    MainView& view_;
+    StatusLine& view_;
     std::string path_;
     bool enabled_ = false;
     bool debugMode_ = false;

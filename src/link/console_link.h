@@ -1,11 +1,14 @@
 #pragma once
-// The router console link: the one TCP connection, the request-and-reply discipline, the
-// login, the line commands and the status poll. It owns the link flags and the router status
-// snapshot; what it sees of calls it reports through CallEvents.
+// The router console link: the login, the line commands, the status poll and the reconnection,
+// on one console session and one queue of console jobs. Nothing here waits: every exchange is
+// sent, and its reply (or its attempt timer) carries it on from the event loop. It owns the
+// link flags and the router status snapshot; what it sees of calls it reports through
+// CallEvents, what it shows through LinkView, and a failure the program cannot go on after
+// through LinkEvents — only the program ends itself.
 #include <array>
 #include <cstdint>
-#include <deque>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -13,24 +16,18 @@
 #include "common/ports.h"
 #include "common/tariff_mode.h"
 #include "common/trace.h"
-#include "common/view.h"
+#include "link/console_session.h"
+#include "link/exchange_queue.h"
+#include "link/status_report.h"
 #include "settings/settings.h"
 
 namespace kv {
 
-// The connection mode of a channel that carries a call.
-inline constexpr const char* kTerminalMode = "端末型";
+// The read-outs the link fills from the router's report.
+enum class LinkFigure { Mode = 0, Idle = 6, Usage = 7, SeenAt = 8, Tariff = 11 };
 
-struct ChannelStatusRecord {
-    std::string Mode;  // kTerminalMode marks a channel that carries a connection
-    std::string PeerNumber;
-    std::string ConnectTime;  // "yyyy/mm/dd hh:mm:ss" by the router's clock
-    std::string IpAddress;
-    std::string Usage;
-    std::string AutoCutTime;
-    std::string Elapsed;
-    int16_t IdleSeconds = 0;
-};
+// How the automatic cut stands for the call shown; the program colours the countdown by it.
+enum class CutState { Unknown, Normal, Armed, FlatRate };
 
 // The router status snapshot: both B channels as the last report showed them.
 struct RouterStatus {
@@ -38,22 +35,22 @@ struct RouterStatus {
     std::array<bool, 3> LineState{};                   // [1], [2]: the channel carries a call
     int16_t CurrentChannel = 0;                        // 0 none, else 1 or 2
     bool AutoCutArmed = false;
-    uint32_t LcdColour = 0;
+    CutState Cut = CutState::Unknown;
 };
 
-struct LinkState {
-    bool SocketOpen = false;
-    std::u16string SendText;
-    std::u16string ReplyText;  // one element per character, as Receive builds it
-    int16_t PendingReceives = 0;
-    std::string ActivityTag;
-    bool LinkReady = false;  // no exchange holds the console: the poll may start
-    bool LoggedIn = false;
-    bool DisconnectPending = false;  // a disconnect asked for while another exchange ran
-    std::u16string RouterName;
-    int32_t ClockOffset = 0;  // the computer's time of day minus the router's, in seconds
-    // A lead byte that ended the previous read, joined to the next read's first byte.
-    std::string CarryBytes;
+// What the link shows; the program puts it on the window.
+class LinkView {
+  public:
+    virtual ~LinkView() = default;
+    virtual void ShowStatus(const std::string& text) = 0;
+    virtual void ShowFigure(LinkFigure figure, const std::string& text) = 0;
+    virtual void ShowCutState(CutState state) = 0;
+    // A box the user must answer (an error of the socket or of the router's reply).
+    virtual void ShowBox(const std::string& text, const std::string& title) = 0;
+    // The message window FrmMSG.
+    virtual void OpenMessageWindow() = 0;
+    virtual void CloseMessageWindow() = 0;
+    virtual void SetMessageText(const std::string& text) = 0;
 };
 
 // What the link reports to, and asks of, the call accounting; the program connects it to the
@@ -76,41 +73,37 @@ class CallEvents {
     virtual void LinkBack(int16_t channel, const std::string& routerConnectTime) = 0;
 };
 
-enum class EndMode { Quiet, WithMessage };
+// A failure after which the link cannot go on: the program decides how it ends.
+class LinkEvents {
+  public:
+    virtual ~LinkEvents() = default;
+    // atOnce: the socket could not be opened (its box was shown): end without a word more.
+    // Otherwise the message is the last trace line and the box the user sees.
+    virtual void LinkFailed(const std::string& message, bool atOnce) = 0;
+};
 
 struct LinkPorts {
     ConsoleTransport& transport;
-    EventPump& pump;
+    TimerFactory& timers;
     const Clock& clock;
-    MainView& view;
+    LinkView& view;
     Timer& tmrSOHO;
     Timer& tmrRetry;  // the next attempt to log in again
-    ProgramExit& exit;
 };
 
-class ConsoleLink {
+class ConsoleLink : private SessionOwner {
   public:
-    ConsoleLink(const LinkPorts& ports, Trace& trace, const Settings& settings, CallEvents& calls);
+    ConsoleLink(const LinkPorts& ports, Trace& trace, const Settings& settings, CallEvents& calls,
+                LinkEvents& events);
+    ~ConsoleLink() override;
 
     // ---- socket layer ------------------------------------------------------------------
-    // Opens the connection; any failure ends the program.
+    // Opens the connection; at start-up a failure ends the program.
     void OpenLink();
-    void Sendbyte();
-    void Receive();
-    void ServerShutdown();
-    void Client_close();
-    // The error box for a call's code; true when it showed one.
-    bool ShowSocketError(const std::string& procedure, const std::string& function, int code);
-
-    // ---- command exchange --------------------------------------------------------------
-    bool WaitReply(const std::u16string& awaited);
-    void WaitTenths(int16_t n);
-    void ShowMessage(const std::string& text);
-    // Last trace line, the message, the connection closed, the hook, the end.
-    [[noreturn]] void EndProgram(EndMode mode, const std::string& message);
-    // One command line, answered by the router's prompt; false after the last attempt. The
-    // caller holds the console around it.
-    bool Command(const std::string& line);
+    void Sendbyte() { session_.Sendbyte(); }
+    void Receive() { session_.Receive(); }
+    // The connection closed by the program (its end).
+    void Client_close() { session_.Client_close(); }
 
     // ---- one exchange at a time --------------------------------------------------------
     // The console is held from the start of an exchange to its end; what is asked meanwhile
@@ -118,15 +111,23 @@ class ConsoleLink {
     // console is free, else as soon as the exchange holding it has ended, after a hang-up
     // that fell due meanwhile (first: before the jobs already waiting).
     void WhenFree(std::function<void()> job, bool first = false);
-    bool ConsoleHeld() const { return held_ > 0; }
+    bool ConsoleHeld() const { return queue_.Held(); }
     // A compound command of the program's (the automatic-call switch) holds the console.
     void Hold();
     // withHangUp false: a hang-up asked for meanwhile waits for a later exchange (after a poll
     // the router did not answer, sending it more is no use).
     void Release(bool withHangUp = true);
-    // At exit with "強制切断": "disconnect bN" and the router's answer. False, traced, when it
-    // could not be sent or was not answered. Closes no record: the caller does, after it.
-    bool HangUpForExit(int16_t channel);
+    // One command line, answered by the router's prompt; then(false) after the last attempt
+    // or when the connection went. The caller holds the console around it.
+    void Command(const std::string& line, std::function<void(bool)> then);
+    // At exit with "強制切断": "disconnect bN", sent at once (an exchange under way is given
+    // up), and one attempt's wait for the router's answer. then(false), traced, when it could
+    // not be sent or was not answered. Closes no record: the caller does, after it.
+    void HangUpForExit(int16_t channel, std::function<void(bool)> then);
+    // The reply to what was sent last: `awaited` (empty: one read) within three attempts.
+    void Await(std::u16string awaited, std::function<void(bool)> then);
+    // The message window for three seconds, then `then`.
+    void ShowMessage(const std::string& text, std::function<void()> then = {});
 
     // ---- login and line commands -------------------------------------------------------
     void LoginSOHO();
@@ -135,24 +136,29 @@ class ConsoleLink {
 
     // ---- status poll -------------------------------------------------------------------
     void GetNow();
-    void ParseChannelStatus(int16_t channel);
-    void UpdateAutoCutState(int16_t channel);
-    void ShowChannelStatus(int16_t channel);
+    // A poll holds the console, waiting for the router's report.
+    bool Polling() const { return polling_; }
+    // The longest of the last status replies, in ms: how long a poll started now may hold the
+    // console.
+    int64_t RecentReplyMs() const;
 
     // ---- reconnection ------------------------------------------------------------------
     // After the first login, a connection the router closes, resets or stops answering on is
     // closed and logged in again, with a back-off of 2, 4, 8 ... up to 60 seconds.
-    bool Lost() const { return lost_; }
+    // Also while an attempt to log in again runs: the router is back once it has succeeded.
+    bool Lost() const { return lost_ || reconnecting_; }
     // The back-off of the next attempt, in ms.
     int RetryDelayMs() const { return retryDelayMs_; }
 
     // ---- state -------------------------------------------------------------------------
-    const LinkState& State() const { return link_; }
+    const LinkState& State() const { return session_.State(); }
     const RouterStatus& Status() const { return status_; }
-    bool LinkReady() const { return link_.LinkReady; }
-    // Holds the console for an exchange of the caller's, or gives it back.
-    void SetLinkReady(bool ready) { link_.LinkReady = ready; }
-    bool LoggedIn() const { return link_.LoggedIn; }
+    bool LinkReady() const { return State().LinkReady; }
+    // The poll may start again, or not (while the settings are edited).
+    void SetLinkReady(bool ready) {
+        session_.Mutable().LinkReady = ready && !queue_.Held() && !lost_;
+    }
+    bool LoggedIn() const { return State().LoggedIn; }
     int16_t CurrentChannel() const { return status_.CurrentChannel; }
 
     // The suspension of the automatic disconnection ("自動切断一時解除"); it also disarms it.
@@ -162,91 +168,85 @@ class ConsoleLink {
     void SetDisplayChannel(int16_t channel) { displayChannel_ = channel; }
     int16_t DisplayChannel() const { return displayChannel_; }
     // The message window held open by the user shows the replies as they come.
-    void SetMessageWindowOpen(bool open) { messageWindowOpen_ = open; }
-    bool MessageWindowOpen() const { return messageWindowOpen_; }
-    const std::string& LastInformation() const { return lastInformation_; }
-    void SetConsolePort(uint16_t port) { consolePort_ = port; }
-    // What must be saved before the program ends (the window position).
-    void SetBeforeExit(std::function<void()> hook) { beforeExit_ = std::move(hook); }
+    void SetMessageWindowOpen(bool open) { session_.SetMessageWindowOpen(open); }
+    bool MessageWindowOpen() const { return session_.MessageWindowOpen(); }
+    const std::string& LastInformation() const { return queue_.LastInformation(); }
+    void SetConsolePort(uint16_t port) { session_.SetConsolePort(port); }
     // The start of a run: no channel is known to carry a call.
     void ResetLineState();
+    // The program ends: nothing more is sent or awaited.
+    void Stop();
 
     // Tests put the link into the states a dialogue would leave.
-    LinkState& StateForTest() { return link_; }
+    LinkState& StateForTest() { return session_.StateForTest(); }
     RouterStatus& StatusForTest() { return status_; }
+    // The report in ReplyText parsed into the snapshot, as a poll does.
+    void ParseChannelStatus(int16_t channel);
+    void UpdateAutoCutState(int16_t channel);
+    void ShowChannelStatus(int16_t channel);
 
   private:
-    // false: not opened (only when a failure may not end the program, while reconnecting).
-    bool CreateSocket();
-    bool ConnectSocket();
-    bool Open();
-    // The whole login; false (traced) when a step failed and the program goes on.
-    bool LoginDialogue();
-    // The connection is gone: closed, said once, and logged in again later.
-    void ConnectionLost(const std::string& reason);
-    void Reconnect();
-    // A socket error box, or, once logged in, the loss of the connection.
-    bool SocketError(const std::string& procedure, const std::string& function, int code);
-    void OnSocketEvent();
-    void AppendRead(const char* data, int n);
-    void ShowPendingInMessageWindow(const char* lineBreak);
-    void StartExchange(const std::string& command);
-    // A new reply begins: nothing of the previous one stays, not even a held-back lead byte.
-    void ClearReply();
-    // The awaited text in what arrived since the last look.
-    bool ReplyHas(const std::u16string& awaited);
-    // Reply text for a trace line: without fillers, the password masked, cut to a sane length.
-    std::string ForTrace(std::u16string_view text) const;
-    void RunDeferred(bool withHangUp);
-    void Pump() { ports_.pump.PumpOnce(); }
-    [[noreturn]] void EndAtOnce();
-    // Ends the program at start-up; while reconnecting traces and returns false.
-    bool LoginFailed(const std::string& tag, const std::string& message);
-    bool LoginStep(const std::string& statusTag, const std::string& traceTag,
+    // SessionOwner: what the socket reports.
+    void ReadArrived() override;
+    void PeerClosed() override;
+    bool SocketFailed(const std::string& procedure, const std::string& function, int code) override;
+    // Sends line as a new exchange and awaits `awaited` (empty: one read) with the three
+    // attempts; then(ok).
+    void Exchange(const std::string& line, int16_t pending, std::u16string awaited,
+                  std::function<void(bool)> then);
+    // The program cannot go on (see LinkEvents).
+    void Fail(const std::string& message, bool atOnce = false);
+
+    // ---- login (login.cpp) ----
+    // The whole login; done(false) (traced) when a step failed while reconnecting.
+    void LoginDialogue(std::function<void(bool)> done);
+    void LoginStep(const std::string& statusTag, const std::string& traceTag,
                    const std::u16string& command, int16_t pending, const std::u16string& awaited,
                    const std::string& failTag, const std::string& failMessage,
-                   int32_t* pcSecondsAfterSend = nullptr);
+                   std::function<void()> next, int32_t* pcSecondsAfterSend = nullptr);
+    void LoginSteps3To11();
+    void LoginEnd();
+    // Ends the program at start-up; while reconnecting traces and fails the attempt.
+    void LoginFailed(const std::string& tag, const std::string& message);
+    void LoginAttemptOver(bool ok);
 
-    // What one reply may hold; beyond it only the last kReplyTail characters are kept, so a
-    // flood neither grows the program nor hides the prompt that ends it.
-    static constexpr size_t kReplyCap = 256 * 1024;
-    static constexpr size_t kReplyTail = 512;
+    // ---- the status poll's answer (status.cpp) ----
+    void PollAnswered(bool ok, int64_t sentAtMs);
+    void ParseBothChannels();
+
+    // ---- reconnection (exchange.cpp) ----
+    void ConnectionLost(const std::string& reason);
+    void Reconnect();
+    void RetryLater();
+
+    std::string ForTrace(std::u16string_view text) const { return session_.ForTrace(text); }
 
     LinkPorts ports_;
     Trace& trace_;
     const Settings& settings_;
     CallEvents& calls_;
-    LinkState link_;
+    LinkEvents& events_;
+    ConsoleSession session_;
+    ExchangeQueue queue_;
     RouterStatus status_;
     bool cutBreak_ = false;
     int16_t displayChannel_ = 0;
-    bool messageWindowOpen_ = false;
-    std::string lastInformation_;
-    uint16_t consolePort_ = 23;        // KESTROVAN_CONSOLE_PORT may override it
     bool reportedUnreadable_ = false;  // a report without channel blocks is traced once
-    int held_ = 0;  // exchanges holding the console (an inner one runs in the outer's tail)
-    std::deque<std::function<void()>> deferred_;
-    bool draining_ = false;
-    // The reply without its fillers, kept up with ReplyText as it grows, and where the next
-    // search for the awaited text begins.
-    std::u16string plain_;
-    size_t scanned_ = 0;
-    size_t searchFrom_ = 0;
-    // The reply beyond the cap: only its last characters are kept, for the awaited text.
-    bool overflowed_ = false;
-    std::u16string tail_;
     // Logged in once: from then on a lost connection is logged in again instead of ending.
     bool online_ = false;
     bool lost_ = false;
     bool reconnecting_ = false;
+    bool stopped_ = false;
+    bool polling_ = false;
+    std::function<void(bool)> loginDone_;
+    int32_t pcSeconds_ = 0;  // the computer's time of day when "show time" went out
     int retryDelayMs_ = kFirstRetryMs;
     static constexpr int kFirstRetryMs = 2000;
     static constexpr int kLastRetryMs = 60000;
-    std::function<void()> beforeExit_;
+    // The reply times of the last status polls, newest last.
+    std::array<int64_t, 3> replyMs_{};
 };
 
-// The error text of a socket call's code, "" for none.
-std::string WinsockErrorText(const std::string& function, int code);
 // Case-insensitive searches; positions count from 1; 0 when a marker is missing. Positions
 // are not limited to 16 bits: a report padded beyond 32767 characters is still read.
 int ExtractField(int start, const std::u16string& text, const std::u16string& anchor,

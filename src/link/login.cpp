@@ -64,107 +64,150 @@ std::u16string TimeSetCommand(const LocalTime& now) {
 
 }  // namespace
 
-bool ConsoleLink::LoginFailed(const std::string& tag, const std::string& message) {
-    trace_.Error(tag + ForTrace(link_.ReplyText));
+void ConsoleLink::LoginFailed(const std::string& tag, const std::string& message) {
+    trace_.Error(tag + ForTrace(State().ReplyText));
     // At start-up a login that fails ends the program; while reconnecting the next attempt
     // follows.
-    if (!reconnecting_) EndProgram(EndMode::WithMessage, message);
-    return false;
+    if (!reconnecting_) {
+        Fail(message);
+        return;
+    }
+    LoginAttemptOver(false);
 }
 
-// One command step: send, pump once, wait for the awaited text.
-bool ConsoleLink::LoginStep(const std::string& statusTag, const std::string& traceTag,
+void ConsoleLink::LoginAttemptOver(bool ok) {
+    // A failed attempt to log in again gives the console back without running what waits.
+    if (!ok) queue_.Unhold();
+    if (auto done = std::move(loginDone_)) {
+        loginDone_ = nullptr;
+        done(ok);
+    }
+}
+
+// One command step: send, wait for the awaited text, go on with `next`.
+void ConsoleLink::LoginStep(const std::string& statusTag, const std::string& traceTag,
                             const std::u16string& command, int16_t pending,
                             const std::u16string& awaited, const std::string& failTag,
-                            const std::string& failMessage, int32_t* pcSecondsAfterSend) {
+                            const std::string& failMessage, std::function<void()> next,
+                            int32_t* pcSecondsAfterSend) {
     trace_.ShowDebugStep(statusTag);
     trace_.Step(traceTag);
-    link_.SendText = command;
-    ClearReply();
-    link_.PendingReceives = pending;
-    Sendbyte();
+    LinkState& link = session_.Mutable();
+    link.SendText = command;
+    session_.ClearReply();
+    link.PendingReceives = pending;
+    session_.Sendbyte();
     if (pcSecondsAfterSend) *pcSecondsAfterSend = ports_.clock.Now().time.Seconds();
-    Pump();
-    if (!WaitReply(awaited)) return LoginFailed(failTag, failMessage);
-    return true;
+    queue_.Await(awaited, 3, [this, failTag, failMessage, next = std::move(next)](bool ok) {
+        if (!ok) {
+            LoginFailed(failTag, failMessage);
+            return;
+        }
+        next();
+    });
 }
 
 void ConsoleLink::LoginSOHO() {
-    LoginDialogue();
+    LoginDialogue(nullptr);
 }
 
-bool ConsoleLink::LoginDialogue() {
-    LinkState& link = link_;
+void ConsoleLink::LoginDialogue(std::function<void(bool)> done) {
+    loginDone_ = std::move(done);
     trace_.ShowDebugStep("login-st");
     trace_.Step("LoginSOHO");
     ports_.tmrSOHO.SetEnabled(false);
-    Hold();
-    // A failed attempt to log in again gives the console back without running what waits.
-    auto failed = [this] {
-        if (held_ > 0) --held_;
-        return false;
-    };
-    ClearReply();
-    link.PendingReceives = 1;
+    queue_.Hold();
+    session_.ClearReply();
+    session_.Mutable().PendingReceives = 1;
 
     // 0: open the connection and take the greeting, whatever it says.
     trace_.Step("Login-0");
-    if (!Open()) return failed();
-    Pump();
-    if (!WaitReply(u""))
-        return LoginFailed("socket open err:", "MN128と接続出来ません(err=0)") || failed();
+    if (!session_.Open(reconnecting_)) {
+        if (reconnecting_)
+            LoginAttemptOver(false);
+        else
+            Fail("", /*atOnce=*/true);
+        return;
+    }
+    queue_.Await(u"", 3, [this](bool ok) {
+        if (!ok) {
+            LoginFailed("socket open err:", "MN128と接続出来ません(err=0)");
+            return;
+        }
+        // 1: an empty line makes the router prompt for the login name.
+        LoginStep("login-1", "Login-1", u"", 0, u":",
+                  "dummy send err:", "MN128と接続出来ません(err=1)", [this] {
+                      // 2: name and password go out in one send.
+                      std::u16string user = u"user";
+                      if (!settings_.sohowp.empty())
+                          user += u"\r\n" + Utf8ToUtf16(settings_.sohowp);
+                      LoginStep("login-2", "Login-2", user, 1, u"%",
+                                "login err:", "MN128と接続出来ません(err=2)",
+                                [this] { LoginSteps3To11(); });
+                  });
+    });
+}
 
-    // 1: an empty line makes the router prompt for the login name.
-    if (!LoginStep("login-1", "Login-1", u"", 0, u":",
-                   "dummy send err:", "MN128と接続出来ません(err=1)"))
-        return failed();
-
-    // 2: name and password go out in one send.
-    std::u16string user = u"user";
-    if (!settings_.sohowp.empty()) user += u"\r\n" + Utf8ToUtf16(settings_.sohowp);
-    if (!LoginStep("login-2", "Login-2", user, 1, u"%",
-                   "login err:", "MN128と接続出来ません(err=2)"))
-        return failed();
+void ConsoleLink::LoginSteps3To11() {
+    LinkState& link = session_.Mutable();
     const std::u16string banner = link::WithoutFillers(link.ReplyText);
-    if (link::FindText(1, banner, u"Welcome to MN128-SOHO", true) == 0)
-        return LoginFailed("welcome err:", "MN128のIPアドレスを確認してください(err=99)") ||
-               failed();
+    if (link::FindText(1, banner, u"Welcome to MN128-SOHO", true) == 0) {
+        LoginFailed("welcome err:", "MN128のIPアドレスを確認してください(err=99)");
+        return;
+    }
     ExtractField(1, banner, u"Welcome", u"to ", u"!", link.RouterName);
-    if (link.RouterName.empty())
-        return LoginFailed("name err:", "MN128と接続出来ません(err=name)") || failed();
-
-    if (settings_.sohokcode == 1 &&
-        !LoginStep("login-kcode", "Login-kcode", u"sys kcode sjis", 1, link.RouterName,
-                   "set kcode err:", "MN128と接続出来ません(err=kcodeset)"))
-        return failed();
-    if (settings_.sohotime == 1 &&
-        !LoginStep("login-timeset", "Login-timeset", TimeSetCommand(ports_.clock.Now()), 1,
-                   link.RouterName, "set time err:", "MN128と接続出来ません(err=timeset)"))
-        return failed();
+    if (link.RouterName.empty()) {
+        LoginFailed("name err:", "MN128と接続出来ません(err=name)");
+        return;
+    }
 
     // 3: the router's clock, to know how far the two clocks differ.
-    int32_t pcSeconds = 0;
-    if (!LoginStep("login-3", "Login-3", u"show time", 1, link.RouterName,
-                   "get time err:", "MN128と接続出来ません(err=time)", &pcSeconds))
-        return failed();
-    const std::optional<int32_t> routerSeconds = RouterClock(link.ReplyText);
-    if (!routerSeconds)
-        return LoginFailed("get time err:", "MN128と接続出来ません(err=time)") || failed();
-    link.ClockOffset = FoldOffset(pcSeconds - *routerSeconds);
+    auto showTime = [this] {
+        LoginStep(
+            "login-3", "Login-3", u"show time", 1, State().RouterName,
+            "get time err:", "MN128と接続出来ません(err=time)",
+            [this] {
+                const std::optional<int32_t> routerSeconds = RouterClock(State().ReplyText);
+                if (!routerSeconds) {
+                    LoginFailed("get time err:", "MN128と接続出来ません(err=time)");
+                    return;
+                }
+                session_.Mutable().ClockOffset = FoldOffset(pcSeconds_ - *routerSeconds);
+                // 4: the first status report; its Japanese label only matches in
+                // Shift-JIS.
+                LoginStep("login-4", "Login-4", u"show status", 1, State().RouterName,
+                          "show status send err:", "MN128と接続出来ません(err=3)",
+                          [this] { LoginEnd(); });
+            },
+            &pcSeconds_);
+    };
+    auto setTime = [this, showTime] {
+        if (settings_.sohotime != 1) {
+            showTime();
+            return;
+        }
+        LoginStep("login-timeset", "Login-timeset", TimeSetCommand(ports_.clock.Now()), 1,
+                  State().RouterName, "set time err:", "MN128と接続出来ません(err=timeset)",
+                  showTime);
+    };
+    if (settings_.sohokcode != 1) {
+        setTime();
+        return;
+    }
+    LoginStep("login-kcode", "Login-kcode", u"sys kcode sjis", 1, link.RouterName,
+              "set kcode err:", "MN128と接続出来ません(err=kcodeset)", setTime);
+}
 
-    // 4: the first status report; its Japanese label only matches in Shift-JIS.
-    if (!LoginStep("login-4", "Login-4", u"show status", 1, link.RouterName,
-                   "show status send err:", "MN128と接続出来ません(err=3)"))
-        return failed();
-    if (link::FindText(1, link::WithoutFillers(link.ReplyText), u"回線種別:ISDN", true) == 0)
-        return LoginFailed("isdn ck err:", "漢字コードが違います。SJISにして下さい") || failed();
+void ConsoleLink::LoginEnd() {
+    LinkState& link = session_.Mutable();
+    if (!report::IsIsdn(link::WithoutFillers(link.ReplyText))) {
+        LoginFailed("isdn ck err:", "漢字コードが違います。SJISにして下さい");
+        return;
+    }
 
     trace_.ShowDebugStep("login-10");
     trace_.Step("Login-10");
-    ParseChannelStatus(1);
-    UpdateAutoCutState(1);
-    ParseChannelStatus(2);
-    UpdateAutoCutState(2);
+    ParseBothChannels();
 
     // 11: a connection already up is taken over as a new call record; logged in again, the
     // call the meter kept open is matched to it.
@@ -177,7 +220,7 @@ bool ConsoleLink::LoginDialogue() {
     const std::string connectTime = current > 0 ? status_.ChannelStatus[current].ConnectTime : "";
     if (reconnecting_) {
         trace_.Error("link back");
-        ports_.view.SetStatusText("MN128再接続完了");
+        ports_.view.ShowStatus("MN128再接続完了");
         retryDelayMs_ = kFirstRetryMs;
         calls_.LinkBack(current, connectTime);
     } else if (current > 0) {
@@ -189,8 +232,8 @@ bool ConsoleLink::LoginDialogue() {
     trace_.Step("LoginEnd");
     link.LoggedIn = true;
     online_ = true;
-    Release();
-    return true;
+    LoginAttemptOver(true);
+    queue_.Release(true);
 }
 
 }  // namespace kv

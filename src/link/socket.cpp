@@ -7,25 +7,26 @@
 
 #include "common/cp932.h"
 #include "link/console_link.h"
+#include "link/console_session.h"
 #include "link/link_text.h"
 
 namespace kv {
 
 namespace {
 constexpr int kBufferSize = 4096;
+// Reply text in a trace line: enough for any real report, not a flood.
+constexpr size_t kTraceTextBytes = 4000;
 }  // namespace
 
-// A failure while opening ends the program on the spot; the error box was the message.
-void ConsoleLink::EndAtOnce() {
-    ports_.exit.Exit(1);
-    std::abort();  // Exit does not come back
-}
+ConsoleSession::ConsoleSession(ConsoleTransport& transport, Trace& trace, LinkView& view,
+                               const Settings& settings, SessionOwner& owner)
+    : transport_(transport), trace_(trace), view_(view), settings_(settings), owner_(owner) {}
 
 // Appends one read to ReplyText: the decoded bytes, then as many zero filler characters as the
 // 2n-byte rule puts behind them (n, or what is left of the buffer for reads over half of it).
 // The fillers are always zeros, never leftovers of an earlier read. A lead byte that ends the
 // read is held back and joined to the next read, so no character is split between reads.
-void ConsoleLink::AppendRead(const char* data, int n) {
+void ConsoleSession::AppendRead(const char* data, int n) {
     std::string bytes = std::move(link_.CarryBytes);
     link_.CarryBytes.clear();
     bytes.append(data, static_cast<size_t>(n));
@@ -65,82 +66,64 @@ void ConsoleLink::AppendRead(const char* data, int n) {
     reply += tail_;
 }
 
-void ConsoleLink::ShowPendingInMessageWindow(const char* lineBreak) {
+void ConsoleSession::ShowPendingInMessageWindow(const char* lineBreak) {
     if (messageWindowOpen_)
-        ports_.view.SetMessageText(std::to_string(link_.PendingReceives) + lineBreak +
-                                   link::Visible(link_.ReplyText));
+        view_.SetMessageText(std::to_string(link_.PendingReceives) + lineBreak +
+                             link::Visible(link_.ReplyText));
 }
 
-ConsoleLink::ConsoleLink(const LinkPorts& ports, Trace& trace, const Settings& settings,
-                         CallEvents& calls)
-    : ports_(ports), trace_(trace), settings_(settings), calls_(calls) {
-    ports_.tmrRetry.SetHandler([this] {
-        ports_.tmrRetry.SetEnabled(false);
-        Reconnect();
-    });
-}
-
-void ConsoleLink::OpenLink() {
-    Open();
-}
-
-bool ConsoleLink::Open() {
+bool ConsoleSession::Open(bool quiet) {
     // The sockets library needs no start-up here; the step stays so trace and status read
     // the same as where it does.
     trace_.Step("StartIt");
-    ports_.view.SetStatusText("WSAStartup");
-    if (!CreateSocket() || !ConnectSocket()) return false;
-    ports_.view.SetStatusText("Connection OK");
+    view_.ShowStatus("WSAStartup");
+    if (!CreateSocket(quiet) || !ConnectSocket(quiet)) return false;
+    view_.ShowStatus("Connection OK");
     return true;
 }
 
-bool ConsoleLink::CreateSocket() {
+bool ConsoleSession::CreateSocket(bool quiet) {
     trace_.Step("CreateSocket");
-    const int handle = ports_.transport.Create();
-    const int code = ports_.transport.LastError();
-    Pump();
+    const int handle = transport_.Create();
+    const int code = transport_.LastError();
     if (handle == -1) {
-        if (reconnecting_) {
+        if (quiet)
             trace_.Error("reconnect err:socket " + std::to_string(code));
-            return false;
-        }
-        ShowSocketError("Function CreateSocket", "socket", code);
-        EndAtOnce();
+        else
+            ShowSocketError("Function CreateSocket", "socket", code);
+        return false;
     }
-    ports_.view.SetStatusText("Socket:" + std::to_string(handle));
+    view_.ShowStatus("Socket:" + std::to_string(handle));
     return true;
 }
 
-bool ConsoleLink::ConnectSocket() {
+bool ConsoleSession::ConnectSocket(bool quiet) {
     trace_.Step("ConnectSocket");
-    const int result = ports_.transport.Connect(settings_.sohoip, consolePort_);
-    const int code = ports_.transport.LastError();
-    Pump();
+    const int result = transport_.Connect(settings_.sohoip, consolePort_);
+    const int code = transport_.LastError();
     if (result != 0) {
-        if (reconnecting_) {
+        const int c = code != 0 ? code : result;
+        if (quiet) {
             // Refused or unreachable while the router restarts: the next attempt follows.
-            const int c = code != 0 ? code : result;
             trace_.Error("reconnect err:connect " + std::to_string(c) + " " +
                          WinsockErrorText("connect", c));
-            ports_.transport.Close();
-            return false;
+        } else {
+            ShowSocketError("Sub Connect_Socket", "connect", c);
         }
-        ShowSocketError("Sub Connect_Socket", "connect", code != 0 ? code : result);
-        ports_.transport.Close();
-        EndAtOnce();
+        transport_.Close();
+        return false;
     }
-    ports_.view.SetStatusText("Connect");
+    view_.ShowStatus("Connect");
     trace_.Step("Connect1");
-    ports_.transport.SetNotifyHandler([this] { OnSocketEvent(); });
-    ports_.transport.SetNotifications(true);
+    transport_.SetNotifyHandler([this] { OnSocketEvent(); });
+    transport_.SetNotifications(true);
     link_.SocketOpen = true;
-    Pump();
-    ports_.view.SetStatusText("WSAAsyncSelect");
+    view_.ShowStatus("WSAAsyncSelect");
     trace_.Step("Connect2");
     return true;
 }
 
-void ConsoleLink::Sendbyte() {
+void ConsoleSession::Sendbyte() {
     trace_.Step("Sendbyte-st");
     std::u16string line = link_.SendText;
     line += link::kLineBreak;
@@ -150,17 +133,15 @@ void ConsoleLink::Sendbyte() {
     int r = 0;
     int code = 0;
     do {
-        r = ports_.transport.Send(bytes.data() + sent, len - sent);
-        // Taken before the pump: a read handled inside it leaves its own code behind.
-        code = ports_.transport.LastError();
+        r = transport_.Send(bytes.data() + sent, len - sent);
+        code = transport_.LastError();
         if (r > 0) sent += r;
-        Pump();
     } while (r > 0 && sent < len);
-    SocketError("Port_Process", "Send", code);
+    owner_.SocketFailed("Port_Process", "Send", code);
     trace_.Step("Sendbyte-end");
 }
 
-void ConsoleLink::Receive() {
+void ConsoleSession::Receive() {
     trace_.Step("Receive-st");
     link_.ActivityTag = "cl_rec";
     std::vector<char> buffer(kBufferSize, 0);
@@ -168,73 +149,125 @@ void ConsoleLink::Receive() {
     int n = 0;
     int code = 0;
     do {
-        n = ports_.transport.Recv(buffer.data(), kBufferSize);
-        code = ports_.transport.LastError();
+        n = transport_.Recv(buffer.data(), kBufferSize);
+        code = transport_.LastError();
         if (n == 0) {
-            ServerShutdown();
+            owner_.PeerClosed();
             return;
         }
         if (n > 0) {
             AppendRead(buffer.data(), n);
             total += n;
         }
-        Pump();
     } while (n > 0 && total < kBufferSize);
-    if (SocketError("Port_Process", "recv", code)) ports_.view.SetStatusText("Receive Error");
+    if (owner_.SocketFailed("Port_Process", "recv", code)) view_.ShowStatus("Receive Error");
     if (link_.PendingReceives > INT16_MIN) --link_.PendingReceives;
     trace_.Step("Receive-end");
     ShowPendingInMessageWindow("\r\n");
 }
 
 // Every read or close event of the console socket; no read event comes while it reads.
-void ConsoleLink::OnSocketEvent() {
+void ConsoleSession::OnSocketEvent() {
     trace_.Step("Port-st");
-    ports_.transport.SetNotifications(false);
+    transport_.SetNotifications(false);
     trace_.Step("Port-1");
     Receive();
-    ports_.transport.SetNotifications(true);
+    if (link_.SocketOpen) transport_.SetNotifications(true);
     trace_.Step("Port-end");
+    owner_.ReadArrived();
 }
 
-void ConsoleLink::ServerShutdown() {
-    if (online_) {
-        ConnectionLost("the router closed the connection");
-        return;
-    }
-    ports_.transport.Close();
+void ConsoleSession::ServerShutdown() {
+    transport_.Close();
     link_.SocketOpen = false;
-    ports_.view.SetStatusText("Server Shutdown");
-    ports_.view.MessageBox("Server Shutdown", "", MsgIcon::None, MsgButtons::Ok);
+    view_.ShowStatus("Server Shutdown");
+    view_.ShowBox("Server Shutdown", "");
 }
 
-void ConsoleLink::Client_close() {
-    ports_.transport.Close();
+void ConsoleSession::Client_close() {
+    transport_.Close();
     link_.SocketOpen = false;
-    Pump();
-    // There is no blocking hook to remove on this platform; the pumps stay as they were.
-    Pump();
-    ports_.view.SetStatusText("Socket closed");
+    view_.ShowStatus("Socket closed");
 }
 
-bool ConsoleLink::SocketError(const std::string& procedure, const std::string& function, int code) {
-    // Once logged in, a connection that fails is logged in again, not reported at every poll.
-    if (online_ && code != 0 && code != 10035 && code != 10004) {
-        ConnectionLost(function + " " + std::to_string(code) + " " + WinsockErrorText("", code));
-        return false;
-    }
-    return ShowSocketError(procedure, function, code);
+void ConsoleSession::Drop() {
+    transport_.Close();
+    link_.SocketOpen = false;
+    link_.LinkReady = false;
 }
 
-bool ConsoleLink::ShowSocketError(const std::string& procedure, const std::string& function,
-                                  int code) {
+bool ConsoleSession::ShowSocketError(const std::string& procedure, const std::string& function,
+                                     int code) {
     if (code == 0) return false;
     const std::string text = WinsockErrorText(function, code);
     if (text.empty()) return false;
     const std::string lb = "\n\r";
-    ports_.view.MessageBox("Program is " + procedure + lb + "Function is " + function + lb +
-                               "Error Number is " + std::to_string(code) + lb + text,
-                           "WinsockErrorMessage", MsgIcon::None, MsgButtons::Ok);
+    view_.ShowBox("Program is " + procedure + lb + "Function is " + function + lb +
+                      "Error Number is " + std::to_string(code) + lb + text,
+                  "WinsockErrorMessage");
     return true;
+}
+
+void ConsoleSession::ClearReply() {
+    link_.ReplyText.clear();
+    link_.CarryBytes.clear();
+    overflowed_ = false;
+    tail_.clear();
+    scanned_ = 0;
+}
+
+void ConsoleSession::StartExchange(const std::string& command) {
+    link_.SendText = Utf8ToUtf16(command);
+    ClearReply();
+    link_.PendingReceives = 1;
+    Sendbyte();
+}
+
+// The fillers between reads are skipped, so an awaited text split over two reads has still
+// arrived; only what came since the last look is searched, so a long reply costs no more
+// than its own length.
+bool ConsoleSession::ReplyHas(const std::u16string& awaited) {
+    const std::u16string& reply = link_.ReplyText;
+    if (scanned_ == 0 || reply.size() < scanned_) {
+        plain_.clear();
+        scanned_ = 0;
+        searchFrom_ = 0;
+    }
+    // Past the cap the reply's end is replaced as data comes: it is searched whole each time.
+    const size_t head = overflowed_ ? std::min(reply.size(), kReplyCap) : reply.size();
+    for (size_t i = scanned_; i < head; ++i)
+        if (reply[i] != 0) plain_.push_back(reply[i]);
+    scanned_ = std::max(scanned_, head);
+    if (!plain_.empty() &&
+        link::FindText(static_cast<int>(searchFrom_) + 1, plain_, awaited, false) > 0)
+        return true;
+    // Next time from where the awaited text could still begin.
+    if (plain_.size() >= awaited.size()) searchFrom_ = plain_.size() - awaited.size() + 1;
+    return overflowed_ && link::FindText(1, link::WithoutFillers(tail_), awaited, false) > 0;
+}
+
+int ConsoleSession::TimesInReply(const std::u16string& awaited) const {
+    const std::u16string plain = link::WithoutFillers(link_.ReplyText);
+    int times = 0;
+    for (int at = 1; (at = link::FindText(at, plain, awaited, false)) > 0;
+         at += static_cast<int>(std::max<size_t>(awaited.size(), 1)))
+        ++times;
+    return times;
+}
+
+std::string ConsoleSession::ForTrace(std::u16string_view text) const {
+    std::string out = link::Visible(text);
+    // A console that echoes what it receives must not put the password into the trace.
+    if (!settings_.sohowp.empty())
+        for (size_t p = out.find(settings_.sohowp); p != std::string::npos;
+             p = out.find(settings_.sohowp, p + 1))
+            out.replace(p, settings_.sohowp.size(), std::string(settings_.sohowp.size(), '*'));
+    if (out.size() > kTraceTextBytes) {
+        size_t cut = kTraceTextBytes;
+        while (cut > 0 && (static_cast<unsigned char>(out[cut]) & 0xC0) == 0x80) --cut;
+        out = out.substr(0, cut) + "...(+" + std::to_string(out.size() - cut) + " bytes)";
+    }
+    return out;
 }
 
 std::string WinsockErrorText(const std::string& function, int code) {

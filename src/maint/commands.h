@@ -2,7 +2,7 @@
 // The handlers of Pelvaro's window. The window only forwards its events here.
 #include <string>
 
-#include "common/view.h"
+#include "common/message_box.h"
 #include "maint/maint_context.h"
 
 namespace kv::maint {

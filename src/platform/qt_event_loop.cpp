@@ -2,7 +2,6 @@
 
 #include <QCoreApplication>
 #include <QDateTime>
-#include <QEventLoop>
 
 namespace kv {
 
@@ -20,27 +19,9 @@ int64_t SystemClock::MonotonicMs() const {
         .count();
 }
 
-void QtEventPump::PumpOnce() {
-    QCoreApplication::processEvents(QEventLoop::AllEvents);
-}
-
-bool QtEventPump::WaitUntil(const std::function<bool()>& done, int64_t deadlineMs) {
-    // Blocks in the event loop (no spinning); a single-shot timer wakes it at the deadline.
-    QTimer wake;
-    wake.setSingleShot(true);
-    wake.setTimerType(Qt::PreciseTimer);
-    QObject::connect(&wake, &QTimer::timeout, [] {});
-    PumpOnce();
-    while (!done()) {
-        const int64_t left = deadlineMs - clock_.MonotonicMs();
-        if (left <= 0) break;
-        wake.start(static_cast<int>(std::min<int64_t>(left, 1 << 30)));
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-    }
-    return done();
-}
-
 QtTimer::QtTimer() {
+    // A reply's attempt and the meter's second are counted to the millisecond, not within 5%.
+    timer_.setTimerType(Qt::PreciseTimer);
     QObject::connect(&timer_, &QTimer::timeout, [this] {
         if (tick_) tick_();
     });

@@ -1,9 +1,10 @@
 #pragma once
-// Clock, event pump and timers on Qt's event loop (the user-interface thread).
+// Clock and timers on Qt's event loop (the user-interface thread).
 #include <QObject>
 #include <QTimer>
 #include <chrono>
 #include <functional>
+#include <memory>
 
 #include "common/ports.h"
 
@@ -13,16 +14,6 @@ class SystemClock : public Clock {
   public:
     LocalTime Now() const override;
     int64_t MonotonicMs() const override;
-};
-
-class QtEventPump : public EventPump {
-  public:
-    explicit QtEventPump(const Clock& clock) : clock_(clock) {}
-    void PumpOnce() override;
-    bool WaitUntil(const std::function<bool()>& done, int64_t deadlineMs) override;
-
-  private:
-    const Clock& clock_;
 };
 
 class QtTimer : public Timer {
@@ -40,6 +31,11 @@ class QtTimer : public Timer {
     std::function<void()> tick_;
     int interval_ = 0;
     bool enabled_ = false;
+};
+
+class QtTimerFactory : public TimerFactory {
+  public:
+    std::unique_ptr<Timer> NewTimer() override { return std::make_unique<QtTimer>(); }
 };
 
 }  // namespace kv

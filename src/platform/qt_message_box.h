@@ -4,7 +4,7 @@
 #include <optional>
 #include <string>
 
-#include "common/view.h"
+#include "common/message_box.h"
 
 class QWidget;
 

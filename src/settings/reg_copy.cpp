@@ -2,8 +2,8 @@
 
 namespace kv {
 
-bool RegCopy(SettingsStore& st, Settings& s, Trace& trace, MainView& view,
-             RegCopyDirection direction) {
+bool RegCopy(SettingsStore& st, Settings& s, Trace& trace, RegCopyDirection direction,
+             std::string* clampedOut) {
     auto Problem = [&trace](const std::string& what) { trace.Error("setting err:" + what); };
     trace.Step("RegCopy-st");
     if (direction == RegCopyDirection::Store) {
@@ -73,12 +73,7 @@ bool RegCopy(SettingsStore& st, Settings& s, Trace& trace, MainView& view,
     s.sizehigh = loadInt("Variant", "sizehigh");
     s.rmtauto = loadInt("Variant", "rmtauto");
     for (const IntKey& k : kExtraIntKeys) s.*k.field = loadInt(kExtraWord, k.name);
-    view.SetCheckBox(CheckBox::ChkAutoMode, s.rmtauto);
-    view.SetMenuChecked(MenuItem::TrayRight3, s.rmtauto != 1);
-    // A hand-edited value the record cannot hold: the trace may be off, so the user is told.
-    if (!clamped.empty())
-        view.MessageBox("次の設定値は範囲外のため丸めて使います:" + clamped, "",
-                        MsgIcon::Exclamation, MsgButtons::Ok);
+    if (clampedOut) *clampedOut = clamped;
     trace.Step("RegCopy-end");
     return true;
 }

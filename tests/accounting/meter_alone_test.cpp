@@ -46,7 +46,8 @@ struct MeterRig {
           tmrSOHO(loop.MakeTimer()),
           dir(MakeTempDir()),
           trace(loop, view),
-          meter(MeterPorts{loop, loop, view, *tmrDSP, *tmrSOHO}, trace, settings, line, events) {
+          meterView(view),
+          meter(MeterPorts{loop, meterView, *tmrDSP, *tmrSOHO}, trace, settings, line, events) {
         settings.seca = 180;
         settings.secb = 180;
         settings.secc = 240;
@@ -78,6 +79,7 @@ struct MeterRig {
     Trace trace;
     FakeLine line;
     FakeMeterEvents events;
+    RecordingMeterView meterView;
     CallMeter meter;
 };
 

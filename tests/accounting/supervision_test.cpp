@@ -86,6 +86,8 @@ TEST(Supervision, ArmedCutHangsUpAndClosesTheRecord) {
     EXPECT_EQ(router.SentLines().back(), "disconnect b1");
     EXPECT_FALSE(rig.cx.meter.ChConnected(1));
     EXPECT_FALSE(rig.tmrDSP->Enabled());
+    EXPECT_FALSE(rig.cx.link.LinkReady());  // until the router has answered
+    rig.loop.Advance(500);
     EXPECT_TRUE(rig.cx.link.LinkReady());
     EXPECT_NE(rig.ReadDataFile("Kestrovan.log").find(",\"00:02:57\",177,1,0,0\r\n"),
               std::string::npos);

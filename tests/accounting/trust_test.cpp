@@ -39,18 +39,18 @@ int LoggedUnits(const std::string& log) {
     return units;
 }
 
-// A poll that finds the line down while the check is between its pumps: nothing of that call
-// is touched any more, not the unit that would begin on this tick, not the cut.
-TEST(Trust, NoUnitNoReadoutAndNoCutAfterTheCallEndedInsideTheCheck) {
+// A poll that found the line down just before the tick: nothing of that call is touched any
+// more, not the unit that would begin on this tick, not the cut.
+TEST(Trust, NoUnitNoReadoutAndNoCutAfterTheCallEnded) {
     for (const bool cutTick : {false, true}) {
         CallRig rig;
         rig.cx.settings.atcutdly = cutTick ? 3 : 0;
         rig.OpenAgo(1, 0);
         rig.cx.link.StatusForTest().AutoCutArmed = true;
         rig.AdvanceSecs(cutTick ? 176 : 179);
-        // The tick that begins the second unit (or cuts the line): the call ends in its pump.
+        // The tick that would begin the second unit (or cut the line) comes after the end.
         rig.tmrDSP->SetHandler([&] {
-            rig.loop.After(0, [&] { rig.Close(1); });
+            rig.Close(1);
             rig.cx.meter.Second_ck();
         });
         rig.AdvanceSecs(1);

@@ -243,6 +243,12 @@ class LoggedView : public RecordingView {
         t_.Figure("checkbox." + name, std::to_string(value));
         RecordingView::SetCheckBox(box, value);
     }
+    void ShowCheckBox(CheckBox box, int value) override {
+        const std::string name = box == CheckBox::ChkAutoMode ? "ChkAutoMode" : "ChkTopDsp";
+        t_.Add("view.checkbox " + name + " " + std::to_string(value));
+        t_.Figure("checkbox." + name, std::to_string(value));
+        RecordingView::ShowCheckBox(box, value);
+    }
     MsgResult MessageBox(const std::string& text, const std::string& title, MsgIcon icon,
                          MsgButtons buttons) override {
         t_.Seen("view.box title=" + Quoted(title) + " icon=" + IconName(icon) +
@@ -324,25 +330,6 @@ class LoggedTransport : public ScriptedTransport {
     bool open_ = false;
 };
 
-class LoggedPump : public EventPump {
-  public:
-    LoggedPump(FakeEventLoop& loop, Transcript& t) : loop_(loop), t_(t) {}
-    void PumpOnce() override {
-        t_.Add("pump");
-        loop_.PumpOnce();
-    }
-    bool WaitUntil(const std::function<bool()>& done, int64_t deadlineMs) override {
-        t_.Add("wait until " + std::to_string(deadlineMs - loop_.MonotonicMs()) + " ms");
-        const bool ok = loop_.WaitUntil(done, deadlineMs);
-        t_.Add(std::string("wait -> ") + (ok ? "done" : "timed out"));
-        return ok;
-    }
-
-  private:
-    FakeEventLoop& loop_;
-    Transcript& t_;
-};
-
 class LoggedTimer : public Timer {
   public:
     LoggedTimer(const char* name, FakeEventLoop& loop, Transcript& t)
@@ -368,6 +355,22 @@ class LoggedTimer : public Timer {
     std::string name_;
     std::unique_ptr<FakeTimer> inner_;
     Transcript& t_;
+};
+
+// The timers the program makes as it needs them (a reply's attempt, a message's time), named
+// by the order in which they were made.
+class LoggedTimers : public TimerFactory {
+  public:
+    LoggedTimers(FakeEventLoop& loop, Transcript& t) : loop_(loop), t_(t) {}
+    std::unique_ptr<Timer> NewTimer() override {
+        names_.push_back("timer" + std::to_string(names_.size() + 1));
+        return std::make_unique<LoggedTimer>(names_.back().c_str(), loop_, t_);
+    }
+
+  private:
+    FakeEventLoop& loop_;
+    Transcript& t_;
+    std::vector<std::string> names_;
 };
 
 class LoggedStore : public MemorySettingsStore {
@@ -600,7 +603,7 @@ struct World {
 struct ProgramRun {
     explicit ProgramRun(World& world)
         : w(world),
-          pump(world.loop, world.t),
+          timers(world.loop, world.t),
           tmrSOHO("tmrSOHO", world.loop, world.t),
           tmrDSP("tmrDSP", world.loop, world.t),
           Tmr1Sec("Tmr1Sec", world.loop, world.t),
@@ -612,7 +615,7 @@ struct ProgramRun {
           exit(world.t),
           tray(world.t),
           notifier(world.t),
-          cx(Ports{world.loop, pump, world.store, transport, tmrSOHO, tmrDSP, Tmr1Sec, tmrRetry,
+          cx(Ports{world.loop, timers, world.store, transport, tmrSOHO, tmrDSP, Tmr1Sec, tmrRetry,
                    view, runner, shell, exit}) {
         w.t.NewWindow();
         transport.Greeting("\n\rMN128-SOHO telnet console\n\r");
@@ -662,8 +665,23 @@ struct ProgramRun {
         };
         steps.RestoreWindowPosition = [this] { w.t.Seen("step.restore window position"); };
         steps.LoadTrayMenu = [this] { w.t.Add("step.load tray menu"); };
-        return Do("start " + BuildCommandLine(args), [&] { Form_Load(cx, args, w.dir, steps); });
+        // As a user sees it, the start is over once the login has ended.
+        return Do("start " + BuildCommandLine(args), [&] {
+            Form_Load(cx, args, w.dir, steps);
+            w.loop.RunUntil([this] { return cx.link.LoggedIn() && !cx.link.ConsoleHeld(); },
+                            kLongestLoginMs);
+        });
     }
+    // The end asked for, and the time it may take (a last hang-up's one attempt).
+    template <typename F>
+    bool Ends(const std::string& what, F f) {
+        return Do(what, [&] {
+            f();
+            w.loop.Advance(kLongestEndMs);
+        });
+    }
+    static constexpr int64_t kLongestLoginMs = 120000;
+    static constexpr int64_t kLongestEndMs = 15000;
     bool Advance(int64_t ms) {
         return Do("advance " + std::to_string(ms) + " ms", [&] { w.loop.Advance(ms); });
     }
@@ -675,11 +693,11 @@ struct ProgramRun {
         });
     }
     bool End() {
-        return Do("menu 終了", [&] { mnuEnd_Click(cx); });
+        return Ends("menu 終了", [&] { mnuEnd_Click(cx); });
     }
 
     World& w;
-    LoggedPump pump;
+    LoggedTimers timers;
     LoggedTimer tmrSOHO, tmrDSP, Tmr1Sec, tmrRetry;
     LoggedView view;
     LoggedTransport transport;
@@ -851,7 +869,10 @@ TEST(Golden, AStallWithItsThreeAttemptsThenAnUnansweredConnect) {
     w.loop.After(40000, [&] { w.router.stalled = false; });
     r.Advance(45000);
     w.router.ignoreConnect = true;
-    r.Do("接 unanswered", [&] { BtnConnect_Click(r.cx); });
+    r.Do("接 unanswered", [&] {
+        BtnConnect_Click(r.cx);
+        w.loop.Advance(40000);
+    });
     EXPECT_TRUE(r.ended);
     Check(w, "stall_three_attempts");
 }
@@ -897,7 +918,7 @@ TEST(Golden, ARestartTakesOverTheRunningCall) {
         w.loop.After(2500, [&] { w.router.Up(1, 0, 100); });
         first.Advance(25000);
         // Ended by the session or a signal: the same shutdown as the menu's.
-        first.Do("SIGTERM", [&] {
+        first.Ends("SIGTERM", [&] {
             bool cancel = false;
             Form_QueryUnload(first.cx, cancel, UnloadMode::Program);
         });

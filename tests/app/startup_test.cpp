@@ -87,10 +87,12 @@ class StartupTest : public ::testing::Test {
     void Store(const std::string& word, const std::string& key, const std::string& value) {
         SaveStringSetting(rig.store, word, key, value);
     }
-    // Runs Form_Load to its end at the refused login. Returns whether it ended there.
+    // Runs Form_Load, and the start-up it sets going, to its end at the refused login.
+    // Returns whether it ended there.
     bool Load(const std::vector<std::string>& args, const FormLoadSteps& steps = {}) {
         try {
             Form_Load(rig.cx, args, rig.dir, steps);
+            rig.loop.Advance(60000);
         } catch (const ProgramEnded&) {
             return true;
         }

@@ -4,7 +4,10 @@
 // second while the real socket and event loop do the waiting.
 #include <QDateTime>
 #include <QTimer>
+#include <algorithm>
 #include <chrono>
+#include <functional>
+#include <memory>
 
 #include "common/ports.h"
 
@@ -41,6 +44,49 @@ class FastClock : public Clock {
     std::chrono::steady_clock::time_point start_;
     QDateTime wallStart_;
     QTimer heartbeat_;
+};
+
+// Timers on the same fast time: an interval of n ms on the clock passes in n / factor real ms.
+class FastTimerFactory : public TimerFactory {
+  public:
+    explicit FastTimerFactory(int factor) : factor_(factor) {}
+    std::unique_ptr<Timer> NewTimer() override { return std::make_unique<FastTimer>(factor_); }
+
+  private:
+    class FastTimer : public Timer {
+      public:
+        explicit FastTimer(int factor) : factor_(factor) {
+            timer_.setTimerType(Qt::PreciseTimer);
+            QObject::connect(&timer_, &QTimer::timeout, [this] {
+                if (tick_) tick_();
+            });
+        }
+        void SetInterval(int ms) override {
+            interval_ = ms;
+            Apply();
+        }
+        int Interval() const override { return interval_; }
+        void SetEnabled(bool on) override {
+            enabled_ = on;
+            Apply();
+        }
+        bool Enabled() const override { return enabled_; }
+        void SetHandler(std::function<void()> tick) override { tick_ = std::move(tick); }
+
+      private:
+        void Apply() {
+            if (enabled_ && interval_ > 0)
+                timer_.start(std::max(1, interval_ / factor_));
+            else
+                timer_.stop();
+        }
+        int factor_;
+        QTimer timer_;
+        std::function<void()> tick_;
+        int interval_ = 0;
+        bool enabled_ = false;
+    };
+    int factor_;
 };
 
 }  // namespace kv::test

@@ -11,6 +11,7 @@
 #include "link/link_text.h"
 #include "platform/qt_event_loop.h"
 #include "platform/socket_transport.h"
+#include "support/qt_pump.h"
 #include "support/loopback_router.h"
 #include "support/qt_app.h"
 #include "support/sim_process.h"
@@ -27,8 +28,9 @@ struct Rig {
     Rig(const SimProcess& sim, int factor)
         : clock(factor),
           pump(clock),
+          timers(factor),
           rig(RigPorts{
-              .clock = &clock, .pump = &pump, .transport = &transport, .tmrRetry = &tmrRetry}),
+              .clock = &clock, .timers = &timers, .transport = &transport, .tmrRetry = &tmrRetry}),
           cx(rig.cx),
           view(rig.view),
           factorValue(factor) {
@@ -39,6 +41,14 @@ struct Rig {
     }
     bool WaitFor(const std::function<bool()>& done, int realMs) {
         return pump.WaitUntil(done, clock.MonotonicMs() + int64_t{realMs} * factorValue);
+    }
+    // The exchange started runs on the real event loop until the console is free again.
+    void Settle() {
+        WaitFor([this] { return !cx.link.ConsoleHeld(); }, 40000);
+    }
+    void Poll() {
+        cx.link.GetNow();
+        Settle();
     }
     // Every trace line is flushed as it is written.
     std::string Trace() { return rig.ReadDataFile("Kestrovan.dbg"); }
@@ -53,6 +63,7 @@ struct Rig {
     // The real ports come first: the rig's context is built on them.
     FastClock clock;
     QtEventPump pump;
+    FastTimerFactory timers;
     SocketTransport transport{5000};
     QtTimer tmrRetry;  // real: the back-off runs on real time, the waits on the fast clock
     TestRig rig;
@@ -64,6 +75,7 @@ struct Rig {
 std::unique_ptr<Rig> LoggedIn(const SimProcess& sim, int factor) {
     auto r = std::make_unique<Rig>(sim, factor);
     r->cx.link.LoginSOHO();
+    r->Settle();
     EXPECT_TRUE(r->cx.link.State().LoggedIn) << r->Boxes();
     return r;
 }
@@ -79,7 +91,7 @@ TEST(RouterFaults, ReplyStalledPastOneAttemptIsRecoveredByTheRetry) {
     auto r = LoggedIn(sim, 10);
     ASSERT_EQ(sim.Command("up 1"), "ok");
     ASSERT_EQ(sim.Command("stall 1500"), "ok");  // 15 s on the program's clock
-    r->cx.link.GetNow();
+    r->Poll();
     EXPECT_TRUE(r->TraceHas("retry(a):1"));
     EXPECT_FALSE(r->TraceHas("retry(a):2"));
     EXPECT_FALSE(r->TraceHas("no recv:"));
@@ -99,7 +111,7 @@ TEST(RouterFaults, ReplyStalledPastAllAttemptsIsLoggedInToAgain) {
     auto r = LoggedIn(sim, 10);
     ASSERT_EQ(sim.Command("up 1"), "ok");
     ASSERT_EQ(sim.Command("stall 4000"), "ok");  // 40 s: three attempts of 10 s pass first
-    r->cx.link.GetNow();
+    r->Poll();
     EXPECT_TRUE(r->TraceHas("retry(a):3")) << r->Trace();
     EXPECT_TRUE(r->TraceHas("no recv:"));
     EXPECT_TRUE(r->cx.link.Lost());
@@ -110,7 +122,7 @@ TEST(RouterFaults, ReplyStalledPastAllAttemptsIsLoggedInToAgain) {
     ASSERT_TRUE(r->WaitFor([&] { return !r->cx.link.Lost(); }, 5000)) << r->Trace();
     EXPECT_EQ(r->cx.link.CurrentChannel(), 1);
     EXPECT_TRUE(r->cx.meter.ChConnected(1));
-    r->cx.link.GetNow();
+    r->Poll();
     EXPECT_EQ(Count(r->Log(), "\"Connect\""), 1) << r->Log();
     EXPECT_EQ(Count(r->Trace(), "link lost:"), 1);
     EXPECT_TRUE(r->view.boxes.empty()) << r->Boxes();
@@ -120,7 +132,12 @@ TEST(RouterFaults, WrongPasswordEndsTheLoginWithErr2) {
     SimProcess sim({"--password", "secret"});
     Rig r(sim, 10);
     r.cx.settings.sohowp = "wrong";
-    EXPECT_THROW(r.cx.link.LoginSOHO(), ProgramEnded);
+    EXPECT_THROW(
+        {
+            r.cx.link.LoginSOHO();
+            r.Settle();
+        },
+        ProgramEnded);
     ASSERT_EQ(r.view.boxes.size(), 1u) << r.Boxes();
     EXPECT_EQ(r.view.boxes[0].text, "MN128と接続出来ません(err=2)");
     EXPECT_FALSE(r.cx.link.State().LoggedIn);
@@ -140,14 +157,14 @@ TEST(RouterFaults, ReportCutIntoOneAndThreeBytePiecesIsStillParsed) {
     // The call is first seen in a report that arrives one byte at a time, so every two-byte
     // character is cut between two reads.
     ASSERT_EQ(sim.Command("segment 1 1"), "ok");
-    r->cx.link.GetNow();
+    r->Poll();
     EXPECT_EQ(r->cx.link.CurrentChannel(), 1);
     EXPECT_TRUE(r->cx.meter.ChConnected(1));
     EXPECT_EQ(Count(r->Log(), "\"Connect\""), 1) << r->Log();
     const ChannelStatusRecord cut = r->cx.link.Status().ChannelStatus[1];
 
     ASSERT_EQ(sim.Command("segment 0"), "ok");
-    r->cx.link.GetNow();
+    r->Poll();
     const ChannelStatusRecord whole = r->cx.link.Status().ChannelStatus[1];
     ASSERT_EQ(whole.ConnectTime.size(), 19u);
     for (const ChannelStatusRecord* got : {&cut, &whole}) {
@@ -160,7 +177,7 @@ TEST(RouterFaults, ReportCutIntoOneAndThreeBytePiecesIsStillParsed) {
     // Pieces of 3 bytes shift the cut from one character to the next.
     ASSERT_EQ(sim.Command("segment 3 1"), "ok");
     r->cx.link.StatusForTest().ChannelStatus[1] = {};
-    r->cx.link.GetNow();
+    r->Poll();
     const ChannelStatusRecord& got = r->cx.link.Status().ChannelStatus[1];
     EXPECT_EQ(got.Mode, "端末型");
     EXPECT_EQ(got.ConnectTime, whole.ConnectTime);
@@ -172,7 +189,7 @@ TEST(RouterFaults, ReportCutIntoOneAndThreeBytePiecesIsStillParsed) {
 
     // The line going down is seen through 3-byte pieces, and the call is closed once.
     ASSERT_EQ(sim.Command("hangup"), "ok");
-    r->cx.link.GetNow();
+    r->Poll();
     EXPECT_EQ(r->cx.link.CurrentChannel(), 0);
     EXPECT_FALSE(r->cx.meter.ChConnected(1));
     const std::string log = r->Log();
@@ -186,12 +203,12 @@ TEST(RouterFaults, BigReportAndLineNoiseLeaveNoStaleData) {
     SimProcess sim;
     auto r = LoggedIn(sim, 1);
     ASSERT_EQ(sim.Command("up 1"), "ok");
-    r->cx.link.GetNow();
+    r->Poll();
     const size_t normal = link::WithoutFillers(r->cx.link.State().ReplyText).size();
     ASSERT_GT(normal, 100u);
 
     ASSERT_EQ(sim.Command("big 10240"), "ok");
-    r->cx.link.GetNow();
+    r->Poll();
     EXPECT_GT(link::WithoutFillers(r->cx.link.State().ReplyText).size(), 5000u);
     EXPECT_EQ(r->cx.link.CurrentChannel(), 1);
     EXPECT_EQ(r->cx.link.Status().ChannelStatus[1].Mode, "端末型");
@@ -199,7 +216,7 @@ TEST(RouterFaults, BigReportAndLineNoiseLeaveNoStaleData) {
     // Noise between two polls, then a plain report: nothing of the big one or the noise stays.
     ASSERT_EQ(sim.Command("garbage 3000"), "ok");
     r->WaitFor([] { return false; }, 300);  // the noise arrives and is read
-    r->cx.link.GetNow();
+    r->Poll();
     const std::u16string after = link::WithoutFillers(r->cx.link.State().ReplyText);
     EXPECT_LT(after.size(), normal + 40) << link::Visible(after);
     EXPECT_GT(after.size() + 40, normal);
@@ -222,11 +239,11 @@ TEST(RouterFaults, ReportLongerThanSixteenBitPositionsIsReadWhole) {
     EXPECT_TRUE(r->cx.meter.ChConnected(1));
 
     ASSERT_EQ(sim.Command("big 80000"), "ok");
-    r->cx.link.GetNow();
+    r->Poll();
     EXPECT_GT(link::WithoutFillers(r->cx.link.State().ReplyText).size(), 32767u);
     EXPECT_EQ(r->cx.link.CurrentChannel(), 1);
     EXPECT_TRUE(r->cx.meter.ChConnected(1));
-    r->cx.link.GetNow();
+    r->Poll();
     EXPECT_EQ(r->cx.link.CurrentChannel(), 1);
     // One call, not one closed by the long report and another opened by the next.
     const std::string log = r->Log();
@@ -240,8 +257,8 @@ TEST(RouterFaults, ReportInAnotherEncodingShowsTheReplyUntilItIsShiftJisAgain) {
     auto r = LoggedIn(sim, 1);
     ASSERT_EQ(sim.Command("up 1"), "ok");
     ASSERT_EQ(sim.Command("encoding euc"), "ok");
-    r->cx.link.GetNow();
-    r->cx.link.GetNow();
+    r->Poll();
+    r->Poll();
     // Once per poll, the box holding the reply as it came.
     ASSERT_EQ(r->view.boxes.size(), 2u);
     EXPECT_NE(r->view.boxes[0].text.find("MN128-SOHO% "), std::string::npos) << r->Boxes();
@@ -252,7 +269,7 @@ TEST(RouterFaults, ReportInAnotherEncodingShowsTheReplyUntilItIsShiftJisAgain) {
     EXPECT_TRUE(r->cx.link.State().LinkReady);
 
     ASSERT_EQ(sim.Command("encoding sjis"), "ok");
-    r->cx.link.GetNow();
+    r->Poll();
     EXPECT_EQ(r->view.boxes.size(), 2u) << r->Boxes();
     EXPECT_EQ(r->cx.link.CurrentChannel(), 1);
     EXPECT_EQ(Count(r->Log(), "\"Connect\""), 1);
@@ -264,7 +281,7 @@ TEST(RouterFaults, RouterClosingTheConsoleMidCallKeepsTheCall) {
     SimProcess sim;
     auto r = LoggedIn(sim, 10);
     ASSERT_EQ(sim.Command("up 1"), "ok");
-    r->cx.link.GetNow();
+    r->Poll();
     ASSERT_TRUE(r->cx.meter.ChConnected(1));
 
     ASSERT_EQ(sim.Command("close"), "ok");
@@ -282,7 +299,7 @@ TEST(RouterFaults, RouterClosingTheConsoleMidCallKeepsTheCall) {
 
     // The line goes down: one call in the log.
     ASSERT_EQ(sim.Command("hangup"), "ok");
-    r->cx.link.GetNow();
+    r->Poll();
     const std::string log = r->Log();
     EXPECT_EQ(Count(log, "\"Connect\""), 1) << log;
     EXPECT_EQ(Count(log, "\"DisConnect\""), 1) << log;

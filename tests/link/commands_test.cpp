@@ -18,6 +18,7 @@ TEST(Connect, SendsTheDestinationAndFreesTheLink) {
     r.transport.Answer("connect 1", kPrompt);
     r.cx.settings.cnctno = 1;
     r.cx.link.Connect(r.cx.settings.cnctno);
+    r.Settle();
     EXPECT_EQ(r.transport.sent, "connect 1\n\r");
     EXPECT_TRUE(r.cx.link.State().LinkReady);
     EXPECT_FALSE(r.cx.meter.ChConnected(1));  // only a later poll opens the record
@@ -35,6 +36,7 @@ TEST(DisConnect, ClosesTheRecordBeforeTheRouterAnswers) {
     r.Open();
     r.transport.Answer("show status", StatusReport(false, true, 3));
     r.cx.link.GetNow();
+    r.Settle();
     ASSERT_TRUE(r.cx.meter.ChConnected(2));
     int openWhenAnswered = -1;
     r.transport.onLine = [&](const std::string& line) -> std::optional<std::string> {
@@ -43,6 +45,7 @@ TEST(DisConnect, ClosesTheRecordBeforeTheRouterAnswers) {
         return kPrompt;
     };
     r.cx.link.DisConnect(2);
+    r.Settle();
     EXPECT_EQ(r.transport.SentLines().back(), "disconnect b2");
     EXPECT_EQ(openWhenAnswered, 0);
     EXPECT_TRUE(r.cx.link.State().LinkReady);
@@ -54,6 +57,7 @@ TEST(DisConnect, DeferredWhileAnotherExchangeRuns) {
     r.Open();
     r.cx.link.StateForTest().LinkReady = false;
     r.cx.link.DisConnect(1);
+    r.Settle();
     EXPECT_TRUE(r.transport.sent.empty());
     EXPECT_TRUE(r.cx.link.State().DisconnectPending);
     EXPECT_FALSE(r.cx.link.State().LinkReady);
@@ -66,12 +70,14 @@ TEST(DisConnect, ShowsTheRouterInformationAfterItsDisconnectLine) {
     r.transport.Answer("disconnect b1",
                        "\n\rB1 切断中\n\r料金 30円\n\r時間 00:03:00\n\rMN128-SOHO% ");
     r.cx.link.DisConnect(1);
+    r.Settle();
     ASSERT_EQ(r.view.messageTexts.size(), 1u);
     EXPECT_EQ(r.view.messageTexts[0], "料金 30円\n\r時間 00:03:00\n\r");
     EXPECT_EQ(r.cx.link.LastInformation(), r.view.messageTexts[0]);
 
     r.transport.Answer("disconnect b1", kPrompt);
     r.cx.link.DisConnect(1);
+    r.Settle();
     EXPECT_EQ(r.view.messageTexts.back(), "");
 }
 
@@ -91,6 +97,7 @@ TEST(SwitchRemoteAuto, FlipsSendsStoresAndMarksTheMenu) {
     r.transport.Answer("remote 1 call auto on", kPrompt);
     r.transport.Answer("remote 1 call auto off", kPrompt);
     SwitchRemoteAuto(r.cx);
+    r.Settle();
     EXPECT_EQ(r.transport.sent, "remote 1 call auto on\n\r");
     EXPECT_EQ(r.cx.settings.rmtauto, 1);
     EXPECT_FALSE(r.view.MenuChecked(MenuItem::TrayRight3));
@@ -99,6 +106,7 @@ TEST(SwitchRemoteAuto, FlipsSendsStoresAndMarksTheMenu) {
     EXPECT_TRUE(r.cx.link.State().LinkReady);
 
     SwitchRemoteAuto(r.cx);
+    r.Settle();
     EXPECT_EQ(r.transport.SentLines().back(), "remote 1 call auto off");
     EXPECT_EQ(r.cx.settings.rmtauto, 0);
     EXPECT_TRUE(r.view.MenuChecked(MenuItem::TrayRight3));
@@ -132,6 +140,7 @@ struct SlowPollRig : LinkRig {
     void DuringPoll(std::function<void()> f) {
         loop.After(500, std::move(f));
         cx.link.GetNow();
+        Settle();
     }
     bool up = false;
     bool answers = true;
@@ -170,6 +179,7 @@ TEST(OneCommandAtATime, AHangUpThatFellDueGoesFirst) {
     SlowPollRig r;
     r.up = true;
     r.cx.link.GetNow();  // the call is seen
+    r.Settle();
     ASSERT_TRUE(r.cx.meter.ChConnected(1));
     r.DuringPoll([&] {
         BtnConnect_Click(r.cx);
@@ -182,14 +192,15 @@ TEST(OneCommandAtATime, AHangUpThatFellDueGoesFirst) {
     EXPECT_FALSE(r.cx.meter.ChConnected(1));
 }
 
-// Ending the program with "強制切断" while a poll waits: the poll's reply first, then the cut
-// and its answer, then the record closes and the program ends.
+// Ending the program with "強制切断" while a poll waits: the cut goes out at once, the poll's
+// late reply is not taken for its answer, then the record closes and the program ends.
 TEST(OneCommandAtATime, ExitWithLinecutDuringAPollCutsTheLineBeforeEnding) {
     for (const bool answers : {true, false}) {
         SlowPollRig r;
         r.up = true;
         r.cx.settings.linecut = 1;
         r.cx.link.GetNow();
+        r.Settle();
         ASSERT_TRUE(r.cx.meter.ChConnected(1));
         r.answers = answers;
         std::string logAtCut;

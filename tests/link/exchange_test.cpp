@@ -13,10 +13,10 @@ TEST(WaitReply, ReplyAlreadyThereEndsAtOnce) {
     r.Open();
     r.cx.link.StateForTest().ReplyText = u"show status\n\rMN128-SOHO% ";
     const int64_t start = r.loop.MonotonicMs();
-    EXPECT_TRUE(r.cx.link.WaitReply(u"MN128-SOHO"));
+    EXPECT_TRUE(r.WaitReply(u"MN128-SOHO"));
     EXPECT_EQ(r.loop.MonotonicMs(), start);
     r.cx.link.StateForTest().ReplyText = u"mn128-soho% ";  // the match is exact
-    EXPECT_FALSE(r.cx.link.WaitReply(u"MN128-SOHO"));
+    EXPECT_FALSE(r.WaitReply(u"MN128-SOHO"));
 }
 
 TEST(WaitReply, EndsWhenTheAwaitedTextArrivesInPieces) {
@@ -25,7 +25,7 @@ TEST(WaitReply, EndsWhenTheAwaitedTextArrivesInPieces) {
     r.transport.segment = 4;  // the name is split over three reads, fillers between them
     r.cx.link.StateForTest().PendingReceives = 1;
     r.transport.Deliver("abc\n\rMN128-SOHO% ", 500);
-    EXPECT_TRUE(r.cx.link.WaitReply(u"MN128-SOHO"));
+    EXPECT_TRUE(r.WaitReply(u"MN128-SOHO"));
     EXPECT_NE(r.cx.link.State().ReplyText.find(u"\rMN1" + std::u16string(4, u'\0') + u"28-S"),
               std::u16string::npos);
     EXPECT_LT(r.loop.MonotonicMs(), 1000);
@@ -41,13 +41,13 @@ TEST(WaitReply, AFloodIsCappedAndItsPromptStillEndsTheWait) {
     const std::string noise(4000, 'x');
     for (int i = 0; i < 400; ++i) r.transport.DeliverBytes(noise, 10 + i);  // 1.6 MB
     r.transport.Deliver("\n\rMN128-SOHO% ", 500);
-    EXPECT_TRUE(r.cx.link.WaitReply(u"MN128-SOHO"));
+    EXPECT_TRUE(r.WaitReply(u"MN128-SOHO"));
     EXPECT_LT(r.cx.link.State().ReplyText.size(), 300u * 1024);
     const std::string trace = r.Trace();
     EXPECT_EQ(Count(trace, "reply too long"), 1u);
     r.transport.DeliverBytes(std::string(100000, 'y'), 10);
     r.cx.link.StateForTest().PendingReceives = 1;
-    EXPECT_FALSE(r.cx.link.WaitReply(u"never"));
+    EXPECT_FALSE(r.WaitReply(u"never"));
     const std::string all = r.Trace();
     for (size_t p = 0, e; (e = all.find('\n', p)) != std::string::npos; p = e + 1)
         EXPECT_LT(e - p, 5000u) << all.substr(p, 200);
@@ -71,9 +71,9 @@ TEST(WaitReply, NoPasswordInTheTraceAndNoByteCarriedIntoTheNextReply) {
     c.Open();
     c.transport.AnswerBytes("show time", "\n\rMN128-SOHO% \x82", 10);  // a lead byte at the end
     c.transport.Answer("show status", StatusReport(false, false), 50);
-    ASSERT_TRUE(c.cx.link.Command("show time"));
+    ASSERT_TRUE(c.Command("show time"));
     c.loop.Advance(20);
-    ASSERT_TRUE(c.cx.link.Command("show status"));
+    ASSERT_TRUE(c.Command("show status"));
     EXPECT_EQ(c.cx.link.State().ReplyText.substr(0, 4), u"\n\r回線");
 }
 
@@ -83,7 +83,7 @@ TEST(WaitReply, NoReplyMeansThreeAttemptsSixTraceLinesAndTheMessage) {
     r.cx.link.StateForTest().ReplyText = u"partial";
     r.cx.link.StateForTest().PendingReceives = 1;
     const int64_t start = r.loop.MonotonicMs();
-    EXPECT_FALSE(r.cx.link.WaitReply(u"MN128-SOHO"));
+    EXPECT_FALSE(r.WaitReply(u"MN128-SOHO"));
     const int64_t took = r.loop.MonotonicMs() - start;
     // Three attempts of 10 to 11 seconds, then the message held for 3 seconds.
     EXPECT_GE(took, 33000);
@@ -108,7 +108,7 @@ TEST(WaitReply, ForcedReadBetweenAttemptsPicksUpWhatNoEventAnnounced) {
     r.transport.SetNotifications(false);  // data arrives, but no event reports it
     r.cx.link.StateForTest().PendingReceives = 1;
     r.transport.Deliver("MN128-SOHO% ", 100);
-    EXPECT_TRUE(r.cx.link.WaitReply(u"MN128-SOHO"));
+    EXPECT_TRUE(r.WaitReply(u"MN128-SOHO"));
     EXPECT_EQ(Count(r.Trace(), "retry(a):1"), 1u);
     EXPECT_EQ(Count(r.Trace(), "retry(a):2"), 0u);
 }
@@ -117,12 +117,12 @@ TEST(WaitReply, EmptyAwaitedTextWaitsForOneReceive) {
     LinkRig r;
     r.Open();
     r.cx.link.StateForTest().PendingReceives = 0;
-    EXPECT_TRUE(r.cx.link.WaitReply(u""));
+    EXPECT_TRUE(r.WaitReply(u""));
     EXPECT_EQ(r.loop.MonotonicMs(), 0);
 
     // No greeting: the forced read after the first attempt brings the count to 0.
     r.cx.link.StateForTest().PendingReceives = 1;
-    EXPECT_TRUE(r.cx.link.WaitReply(u""));
+    EXPECT_TRUE(r.WaitReply(u""));
     EXPECT_EQ(Count(r.Trace(), "retry(a):"), 1u);
     EXPECT_TRUE(r.view.messageTexts.empty());
 }
@@ -133,7 +133,7 @@ TEST(WaitReply, WallClockJumpDoesNotStretchAnAttempt) {
     r.cx.link.StateForTest().PendingReceives = 1;
     r.loop.After(2000, [&] { r.loop.SetWallClock({Date{2026, 12, 6}, TimeOfDay{23, 0, 0}}); });
     r.transport.SetNotifications(false);
-    EXPECT_FALSE(r.cx.link.WaitReply(u"never"));
+    EXPECT_FALSE(r.WaitReply(u"never"));
     EXPECT_LE(r.loop.MonotonicMs(), 36000);
 }
 
@@ -191,10 +191,13 @@ TEST(NowSeconds, KeepsRisingOverDaysAndIgnoresWallClockSteps) {
     EXPECT_EQ(rig.cx.meter.NowSeconds(), 86400 + 39601);
 }
 
-TEST(ShowMessage, HoldsTheCallerAndClosesTheWindowUnlessTheUserHoldsIt) {
+TEST(ShowMessage, GoesOnAfterThreeSecondsAndClosesTheWindowUnlessTheUserHoldsIt) {
     LinkRig r;
-    r.cx.link.ShowMessage("切断しました");
-    EXPECT_EQ(r.loop.MonotonicMs(), 3000);
+    int64_t wentOn = -1;
+    r.cx.link.ShowMessage("切断しました", [&] { wentOn = r.loop.MonotonicMs(); });
+    EXPECT_TRUE(r.view.messageWindowOpen);
+    r.loop.Advance(5000);
+    EXPECT_EQ(wentOn, 3000);
     EXPECT_EQ(r.view.messageTexts, std::vector<std::string>{"切断しました"});
     EXPECT_FALSE(r.view.messageWindowOpen);
     EXPECT_EQ(r.cx.link.LastInformation(), "切断しました");
@@ -202,6 +205,7 @@ TEST(ShowMessage, HoldsTheCallerAndClosesTheWindowUnlessTheUserHoldsIt) {
     r.cx.link.SetMessageWindowOpen(true);
     r.view.messageWindowOpen = true;
     r.cx.link.ShowMessage("two");
+    r.loop.Advance(5000);
     EXPECT_TRUE(r.view.messageWindowOpen);
     EXPECT_EQ(r.view.messageTexts.back(), "two");
 }
@@ -214,7 +218,7 @@ TEST(EndProgram, BoxFirstThenCloseSaveAndEnd) {
         order.push_back(r.transport.closedByProgram() ? "saved after close" : "saved before close");
     };
     const std::string msg =
-        r.Ends([&] { r.cx.link.EndProgram(EndMode::WithMessage, "MN128と接続出来ません(err=4)"); });
+        r.Ends([&] { EndProgram(r.cx, EndMode::WithMessage, "MN128と接続出来ません(err=4)"); });
     EXPECT_EQ(msg, "MN128と接続出来ません(err=4)");
     EXPECT_EQ(order, std::vector<std::string>{"saved after close"});
     EXPECT_FALSE(r.cx.link.State().LinkReady);
@@ -227,7 +231,7 @@ TEST(EndProgram, QuietModeShowsNoBox) {
     LinkRig r;
     r.Open();
     try {
-        r.cx.link.EndProgram(EndMode::Quiet, "query");
+        EndProgram(r.cx, EndMode::Quiet, "query");
         FAIL() << "EndProgram returned";
     } catch (const ProgramEnded& e) {
         EXPECT_EQ(e.code, 0);

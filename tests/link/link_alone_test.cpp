@@ -58,8 +58,9 @@ struct AloneRig {
           tmrSOHO(loop.MakeTimer()),
           tmrRetry(loop.MakeTimer()),
           trace(loop, view),
-          link(LinkPorts{transport, loop, loop, view, *tmrSOHO, *tmrRetry, exit}, trace, settings,
-               calls) {
+          linkView(view),
+          link(LinkPorts{transport, loop, loop, linkView, *tmrSOHO, *tmrRetry}, trace, settings,
+               calls, failures) {
         settings.sohoip = "127.0.0.1";
         settings.atcuttm = 30;
         settings.atcutmode = 1;
@@ -77,27 +78,41 @@ struct AloneRig {
 
     FakeEventLoop loop;
     RecordingView view;
-    FakeExit exit;
     ScriptedTransport transport;
     std::unique_ptr<FakeTimer> tmrSOHO, tmrRetry;
     Settings settings;
     Trace trace;
     FakeCallEvents calls;
+    RecordingLinkView linkView;
+    RecordingLinkEvents failures;
     ConsoleLink link;
     bool b1Up = false;
     int idle = 0;
+
+    // Each exchange is sent and goes on from the event loop: the test lets it run to its end.
+    void Settle() {
+        loop.RunUntil([this] { return !link.ConsoleHeld(); });
+    }
+    void Login() {
+        link.LoginSOHO();
+        Settle();
+    }
+    void Poll() {
+        link.GetNow();
+        Settle();
+    }
 };
 
 TEST(LinkAlone, ReportsEachCallOnceWithTheRoutersConnectTime) {
     AloneRig r;
     r.b1Up = true;
-    r.link.LoginSOHO();  // a call already up is taken over at the login
+    r.Login();  // a call already up is taken over at the login
     EXPECT_TRUE(r.link.LoggedIn());
     EXPECT_EQ(r.link.State().ClockOffset, 2);
-    r.link.GetNow();  // still up: not reported again
+    r.Poll();  // still up: not reported again
     r.b1Up = false;
-    r.link.GetNow();  // gone: every channel is closed
-    r.link.GetNow();  // nothing open: nothing to report
+    r.Poll();  // gone: every channel is closed
+    r.Poll();  // nothing open: nothing to report
     EXPECT_EQ(r.calls.log,
               (std::vector<std::string>{"up 1 2026/12/07 09:58:00", "down 1", "down 2"}));
     EXPECT_EQ(r.view.lcd(8), "");  // the read-outs of a line without a call are empty
@@ -106,12 +121,15 @@ TEST(LinkAlone, ReportsEachCallOnceWithTheRoutersConnectTime) {
 TEST(LinkAlone, HangingUpClosesTheCallBeforeTheRouterAnswers) {
     AloneRig r;
     r.b1Up = true;
-    r.link.LoginSOHO();
+    r.Login();
     r.calls.log.clear();
     r.transport.onLineDelayMs = 500;
     r.link.DisConnect(1);
+    // Closed before the router has answered, and the console is free once it has.
     EXPECT_EQ(r.calls.log, (std::vector<std::string>{"down 1"}));
     EXPECT_EQ(r.transport.SentLines().back(), "disconnect b1");
+    EXPECT_FALSE(r.link.LinkReady());
+    r.Settle();
     EXPECT_TRUE(r.link.LinkReady());
 }
 
@@ -134,7 +152,7 @@ TEST(LinkAlone, ArmsTheAutomaticCutFromIdleTimeAndTariff) {
         r.idle = c.idle;
         r.calls.tariff = c.tariff;
         r.link.SetCutBreak(c.cutBreak);
-        r.link.LoginSOHO();
+        r.Login();
         EXPECT_EQ(r.link.Status().AutoCutArmed, c.armed)
             << c.idle << " " << static_cast<int>(c.tariff);
         EXPECT_EQ(r.view.colour(5), c.colour) << c.idle << " " << static_cast<int>(c.tariff);

@@ -2,6 +2,7 @@
 // A context on the fakes with a scripted router console, and the router's usual replies.
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 
 #include "link/console_link.h"
@@ -61,12 +62,38 @@ struct LinkRig {
 
     std::string Trace() const { return rig.ReadDataFile("Kestrovan.dbg"); }
 
-    // Runs f, which must end the program; returns the message EndProgram was given (the last
-    // box), or "" when the program did not end.
+    // Nothing waits in the program: an exchange started goes on from the event loop, which the
+    // test runs until the console is free again.
+    void Settle(int64_t maxMs = 120000) {
+        loop.RunUntil([this] { return !cx.link.ConsoleHeld(); }, maxMs);
+    }
+    // The reply to what was sent last, as an exchange awaits it; the simulated time it took
+    // passes.
+    bool WaitReply(const std::u16string& awaited) {
+        std::optional<bool> result;
+        cx.link.Await(awaited, [&result](bool ok) { result = ok; });
+        loop.RunUntil([&result] { return result.has_value(); });
+        return result.value_or(false);
+    }
+    // One command and its reply, the console held around it as the program holds it.
+    bool Command(const std::string& line) {
+        std::optional<bool> result;
+        cx.link.Hold();
+        cx.link.Command(line, [this, &result](bool ok) {
+            result = ok;
+            cx.link.Release();
+        });
+        loop.RunUntil([&result] { return result.has_value(); });
+        return result.value_or(false);
+    }
+
+    // Runs f and then the event loop, in which the program must end; returns the message it
+    // ended with (the last box), or "" when it did not end.
     template <typename F>
-    std::string Ends(F f) {
+    std::string Ends(F f, int64_t maxMs = 200000) {
         try {
             f();
+            loop.Advance(maxMs);
         } catch (const ProgramEnded&) {
             return view.boxes.empty() ? std::string("(no box)") : view.boxes.back().text;
         }

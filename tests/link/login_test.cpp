@@ -16,6 +16,7 @@ TEST(Login, PlainDialogueWithoutOptionalSteps) {
     LinkRig r;
     r.ScriptLogin();
     r.cx.link.LoginSOHO();
+    r.Settle();
     EXPECT_EQ(r.transport.SentLines(), (Lines{"", "user", "show time", "show status"}));
     EXPECT_EQ(r.transport.sent, "\n\ruser\n\rshow time\n\rshow status\n\r");
     EXPECT_EQ(r.cx.link.State().RouterName, u"MN128-SOHO");
@@ -44,6 +45,7 @@ TEST(Login, PasswordKanjiCodeAndClockSteps) {
     r.cx.settings.sohokcode = 1;
     r.cx.settings.sohotime = 1;
     r.cx.link.LoginSOHO();
+    r.Settle();
     EXPECT_EQ(r.transport.sent,
               "\n\ruser\r\nsecret\n\rsys kcode sjis\n\rsys time 1999/06/24-14:05\n\rshow time\n\r"
               "show status\n\r");
@@ -59,6 +61,7 @@ TEST(Login, ClockOffsetAcrossMidnightStaysSmall) {
     r.ScriptLogin();
     r.transport.Answer("show time", TimeReply("23:59:58"));
     r.cx.link.LoginSOHO();
+    r.Settle();
     EXPECT_EQ(r.cx.link.State().ClockOffset, 4);
 
     LinkRig s;
@@ -66,6 +69,7 @@ TEST(Login, ClockOffsetAcrossMidnightStaysSmall) {
     s.ScriptLogin();
     s.transport.Answer("show time", TimeReply("00:00:03"));
     s.cx.link.LoginSOHO();
+    s.Settle();
     EXPECT_EQ(s.cx.link.State().ClockOffset, -4);
 }
 
@@ -77,6 +81,7 @@ TEST(Login, ClockReplyInPiecesIsStillRead) {
     r.ScriptLogin();
     r.transport.segment = 5;
     r.cx.link.LoginSOHO();
+    r.Settle();
     EXPECT_TRUE(r.cx.link.State().LoggedIn);
     EXPECT_TRUE(r.view.boxes.empty());
     EXPECT_EQ(r.cx.link.State().ClockOffset, 5);
@@ -86,6 +91,7 @@ TEST(Login, AConnectionAlreadyUpIsTakenOver) {
     LinkRig r;
     r.ScriptLogin(StatusReport(true, false, 3));
     r.cx.link.LoginSOHO();
+    r.Settle();
     EXPECT_EQ(r.cx.link.CurrentChannel(), 1);
     EXPECT_TRUE(r.cx.meter.ChConnected(1));  // the call record was opened
     EXPECT_EQ(r.view.lcd(0), "端末型(B1)");
@@ -161,6 +167,7 @@ TEST(Login, NoGreetingCostsOneAttemptOnly) {
     LinkRig r;
     r.ScriptLogin(StatusReport(false, false), false);
     r.cx.link.LoginSOHO();
+    r.Settle();
     EXPECT_TRUE(r.cx.link.State().LoggedIn);
     EXPECT_EQ(Count(r.Trace(), "retry(a):"), 1u);
     EXPECT_LT(r.loop.MonotonicMs(), 12000);

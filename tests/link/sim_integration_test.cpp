@@ -13,6 +13,7 @@
 #include "link/console_link.h"
 #include "platform/qt_event_loop.h"
 #include "platform/socket_transport.h"
+#include "support/qt_pump.h"
 #include "support/loopback_router.h"
 #include "support/qt_app.h"
 #include "support/sim_process.h"
@@ -38,14 +39,19 @@ struct RealRig {
     bool WaitFor(const std::function<bool()>& done, int ms = 5000) {
         return pump.WaitUntil(done, clock.MonotonicMs() + ms);
     }
+    // The exchange started runs on the real event loop until the console is free again.
+    void Settle() {
+        WaitFor([this] { return !cx.link.ConsoleHeld(); }, 15000);
+    }
 
     // The real ports come first: the rig's context is built on them.
     SystemClock clock;
     QtEventPump pump{clock};
+    QtTimerFactory timers;
     SocketTransport transport{5000};
     QtTimer tmrRetry;
-    TestRig rig{
-        RigPorts{.clock = &clock, .pump = &pump, .transport = &transport, .tmrRetry = &tmrRetry}};
+    TestRig rig{RigPorts{
+        .clock = &clock, .timers = &timers, .transport = &transport, .tmrRetry = &tmrRetry}};
     Context& cx;
     RecordingView& view;
 };
@@ -57,6 +63,7 @@ TEST(LinkWithSimulator, LoginWithPasswordKanjiCodeAndClock) {
     r.cx.settings.sohokcode = 1;
     r.cx.settings.sohotime = 1;
     r.cx.link.LoginSOHO();
+    r.Settle();
     EXPECT_TRUE(r.cx.link.State().LoggedIn);
     EXPECT_EQ(r.cx.link.State().RouterName, u"MN128-SOHO");
     // The clock was set to the minute, so the router is behind by the seconds dropped.
@@ -83,11 +90,13 @@ TEST(LinkWithSimulator, PollSeesTheLineAndDisconnectDropsIt) {
     SimProcess sim;
     RealRig r(sim.port());
     r.cx.link.LoginSOHO();
+    r.Settle();
     ASSERT_TRUE(r.cx.link.State().LoggedIn);
     EXPECT_LE(std::abs(r.cx.link.State().ClockOffset), 2);
     ASSERT_EQ(sim.Command("up 2"), "ok");
     ASSERT_EQ(sim.Command("segment 9 1"), "ok");  // the report comes in many small reads
     r.cx.link.GetNow();
+    r.Settle();
     EXPECT_LT(r.cx.link.State().ReplyText.find(u'\0'), 100u);  // it did come in pieces
     EXPECT_EQ(r.cx.link.CurrentChannel(), 2);
     EXPECT_EQ(r.cx.link.Status().ChannelStatus[2].Mode, "端末型");
@@ -95,9 +104,11 @@ TEST(LinkWithSimulator, PollSeesTheLineAndDisconnectDropsIt) {
     EXPECT_TRUE(r.cx.meter.ChConnected(2));
 
     r.cx.link.DisConnect(r.cx.link.CurrentChannel());
+    r.Settle();
     EXPECT_FALSE(r.cx.meter.ChConnected(2));
     ASSERT_TRUE(sim.WaitReceived("disconnect b2\n\r"));
     r.cx.link.GetNow();
+    r.Settle();
     EXPECT_EQ(r.cx.link.CurrentChannel(), 0);
     for (const auto& b : r.view.boxes) ADD_FAILURE() << b.text;
 }
@@ -106,10 +117,12 @@ TEST(LinkWithSimulator, ReportLongerThanTheReadBuffer) {
     SimProcess sim;
     RealRig r(sim.port());
     r.cx.link.LoginSOHO();
+    r.Settle();
     ASSERT_TRUE(r.cx.link.State().LoggedIn);
     ASSERT_EQ(sim.Command("up 1"), "ok");
     ASSERT_EQ(sim.Command("big 12000"), "ok");
     r.cx.link.GetNow();
+    r.Settle();
     EXPECT_EQ(r.cx.link.CurrentChannel(), 1);
     EXPECT_EQ(r.cx.link.Status().ChannelStatus[1].ConnectTime.size(), 19u);
     // Two-byte characters cut at a read boundary were joined again, none was lost.
@@ -157,11 +170,13 @@ TEST(LinkWithSimulator, LoginWithSplitPromptsAndByteWiseOutput) {
     r.cx.settings.sohokcode = 1;
     r.cx.settings.sohotime = 1;
     r.cx.link.LoginSOHO();
+    r.Settle();
     EXPECT_TRUE(r.cx.link.LoggedIn());
     EXPECT_GE(r.cx.link.State().ClockOffset, -1);
     EXPECT_LE(r.cx.link.State().ClockOffset, 61);
     for (const auto& b : r.view.boxes) ADD_FAILURE() << b.text;
     r.cx.link.GetNow();
+    r.Settle();
     EXPECT_TRUE(r.cx.link.LinkReady());
 }
 
@@ -171,6 +186,7 @@ TEST(LinkWithSimulator, RouterClosingTheSessionIsLoggedInToAgain) {
     SimProcess sim;
     RealRig r(sim.port());
     r.cx.link.LoginSOHO();
+    r.Settle();
     ASSERT_TRUE(r.cx.link.State().LoggedIn);
     ASSERT_EQ(sim.Command("close"), "ok");
     EXPECT_TRUE(r.WaitFor([&] { return r.cx.link.Lost(); }));

@@ -161,9 +161,10 @@ TEST(SocketLayer, SendPutsOutTheLineWithLineBreakInPieces) {
 TEST(SocketLayer, ReplyReadDuringTheSendIsNotTakenForASendError) {
     LinkRig r;
     r.Open();
-    r.transport.Answer("show status", kPrompt, 0);  // answered inside the send's own pump
+    r.transport.Answer("show status", kPrompt, 0);  // answered at once
     r.cx.link.StateForTest().SendText = u"show status";
     r.cx.link.Sendbyte();
+    r.loop.PumpOnce();
     EXPECT_EQ(r.transport.notifications, 1);
     EXPECT_NE(r.cx.link.State().ReplyText.find(u"MN128-SOHO% "), std::u16string::npos);
     EXPECT_TRUE(r.view.boxes.empty());

@@ -17,6 +17,7 @@ struct PollRig : LinkRig {
     void Poll(const std::string& report) {
         transport.Answer("show status", report);
         cx.link.GetNow();
+        Settle();
     }
 };
 
@@ -196,6 +197,7 @@ TEST(GetNow, NoReplyLeavesEverythingAsItWas) {
     r.transport.AnswerBytes("show status", "");
     r.cx.link.StateForTest().DisconnectPending = true;
     r.cx.link.GetNow();
+    r.Settle();
     EXPECT_NE(r.Trace().find("no recv:"), std::string::npos);
     EXPECT_TRUE(r.cx.link.State().LinkReady);
     EXPECT_TRUE(r.cx.link.State().DisconnectPending);
@@ -226,6 +228,7 @@ TEST(GetNow, DisconnectAskedDuringThePollIsSentAfterIt) {
     r.loop.After(50, [&] { r.cx.link.DisConnect(r.cx.link.CurrentChannel()); });
     r.transport.Answer("disconnect b", kPrompt);
     r.cx.link.GetNow();
+    r.Settle();
     // The line was already down: the deferred request goes out with channel 0.
     EXPECT_EQ(r.transport.SentLines(),
               (std::vector<std::string>{"show status", "show status", "disconnect b"}));

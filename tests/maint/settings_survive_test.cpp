@@ -62,12 +62,12 @@ std::string ThroughPelvaro(SettingsStore& store, const std::string& dir,
     kv::Settings s;
     s.sohoip = "127.0.0.1";
     s.sohowp = password;
-    if (!RegCopy(store, s, trace, view, RegCopyDirection::Store)) return "<not stored>";
+    if (!RegCopy(store, s, trace, RegCopyDirection::Store)) return "<not stored>";
     if (RunCli(store, dir, {"--save"}).status != 0) return "<not saved>";
     if (RunCli(store, dir, {"--delete", "--yes"}).status != 0) return "<not deleted>";
     if (RunCli(store, dir, {"--load", "--yes"}).status != 0) return "<not loaded>";
     kv::Settings back;
-    RegCopy(store, back, trace, view, RegCopyDirection::Load);
+    RegCopy(store, back, trace, RegCopyDirection::Load);
     return back.sohowp;
 }
 
@@ -167,7 +167,7 @@ TEST(SettingsSurvive, AFullDiskKeepsTheLastGoodFile) {
         kv::Settings s;
         ApplyFirstRunValues(s);
         s.sohowp = "secret";
-        ASSERT_TRUE(RegCopy(store, s, trace, view, RegCopyDirection::Store));
+        ASSERT_TRUE(RegCopy(store, s, trace, RegCopyDirection::Store));
         const std::string before = kv::test::ReadFile(folder + "/Kestrovan.conf");
         ASSERT_GT(before.size(), 500u);
         const std::string reg = dir.path + "/saved.reg";
@@ -177,7 +177,7 @@ TEST(SettingsSurvive, AFullDiskKeepsTheLastGoodFile) {
             continue;
         }
         s.seca = 60;
-        const bool stored = RegCopy(store, s, trace, view, RegCopyDirection::Store);
+        const bool stored = RegCopy(store, s, trace, RegCopyDirection::Store);
         const bool single = store.Write("Qel", "Kestrovan\\FormPos", "Main", "1,2,3,4");
         const CliRun loaded = RunCli(store, dir.path, {"--load", reg, "--yes"});
         fill.undo(folder);
@@ -325,7 +325,7 @@ TEST(SettingsSurvive, PelvaroFromAScript) {
     kv::Settings s;
     ApplyFirstRunValues(s);
     s.sohowp = "~a~a~a~a~a~a";
-    ASSERT_TRUE(RegCopy(store, s, trace, view, RegCopyDirection::Store));
+    ASSERT_TRUE(RegCopy(store, s, trace, RegCopyDirection::Store));
     const std::string reg = dir.path + "/backup.reg";
     const struct {
         std::vector<std::string> args;
@@ -348,7 +348,7 @@ TEST(SettingsSurvive, PelvaroFromAScript) {
     }
     kv::Settings back;
     kv::QtSettingsStore after(dir.path + "/config");
-    RegCopy(after, back, trace, view, RegCopyDirection::Load);
+    RegCopy(after, back, trace, RegCopyDirection::Load);
     EXPECT_EQ(back.sohowp, "~a~a~a~a~a~a");
 }
 

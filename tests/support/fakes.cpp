@@ -133,6 +133,18 @@ std::unique_ptr<FakeTimer> FakeEventLoop::MakeTimer() {
     return std::make_unique<FakeTimer>(*this);
 }
 
+void RecordingLinkView::ShowCutState(CutState state) {
+    const uint32_t colour = state == CutState::FlatRate ? kColourYellow
+                            : state == CutState::Armed  ? kColourRed
+                                                        : kColourGreen;
+    view_.SetLcdColour(5, colour);
+    view_.SetLcdColour(6, colour);
+}
+
+std::unique_ptr<Timer> FakeEventLoop::NewTimer() {
+    return MakeTimer();
+}
+
 FakeTimer::FakeTimer(FakeEventLoop& loop) : loop_(loop) {
     loop_.timers_.push_back(this);
 }

@@ -10,7 +10,9 @@
 #include <vector>
 
 #include "common/ports.h"
-#include "common/view.h"
+#include "app/view.h"
+#include "accounting/call_meter.h"
+#include "link/console_link.h"
 
 namespace kv::test {
 
@@ -21,9 +23,20 @@ struct ProgramEnded {
 
 class FakeTimer;
 
+// Tests wait on an event loop until a condition or a deadline; the program itself never does.
+class EventPump {
+  public:
+    virtual ~EventPump() = default;
+    // Process what is pending now, without blocking.
+    virtual void PumpOnce() = 0;
+    // Run the event loop until done() is true or the monotonic clock reaches deadlineMs.
+    // done() is tested before waiting and after every batch of events. Returns done().
+    virtual bool WaitUntil(const std::function<bool()>& done, int64_t deadlineMs) = 0;
+};
+
 // Simulated time. Waits jump straight to the next scheduled event or the deadline, so a
 // 30-second reply time-out takes microseconds.
-class FakeEventLoop : public Clock, public EventPump {
+class FakeEventLoop : public Clock, public EventPump, public TimerFactory {
   public:
     explicit FakeEventLoop(LocalTime start = {Date{2026, 12, 7}, TimeOfDay{10, 0, 0}});
     ~FakeEventLoop() override;
@@ -47,9 +60,25 @@ class FakeEventLoop : public Clock, public EventPump {
     int64_t waits() const { return waits_; }
 
     std::unique_ptr<FakeTimer> MakeTimer();
+    std::unique_ptr<Timer> NewTimer() override;
+    // Runs the loop until done() or maxMs of simulated time have passed; returns done().
+    bool RunUntil(const std::function<bool()>& done, int64_t maxMs = 120000) {
+        return WaitUntil(done, now_ + maxMs);
+    }
 
   private:
     friend class FakeTimer;
+
+    // Tests wait on an event loop until a condition or a deadline; the program itself never does.
+    class EventPump {
+      public:
+        virtual ~EventPump() = default;
+        // Process what is pending now, without blocking.
+        virtual void PumpOnce() = 0;
+        // Run the event loop until done() is true or the monotonic clock reaches deadlineMs.
+        // done() is tested before waiting and after every batch of events. Returns done().
+        virtual bool WaitUntil(const std::function<bool()>& done, int64_t deadlineMs) = 0;
+    };
     bool RunDue();
     int64_t NextEventAt() const;
 
@@ -131,6 +160,7 @@ class RecordingView : public MainView {
     void SetMenuChecked(MenuItem item, bool checked) override { menu_[item] = checked; }
     bool MenuChecked(MenuItem item) const override;
     void SetCheckBox(CheckBox box, int value) override;
+    void ShowCheckBox(CheckBox box, int value) override { check_[box] = value; }
     int CheckBoxValue(CheckBox box) const override;
     MsgResult MessageBox(const std::string& text, const std::string& title, MsgIcon icon,
                          MsgButtons buttons) override;
@@ -193,6 +223,55 @@ class FakeShell : public Shell {
     }
     std::vector<std::string> opened;
     std::function<void()> failedLater;
+};
+
+// The link's and the meter's read-outs on a recording window, numbered as on the main window.
+class RecordingLinkView : public LinkView {
+  public:
+    explicit RecordingLinkView(RecordingView& view) : view_(view) {}
+    void ShowStatus(const std::string& text) override { view_.SetStatusText(text); }
+    void ShowFigure(LinkFigure figure, const std::string& text) override {
+        view_.SetLcdText(static_cast<int>(figure), text);
+    }
+    void ShowCutState(CutState state) override;
+    void ShowBox(const std::string& text, const std::string& title) override {
+        view_.MessageBox(text, title, MsgIcon::None, MsgButtons::Ok);
+    }
+    void OpenMessageWindow() override { view_.ShowMessageWindow(); }
+    void CloseMessageWindow() override { view_.CloseMessageWindow(); }
+    void SetMessageText(const std::string& text) override { view_.SetMessageText(text); }
+
+  private:
+    RecordingView& view_;
+};
+
+class RecordingMeterView : public MeterView {
+  public:
+    explicit RecordingMeterView(RecordingView& view) : view_(view) {}
+    void ShowFigure(MeterFigure figure, const std::string& text) override {
+        view_.SetLcdText(static_cast<int>(figure), text);
+    }
+    void ShowLive(bool live) override {
+        for (int lcd : {1, 2, 3}) view_.SetLcdColour(lcd, live ? kColourGreen : kColourGrey);
+    }
+    void ShowCaption(const std::string& text) override { view_.SetWindowCaption(text); }
+    void ShowStatus(const std::string& text) override { view_.SetStatusText(text); }
+    void ShowWarning(const std::string& text) override {
+        view_.MessageBox(text, "", MsgIcon::Exclamation, MsgButtons::Ok);
+    }
+    void BringUp() override { view_.ShowMainWindow(true); }
+
+  private:
+    RecordingView& view_;
+};
+
+// A link failure, recorded: the message and whether the socket's box was the message.
+class RecordingLinkEvents : public LinkEvents {
+  public:
+    void LinkFailed(const std::string& message, bool atOnce) override {
+        failures.push_back(atOnce ? "(at once)" : message);
+    }
+    std::vector<std::string> failures;
 };
 
 // Creates a fresh empty temporary folder; the caller removes it.

@@ -15,7 +15,7 @@ TestRig::TestRig(LocalTime start, RigPorts real)
       tmrRetry(loop.MakeTimer()),
       transport(loop),
       dir(MakeTempDir()),
-      cx(Ports{real.clock ? *real.clock : loop, real.pump ? *real.pump : loop,
+      cx(Ports{real.clock ? *real.clock : loop, real.timers ? *real.timers : loop,
                real.store ? *real.store : store, real.transport ? *real.transport : transport,
                *tmrSOHO, *tmrDSP, *Tmr1Sec, real.tmrRetry ? *real.tmrRetry : *tmrRetry,
                real.view ? *real.view : view, real.runner ? *real.runner : runner, shell, exit}) {

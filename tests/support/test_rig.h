@@ -13,7 +13,7 @@ namespace kv::test {
 // Real ports to use in place of the fakes (the loopback tests' clock, event loop and socket).
 struct RigPorts {
     Clock* clock = nullptr;
-    EventPump* pump = nullptr;
+    TimerFactory* timers = nullptr;
     ConsoleTransport* transport = nullptr;
     MainView* view = nullptr;  // a real window in place of the recording one
     ProcessRunner* runner = nullptr;

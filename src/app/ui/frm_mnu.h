@@ -11,7 +11,7 @@
 
 #include "app/context.h"
 #include "app/tray.h"
-#include "common/view.h"
+#include "app/view.h"
 
 class QAction;
 class QMenu;

@@ -107,7 +107,7 @@ int main(int argc, char** argv) {
     QApplication::setQuitOnLastWindowClosed(false);
 
     kv::SystemClock clock;
-    kv::QtEventPump pump(clock);
+    kv::QtTimerFactory timers;
     kv::QtSettingsStore store;
     // A router on the local network answers a connect at once; an address that does not
     // answer costs at most this, also for each attempt to log in again.
@@ -121,7 +121,7 @@ int main(int argc, char** argv) {
     // The tray's window is loaded here, before start-up reaches TrayIn; it is never shown.
     kv::FrmMnu frmMnu;
 
-    kv::Context cx(kv::Ports{clock, pump, store, transport, tmrSOHO, tmrDSP, Tmr1Sec, tmrRetry,
+    kv::Context cx(kv::Ports{clock, timers, store, transport, tmrSOHO, tmrDSP, Tmr1Sec, tmrRetry,
                              window, runner, shell, programExit});
     cx.PerUserDataFolder = kv::PerUserDataFolder();
     cx.HelpFolders = kv::InstalledDataFolders(QCoreApplication::applicationDirPath().toStdString());

@@ -435,6 +435,10 @@ void Kestrovan::SetCheckBox(CheckBox box, int value) {
         ChkTopDsp_Click(Cx(), on ? 1 : 0);
 }
 
+void Kestrovan::ShowCheckBox(CheckBox box, int value) {
+    (box == CheckBox::ChkAutoMode ? chkAutoMode_ : chkTopDsp_)->setChecked(value != 0);
+}
+
 int Kestrovan::CheckBoxValue(CheckBox box) const {
     return (box == CheckBox::ChkAutoMode ? chkAutoMode_ : chkTopDsp_)->isChecked() ? 1 : 0;
 }

@@ -7,7 +7,7 @@
 #include <map>
 
 #include "app/context.h"
-#include "common/view.h"
+#include "app/view.h"
 
 class QAction;
 class QCheckBox;
@@ -40,6 +40,7 @@ class Kestrovan : public QMainWindow, public MainView {
     void SetMenuChecked(MenuItem item, bool checked) override;
     bool MenuChecked(MenuItem item) const override;
     void SetCheckBox(CheckBox box, int value) override;
+    void ShowCheckBox(CheckBox box, int value) override;
     int CheckBoxValue(CheckBox box) const override;
     MsgResult MessageBox(const std::string& text, const std::string& title, MsgIcon icon,
                          MsgButtons buttons) override;

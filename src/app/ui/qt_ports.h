@@ -4,7 +4,7 @@
 #include <string>
 
 #include "common/ports.h"
-#include "common/view.h"
+#include "app/view.h"
 
 class QWidget;
 

@@ -14,7 +14,10 @@ class AppSetupHost : public SetupHost {
     explicit AppSetupHost(Context& cx) : cx_(cx) {}
     Settings& Record() override { return cx_.settings; }
     Trace& TraceFile() override { return cx_.trace; }
-    MainView* View() override { return &cx_.ports.view; }
+    std::optional<MsgResult> MessageBox(const std::string& text, const std::string& title,
+                                        MsgIcon icon, MsgButtons buttons) override {
+        return cx_.ports.view.MessageBox(text, title, icon, buttons);
+    }
     void SetPolling(bool on) override {
         cx_.ports.tmrSOHO.SetEnabled(on);
         cx_.link.SetLinkReady(on);

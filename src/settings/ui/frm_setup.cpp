@@ -484,7 +484,7 @@ void FrmSetup::MarkChanged() {
 
 MsgResult FrmSetup::Ask(const std::string& text, const std::string& title, MsgIcon icon,
                         MsgButtons buttons) {
-    if (MainView* view = host_.View()) return view->MessageBox(text, title, icon, buttons);
+    if (const auto answer = host_.MessageBox(text, title, icon, buttons)) return *answer;
     const auto choice = QMessageBox::warning(
         this, Q(title), Q(text),
         buttons == MsgButtons::OkCancel ? QMessageBox::Ok | QMessageBox::Cancel : QMessageBox::Ok);

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "common/trace.h"
-#include "common/view.h"
+#include "common/message_box.h"
 #include "settings/settings.h"
 
 class QCheckBox;
@@ -30,8 +30,9 @@ class SetupHost {
     virtual ~SetupHost() = default;
     virtual Settings& Record() = 0;
     virtual Trace& TraceFile() = 0;
-    // The main window, whose boxes the dialog uses; null: the dialog shows its own.
-    virtual MainView* View() = 0;
+    // A box of the main window's; nullopt: the dialog shows its own.
+    virtual std::optional<MsgResult> MessageBox(const std::string& text, const std::string& title,
+                                                MsgIcon icon, MsgButtons buttons) = 0;
     // The router is not polled while the settings are edited.
     virtual void SetPolling(bool on) = 0;
     // The timers take the record's intervals.

@@ -59,12 +59,17 @@ struct NoticeRig : LinkRig {
             return kPrompt;
         };
         cx.link.LoginSOHO();
+        Settle();
+    }
+    void Settle() {
+        loop.RunUntil([this] { return !cx.link.ConsoleHeld(); });
     }
     // The next poll sees the call.
     void CallUp(int idleSecs) {
         up = true;
         idle = idleSecs;
         cx.link.GetNow();
+        Settle();
         EXPECT_TRUE(cx.meter.ChConnected(1));
     }
     void Lose() {
@@ -115,6 +120,7 @@ TEST(Notices, OnlyWhatTheUserNeedsToKnowIsNotified) {
              r.CallUp(0);
              r.up = false;
              r.cx.link.GetNow();
+             r.Settle();
          },
          {start}},
         {"the router goes away", 1, [](NoticeRig& r) { r.Lose(); }, {lost}},

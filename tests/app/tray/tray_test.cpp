@@ -137,7 +137,12 @@ TEST_F(TrayTest, RightClickMenuActsOnlyWhileLoggedIn) {
     EXPECT_TRUE(rig.cx.link.State().DisconnectPending);
     rig.cx.link.SetLinkReady(true);
     rig.cx.settings.cnctno = 3;
-    EXPECT_THROW(frm_mnu::mnuRight_Click(rig.cx, 1), test::ProgramEnded);  // silent router
+    EXPECT_THROW(
+        {
+            frm_mnu::mnuRight_Click(rig.cx, 1);
+            rig.loop.Advance(60000);
+        },
+        test::ProgramEnded);  // silent router
     EXPECT_NE(transport.sent.find("connect 3"), std::string::npos) << transport.sent;
 }
 

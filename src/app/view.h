@@ -1,8 +1,12 @@
 #pragma once
-// What the cores need from the windows. The main window (src/app/ui) implements it; tests use
-// RecordingView (tests/support). All texts are UTF-8.
+// The main window's surface as the program drives it. The main window (src/app/ui) implements
+// it; tests use RecordingView (tests/support). The link and the meter never see it: they
+// publish their state and the program puts it here. All texts are UTF-8.
 #include <cstdint>
 #include <string>
+
+#include "common/message_box.h"
+#include "common/trace.h"
 
 namespace kv {
 
@@ -12,11 +16,6 @@ inline constexpr uint32_t kColourRed = 255;
 inline constexpr uint32_t kColourYellow = 65535;
 // Figures that are not live (the router is away).
 inline constexpr uint32_t kColourGrey = 0x808080;
-
-enum class MsgIcon { None, Information, Exclamation, Critical, Question };
-// YesNoDefaultNo: for a question whose Yes gives something up.
-enum class MsgButtons { Ok, OkCancel, YesNo, YesNoDefaultNo };
-enum class MsgResult { Ok, Cancel, Yes, No };
 
 enum class MenuItem {
     MainCutBrk,  // main window "自動切断一時解除"
@@ -30,16 +29,15 @@ enum class CheckBox {
     ChkTopDsp,    // likewise runs ChkTopDsp_Click
 };
 
-class MainView {
+class MainView : public StatusLine {
   public:
-    virtual ~MainView() = default;
     // Read-outs LCD0 .. LCD11.
     virtual void SetLcdText(int lcd, const std::string& text) = 0;
     virtual void SetLcdColour(int lcd, uint32_t colour) = 0;
     // Labels Lbl2 .. Lbl7 (only Lbl3 changes at run time).
     virtual void SetLabelCaption(int label, const std::string& text) = 0;
     virtual void SetWindowCaption(const std::string& text) = 0;
-    virtual void SetStatusText(const std::string& text) = 0;
+    void SetStatusText(const std::string& text) override = 0;
 
     virtual void ShowMainWindow(bool restoreNormal) = 0;
     virtual void HideMainWindow() = 0;
@@ -50,6 +48,8 @@ class MainView {
     virtual void SetMenuChecked(MenuItem item, bool checked) = 0;
     virtual bool MenuChecked(MenuItem item) const = 0;
     virtual void SetCheckBox(CheckBox box, int value) = 0;
+    // Shows the value without running the click handler (the program showing its settings).
+    virtual void ShowCheckBox(CheckBox box, int value) = 0;
     virtual int CheckBoxValue(CheckBox box) const = 0;
 
     // Modal; title "" means the program's default title.
