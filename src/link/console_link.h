@@ -138,9 +138,8 @@ class ConsoleLink : private SessionOwner {
     void GetNow();
     // A poll holds the console, waiting for the router's report.
     bool Polling() const { return polling_; }
-    // The longest of the last status replies, in ms: how long a poll started now may hold the
-    // console.
-    int64_t RecentReplyMs() const;
+    // The longest of the last replies, in ms: how long a poll started now may hold the console.
+    int64_t RecentReplyMs() const { return queue_.RecentReplyMs(); }
 
     // ---- reconnection ------------------------------------------------------------------
     // After the first login, a connection the router closes, resets or stops answering on is
@@ -211,7 +210,7 @@ class ConsoleLink : private SessionOwner {
     void LoginAttemptOver(bool ok);
 
     // ---- the status poll's answer (status.cpp) ----
-    void PollAnswered(bool ok, int64_t sentAtMs);
+    void PollAnswered(bool ok);
     void ParseBothChannels();
 
     // ---- reconnection (exchange.cpp) ----
@@ -243,8 +242,6 @@ class ConsoleLink : private SessionOwner {
     int retryDelayMs_ = kFirstRetryMs;
     static constexpr int kFirstRetryMs = 2000;
     static constexpr int kLastRetryMs = 60000;
-    // The reply times of the last status polls, newest last.
-    std::array<int64_t, 3> replyMs_{};
 };
 
 // Case-insensitive searches; positions count from 1; 0 when a marker is missing. Positions

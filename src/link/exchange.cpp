@@ -178,10 +178,6 @@ void ConsoleLink::Reconnect() {
     });
 }
 
-int64_t ConsoleLink::RecentReplyMs() const {
-    return *std::max_element(replyMs_.begin(), replyMs_.end());
-}
-
 int ExtractField(int start, const std::u16string& text, const std::u16string& anchor,
                  const std::u16string& open, const std::u16string& close, std::u16string& out) {
     out.clear();

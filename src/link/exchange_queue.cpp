@@ -25,6 +25,7 @@ struct ExchangeQueue::Wait {
     int attempts = 3;
     int times = 1;
     int retries = 0;
+    int64_t startedMs = 0;
     bool failing = false;  // the last attempt is over: only the message's time is left
     std::function<void(bool)> then;
 };
@@ -120,6 +121,7 @@ void ExchangeQueue::Await(std::u16string awaited, int attempts, std::function<vo
     wait_->awaited = std::move(awaited);
     wait_->attempts = attempts;
     wait_->times = times;
+    wait_->startedMs = clock_.MonotonicMs();
     wait_->then = std::move(then);
     StartAttempt();
 }
@@ -180,7 +182,15 @@ void ExchangeQueue::AttemptOver() {
 void ExchangeQueue::Finish(bool ok) {
     attempt_->SetEnabled(false);
     std::unique_ptr<Wait> wait = std::move(wait_);
+    if (ok && wait) {
+        std::rotate(replyMs_.begin(), replyMs_.begin() + 1, replyMs_.end());
+        replyMs_.back() = clock_.MonotonicMs() - wait->startedMs;
+    }
     if (wait && wait->then) wait->then(ok);
+}
+
+int64_t ExchangeQueue::RecentReplyMs() const {
+    return *std::max_element(replyMs_.begin(), replyMs_.end());
 }
 
 void ExchangeQueue::Abandon() {

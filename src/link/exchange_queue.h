@@ -2,6 +2,7 @@
 // One exchange with the router at a time, none of them waited for: who holds the console, the
 // jobs that wait for it, the wait for a reply with its three attempts of ten seconds, and the
 // message window's three seconds. Socket reads and timers drive it from the event loop.
+#include <array>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -47,6 +48,9 @@ class ExchangeQueue {
     // After a read or a loss of the connection: ends the wait when it can.
     void Check();
     bool Waiting() const { return wait_ != nullptr; }
+    // The longest of the last replies, in ms: how long an exchange started now may hold the
+    // console at the router's present pace.
+    int64_t RecentReplyMs() const;
     // The wait is given up: its `then` never runs.
     void Abandon();
 
@@ -74,6 +78,7 @@ class ExchangeQueue {
     bool draining_ = false;
     std::deque<std::function<void()>> deferred_;
     std::unique_ptr<Wait> wait_;
+    std::array<int64_t, 3> replyMs_{};  // the last replies' times, newest last
     std::function<void()> afterMessage_;
     std::string lastInformation_;
 };

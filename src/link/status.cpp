@@ -21,13 +21,11 @@ void ConsoleLink::GetNow() {
     session_.Mutable().ActivityTag = "getnow";
     trace_.Step("GetNow-st");
     trace_.ShowDebugStep("get now" + FormatTime(ports_.clock.Now().time));
-    const int64_t sentAt = ports_.clock.MonotonicMs();
     polling_ = true;
-    Exchange("show status", 1, State().RouterName,
-             [this, sentAt](bool ok) { PollAnswered(ok, sentAt); });
+    Exchange("show status", 1, State().RouterName, [this](bool ok) { PollAnswered(ok); });
 }
 
-void ConsoleLink::PollAnswered(bool ok, int64_t sentAtMs) {
+void ConsoleLink::PollAnswered(bool ok) {
     polling_ = false;
     const LinkState& link = State();
     if (!ok) {
@@ -39,9 +37,6 @@ void ConsoleLink::PollAnswered(bool ok, int64_t sentAtMs) {
         queue_.Release(/*withHangUp=*/false);
         return;
     }
-    std::rotate(replyMs_.begin(), replyMs_.begin() + 1, replyMs_.end());
-    replyMs_.back() = ports_.clock.MonotonicMs() - sentAtMs;
-
     const std::u16string report = link::WithoutFillers(link.ReplyText);
     if (!report::IsIsdn(report)) {
         ports_.view.ShowBox(link::Visible(link.ReplyText), "");
