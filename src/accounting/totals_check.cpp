@@ -34,7 +34,7 @@ using totals::SplitValues;
 constexpr size_t kMaxLineBytes = size_t{1} << 20;
 // A connection is logged in two records only when the program was restarted during it, and
 // the meter looks for the first one at the end of the log: the last few are enough.
-constexpr size_t kRemembered = 16;
+constexpr size_t kRemembered = 8;
 constexpr int64_t kDaySecs = 86400;
 constexpr int64_t kDayStartSecs = 5 * 3600;  // the accounting day starts at 05:00
 
@@ -54,10 +54,14 @@ bool ParseTime(const std::string& text, TimeOfDay& out) {
     return out.hour < 24 && out.minute < 60 && out.second < 60;
 }
 
-// Eight bytes as one number, the first the lowest (one load where that is the order anyway).
+// Eight bytes as one number, the first the lowest.
 uint64_t Little8(const char* p) {
     uint64_t v = 0;
-    for (int i = 7; i >= 0; --i) v = v << 8 | static_cast<unsigned char>(p[i]);
+    if constexpr (std::endian::native == std::endian::little) {
+        std::memcpy(&v, p, sizeof v);
+    } else {
+        for (int i = 7; i >= 0; --i) v = v << 8 | static_cast<unsigned char>(p[i]);
+    }
     return v;
 }
 
@@ -102,7 +106,7 @@ int32_t WrittenTime(const char* p) {
 
 // An optional minus and up to nine digits, ended by a comma or, the last, by the line's end;
 // p moves past the comma.
-inline bool WrittenCount(const char*& p, const char* stop, bool last, int32_t& out) {
+bool WrittenCount(const char*& p, const char* stop, bool last, int32_t& out) {
     const bool negative = p < stop && *p == '-';
     if (negative) ++p;
     const char* const first = p;
@@ -132,12 +136,20 @@ class Rebuild {
         if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
         if (line.empty()) return;
         // Two of every three lines; their first value is all that counts.
-        if (line.starts_with("\"Connect\",")) {
-            check_.callOpen = true;
-            return;
+        switch (line.size() > 1 ? line[1] : '\0') {
+            case 'C':
+                if (!line.starts_with("\"Connect\",")) break;
+                check_.callOpen = true;
+                return;
+            case 'D':
+                if (line.starts_with("\"DisConnect\",")) return;
+                break;
+            case 'T':
+                if (WrittenRecord(line)) return;
+                break;
+            default: break;
         }
-        if (line.starts_with("\"DisConnect\",")) return;
-        if (!WrittenRecord(line)) OtherLine(line);
+        OtherLine(line);
     }
 
     // A line longer than any record: the start of a call still tells, nothing else is read.
@@ -339,21 +351,26 @@ bool ReadLog(const std::string& logPath, Rebuild& rebuild, const TotalsScan& sca
     datafile::PieceReader reader;
     // A log that is missing or cannot be read holds no calls.
     if (reader.Open(logPath) != datafile::ReadResult::Ok) return true;
+    // The system copies into a place on a 64-byte line several times faster than elsewhere
+    // (as fast as cat reads): every piece is read to one, the unfinished line just before it.
+    constexpr size_t kLine = 64;
+    auto aligned = [](size_t n) { return (n + kLine - 1) / kLine * kLine; };
     const size_t piece = std::max<size_t>(scan.pieceBytes, 1);
-    const size_t capacity = kMaxLineBytes + piece;
-    const std::unique_ptr<char[]> buffer(new char[capacity]);
-    char* const base = buffer.get();
+    const size_t capacity = aligned(kMaxLineBytes) + aligned(piece);
+    const std::unique_ptr<char[]> buffer(new char[capacity + kLine]);
+    char* const base = buffer.get() + (kLine - reinterpret_cast<uintptr_t>(buffer.get()) % kLine);
     size_t start = 0, kept = 0;  // the unfinished line, without an LF
     bool skipping = false;       // the rest of a line too long to be a record
     uint64_t done = 0;
     for (;;) {
         if (scan.cancel != nullptr && scan.cancel->load(std::memory_order_relaxed)) return false;
-        // Moved only when the next piece would not fit: each byte once at most.
-        if (start + kept + piece > capacity) {
-            std::memmove(base, base + start, kept);
-            start = 0;
+        size_t at = aligned(start + kept);
+        if (at + piece > capacity) at = aligned(kept);
+        if (at != start + kept) {
+            std::memmove(base + at - kept, base + start, kept);
+            start = at - kept;
         }
-        char* const fresh = base + start + kept;
+        char* const fresh = base + at;
         const std::ptrdiff_t n = reader.Read(fresh, piece);
         if (n <= 0) break;
         done += static_cast<uint64_t>(n);
