@@ -3,11 +3,16 @@
 #include <algorithm>
 #include <array>
 #include <bit>
+#include <chrono>
+#include <condition_variable>
 #include <cerrno>
 #include <cstring>
+#include <functional>
 #include <memory>
+#include <mutex>
 #include <sstream>
 #include <string_view>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -129,6 +134,7 @@ class Rebuild {
           previous_(PeriodMarker(settings.telstday, current_)) {}
 
     Date Current() const { return current_; }
+    TotalsCheck& Figures() { return check_; }
     Date Previous() const { return previous_; }
 
     // One line without its LF.
@@ -139,7 +145,7 @@ class Rebuild {
         switch (line.size() > 1 ? line[1] : '\0') {
             case 'C':
                 if (!line.starts_with("\"Connect\",")) break;
-                check_.callOpen = true;
+                SetOpen(true);
                 return;
             case 'D':
                 if (line.starts_with("\"DisConnect\",")) return;
@@ -155,13 +161,36 @@ class Rebuild {
     // A line longer than any record: the start of a call still tells, nothing else is read.
     void LongLine(std::string_view start) {
         if (start.starts_with("\"Connect\",")) {
-            check_.callOpen = true;
+            SetOpen(true);
         } else if (!start.starts_with("\"DisConnect\",")) {
             ++check_.unreadLines;
         }
     }
 
+    // Read from the middle of the log, this part counted as a reading from the start would
+    // have when none of its first connections is one the part before could go on with.
+    bool FollowsOn(const Rebuild& before) const {
+        for (size_t i = 0; i < firstCount_; ++i)
+            for (const int64_t connect : before.connects_)
+                if (connect == firstConnects_[i]) return false;
+        return true;
+    }
+    // Adds the figures of this later part to those of the part before.
+    void AddTo(TotalsCheck& check) const {
+        check.calls += check_.calls;
+        check.unreadLines += check_.unreadLines;
+        check.fromLog.day += check_.fromLog.day;
+        check.fromLog.month += check_.fromLog.month;
+        check.fromLog.previous += check_.fromLog.previous;
+        if (openTold_) check.callOpen = check_.callOpen;
+    }
+
   private:
+    void SetOpen(bool open) {
+        check_.callOpen = open;
+        openTold_ = true;
+    }
+
     // A "Tel" record exactly as the meter writes it, read in place:
     // "Tel","yyyy/mm/dd","hh:mm:ss","yyyy/mm/dd","hh:mm:ss","<any>",secs,units,adjust,offset
     // False for any other line, which is then read the general way. Only ASCII is looked at:
@@ -222,7 +251,7 @@ class Rebuild {
     // Any other line, as it has always been read.
     void OtherLine(std::string_view raw) {
         const std::vector<std::string> v = SplitValues(cp932::DecodeToUtf8(raw));
-        if (v[0] == "Connect") check_.callOpen = true;
+        if (v[0] == "Connect") SetOpen(true);
         if (v[0] == "Connect" || v[0] == "DisConnect") return;
         Date connDate, endDate;
         TimeOfDay connTime, endTime;
@@ -242,7 +271,7 @@ class Rebuild {
     // One record; the instants are seconds since the zero date.
     void Record(int64_t connect, int64_t end, int32_t units, int32_t adjust, int32_t offset) {
         ++check_.calls;
-        check_.callOpen = false;
+        SetOpen(false);
         // As the meter counts: the first unit by the tariff of the moment the call was seen
         // (the router's connect time less the adjustment), the units one after another from
         // the connect instant on the computer's clock (the router's plus the offset), each by
@@ -286,6 +315,7 @@ class Rebuild {
             slot = oldest_;
             oldest_ = (oldest_ + 1) % kRemembered;
             connects_[slot] = connect;
+            if (firstCount_ < kRemembered) firstConnects_[firstCount_++] = connect;
         }
         nexts_[slot] = t;
     }
@@ -317,6 +347,10 @@ class Rebuild {
     std::array<int64_t, kRemembered> connects_ = Unremembered();
     std::array<int64_t, kRemembered> nexts_{};
     size_t oldest_ = 0;
+    // The first connections met, for a part read from the middle.
+    std::array<int64_t, kRemembered> firstConnects_{};
+    size_t firstCount_ = 0;
+    bool openTold_ = false;  // a line said whether a call is open
     std::array<char, 10> dateText_{};
     int64_t dateDay_ = 0;
     bool dateValid_ = false;
@@ -325,8 +359,8 @@ class Rebuild {
     uint8_t period_ = 0;
 };
 
-// Calls take(lf) for every LF in [from, stop), in order. The lines are short: 64 bytes are
-// looked at together, which hold about one.
+// Calls take(lf) for every LF in [from, stop), in order, until it returns false. The lines are
+// short: 64 bytes are looked at together, which hold about one.
 template <class Take>
 void ForEachLf(const char* from, const char* stop, Take take) {
 #if defined(__SSE2__)
@@ -339,18 +373,20 @@ void ForEachLf(const char* from, const char* stop, Take take) {
     for (; stop - from >= 64; from += 64) {
         uint64_t mask = lfMask(from) | lfMask(from + 16) << 16 | lfMask(from + 32) << 32 |
                         lfMask(from + 48) << 48;
-        for (; mask != 0; mask &= mask - 1) take(from + std::countr_zero(mask));
+        for (; mask != 0; mask &= mask - 1)
+            if (!take(from + std::countr_zero(mask))) return;
     }
 #endif
     for (; from < stop; ++from)
-        if (*from == '\n') take(from);
+        if (*from == '\n' && !take(from)) return;
 }
 
-// Reads the log from its start a piece at a time, each line in place. False when cancelled.
-bool ReadLog(const std::string& logPath, Rebuild& rebuild, const TotalsScan& scan) {
-    datafile::PieceReader reader;
-    // A log that is missing or cannot be read holds no calls.
-    if (reader.Open(logPath) != datafile::ReadResult::Ok) return true;
+// The lines of the log that start at offsets from `from` up to `last` (a line is read by the
+// part it starts in), a piece at a time, each in place; reader is at from. done counts the
+// bytes read before `counted`. False when cancelled.
+bool ReadPart(datafile::PieceReader& reader, uint64_t from, uint64_t last, uint64_t counted,
+              Rebuild& rebuild, const TotalsScan& scan, std::atomic<uint64_t>& done,
+              const std::function<void()>& report) {
     // The system copies into a place on a 64-byte line several times faster than elsewhere
     // (as fast as cat reads): every piece is read to one, the unfinished line just before it.
     constexpr size_t kLine = 64;
@@ -360,9 +396,14 @@ bool ReadLog(const std::string& logPath, Rebuild& rebuild, const TotalsScan& sca
     const std::unique_ptr<char[]> buffer(new char[capacity + kLine]);
     char* const base = buffer.get() + (kLine - reinterpret_cast<uintptr_t>(buffer.get()) % kLine);
     size_t start = 0, kept = 0;  // the unfinished line, without an LF
-    bool skipping = false;       // the rest of a line too long to be a record
-    uint64_t done = 0;
-    for (;;) {
+    // The rest of a line too long to be a record, or of one that began before the part.
+    bool skipping = from > 0;
+    uint64_t offset = from;  // of the next byte read
+    bool past = false;       // a line starting beyond the part was met
+    auto lineStart = [&](const char* p, const char* fresh) {
+        return static_cast<uint64_t>(static_cast<int64_t>(offset) + (p - fresh));
+    };
+    while (!past) {
         if (scan.cancel != nullptr && scan.cancel->load(std::memory_order_relaxed)) return false;
         size_t at = aligned(start + kept);
         if (at + piece > capacity) at = aligned(kept);
@@ -373,42 +414,101 @@ bool ReadLog(const std::string& logPath, Rebuild& rebuild, const TotalsScan& sca
         char* const fresh = base + at;
         const std::ptrdiff_t n = reader.Read(fresh, piece);
         if (n <= 0) break;
-        done += static_cast<uint64_t>(n);
+        if (offset < counted) done += std::min(static_cast<uint64_t>(n), counted - offset);
         const char* p = base + start;
         ForEachLf(fresh, fresh + n, [&](const char* lf) {
             const auto length = static_cast<size_t>(lf - p);
             if (skipping) {
                 skipping = false;
+            } else if (lineStart(p, fresh) > last) {
+                past = true;
+                return false;
             } else if (length >= kMaxLineBytes) {
                 rebuild.LongLine(std::string_view(p, length));
             } else {
                 rebuild.Line(std::string_view(p, length));
             }
             p = lf + 1;
+            return true;
         });
         kept = static_cast<size_t>(fresh + n - p);
         start = static_cast<size_t>(p - base);
-        if (skipping) {
-            kept = 0;
-        } else if (kept >= kMaxLineBytes) {
-            rebuild.LongLine(std::string_view(p, kept));
-            skipping = true;
-            kept = 0;
+        if (!past && !skipping && kept >= kMaxLineBytes) {
+            if (lineStart(p, fresh) > last) {
+                past = true;
+            } else {
+                rebuild.LongLine(std::string_view(p, kept));
+                skipping = true;
+            }
         }
-        if (scan.progress) scan.progress(done, std::max(done, reader.Size()));
+        if (skipping || past) kept = 0;
+        offset += static_cast<uint64_t>(n);
+        if (report) report();
     }
     // The last line may have no line end.
-    if (kept > 0) rebuild.Line(std::string_view(base + start, kept));
+    if (kept > 0 && offset - kept <= last) rebuild.Line(std::string_view(base + start, kept));
     return true;
+}
+
+// Reads the whole log. A long one is read in two halves at once, the later one on a thread
+// of its own, and the figures added up; in the rare case that a connection logged before the
+// middle goes on after it, the later half is read again after the first.
+bool ReadLog(const std::string& logPath, Rebuild& rebuild, Rebuild& later, const TotalsScan& scan) {
+    datafile::PieceReader reader;
+    // A log that is missing or cannot be read holds no calls.
+    if (reader.Open(logPath) != datafile::ReadResult::Ok) return true;
+    const uint64_t size = reader.Size();
+    std::atomic<uint64_t> done{0};
+    auto report = [&] {
+        if (!scan.progress) return;
+        const uint64_t bytes = done.load();
+        scan.progress(bytes, std::max(bytes, size));
+    };
+    constexpr uint64_t kWhole = UINT64_MAX;
+    if (scan.splitBytes == 0 || size < std::max<uint64_t>(scan.splitBytes, 2))
+        return ReadPart(reader, 0, kWhole, kWhole, rebuild, scan, done, report);
+
+    const uint64_t middle = size / 2;
+    bool laterRead = false, laterEnded = false;
+    std::mutex mutex;
+    std::condition_variable ended;
+    std::thread second([&] {
+        datafile::PieceReader own;
+        const bool read = own.Open(logPath) == datafile::ReadResult::Ok && own.Seek(middle) &&
+                          ReadPart(own, middle, kWhole, kWhole, later, scan, done, {});
+        const std::lock_guard<std::mutex> lock(mutex);
+        laterRead = read;
+        laterEnded = true;
+        ended.notify_all();
+    });
+    const bool read = ReadPart(reader, 0, middle, middle, rebuild, scan, done, report);
+    // The progress goes on while the later half is still read.
+    for (std::unique_lock<std::mutex> lock(mutex);
+         !ended.wait_for(lock, std::chrono::milliseconds(50), [&] { return laterEnded; });) {
+        lock.unlock();
+        report();
+        lock.lock();
+    }
+    second.join();
+    if (!read) return false;
+    report();
+    if (laterRead && later.FollowsOn(rebuild)) {
+        later.AddTo(rebuild.Figures());
+        return true;
+    }
+    if (scan.cancel != nullptr && scan.cancel->load()) return false;
+    std::atomic<uint64_t> again{0};  // counted already
+    return reader.Seek(middle) &&
+           ReadPart(reader, middle, kWhole, kWhole, rebuild, scan, again, report);
 }
 
 }  // namespace
 
 TotalsCheck CheckTotals(const std::string& logPath, const std::string& dataPath,
                         const Settings& settings, const LocalTime& now, const TotalsScan& scan) {
-    TotalsCheck check;
-    Rebuild rebuild(settings, now, check);
-    if (!ReadLog(logPath, rebuild, scan)) {
+    TotalsCheck check, laterHalf;
+    Rebuild rebuild(settings, now, check), later(settings, now, laterHalf);
+    if (!ReadLog(logPath, rebuild, later, scan)) {
         check.cancelled = true;
         return check;
     }

@@ -40,8 +40,10 @@ struct TotalsScan {
     // Bytes of the log read so far, of its length (which grows when calls are logged meanwhile).
     std::function<void(uint64_t done, uint64_t total)> progress;
     const std::atomic<bool>* cancel = nullptr;
-    // The log is read in pieces of this size (the tests make them small).
+    // The log is read in pieces of this size, and one at least splitBytes long in two halves
+    // at once (the tests make them small).
     size_t pieceBytes = size_t{1} << 20;
+    uint64_t splitBytes = uint64_t{64} << 20;
 };
 
 TotalsCheck CheckTotals(const std::string& logPath, const std::string& dataPath,

@@ -28,6 +28,8 @@ class PieceReader {
     uint64_t Size() const { return size_; }
     // Up to count bytes into `into`: how many, 0 at the end, -1 on a failure (errno).
     std::ptrdiff_t Read(char* into, size_t count);
+    // Reading goes on at offset. False with errno.
+    bool Seek(uint64_t offset);
 
   private:
     std::intptr_t handle_ = -1;  // a descriptor or a HANDLE

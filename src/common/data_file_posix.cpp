@@ -92,6 +92,14 @@ ReadResult PieceReader::Open(const std::string& path) {
     return ReadResult::Ok;
 }
 
+bool PieceReader::Seek(uint64_t offset) {
+    if (handle_ < 0) {
+        errno = EBADF;
+        return false;
+    }
+    return ::lseek(static_cast<int>(handle_), static_cast<off_t>(offset), SEEK_SET) >= 0;
+}
+
 std::ptrdiff_t PieceReader::Read(char* into, size_t count) {
     if (handle_ < 0) {
         errno = EBADF;

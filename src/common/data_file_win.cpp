@@ -158,6 +158,20 @@ ReadResult PieceReader::Open(const std::string& path) {
     return ReadResult::Ok;
 }
 
+bool PieceReader::Seek(uint64_t offset) {
+    if (handle_ == -1) {
+        errno = EBADF;
+        return false;
+    }
+    LARGE_INTEGER to{};
+    to.QuadPart = static_cast<LONGLONG>(offset);
+    if (!::SetFilePointerEx(reinterpret_cast<HANDLE>(handle_), to, nullptr, FILE_BEGIN)) {
+        SetErrno(::GetLastError());
+        return false;
+    }
+    return true;
+}
+
 std::ptrdiff_t PieceReader::Read(char* into, size_t count) {
     if (handle_ == -1) {
         errno = EBADF;

@@ -61,6 +61,8 @@ class TotalsCheckTest : public ::testing::Test {
         return log_;
     }
 
+    void ProgressAndCancelReading(uint64_t split);
+
     std::string dir_ = MakeTempDir();
     std::string log_ = dir_ + "/Kestrovan.log";
     std::string dat_ = dir_ + "/Kestrovan.dat";
@@ -214,6 +216,27 @@ TEST_F(TotalsCheckTest, PiecesEndingAnywhereGiveTheSameFigures) {
     }
 }
 
+// A long log is read in two halves at once: wherever the middle falls (inside a line, between
+// a connection's two records, between a call's opening and its record), the figures are the
+// same.
+TEST_F(TotalsCheckTest, HalvesMeetingAnywhereGiveTheSameFigures) {
+    for (const Case& c : Cases()) {
+        if (c.want.day >= 1000000) continue;
+        for (size_t padding = 0; padding <= c.log.size(); ++padding) {
+            TotalsScan scan;
+            scan.splitBytes = 1;
+            // Empty lines before or after move the middle through the whole log.
+            for (const std::string& log : {std::string(padding, '\n') + c.log,
+                                           c.log + "\r\n" + std::string(padding, '\n')}) {
+                WriteLog(log);
+                const TotalsCheck check =
+                    CheckTotals(log_, dat_, TestSettings(c.teleho), kNow, scan);
+                ASSERT_EQ(FiguresOf(check), c.want) << c.name << ", middle at " << log.size() / 2;
+            }
+        }
+    }
+}
+
 // No record is a MiB long: such a line is one unread line however it falls into pieces, a
 // call opened by one still counts as open, and the lines after it are read.
 TEST_F(TotalsCheckTest, LinesTooLongForARecordAreSkippedWhole) {
@@ -243,6 +266,13 @@ TEST_F(TotalsCheckTest, LinesTooLongForARecordAreSkippedWhole) {
 // The progress goes up to the log's length; a cancel stops the reading at the next piece and
 // leaves nothing that could be taken for a result.
 TEST_F(TotalsCheckTest, ProgressAndCancel) {
+    for (const uint64_t split : {uint64_t{0}, uint64_t{1}}) {
+        SCOPED_TRACE(split ? "in two halves" : "whole");
+        ProgressAndCancelReading(split);
+    }
+}
+
+void TotalsCheckTest::ProgressAndCancelReading(uint64_t split) {
     std::string log;
     for (int call = 0; call < 2000; ++call)
         log += Tel("2026/12/07", "10:00:00", "2026/12/07", "10:05:00", 1);
@@ -253,6 +283,7 @@ TEST_F(TotalsCheckTest, ProgressAndCancel) {
     std::vector<uint64_t> done;
     TotalsScan scan;
     scan.pieceBytes = 4096;
+    scan.splitBytes = split;
     scan.cancel = &cancel;
     scan.progress = [&](uint64_t bytes, uint64_t total) {
         EXPECT_EQ(total, log.size());
