@@ -16,7 +16,12 @@
 #include <QScrollBar>
 #include <QRadioButton>
 #include <QTemporaryDir>
+#include <QThread>
+#include <atomic>
+#include <chrono>
 #include <fstream>
+#include <functional>
+#include <thread>
 
 #include "logview/ui/log_chart.h"
 #include "logview/ui/log_list_view.h"
@@ -59,6 +64,14 @@ class FrmLogTest : public ::testing::Test {
             QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
         }
         EXPECT_FALSE(window.Busy());
+    }
+    static void SettleCheck(FrmLog& window) {
+        QElapsedTimer waited;
+        waited.start();
+        while (window.Checking() && waited.elapsed() < 20000) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        }
+        EXPECT_FALSE(window.Checking());
     }
     static QStringList Rows(FrmLog& window) {
         Settle(window);
@@ -200,11 +213,88 @@ TEST_F(FrmLogTest, TotalsCheckButtonShowsTheProgramsAnswer) {
     FrmLog window(logPath_);
     auto* check = Child<QPushButton>(window, "CmdCheck");
     EXPECT_TRUE(check->isHidden());
-    window.SetTotalsChecker([] { return std::string("当月累積  5     5\n一致しています\n"); });
+    window.SetTotalsChecker([] {
+        return FrmLog::TotalsCheckWork([](const std::atomic<bool>&, const FrmLog::ProgressReport&) {
+            return std::string("当月累積  5     5\n一致しています\n");
+        });
+    });
     EXPECT_FALSE(check->isHidden());
     EXPECT_EQ(check->text(), QStringLiteral("累積確認"));
     check->click();
+    SettleCheck(window);
     EXPECT_TRUE(window.Message().contains(QStringLiteral("一致しています")));
+}
+
+// The rebuild runs beside the window: the checker is asked on the window's thread, its work
+// runs on another while the window shows its progress; pressing again or closing stops it,
+// and only a finished check shows its answer.
+TEST_F(FrmLogTest, TotalsCheckRunsBesideTheWindowAndStopsWhenAsked) {
+    FrmLog window(logPath_);
+    Settle(window);
+    std::atomic<bool> release{false};
+    std::atomic<int> stopped{0};
+    std::atomic<QThread*> workThread{nullptr};
+    QThread* askedOn = nullptr;
+    window.SetTotalsChecker([&] {
+        askedOn = QThread::currentThread();
+        return FrmLog::TotalsCheckWork(
+            [&](const std::atomic<bool>& cancel, const FrmLog::ProgressReport& progress) {
+                workThread = QThread::currentThread();
+                progress(1, 4);
+                while (!cancel && !release)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                if (cancel) ++stopped;
+                return std::string("一致しています");
+            });
+    });
+    auto* check = Child<QPushButton>(window, "CmdCheck");
+    auto* bar = Child<QProgressBar>(window, "CheckProgress");
+    auto waitFor = [](const std::function<bool()>& done) {
+        QElapsedTimer waited;
+        waited.start();
+        while (!done() && waited.elapsed() < 20000)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        return done();
+    };
+
+    QElapsedTimer clicked;
+    clicked.start();
+    check->click();
+    EXPECT_LT(clicked.elapsed(), 100);
+    EXPECT_TRUE(window.Checking());
+    EXPECT_TRUE(waitFor([&] { return bar->value() == 250; }));
+    EXPECT_FALSE(bar->isHidden());
+    EXPECT_EQ(askedOn, QThread::currentThread());
+    EXPECT_NE(workThread.load(), QThread::currentThread());
+
+    check->click();  // again: stops
+    EXPECT_FALSE(window.Checking());
+    EXPECT_EQ(stopped, 1);
+    EXPECT_TRUE(bar->isHidden());
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(window.Message().contains(QStringLiteral("一致しています")));
+
+    check->click();
+    release = true;
+    SettleCheck(window);
+    EXPECT_TRUE(window.Message().contains(QStringLiteral("一致しています")));
+    EXPECT_TRUE(bar->isHidden());
+
+    release = false;
+    window.SetTotalsChecker([&] {
+        return FrmLog::TotalsCheckWork(
+            [&](const std::atomic<bool>& cancel, const FrmLog::ProgressReport&) {
+                while (!cancel) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                ++stopped;
+                return std::string("一致しません");
+            });
+    });
+    check->click();
+    window.close();  // closing stops it
+    EXPECT_FALSE(window.Checking());
+    EXPECT_EQ(stopped, 2);
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(window.Message().contains(QStringLiteral("一致しません")));
 }
 
 TEST_F(FrmLogTest, MissingLogGivesAnEmptyListAndAMessage) {
