@@ -485,6 +485,7 @@ bool ReadLog(const std::string& logPath, Rebuild& rebuild, Rebuild& later, const
     // The progress goes on while the later half is still read.
     for (std::unique_lock<std::mutex> lock(mutex);
          !ended.wait_for(lock, std::chrono::milliseconds(50), [&] { return laterEnded; });) {
+        if (!read) continue;
         lock.unlock();
         report();
         lock.lock();

@@ -3,8 +3,8 @@
 // would have counted the logged calls (each unit in the accounting day and period in which it
 // began), beside what the totals file holds; and the file written anew from them.
 //
-// The log is read once from its start, a piece at a time, in constant memory, however long
-// it is, so the viewer can rebuild on a thread of its own and stop when asked.
+// The log is read once, a piece at a time, in constant memory, however long it is (a long one
+// in two halves at once), so the viewer can rebuild on a thread of its own and stop when asked.
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
@@ -35,9 +35,11 @@ struct TotalsCheck {
     bool Agrees() const { return fromFile && *fromFile == fromLog; }
 };
 
-// How a rebuild reports and is stopped; both optional, both used on the rebuilding thread.
+// How a rebuild reports and is stopped; both optional. progress is called on the thread that
+// called CheckTotals; cancel is also looked at by the one reading the later half.
 struct TotalsScan {
-    // Bytes of the log read so far, of its length (which grows when calls are logged meanwhile).
+    // Bytes of the log read so far, of its length when opened (or of what was read, when calls
+    // were logged meanwhile).
     std::function<void(uint64_t done, uint64_t total)> progress;
     const std::atomic<bool>* cancel = nullptr;
     // The log is read in pieces of this size, and one at least splitBytes long in two halves

@@ -61,8 +61,6 @@ class TotalsCheckTest : public ::testing::Test {
         return log_;
     }
 
-    void ProgressAndCancelReading(uint64_t split);
-
     std::string dir_ = MakeTempDir();
     std::string log_ = dir_ + "/Kestrovan.log";
     std::string dat_ = dir_ + "/Kestrovan.dat";
@@ -268,50 +266,46 @@ TEST_F(TotalsCheckTest, LinesTooLongForARecordAreSkippedWhole) {
 TEST_F(TotalsCheckTest, ProgressAndCancel) {
     for (const uint64_t split : {uint64_t{0}, uint64_t{1}}) {
         SCOPED_TRACE(split ? "in two halves" : "whole");
-        ProgressAndCancelReading(split);
+        std::string log;
+        for (int call = 0; call < 2000; ++call)
+            log += Tel("2026/12/07", "10:00:00", "2026/12/07", "10:05:00", 1);
+        WriteLog(log);
+        std::ofstream(dat_, std::ios::binary) << "2000,7,2000,\"2026/11/30\",0\r\n";
+
+        std::atomic<bool> cancel{false};
+        std::vector<uint64_t> done;
+        TotalsScan scan;
+        scan.pieceBytes = 4096;
+        scan.splitBytes = split;
+        scan.cancel = &cancel;
+        scan.progress = [&](uint64_t bytes, uint64_t total) {
+            EXPECT_EQ(total, log.size());
+            done.push_back(bytes);
+        };
+        TotalsCheck check = CheckTotals(log_, dat_, TestSettings(), kNow, scan);
+        EXPECT_FALSE(check.cancelled);
+        EXPECT_TRUE(check.Agrees()) << FormatTotalsCheck(check, log_, dat_);
+        ASSERT_FALSE(done.empty());
+        EXPECT_TRUE(std::is_sorted(done.begin(), done.end()));
+        EXPECT_EQ(done.back(), log.size());
+
+        done.clear();
+        scan.progress = [&](uint64_t bytes, uint64_t) {
+            done.push_back(bytes);
+            if (done.size() == 3) cancel = true;
+        };
+        check = CheckTotals(log_, dat_, TestSettings(), kNow, scan);
+        EXPECT_TRUE(check.cancelled);
+        EXPECT_EQ(done.size(), 3u);
+        EXPECT_GT(check.calls, 0);
+        EXPECT_LT(check.calls, 2000);
+        EXPECT_FALSE(check.fromFile);
+        EXPECT_FALSE(check.Agrees());
+
+        check = CheckTotals(log_, dat_, TestSettings(), kNow, scan);  // cancelled before it began
+        EXPECT_TRUE(check.cancelled);
+        EXPECT_EQ(check.calls, 0);
     }
-}
-
-void TotalsCheckTest::ProgressAndCancelReading(uint64_t split) {
-    std::string log;
-    for (int call = 0; call < 2000; ++call)
-        log += Tel("2026/12/07", "10:00:00", "2026/12/07", "10:05:00", 1);
-    WriteLog(log);
-    std::ofstream(dat_, std::ios::binary) << "2000,7,2000,\"2026/11/30\",0\r\n";
-
-    std::atomic<bool> cancel{false};
-    std::vector<uint64_t> done;
-    TotalsScan scan;
-    scan.pieceBytes = 4096;
-    scan.splitBytes = split;
-    scan.cancel = &cancel;
-    scan.progress = [&](uint64_t bytes, uint64_t total) {
-        EXPECT_EQ(total, log.size());
-        done.push_back(bytes);
-    };
-    TotalsCheck check = CheckTotals(log_, dat_, TestSettings(), kNow, scan);
-    EXPECT_FALSE(check.cancelled);
-    EXPECT_TRUE(check.Agrees()) << FormatTotalsCheck(check, log_, dat_);
-    ASSERT_FALSE(done.empty());
-    EXPECT_TRUE(std::is_sorted(done.begin(), done.end()));
-    EXPECT_EQ(done.back(), log.size());
-
-    done.clear();
-    scan.progress = [&](uint64_t bytes, uint64_t) {
-        done.push_back(bytes);
-        if (done.size() == 3) cancel = true;
-    };
-    check = CheckTotals(log_, dat_, TestSettings(), kNow, scan);
-    EXPECT_TRUE(check.cancelled);
-    EXPECT_EQ(done.size(), 3u);
-    EXPECT_GT(check.calls, 0);
-    EXPECT_LT(check.calls, 2000);
-    EXPECT_FALSE(check.fromFile);
-    EXPECT_FALSE(check.Agrees());
-
-    check = CheckTotals(log_, dat_, TestSettings(), kNow, scan);  // cancelled before it began
-    EXPECT_TRUE(check.cancelled);
-    EXPECT_EQ(check.calls, 0);
 }
 
 }  // namespace
