@@ -9,9 +9,7 @@ namespace kv {
 
 namespace {
 
-constexpr int32_t k0745 = 7 * 3600 + 45 * 60;
 constexpr int32_t k0800 = 8 * 3600;
-constexpr int32_t k1900 = 19 * 3600;
 constexpr int32_t k2300 = 23 * 3600;
 
 bool IsEmptyEntry(const std::string& entry) {
@@ -35,18 +33,8 @@ bool IsHoliday(const Settings& settings, const Date& date) {
 
 Tariff TariffAt(const Settings& settings, const Date& date, const TimeOfDay& t) {
     const int32_t secs = TimeToSecs(t);
-    Tariff tariff;
-    if (secs < k0800 || secs >= k2300) {
-        tariff = {TariffMode::BandC, settings.secc};
-        // The flat-rate window ends at 07:45:00; a band-C unit begun after it is a normal one.
-        if (settings.teleho == 1 && (secs <= k0745 || secs >= k0800))
-            tariff.mode = TariffMode::FlatRate;
-    } else if (IsHoliday(settings, date) || secs >= k1900) {
-        tariff = {TariffMode::BandB, settings.secb};
-    } else {
-        tariff = {TariffMode::BandA, settings.seca};
-    }
-    return tariff;
+    // The holiday list is looked at only where it matters.
+    return TariffAt(settings, secs >= k0800 && secs < k2300 && IsHoliday(settings, date), secs);
 }
 
 // A hand-edited list may hold entries that are no month/day; they count as no holiday. Say

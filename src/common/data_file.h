@@ -3,6 +3,7 @@
 // symbolic link is followed (a link's target elsewhere is never written), nothing waits on a
 // FIFO, and no descriptor is left open in the programs the runner starts.
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -13,6 +14,27 @@ enum class ReadResult { Ok, Missing, Unreadable, NotAFile };
 
 // The whole file, or at most its last maxBytes.
 ReadResult ReadAll(const std::string& path, std::string& out, size_t maxBytes = 0);
+
+// A file too big to hold, read a piece at a time by the same rules as ReadAll.
+class PieceReader {
+  public:
+    PieceReader() = default;
+    ~PieceReader();
+    PieceReader(const PieceReader&) = delete;
+    PieceReader& operator=(const PieceReader&) = delete;
+
+    ReadResult Open(const std::string& path);
+    // The length when opened; the file may grow while it is read.
+    uint64_t Size() const { return size_; }
+    // Up to count bytes into `into`: how many, 0 at the end, -1 on a failure (errno).
+    std::ptrdiff_t Read(char* into, size_t count);
+    // Reading goes on at offset. False with errno.
+    bool Seek(uint64_t offset);
+
+  private:
+    std::intptr_t handle_ = -1;  // a descriptor or a HANDLE
+    uint64_t size_ = 0;
+};
 
 // Appends bytes as a whole: when not all could be written (a full disk) the file is cut back
 // to where it was, so no torn line stays behind. With endLinesFirst, a file whose last line

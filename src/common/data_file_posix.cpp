@@ -72,6 +72,46 @@ ReadResult ReadAll(const std::string& path, std::string& out, size_t maxBytes) {
     return ReadResult::Ok;
 }
 
+PieceReader::~PieceReader() {
+    if (handle_ >= 0) ::close(static_cast<int>(handle_));
+}
+
+ReadResult PieceReader::Open(const std::string& path) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0)
+        return errno == ENOENT ? ReadResult::Missing : ReadResult::Unreadable;
+    if (!S_ISREG(st.st_mode)) return ReadResult::NotAFile;
+    const int fd = OpenChecked(path, O_RDONLY);
+    if (fd < 0) return errno == EINVAL ? ReadResult::NotAFile : ReadResult::Unreadable;
+    if (handle_ >= 0) ::close(static_cast<int>(handle_));
+    handle_ = fd;
+    size_ = ::fstat(fd, &st) == 0 ? static_cast<uint64_t>(st.st_size) : 0;
+#if defined(POSIX_FADV_SEQUENTIAL)
+    ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+#endif
+    return ReadResult::Ok;
+}
+
+bool PieceReader::Seek(uint64_t offset) {
+    if (handle_ < 0) {
+        errno = EBADF;
+        return false;
+    }
+    return ::lseek(static_cast<int>(handle_), static_cast<off_t>(offset), SEEK_SET) >= 0;
+}
+
+std::ptrdiff_t PieceReader::Read(char* into, size_t count) {
+    if (handle_ < 0) {
+        errno = EBADF;
+        return -1;
+    }
+    for (;;) {
+        const ssize_t n = ::read(static_cast<int>(handle_), into, count);
+        if (n < 0 && errno == EINTR) continue;
+        return n;
+    }
+}
+
 bool AppendWhole(const std::string& path, const std::string& bytes, bool endLinesFirst,
                  bool* repaired) {
     if (repaired) *repaired = false;

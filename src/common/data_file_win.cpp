@@ -133,6 +133,59 @@ ReadResult ReadAll(const std::string& path, std::string& out, size_t maxBytes) {
     return ReadResult::Ok;
 }
 
+PieceReader::~PieceReader() {
+    if (handle_ != -1) ::CloseHandle(reinterpret_cast<HANDLE>(handle_));
+}
+
+ReadResult PieceReader::Open(const std::string& path) {
+    const DWORD attributes = ::GetFileAttributesW(Wide(path).c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        const DWORD error = ::GetLastError();
+        SetErrno(error);
+        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND
+                   ? ReadResult::Missing
+                   : ReadResult::Unreadable;
+    }
+    if ((attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0)
+        return ReadResult::NotAFile;
+    const HANDLE h = OpenChecked(path, GENERIC_READ, OPEN_EXISTING);
+    if (h == INVALID_HANDLE_VALUE)
+        return errno == EINVAL ? ReadResult::NotAFile : ReadResult::Unreadable;
+    if (handle_ != -1) ::CloseHandle(reinterpret_cast<HANDLE>(handle_));
+    handle_ = reinterpret_cast<std::intptr_t>(h);
+    LARGE_INTEGER size{};
+    size_ = ::GetFileSizeEx(h, &size) ? static_cast<uint64_t>(size.QuadPart) : 0;
+    return ReadResult::Ok;
+}
+
+bool PieceReader::Seek(uint64_t offset) {
+    if (handle_ == -1) {
+        errno = EBADF;
+        return false;
+    }
+    LARGE_INTEGER to{};
+    to.QuadPart = static_cast<LONGLONG>(offset);
+    if (!::SetFilePointerEx(reinterpret_cast<HANDLE>(handle_), to, nullptr, FILE_BEGIN)) {
+        SetErrno(::GetLastError());
+        return false;
+    }
+    return true;
+}
+
+std::ptrdiff_t PieceReader::Read(char* into, size_t count) {
+    if (handle_ == -1) {
+        errno = EBADF;
+        return -1;
+    }
+    DWORD n = 0;
+    const DWORD chunk = static_cast<DWORD>(std::min<size_t>(count, 1u << 30));
+    if (!::ReadFile(reinterpret_cast<HANDLE>(handle_), into, chunk, &n, nullptr)) {
+        SetErrno(::GetLastError());
+        return -1;
+    }
+    return static_cast<std::ptrdiff_t>(n);
+}
+
 bool AppendWhole(const std::string& path, const std::string& bytes, bool endLinesFirst,
                  bool* repaired) {
     if (repaired) *repaired = false;

@@ -16,7 +16,11 @@
 #include <QScrollBar>
 #include <QRadioButton>
 #include <QTemporaryDir>
+#include <QThread>
+#include <atomic>
+#include <chrono>
 #include <fstream>
+#include <thread>
 
 #include "logview/ui/log_chart.h"
 #include "logview/ui/log_list_view.h"
@@ -59,6 +63,14 @@ class FrmLogTest : public ::testing::Test {
             QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
         }
         EXPECT_FALSE(window.Busy());
+    }
+    static void SettleCheck(FrmLog& window) {
+        QElapsedTimer waited;
+        waited.start();
+        while (window.Checking() && waited.elapsed() < 20000) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        }
+        EXPECT_FALSE(window.Checking());
     }
     static QStringList Rows(FrmLog& window) {
         Settle(window);
@@ -200,11 +212,71 @@ TEST_F(FrmLogTest, TotalsCheckButtonShowsTheProgramsAnswer) {
     FrmLog window(logPath_);
     auto* check = Child<QPushButton>(window, "CmdCheck");
     EXPECT_TRUE(check->isHidden());
-    window.SetTotalsChecker([] { return std::string("当月累積  5     5\n一致しています\n"); });
+    window.SetTotalsChecker([] {
+        return FrmLog::TotalsCheckWork([](const std::atomic<bool>&, const FrmLog::ProgressReport&) {
+            return std::string("当月累積  5     5\n一致しています\n");
+        });
+    });
     EXPECT_FALSE(check->isHidden());
     EXPECT_EQ(check->text(), QStringLiteral("累積確認"));
     check->click();
+    SettleCheck(window);
     EXPECT_TRUE(window.Message().contains(QStringLiteral("一致しています")));
+}
+
+// The rebuild runs beside the window: the checker is asked on the window's thread, its work
+// runs on another while the window shows its progress; pressing again or closing stops it,
+// and only a finished check shows its answer.
+TEST_F(FrmLogTest, TotalsCheckRunsBesideTheWindowAndStopsWhenAsked) {
+    FrmLog window(logPath_);
+    Settle(window);
+    std::atomic<bool> release{false};
+    std::atomic<int> runs{0}, stopped{0};
+    std::atomic<QThread*> workThread{nullptr};
+    QThread* askedOn = nullptr;
+    window.SetTotalsChecker([&] {
+        askedOn = QThread::currentThread();
+        return FrmLog::TotalsCheckWork(
+            [&](const std::atomic<bool>& cancel, const FrmLog::ProgressReport& progress) {
+                workThread = QThread::currentThread();
+                const std::string answer = "answer " + std::to_string(++runs);
+                progress(1, 4);
+                while (!cancel && !release)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                if (cancel) ++stopped;
+                return answer;
+            });
+    });
+    auto* check = Child<QPushButton>(window, "CmdCheck");
+    auto* bar = Child<QProgressBar>(window, "CheckProgress");
+    QElapsedTimer clicked;
+    clicked.start();
+    check->click();
+    EXPECT_LT(clicked.elapsed(), 100);
+    while (bar->value() != 250 && clicked.elapsed() < 20000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    EXPECT_EQ(bar->value(), 250);
+    EXPECT_TRUE(window.Checking());
+    EXPECT_FALSE(bar->isHidden());
+    EXPECT_EQ(askedOn, QThread::currentThread());
+    EXPECT_NE(workThread.load(), QThread::currentThread());
+
+    check->click();  // again: stops, and nothing is shown
+    EXPECT_FALSE(window.Checking());
+    EXPECT_EQ(stopped, 1);
+    EXPECT_TRUE(bar->isHidden());
+    check->click();
+    release = true;
+    SettleCheck(window);
+    EXPECT_EQ(window.Message(), QStringLiteral("answer 2"));
+
+    release = false;
+    check->click();
+    window.close();  // closing stops it too
+    EXPECT_FALSE(window.Checking());
+    EXPECT_EQ(stopped, 2);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(window.Message(), QStringLiteral("answer 2"));
 }
 
 TEST_F(FrmLogTest, MissingLogGivesAnEmptyListAndAMessage) {

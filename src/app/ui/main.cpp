@@ -5,6 +5,7 @@
 #include <QSessionManager>
 #include <QSocketNotifier>
 #include <QTimer>
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -148,10 +149,16 @@ int main(int argc, char** argv) {
         logViewer = ShowLogViewer(
             cx.meter.LogPath(), &window,
             [&cx, &clock] {
-                const kv::TotalsCheck check = kv::CheckTotals(
-                    cx.meter.LogPath(), cx.meter.DataPath(), cx.settings, clock.Now());
-                return kv::FormatTotalsCheck(check, cx.meter.LogPath(), cx.meter.DataPath(),
-                                             kv::CheckTextStyle::Html);
+                // Taken here, on the window's thread: the rebuild runs on the viewer's own
+                // while the program goes on changing its settings and files.
+                return kv::FrmLog::TotalsCheckWork(
+                    [log = cx.meter.LogPath(), data = cx.meter.DataPath(), settings = cx.settings,
+                     now = clock.Now()](const std::atomic<bool>& cancel,
+                                        const kv::FrmLog::ProgressReport& progress) {
+                        const kv::TotalsCheck check =
+                            kv::CheckTotals(log, data, settings, now, {progress, &cancel});
+                        return kv::FormatTotalsCheck(check, log, data, kv::CheckTextStyle::Html);
+                    });
             },
             logViewer.data());
     };

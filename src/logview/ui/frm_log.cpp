@@ -41,6 +41,7 @@ struct FrmLog::Job {
     bool csv = false;
     logview::ScanResult scan;
     QString csvMessage;
+    std::string checkText;
 
     std::thread thread;
 };
@@ -149,6 +150,12 @@ FrmLog::FrmLog(std::string logPath, QWidget* parent)
     CmdCheck->setObjectName(QStringLiteral("CmdCheck"));
     CmdCheck->setToolTip(QStringLiteral("累積ファイルを通話記録から数え直した値と比べます"));
     CmdCheck->hide();
+    CheckProgress = new QProgressBar(this);
+    CheckProgress->setObjectName(QStringLiteral("CheckProgress"));
+    CheckProgress->setRange(0, 1000);
+    CheckProgress->setTextVisible(false);
+    CheckProgress->setMaximumHeight(listMetrics.height() / 2 + 4);
+    CheckProgress->hide();
     cancel = new QPushButton(QStringLiteral("閉じる"), this);
     cancel->setObjectName(QStringLiteral("cancel"));
 
@@ -177,6 +184,7 @@ FrmLog::FrmLog(std::string logPath, QWidget* parent)
     right->addWidget(CmdRedsp);
     right->addWidget(CmdCsv);
     right->addWidget(CmdCheck);
+    right->addWidget(CheckProgress);
     right->addStretch(1);
     right->addWidget(cancel);
     auto* whole = new QHBoxLayout(this);
@@ -194,6 +202,7 @@ FrmLog::FrmLog(std::string logPath, QWidget* parent)
 
 FrmLog::~FrmLog() {
     StopJob();
+    StopCheck();
     file_.reset();
     index_ = {};
     totalsLines_ = {};
@@ -203,6 +212,7 @@ FrmLog::~FrmLog() {
 void FrmLog::closeEvent(QCloseEvent* event) {
     // Nothing goes on reading for a window no one sees.
     StopJob();
+    StopCheck();
     QWidget::closeEvent(event);
 }
 
@@ -368,8 +378,14 @@ void FrmLog::StartJob(std::function<void(Job&)> work) {
 void FrmLog::Post(Job& job) {
     // One call waiting in the window's queue is enough: it takes all there is.
     if (job.posted.exchange(true)) return;
+    // Either job's call takes in both: each looks only at what its own job holds.
     QMetaObject::invokeMethod(
-        this, [this] { Drain(); }, Qt::QueuedConnection);
+        this,
+        [this] {
+            Drain();
+            DrainCheck();
+        },
+        Qt::QueuedConnection);
 }
 
 void FrmLog::Drain() {
@@ -406,7 +422,9 @@ void FrmLog::Drain() {
         log_text->SetRowCount(totalsLines_.size());
     }
     PicChart->SetTotals(std::move(ended->scan.totals));
-    LblMessage->setText(QString::fromStdString(ended->scan.message));
+    // Cleared when the reading began; a totals check that ended meanwhile keeps its answer.
+    if (!ended->scan.message.empty())
+        LblMessage->setText(QString::fromStdString(ended->scan.message));
 }
 
 void FrmLog::StopJob() {
@@ -436,7 +454,67 @@ void FrmLog::SetTotalsChecker(TotalsChecker checker) {
 }
 
 void FrmLog::CmdCheck_Click() {
-    if (totalsChecker_) LblMessage->setText(QString::fromStdString(totalsChecker_()));
+    // Pressed again while it runs: it stops.
+    if (checkJob_) {
+        StopCheck();
+        return;
+    }
+    if (!totalsChecker_) return;
+    TotalsCheckWork work = totalsChecker_();
+    if (work) StartCheck(std::move(work));
+}
+
+void FrmLog::StartCheck(TotalsCheckWork work) {
+    StopCheck();
+    checkJob_ = std::make_unique<Job>();
+    Job* job = checkJob_.get();
+    CheckProgress->setValue(0);
+    CheckProgress->show();
+    job->thread = std::thread([this, job, work = std::move(work)] {
+        std::string text = work(job->cancel, [this, job](uint64_t done, uint64_t total) {
+            {
+                const std::lock_guard<std::mutex> lock(job->mutex);
+                job->done = done;
+                job->total = total;
+            }
+            Post(*job);
+        });
+        {
+            const std::lock_guard<std::mutex> lock(job->mutex);
+            job->checkText = std::move(text);
+            job->finished = true;
+        }
+        Post(*job);
+    });
+}
+
+void FrmLog::DrainCheck() {
+    if (!checkJob_) return;
+    Job& job = *checkJob_;
+    job.posted.store(false);
+    uint64_t done = 0;
+    uint64_t total = 0;
+    bool finished = false;
+    {
+        const std::lock_guard<std::mutex> lock(job.mutex);
+        done = job.done;
+        total = job.total;
+        finished = job.finished;
+    }
+    if (total > 0) CheckProgress->setValue(static_cast<int>(done * 1000 / total));
+    if (!finished) return;
+    job.thread.join();
+    const std::unique_ptr<Job> ended = std::move(checkJob_);
+    CheckProgress->hide();
+    LblMessage->setText(QString::fromStdString(ended->checkText));
+}
+
+void FrmLog::StopCheck() {
+    if (!checkJob_) return;
+    checkJob_->cancel.store(true);
+    checkJob_->thread.join();
+    checkJob_.reset();
+    CheckProgress->hide();
 }
 
 FrmLog* ShowLogViewer(const std::string& logPath, QWidget* parent, FrmLog::TotalsChecker checker,

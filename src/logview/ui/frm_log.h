@@ -6,6 +6,8 @@
 #include <QString>
 #include <QWidget>
 #include <array>
+#include <atomic>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -32,8 +34,14 @@ class FrmLog : public QWidget {
     using SaveFileAsker = std::function<QString(QWidget* parent)>;
     void SetSaveFileAsker(SaveFileAsker asker) { saveFileAsker_ = std::move(asker); }
     // The totals file beside the totals rebuilt from the log, as text; set by the program,
-    // which shows the button "累積確認" then.
-    using TotalsChecker = std::function<std::string()>;
+    // which shows the button "累積確認" then. The checker is called on the window's thread and
+    // hands back the work, which runs on a thread of its own: it must take along copies of
+    // whatever it needs. The work reports the bytes read and stops early (its text is then
+    // not shown) once cancel is set.
+    using ProgressReport = std::function<void(uint64_t done, uint64_t total)>;
+    using TotalsCheckWork =
+        std::function<std::string(const std::atomic<bool>& cancel, const ProgressReport& progress)>;
+    using TotalsChecker = std::function<TotalsCheckWork()>;
     void SetTotalsChecker(TotalsChecker checker);
 
     void Form_Load();
@@ -47,6 +55,8 @@ class FrmLog : public QWidget {
 
     // True while the log is being read or the CSV file written.
     bool Busy() const { return job_ != nullptr; }
+    // True while the totals are being rebuilt; pressing "累積確認" again stops it.
+    bool Checking() const { return checkJob_ != nullptr; }
     // The rows the list holds now.
     size_t RowCount() const;
     QString Row(size_t row) const;
@@ -66,6 +76,9 @@ class FrmLog : public QWidget {
     void Drain();
     // Stops the running job and waits for its thread (a window's worth of reading at most).
     void StopJob();
+    void StartCheck(TotalsCheckWork work);
+    void DrainCheck();
+    void StopCheck();
     void SetBusy(bool busy);
     std::string RowBytes(size_t row) const;
 
@@ -73,6 +86,8 @@ class FrmLog : public QWidget {
     SaveFileAsker saveFileAsker_;
     TotalsChecker totalsChecker_;
     std::unique_ptr<Job> job_;
+    // The totals check: beside the reading, which it neither waits for nor stops.
+    std::unique_ptr<Job> checkJob_;
     // What the list shows: the detail rows by offset into the log, or the totals lines.
     bool detail_ = true;
     std::unique_ptr<logview::LogFile> file_;
@@ -85,6 +100,7 @@ class FrmLog : public QWidget {
     QPushButton* CmdRedsp = nullptr;
     QPushButton* CmdCsv = nullptr;
     QPushButton* CmdCheck = nullptr;
+    QProgressBar* CheckProgress = nullptr;
     QPushButton* cancel = nullptr;
     LogChart* PicChart = nullptr;
     QLabel* LblMessage = nullptr;
