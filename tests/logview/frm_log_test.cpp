@@ -406,6 +406,21 @@ TEST_F(FrmLogTest, Screenshots) {
     Settle(window);
     QCoreApplication::processEvents();
     EXPECT_TRUE(window.grab().save(QString::fromUtf8(folder) + "/logview-monthly.png"));
+    // "累積確認" under way: its bar under the button, the window free meanwhile.
+    window.SetTotalsChecker([] {
+        return [](const std::atomic<bool>& cancel, const FrmLog::ProgressReport& progress) {
+            progress(40, 100);
+            while (!cancel) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            return std::string();
+        };
+    });
+    Child<QPushButton>(window, "CmdCheck")->click();
+    for (int i = 0; i < 20; ++i) {
+        QCoreApplication::processEvents();
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_TRUE(window.grab().save(QString::fromUtf8(folder) + "/logview-check.png"));
+    window.close();
 }
 
 }  // namespace
