@@ -96,7 +96,8 @@ void ConsoleLink::ShowMessage(const std::string& text, std::function<void()> the
 
 void ConsoleLink::HangUpForExit(int16_t channel, std::function<void(bool)> then) {
     trace_.Step("DisConnect");
-    if (!State().SocketOpen || lost_) {
+    // Not logged in (again) yet: the console would not take the command.
+    if (!State().SocketOpen || lost_ || reconnecting_) {
         trace_.Error("hangup err:no connection");
         then(false);
         return;
