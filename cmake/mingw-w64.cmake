@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Cross build for 64-bit Windows with Debian's mingw-w64 (POSIX threads flavour), used by
 # scripts/windows-check.sh. Executables are linked statically so Wine needs no compiler DLLs,
 # and the tests run through Wine's loader.

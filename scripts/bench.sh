@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Builds the benchmarks (release preset) and runs them; each prints its own figures.
 #   bash scripts/bench.sh            link and call-log benchmarks (a few minutes)
 #   bash scripts/bench.sh longrun    also the 10-minute real-time run against the demo router

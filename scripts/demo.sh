@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Builds Kestrovan and the router simulator, and runs Kestrovan against the simulator for about
 # two minutes in a throw-away folder: a call comes up, is metered, cut and logged. Prints the
 # call log, the totals and the trace at the end. Nothing outside the demo folder is touched:

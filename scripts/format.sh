@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Every C++ file of the tree as .clang-format says. "--check" only reports (the test run uses
 # it and fails on an unformatted file); without it the files are rewritten in place.
 set -euo pipefail

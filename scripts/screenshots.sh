@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Pictures of the main window for docs/screenshots, taken on a virtual X display with a window
 # manager and a panel (Xvfb, openbox, trayer) during a call of the simulated router on loopback:
 # every step of the "長" button at scale 1 and 2 (main-<height>-1x.png, main-<height>-2x.png),

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs, on a fresh Debian machine, what one command needs, and nothing more. Idempotent.
 #   bash scripts/setup.sh [demo|test|bench|fuzz|screenshots ...]   (default: test)
 set -euo pipefail

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Checks the formatting, builds everything and runs every test: the normal build, then the same
 # suite under AddressSanitizer + UndefinedBehaviorSanitizer; with KV_WINDOWS_CHECK=1 also the
 # Windows cross build of the plain C++ libraries and their tests under Wine.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Cross-compiles the libraries that need no Qt, and their tests, for 64-bit Windows with
 # Debian's mingw-w64 and runs the tests under Wine. Installs what it needs on first use.
 # The windows themselves need Qt for Windows, which Debian does not package: README, "Windows".

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The two clocks a benchmark reads: the process's CPU time and the wall clock.
 #include <sys/resource.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Measures the router console link against mn128sim on loopback:
 //  1. CPU time used while a reply is 5 seconds late (the wait must sleep, not spin);
 //  2. round trip and reply detection latency of "show status" exchanges.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Measures the console link's reconnection against mn128sim restarting on loopback: the time
 // from the router accepting connections again to the first status report answered after the
 // new login, over a number of restarts (default 20), and the CPU used while the router is down.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The call log read by the viewer's core against the plain tools on the same file: cat, wc -l
 // and an awk one-liner for the per-day totals, then the core's per-day totals and its detail
 // list, and the program's own "--check-totals". Each runs as a child process so its wall time

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The viewer window on a big log, offscreen, in a process that stays up like the tray
 // program: how soon the newest rows show, the longest time the event loop was held while the
 // log was read, resident memory before, while and after the window is open, how long

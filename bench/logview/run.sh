@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The call-log benchmark on logs of 10^5, 10^6 and 10^7 calls (about 1.8 GB for the largest;
 # kept in the folder for the next run), the program's --check-totals on each, and the viewer
 # window with its "累積確認". Builds the release preset itself. Every figure is one

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The long real-time run: Kestrovan against the demo router (a call every 150 s) for at least
 # ten minutes, then its CPU time and peak resident memory, the calls it metered and whether the
 # call log and the totals file agree. Settings live in a temporary XDG_CONFIG_HOME and the

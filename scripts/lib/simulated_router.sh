@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Sourced by scripts/demo.sh and bench/longrun/run.sh: the demo router on loopback and the
 # throw-away settings that point Kestrovan at it.
 

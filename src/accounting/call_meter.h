@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Call accounting: the connection records, the call log and the totals file, and the
 // per-second supervision that advances the meter and cuts an idle line. It owns the call

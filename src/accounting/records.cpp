@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Connection records, the call log and the totals file.
 #include <algorithm>
 #include <cerrno>

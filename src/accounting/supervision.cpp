@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The per-tick supervision of an open call: meter, read-outs, automatic disconnection.
 #include <string>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The three-band tariff: which band a unit falls in, how long it lasts, whether it is charged.
 #include "accounting/tariff.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The three-band tariff with holidays and the night flat-rate window: which band a unit
 // beginning at a given moment falls in, and how long it lasts. Pure functions of the settings.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The totals rebuilt from the call log: the day, month and previous-month units as the meter
 // would have counted the logged calls (each unit in the accounting day and period in which it

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The totals file Kestrovan.dat and the accounting calendar it is kept by: the day from 05:00,
 // the period from the month start day. Shared by the meter and the totals check.

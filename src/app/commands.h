@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The main window's command and timer handlers. The window forwards its events here.
 #include <cstdint>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The composition root of one program run: the ports, the settings record and the subsystems,
 // wired together. Built by main (or by a test) and passed by reference to the window's

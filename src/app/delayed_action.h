@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The one-shot timer Tmr1Sec and the action it performs when it fires.
 #include "common/ports.h"

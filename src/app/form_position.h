@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Remembers where a window was and puts it back at the next start, as one text value
 // "left top width height" in twips in the settings store. The rectangle is the window's frame,

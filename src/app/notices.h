@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Desktop notifications of what happens while the window is hidden: a call begins, the
 // program cuts the line, the router goes away or comes back. Shown only when the user has

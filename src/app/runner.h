@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Starts and terminates the programs the user names for connection start and end: slots 0..2
 // run when a call opens, slot 3 when it closes.

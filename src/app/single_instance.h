@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // One running Kestrovan per user's settings. The lock is a listening local socket whose name
 // lives in the kernel (the abstract namespace), not in a file: nothing on disk can be deleted

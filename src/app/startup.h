@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Start-up and shutdown of the program: Form_Load, InitProgram, Form_QueryUnload.
 #include <cstdint>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The notification-area icon. The icon itself is a port: FrmMnu (src/app/ui/frm_mnu.h)
 // implements it with QSystemTrayIcon; the handlers of its menus are in app/tray_menu.h.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The handlers of the tray window FrmMnu's two menus and of the icon's clicks.
 #include <cstdint>

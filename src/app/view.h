@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The main window's surface as the program drives it. The main window (src/app/ui) implements
 // it; tests use RecordingView (tests/support). The link and the meter never see it: they

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Shift-JIS as Windows code page 932, both ways. Bytes to and from the router and every data
 // file go through here, so files stay interchangeable with those the Windows program writes.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // One character through the system's converter (cp932_posix.cpp: iconv; cp932_win.cpp: code
 // page 932). The raw-byte and ASCII rules around it are the same everywhere (cp932.cpp).

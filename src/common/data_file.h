@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The program's own files (call log, totals, trace, lock): only regular files are used, no
 // symbolic link is followed (a link's target elsewhere is never written), nothing waits on a

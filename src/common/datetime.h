@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Calendar arithmetic on plain dates, with the roll-over rules the accounting relies on.
 #include <cstdint>

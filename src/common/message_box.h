@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The kinds of message box every program part may ask for; the windows decide how they look.
 namespace kv {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The small interfaces the cores call instead of the platform. Qt implementations live in
 // src/platform and src/app/ui; tests use the fakes in tests/support.

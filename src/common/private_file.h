@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The system calls under the settings file (private_file_posix.cpp, private_file_win.cpp). It
 // holds the router password: what is made here is for the user alone, and a new version takes

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // No access lists are made here: the settings live in the user's profile, which is already
 // the user's alone, and what is made in it inherits that.
 #include <windows.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The tariff a charge unit falls in. The numbers are what the read-out shows.
 #include <cstdint>

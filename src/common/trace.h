@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The diagnostic trace Kestrovan.dbg and the debug step display of the status bar.
 #include <cstdio>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Windows only: the wide strings the Windows API takes, from the UTF-8 used everywhere inside.
 #include <windows.h>

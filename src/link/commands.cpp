@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The commands that act on the ISDN line: connect and disconnect.
 #include <string>
 

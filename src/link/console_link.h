@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The router console link: the login, the line commands, the status poll and the reconnection,
 // on one console session and one queue of console jobs. Nothing here waits: every exchange is

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The one TCP connection to the router's console and the reply it builds: open, send, read,
 // close, the error boxes. Reads arrive from the event loop; what they mean is the owner's

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The link's own exchanges on the queue, the failures it reports and the reconnection.
 #include <algorithm>
 #include <string>

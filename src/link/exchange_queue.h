@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // One exchange with the router at a time, none of them waited for: who holds the console, the
 // jobs that wait for it, the wait for a reply with its three attempts of ten seconds, and the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Logging in to the router's console at start-up.
 #include <cstdio>
 #include <optional>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The one TCP connection to the router's console: open, send, receive, close, error boxes.
 #include <algorithm>
 #include <climits>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The status poll: the report asked for, read into the snapshot, shown and handed to the meter.
 #include <cstdint>
 #include <string>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The router's status report read into channel records: plain functions of the text, so every
 // report the router may print is tested without a router.

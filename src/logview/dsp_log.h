@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Reading the call log back for the viewer: one detail line per finished call (DspLog1) or
 // unit totals per day, month or year (DspLog2), newest first.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Text helpers of the call-log viewer. They count characters, so they work on byte strings
 // (pure ASCII lines, the common case) and on UTF-16 strings (lines with Japanese text) alike.

@@ -1,9 +1,11 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "maint/cli.h"
 
 #include <filesystem>
 #include <ostream>
 
 #include "common/data_file.h"
+#include "common/licence.h"
 #include "maint/commands.h"
 #include "maint/maint_context.h"
 
@@ -99,7 +101,7 @@ int RunCommandLine(const std::vector<std::string>& args, SettingsStore& store,
         return 0;
     }
     if (command == "--version") {
-        io.out << "Pelvaro 1.01\n";
+        io.out << "Pelvaro 1.01\n" << kLicenceNotice;
         return 0;
     }
 

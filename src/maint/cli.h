@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Pelvaro without a window, for scripts and backups: one command per run, its reports on the
 // terminal, an exit status that says whether it did what was asked.

@@ -1,6 +1,8 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "maint/commands.h"
 
 #include "common/data_file.h"
+#include "common/licence.h"
 
 #include <filesystem>
 
@@ -15,7 +17,8 @@ const char* const kAboutText =
     "Pelvaro 1.01\n"
     "Kestrovan用レジストリ保守\n"
     " \n"
-    "作者: Kestrovan 開発チーム\n"
+    "作者: Kestrovan 開発チーム\n" KV_LICENCE_ABOUT
+    "\n"
     "連絡先・不具合の報告: 同梱の README.md の「連絡先」をご覧ください";
 
 namespace {

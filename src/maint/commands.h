@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The handlers of Pelvaro's window. The window only forwards its events here.
 #include <string>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The export file "Kestrovan.reg": 44 lines in CP932 with CR LF, one value per line, in the
 // order of FieldsInFileOrder.

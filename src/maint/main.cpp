@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Pelvaro: saves, loads and deletes Kestrovan's settings, and converts Orlavine's; with options,
 // the same from the command line without a window.
 #include <QApplication>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Everything one run of Pelvaro works on; built in main (or by a test) and passed down.
 #include <string>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Pelvaro's own copy of the settings record and the whole-record registry copy. It differs from
 // Kestrovan's record: no linecut, the password stays scrambled, holiday stays raw, ver is an

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Starting the program at logon: an XDG autostart entry on the desktops that follow the
 // freedesktop rules, the per-user Run key on Windows.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The runner's process port on POSIX: the program is started by its exact path with
 // posix_spawn (no shell, no arguments), the program's environment and current folder.

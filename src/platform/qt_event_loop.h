@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Clock and timers on Qt's event loop (the user-interface thread).
 #include <QObject>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A modal message box with the program's icon and button sets, shared by both programs'
 // windows.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Text between the cores (UTF-8 std::string) and Qt.
 #include <QString>

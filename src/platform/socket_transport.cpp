@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The console transport's Qt side, the same on every system: the notifier that announces
 // reads, and closing it safely from inside its own signal. The system calls are in
 // socket_transport_posix.cpp and socket_transport_win.cpp.

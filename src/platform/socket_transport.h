@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The router console transport on a plain TCP socket: blocking connect, then non-blocking
 // reads announced by a socket notifier on the user-interface thread.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The console transport on Winsock (win_socket.cpp does the system calls). A socket handle
 // fits in the header's int: the system keeps handles within 32 bits, and INVALID_SOCKET
 // becomes -1.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The runner's process port on Windows: the program is started by its exact path with
 // CreateProcessW (no shell, no command-line search, no arguments, no inherited handles). Each

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include <winsock2.h>
 #include <ws2tcpip.h>
 // After winsock2.h, which must come first.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The router console's TCP socket on Winsock, without the event loop: the Windows
 // SocketTransport watches the handle for reads. Errors are Winsock's own numbers, the ones the

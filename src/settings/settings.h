@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The settings record, its keys and sections, and the single-value store operations. These
 // definitions are shared with the maintenance tool.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A TestRig with the settings of a typical installation and the display timer wired to the
 // supervision, as the main window wires it.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A week of calls on the simulated clock, with program restarts, month ends and holidays. The
 // log and the totals are checked against figures worked out here from the calls themselves:
 // each unit is put into the accounting day and period in which it begins.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The meter on its own: a fake clock, a fake of the line that only records being hung up, and
 // the call log and totals file in a temporary folder. No link and no socket are built in.
 #include <gtest/gtest.h>

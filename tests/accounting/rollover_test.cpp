@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A program left running for days: each unit counts in the accounting day (from 05:00) and the
 // accounting period in which it begins, without a restart in between.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Figures a user can trust: every unit counted once, in the log and in the totals, whatever
 // the router, the clock, the files or a restart do.
 #include <gtest/gtest.h>

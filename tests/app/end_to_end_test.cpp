@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The built program, copied into a fresh folder, against the router simulator on loopback:
 // log in, meter a call, write its files, refuse a twin, end on SIGTERM.
 #include <gtest/gtest.h>

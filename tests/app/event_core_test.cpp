@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The program never waits for the router: the meter keeps its own second whatever the console
 // does, a cut that falls due is not kept behind a poll started knowing it was near, and the end
 // of the program waits for nothing it does not need. Whole runs on the fakes, the router's

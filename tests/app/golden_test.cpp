@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Golden transcripts: whole scripted runs of the program on the fakes, compared with transcripts
 // recorded earlier, twice over. tests/data/golden/<name>.txt holds every side effect in the
 // order it happened (trace lines, bytes on the wire, windows, boxes, timers, pumps, settings

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Start-up, shutdown and the main window's commands, on the fakes.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The built program on a real X display with a window manager and a panel (Xvfb, openbox,
 // trayer): where the window comes back after a restart, read from the position it stores.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A clock that runs a whole number of times faster than the real one, both its monotonic
 // milliseconds and its wall time, so the 10-second reply attempts pass in a fraction of a

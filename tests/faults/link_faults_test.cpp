@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Router faults at the level of the link and accounting cores, with the real socket and Qt
 // event loop against the router simulator on loopback. The waits that take 10 s per attempt
 // run on a clock ten times faster than the real one.

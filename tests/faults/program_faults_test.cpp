@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The built program, copied into a fresh folder, against the router simulator on loopback:
 // a refused connection, the router closing the console mid-call, and the program killed
 // mid-call (and while it writes its files) and started again.

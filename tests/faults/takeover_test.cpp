@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A call the program finds already up (taken over at start-up, after a crash or a restart) and
 // that ends before the first display tick.
 #include <gtest/gtest.h>

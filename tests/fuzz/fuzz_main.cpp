@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // libFuzzer entry: one executable per target, chosen at build time.
 #include "fuzz/targets.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Replays the kept fuzzing corpus (tests/data/corpus/<target>/) through every target, so the
 // inputs that once found faults or reached new code stay covered by the normal test run.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Entry points for the fuzzers and for the replay of their kept corpus in the normal tests.
 // Each takes arbitrary bytes and must return without crashing, hanging or tripping a sanitizer.

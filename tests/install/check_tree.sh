@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Checks an installed tree: check_tree.sh ROOT [EXTRA_FILE...] (paths below ROOT, beyond the
 # files every install has). The file list, the desktop files and the software-centre data, the
 # installed programs, and every option of their --help in their man page.
@@ -30,6 +31,7 @@ for program in kestrovan pelvaro mn128sim; do
   ! readelf -d "$bin" | grep -qE 'R(UN)?PATH' || fail "$program keeps a library search path"
   version=$("$bin" --version) || fail "$program --version"
   [[ ${version,,} == "$program "*[0-9]* ]] || fail "$program --version: $version"
+  grep -q 'GPLv3+' <<<"$version" || fail "$program --version names no licence: $version"
   help=$("$bin" --help) || fail "$program --help"
   page=$(zcat "$root/usr/share/man/man1/$program.1.gz" | sed 's/\\-/-/g')
   for option in $(grep -oE '(^|[][ |])--?[A-Za-z][A-Za-z-]*' <<<"$help" | tr -d '[]| ' | sort -u); do

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # cpack -G DEB, unpacked into a scratch root: the tree checked, the package's fields read back.
 set -euo pipefail
 build=$1
@@ -10,8 +11,8 @@ trap 'rm -rf "$work"' EXIT
 (cd "$build" && cpack -G DEB -B "$work" >"$work/cpack.log") || { cat "$work/cpack.log"; exit 1; }
 deb=$(ls "$work"/kestrovan_*.deb)
 dpkg -x "$deb" "$work/root"
-# The licence, or until there is one the statement that none was granted, as Debian's copyright.
-extra=(usr/share/doc/kestrovan/changelog.Debian.gz usr/share/doc/kestrovan/copyright)
+extra=(usr/share/doc/kestrovan/changelog.Debian.gz usr/share/doc/kestrovan/copyright
+  usr/share/doc/kestrovan/COPYING)
 bash "$(dirname "$0")/check_tree.sh" "$work/root" "${extra[@]}"
 info=$(dpkg-deb -f "$deb" Package Version Section Maintainer Depends Recommends)
 for want in "Package: kestrovan" "Version: $KV_VERSION-1" "Section: net" \
@@ -20,4 +21,6 @@ for want in "Package: kestrovan" "Version: $KV_VERSION-1" "Section: net" \
   "Recommends: qt6-translations-l10n"; do
   grep -qF -- "$want" <<<"$info" || { echo "FAIL: control lacks '$want':"; echo "$info"; exit 1; }
 done
+grep -q '^License: GPL-3.0+$' "$work/root/usr/share/doc/kestrovan/copyright" ||
+  { echo "FAIL: the package's copyright file grants no licence"; exit 1; }
 echo "package OK: $(basename "$deb")"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Connect, disconnect and the automatic-call switch.
 #include <gtest/gtest.h>
 

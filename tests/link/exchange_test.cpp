@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The reply wait, the field cutter, the seconds clock, the message window and the program end.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The console link on its own: the port fakes, a scripted router, and a fake of the call
 // accounting that only records what the link tells it. No meter is built into this test.
 #include <gtest/gtest.h>

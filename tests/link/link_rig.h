@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A context on the fakes with a scripted router console, and the router's usual replies.
 #include <gtest/gtest.h>

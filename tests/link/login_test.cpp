@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The login dialogue against a scripted router.
 #include <gtest/gtest.h>
 

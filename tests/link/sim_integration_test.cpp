@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The link against the router simulator over loopback, with the real socket transport and the
 // Qt event loop.
 #include <gtest/gtest.h>

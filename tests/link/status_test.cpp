@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The status poll and its parser on router-shaped reports.
 #include <gtest/gtest.h>
 

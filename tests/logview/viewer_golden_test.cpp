@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The viewer's rows, totals and CSV on a set of awkward logs, compared with a recorded file
 // (tests/data/golden/logview.txt). A change that alters any byte the user sees shows here;
 // re-record (KV_UPDATE_GOLDEN=1) only in a commit of its own that says why.

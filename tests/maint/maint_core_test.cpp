@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Pelvaro's core: registry copy, export file, and the window's handlers on fakes.
 #include <gtest/gtest.h>
 
@@ -489,6 +490,8 @@ TEST(MaintWindow, ConversionButtonOnlyForTheWordAndAboutBox) {
     mnuVer_Click(rig.cx);
     EXPECT_EQ(rig.view.boxes.back().title, "ABOUT Pelvaro");
     EXPECT_EQ(rig.view.last().rfind("Pelvaro 1.01\nKestrovan用レジストリ保守\n \n", 0), 0u);
+    // Whoever is handed a copy learns from the box what they may do with it.
+    EXPECT_NE(rig.view.last().find("GPL-3.0-or-later"), std::string::npos);
     CmdEnd_Click(rig.cx);
     EXPECT_TRUE(rig.view.ended);
 }

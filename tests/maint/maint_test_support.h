@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A recording view and a context on fakes for Pelvaro's handlers.
 #include <filesystem>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Pelvaro's window (offscreen) and its handlers on the real settings store.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Renders Pelvaro's window to PNG files (run offscreen): <out>/pelvaro.png as started normally,
 // <out>/pelvaro-upgrade.png with the conversion button shown.
 #include <QApplication>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Settings that survive what users and their machines do: a password through save, delete and
 // load; a disk with no room; stray settings files; Pelvaro run from scripts.
 #include <QCoreApplication>

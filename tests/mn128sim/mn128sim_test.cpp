@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The simulator over a real loopback socket, driven by a plain blocking client.
 #include <algorithm>
 #include <arpa/inet.h>

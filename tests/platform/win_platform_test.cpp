@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The Windows process runner and console socket, on the real system calls (run under Wine
 // on Linux). Sockets only on 127.0.0.1.
 #include <winsock2.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Fakes of the ports for tests: a clock that advances only when the code waits, an in-memory
 // settings store, a recording main window, a program end that throws.

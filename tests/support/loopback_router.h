@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Wiring a test context to the router simulator with real ports.
 #include <cstdint>

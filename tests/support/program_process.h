@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Runs the built kestrovan as a child process for tests that copy it into a fresh folder,
 // point it at the router simulator and read back the files it writes.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The Qt application object of a test program: made before the first test and gone after the
 // last, before the process's exit handlers run (Qt's own statics go then). App is

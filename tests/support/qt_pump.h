@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Waiting on Qt's real event loop in tests against real sockets and timers: the program never
 // waits, a test does until what it expects has happened.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A router console played from a script, on the fake event loop: every line the program sends
 // may be answered after a delay; data arrives through the notify handler at simulated times,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Runs the router console simulator mn128sim as a child process for tests: it listens on a
 // free loopback port, is driven through its control lines on stdin, and writes a transcript

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A whole program run's context wired to fresh fakes, with its data files in a new temporary
 // folder (removed by the destructor).

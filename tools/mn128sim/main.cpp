@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // mn128sim: a stand-in for the ISDN router's telnet console, for tests, benchmarks and demos.
 #include <cstdio>
 #include <cstdlib>
@@ -6,6 +7,7 @@
 
 #include "tools/mn128sim/router.h"
 #include "tools/mn128sim/server.h"
+#include "common/licence.h"
 
 namespace {
 
@@ -161,7 +163,7 @@ int main(int argc, char** argv) {
             std::fputs(kDemoScript, stdout);
             return 0;
         } else if (arg == "--version") {
-            std::puts("mn128sim " KV_PROJECT_VERSION);
+            std::printf("mn128sim %s\n%s", KV_PROJECT_VERSION, kv::kLicenceNotice);
             return 0;
         } else if (arg == "--listen") {
             if (!TakeValue(argc, argv, i, value)) return 2;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The simulated router: its two B channels, its clock, its automatic calling, and the console
 // dialogue. No I/O here: the server feeds it lines and seconds and sends what it answers.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The simulator's process side: the listening socket, the one console session, the control
 // lines (stdin and script), the transcript and the timing of everything it sends.

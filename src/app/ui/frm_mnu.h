@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // FrmMnu: the notification-area icon and its two pop-up menus. Never shown as a window.
 // Its handlers are the core's kv::frm_mnu functions (app/tray_menu.h); main attaches the run's

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The message window "Information": one label filling it, always on top.
 #include <QWidget>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Kestrovan: start-up of the process, the ports, and the main window's load.
 #include <QApplication>
 #include <QGuiApplication>
@@ -26,6 +27,7 @@
 #include "app/ui/setup_host.h"
 #include "app/ui/shutdown_signals.h"
 #include "common/data_file.h"
+#include "common/licence.h"
 #include "logview/ui/frm_log.h"
 #include "platform/qt_event_loop.h"
 #include "platform/autostart.h"
@@ -81,9 +83,10 @@ int main(int argc, char** argv) {
         const std::string arg = argv[i];
         // Said and done at once: no window, no router.
         if (arg == "--help" || arg == "--version") {
-            std::fputs(arg == "--help"
-                           ? kHelpText
-                           : (std::string("Kestrovan ") + kv::kVersionText + "\n").c_str(),
+            std::fputs(arg == "--help" ? kHelpText
+                                       : (std::string("Kestrovan ") + kv::kVersionText + "\n" +
+                                          kv::kLicenceNotice)
+                                             .c_str(),
                        stdout);
             return 0;
         }

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The main window "Kestrovan": read-outs, buttons, menus and status bar. It only forwards its
 // events to the handlers in app/commands.h and app/startup.h and draws what the cores tell it.

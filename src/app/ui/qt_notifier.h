@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The desktop's notifications: a message from the tray icon while it is in the tray, else the
 // session's notification service over D-Bus, else nothing.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The window-side ports: the desktop shell, the program end, and message boxes that automated
 // runs can record instead of showing.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The position store's view of a top-level QWidget (goes into kestrovan_ui). Positions are the
 // frame's, title bar included, saved and restored alike, at 15 twips per pixel.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A request to end from outside ends the program the way "終了" does, so the totals are kept
 // and the trace ends with "query": on POSIX SIGTERM, SIGINT and SIGHUP, on Windows the

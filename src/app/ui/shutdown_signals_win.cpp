@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The console's control events come on a thread the system makes for each, and the process is
 // ended as soon as the handler returns from a close, log-off or shut-down event: the handler
 // passes the request to the user-interface thread and, for those, waits until the shutdown has

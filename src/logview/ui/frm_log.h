@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The call-log viewer window: the log as a detail list or as unit totals per day, month or
 // year, a chart of the totals and a CSV export of what the list shows. Reading and writing

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A bar chart of unit totals beside the viewer's list: one bar per period, oldest on the
 // left, newest on the right; when there are more periods than fit, the newest are shown.

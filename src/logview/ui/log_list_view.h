@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A list of text rows that asks for a row only when it is on screen and keeps nothing per
 // row, so ten million calls scroll like ten. Qt's item views keep a position for every row

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "settings/ui/frm_setup.h"
 
 #include "platform/qt_text.h"

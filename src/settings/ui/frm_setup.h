@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // FrmSetup, the modal dialog that edits the settings record and stores it.
 #include <QDialog>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The window position store against a recorded window and the in-memory settings store.
 #include <gtest/gtest.h>
 

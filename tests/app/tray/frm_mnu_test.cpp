@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // FrmMnu on the offscreen platform: the menus as the user sees them, and check marks that show
 // the program's state rather than Qt's own ticking. The real-desktop check and the pictures run
 // only when asked for (real_tray_check.sh, KV_SCREENSHOT_DIR).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The additions "通知を表示する" and "トレイのヒントに状態を表示する": when the program notifies,
 // and what the tip shows, on a scripted router and the fake clock.
 #include <gtest/gtest.h>

@@ -1,4 +1,5 @@
 #!/bin/bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The notifications and the tray tip in a real notification area: Kestrovan with both switched
 # on against mn128sim on loopback, a virtual X display (Xvfb) with a window manager and a tray
 # (trayer). A call starts, is cut when idle, a second one drops by itself, the router closes the

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Checks the tray icon in a real notification area: a virtual X display (Xvfb) with a small
 # panel that hosts tray icons (trayer), the icon clicked with xdotool. Not part of the test run;
 # usage: real_tray_check.sh <build folder> [picture folder]

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The runner with real processes: small scripts that log their pid and sleep (or end).
 #include <gtest/gtest.h>
 #include <signal.h>

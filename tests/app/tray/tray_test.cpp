@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The tray icon's life and the tray menus' handlers, against the fakes.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Renders each tab of the settings dialog to docs/screenshots/setup-<tab>.png, offscreen unless
 // QT_QPA_PLATFORM names another platform (xcb: a real X server, e.g. Xvfb with a window manager).
 // Usage: setup_screenshots [output folder]

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Draws the program icon (a charge meter on a telephone line) once at 512 px and scales it to
 # the sizes the tray, the window and the icon theme use (kestrovan.svg is the same drawing for
 # the theme's scalable size, kept by hand). Run by hand after changing the drawing; the PNGs are
