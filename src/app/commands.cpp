@@ -8,6 +8,7 @@
 #include "app/startup.h"
 #include "common/cp932.h"
 #include "common/data_file.h"
+#include "common/licence.h"
 #include "link/link_text.h"
 #include "settings/settings.h"
 
@@ -217,7 +218,8 @@ std::string AboutText() {
     return std::string("Kestrovan ") + kVersionText +
            "\n\n"
            "ISDNルータ MN128-SOHO の監視と電話料金の計測\n"
-           "作者: Kestrovan 開発グループ\n"
+           "作者: Kestrovan 開発グループ\n" KV_LICENCE_ABOUT
+           "\n"
            "連絡先・不具合の報告: 同梱の README.md の「連絡先」をご覧ください";
 }
 
