@@ -23,4 +23,6 @@ for want in "Package: kestrovan" "Version: $KV_VERSION-1" "Section: net" \
 done
 grep -q '^License: GPL-3.0+$' "$work/root/usr/share/doc/kestrovan/copyright" ||
   { echo "FAIL: the package's copyright file grants no licence"; exit 1; }
+# Before the release it leads to: a later 0.66 must upgrade it.
+dpkg --compare-versions "$KV_VERSION-1" lt 0.66-1 || { echo "FAIL: $KV_VERSION sorts after 0.66"; exit 1; }
 echo "package OK: $(basename "$deb")"
