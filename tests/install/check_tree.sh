@@ -15,7 +15,8 @@ expected=$(
     usr/share/metainfo/example.qel.kestrovan.metainfo.xml \
     usr/share/icons/hicolor/scalable/apps/kestrovan.svg \
     usr/share/man/man1/kestrovan.1.gz usr/share/man/man1/pelvaro.1.gz \
-    usr/share/man/man1/mn128sim.1.gz "$@"
+    usr/share/man/man1/mn128sim.1.gz \
+    usr/share/man/ja/man1/kestrovan.1.gz usr/share/man/ja/man1/pelvaro.1.gz "$@"
   for s in 16 22 24 32 48 64 128 256; do echo "usr/share/icons/hicolor/${s}x${s}/apps/kestrovan.png"; done
 )
 actual=$(cd "$root" && find . -type f -o -type l | sed 's|^\./||' | LC_ALL=C sort)
@@ -33,9 +34,18 @@ for program in kestrovan pelvaro mn128sim; do
   [[ ${version,,} == "$program "*[0-9]* ]] || fail "$program --version: $version"
   grep -q 'GPLv3+' <<<"$version" || fail "$program --version names no licence: $version"
   help=$("$bin" --help) || fail "$program --help"
-  page=$(zcat "$root/usr/share/man/man1/$program.1.gz" | sed 's/\\-/-/g')
-  for option in $(grep -oE '(^|[][ |])--?[A-Za-z][A-Za-z-]*' <<<"$help" | tr -d '[]| ' | sort -u); do
-    grep -qF -- "$option" <<<"$page" || fail "$program.1 lacks $option"
+  options=$(grep -oE '(^|[][ |])--?[A-Za-z][A-Za-z-]*' <<<"$help" | tr -d '[]| ' | sort -u)
+  for file in "$root"/usr/share/man/{,ja/}man1/$program.1.gz; do
+    [ -f "$file" ] || continue
+    page=$(zcat "$file" | sed 's/\\-/-/g')
+    for option in $options; do
+      grep -qF -- "$option" <<<"$page" || fail "${file#"$root"/} lacks $option"
+    done
+    # A page without its date is shown as of today; the date must be set.
+    grep -qE '^\.TH [A-Z0-9]+ 1 "[0-9]{4}-[0-9]{2}-[0-9]{2}"' <<<"$page" || fail "${file#"$root"/}: no date"
   done
+  # The pages for every locale: under LANG=C anything beyond ASCII turns into question marks.
+  ! zcat "$root/usr/share/man/man1/$program.1.gz" | LC_ALL=C grep -qP '[^\x00-\x7f]' ||
+    fail "man1/$program.1 is not plain ASCII"
 done
 echo "installed tree OK: $(wc -l <<<"$actual") files"
