@@ -22,10 +22,21 @@ expected=$(
 actual=$(cd "$root" && find . -type f -o -type l | sed 's|^\./||' | LC_ALL=C sort)
 diff <(LC_ALL=C sort <<<"$expected") <(echo "$actual") || fail "installed files differ (- expected, + found)"
 
-desktop-file-validate "$root"/usr/share/applications/*.desktop || fail "desktop-file-validate"
+# Debian 12's validator (0.26) predates the key SingleMainWindow of the entries' format 1.5; that
+# one complaint is its age, not a fault in the entry.
+for entry in "$root"/usr/share/applications/*.desktop; do
+  complaints=$(desktop-file-validate "$entry" 2>&1 |
+    grep -v 'contains key "SingleMainWindow" in group "Desktop Entry"' || true)
+  [ -z "$complaints" ] || fail "desktop-file-validate: $complaints"
+done
+grep -qx 'SingleMainWindow=true' "$root"/usr/share/applications/kestrovan.desktop ||
+  fail "kestrovan.desktop: not a single main window"
 # The metainfo, and the desktop entry it launches.
 appstreamcli validate-tree --no-net "$root" >/dev/null ||
   fail "appstreamcli: $(appstreamcli validate-tree --no-net "$root")"
+appstreamcli validate --pedantic --no-net "$root"/usr/share/metainfo/*.xml >/dev/null ||
+  fail "appstreamcli: $(appstreamcli validate --pedantic --no-net "$root"/usr/share/metainfo/*.xml)"
+! grep -q '\.example[/"<]' "$root"/usr/share/metainfo/*.xml || fail "metainfo: a placeholder URL"
 
 for program in kestrovan pelvaro mn128sim; do
   bin=$root/usr/bin/$program
