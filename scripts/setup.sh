@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: GPL-3.0-or-later
 # Installs, on a fresh Debian machine, what one command needs, and nothing more. Idempotent.
-#   bash scripts/setup.sh [demo|test|bench|fuzz|screenshots ...]   (default: test)
+#   bash scripts/setup.sh [demo|test|bench|fuzz|screenshots|package ...]   (default: test)
 set -euo pipefail
 
 # Building the three programs.
@@ -20,6 +20,8 @@ fuzz=(clang libclang-rt-dev)
 screenshots=(xvfb xauth openbox trayer xdotool x11-utils imagemagick)
 # The release build that carries the benchmarks builds the tests too; the long run has a display.
 bench=(libgtest-dev xvfb xauth)
+# The Debian package built the Debian way (dpkg-buildpackage -us -uc -b) and checked.
+package=(debhelper dpkg-dev fakeroot lintian devscripts desktop-file-utils appstream)
 
 wanted=("${build[@]}" "${runtime[@]}")
 [ $# -eq 0 ] && set -- test
@@ -30,7 +32,9 @@ for need in "$@"; do
     fuzz) wanted+=("${fuzz[@]}") ;;
     bench) wanted+=("${bench[@]}") ;;
     screenshots) wanted+=("${screenshots[@]}") ;;
-    *) echo "setup.sh: unknown need '$need' (demo, test, bench, fuzz, screenshots)" >&2; exit 2 ;;
+    package) wanted+=("${package[@]}") ;;
+    *) echo "setup.sh: unknown need '$need' (demo, test, bench, fuzz, screenshots, package)" >&2
+      exit 2 ;;
   esac
 done
 
