@@ -117,7 +117,9 @@ class CallMeter {
     // ---- connection records and files ----------------------------------------------------
     // routerConnectTime: the channel's connect time as the router reported it.
     void CntSt(int16_t channel, const std::string& routerConnectTime);
-    void CntEnd(int16_t channel);
+    // atExit: the program ends now; a call the router was last seen carrying ends now too, as
+    // far as anyone here can know (traced as not confirmed).
+    void CntEnd(int16_t channel, bool atExit = false);
     void WriteCallLog(const std::string& event);
     void DatFileIO(DatFileMode mode);
     // Starts DayUnits again when the accounting day (from 05:00) has changed, and moves
@@ -171,6 +173,15 @@ class CallMeter {
     Date PeriodMarkerFor(const Date& today) const;
     // The wall time at which a moment on the seconds clock fell.
     LocalTime WallAt(int32_t tick) const;
+    // The seconds clock turns when the wall clock's second does (a unit due at 19:00:00 is
+    // not charged at 18:59:59.6 by a clock half a second ahead).
+    void AlignSeconds();
+    // Brings the call up to `tick` on the seconds clock: every unit boundary at or before it
+    // is charged, each by the band, day and period of its own start. Returns the units charged.
+    int ChargeDueUnits(int32_t tick);
+    // Seconds from the router's connect time to the moment it was seen, both local times,
+    // less the change of the zone's offset between them (summer time begun or ended).
+    int32_t ZoneShift(const Date& connDate, const TimeOfDay& connTime, int32_t naiveAge) const;
     // Charges one unit begun in `mode` (the flat-rate rule, and units of this connection that
     // an earlier record already logged); returns whether it was charged.
     bool Charge(TariffMode mode);
@@ -195,6 +206,7 @@ class CallMeter {
     bool suspended_ = false;
     // The totals file could not be read at start: it is kept as it is, not written this run.
     bool totalsKept_ = false;
+    bool badFileReported_ = false;  // a totals file set aside has been said in a box
     LocalTime suspendedAt_;
     int32_t suspendedTick_ = 0;
 };

@@ -96,7 +96,46 @@ void CallMeter::SetFiles(std::string logPath, std::string dataPath) {
 void CallMeter::StartClock(const LocalTime& now) {
     baseDate_ = now.date;
     baseWallSecs_ = now.time.Seconds();
-    baseMonoMs_ = ports_.clock.MonotonicMs();
+    baseMonoMs_ = ports_.clock.MonotonicMs() - ports_.clock.WallMsOfSecond();
+}
+
+void CallMeter::AlignSeconds() {
+    // Only the phase within the second moves: the count goes on as it was.
+    const int64_t secondBegan = ports_.clock.MonotonicMs() - ports_.clock.WallMsOfSecond();
+    int64_t delta = ((secondBegan - baseMonoMs_) % 1000 + 1000) % 1000;
+    if (delta >= 500) delta -= 1000;
+    baseMonoMs_ += delta;
+}
+
+int32_t CallMeter::ZoneShift(const Date& connDate, const TimeOfDay& connTime,
+                             int32_t naiveAge) const {
+    const int32_t nowOffset = ports_.clock.UtcOffsetNow();
+    std::optional<int32_t> best;
+    // In the hour repeated in autumn the connect time has two readings: the connection began
+    // before it was seen, so the youngest age that is not negative is the one.
+    for (int32_t offset : ports_.clock.UtcOffsetsAt(LocalTime{connDate, connTime})) {
+        const int32_t age = naiveAge + offset - nowOffset;
+        if (!best || (age >= 0 && (*best < 0 || age < *best)) || (*best < 0 && age > *best))
+            best = age;
+    }
+    return best ? *best - naiveAge : 0;
+}
+
+int CallMeter::ChargeDueUnits(int32_t tick) {
+    CallRecord& c = call_;
+    if (tick < c.LastTick) tick = c.LastTick;
+    c.NextUnitSecs -= tick - c.LastTick;
+    c.LastTick = tick;
+    c.ElapsedSecs = tick - c.StartTick;
+    int units = 0;
+    while (c.NextUnitSecs < 1) {
+        const LocalTime began = WallAt(c.LastTick + c.NextUnitSecs);
+        RollTotals(began);
+        const int32_t before = c.NextUnitSecs;
+        if (Charge(SetMode(began.date, began.time))) ++units;
+        if (c.NextUnitSecs <= before) break;  // a unit length of 0 would never end
+    }
+    return units;
 }
 
 // The time of day at start plus the seconds since on the monotonic clock: it rises steadily
@@ -125,9 +164,10 @@ bool CallMeter::Charge(TariffMode mode) {
         --creditUnits_;
         return false;
     }
-    // Saturated: figures read from an old file may stand at the edge of 32 bits.
+    // Saturated at what the totals file holds (nine digits), so the meter never writes a
+    // figure it would refuse to read back.
     for (int32_t* n : {&call_.CallUnits, &totals_.DayUnits, &totals_.MonthUnits})
-        if (*n < INT32_MAX) ++*n;
+        if (*n < totals::kMaxCount) ++*n;
     return true;
 }
 
@@ -148,18 +188,7 @@ void CallMeter::Resume() {
     if (!call_.ChConnected[1] && !call_.ChConnected[2]) return;
     // The units that began while the router was away are charged now, each by the tariff of
     // the moment it began, so a call that ends soon after is not short of them.
-    CallRecord& c = call_;
-    const int32_t now = NowSeconds();
-    c.NextUnitSecs -= now - c.LastTick;
-    c.LastTick = now;
-    c.ElapsedSecs = now - c.StartTick;
-    int units = 0;
-    while (c.NextUnitSecs < 1) {
-        const LocalTime began = WallAt(now + c.NextUnitSecs);
-        const int32_t before = c.NextUnitSecs;
-        if (Charge(SetMode(began.date, began.time))) ++units;
-        if (c.NextUnitSecs <= before) break;  // a unit length of 0 would never end
-    }
+    const int units = ChargeDueUnits(NowSeconds());
     trace_.Error("meter resumed: " + std::to_string(units) + " units of the time away");
     ports_.tmrDSP.SetEnabled(true);
 }
@@ -205,6 +234,12 @@ void CallMeter::SetAsideBadFile(const LocalTime& now) {
         trace_.Error("dat bad:" + dataPath_ + " -> " + aside);
     }
     ports_.view.ShowStatus("累積ファイルが読めません。0から数え直します");
+    // Figures the user trusted are gone from the window: said once in a box, with where the
+    // old file is.
+    if (badFileReported_) return;
+    badFileReported_ = true;
+    ports_.view.ShowWarning("累積ファイルの内容が正しくないため、0から数え直します" +
+                            (ec ? std::string() : "\n元のファイル: " + aside));
 }
 
 bool CallMeter::WriteTotalsFile(int dayNumber) {
@@ -297,6 +332,7 @@ void CallMeter::CntSt(int16_t channel, const std::string& routerConnectTime) {
     if (settings_.winmodec == 0) ports_.view.BringUp();
 
     CallRecord& c = call_;
+    if (!call_.ChConnected[other]) AlignSeconds();
     c.ChConnected[channel] = true;
     const LocalTime now = ports_.clock.Now();
     c.CntStDate = now.date;
@@ -309,6 +345,7 @@ void CallMeter::CntSt(int16_t channel, const std::string& routerConnectTime) {
     creditUnits_ = 0;
     if (ParseConnectTime(text, routerDate, routerTime)) {
         c.ConnectAdjust = FoldDay(TimeToSecs(routerTime) - TimeToSecs(c.CntStTime));
+        c.ConnectAdjust -= ZoneShift(routerDate, routerTime, -c.ConnectAdjust);
         creditUnits_ = UnitsAlreadyLogged(routerDate, routerTime);
         if (creditUnits_ > 0)
             trace_.Error("CntSt: " + std::to_string(creditUnits_) +
@@ -347,27 +384,33 @@ void CallMeter::CntSt(int16_t channel, const std::string& routerConnectTime) {
     trace_.Step("CntSt-end");
 }
 
-void CallMeter::CntEnd(int16_t channel) {
+void CallMeter::CntEnd(int16_t channel, bool atExit) {
     trace_.Step("CntEnd-st");
     ports_.tmrDSP.SetEnabled(false);
     SwitchTimer(ports_.tmrSOHO, settings_.sohoint);
     if (channel < 1 || channel > 2 || !call_.ChConnected[channel]) return;
 
     CallRecord& c = call_;
-    c.ChConnected[channel] = false;
-    // A call that ended while the router was away ends when it was last seen.
-    const bool atLoss = suspended_;
+    // A call that ended while the router was away ends when it was last seen. One still up
+    // when last seen and the program ends: now, the last moment anyone here can vouch for.
+    const bool atLoss = suspended_ && !atExit;
     const LocalTime now = atLoss ? suspendedAt_ : ports_.clock.Now();
     c.EndDate = now.date;
     c.EndTime = now.time;
-    // The elapsed time is brought up to date by the display tick; a call that ends before
-    // its first tick (one taken over at start-up is seconds or hours old) has still run since
-    // its real start.
-    c.CallSecs = std::max(c.ElapsedSecs, (atLoss ? suspendedTick_ : NowSeconds()) - c.StartTick);
-    if (atLoss) {
-        trace_.Error("call ended while the router was away: closed at " + FormatTime(now.time));
-        Resume();
+    if (suspended_) {
+        trace_.Error(atExit ? "end not confirmed: the router is away, closed at the exit " +
+                                  FormatTime(now.time)
+                            : "call ended while the router was away: closed at " +
+                                  FormatTime(now.time));
+        suspended_ = false;
+        ports_.view.ShowLive(true);
     }
+    // The units are those whose boundaries lie within the logged duration: one that falls
+    // between the last tick and the end is charged, none after it. A call taken over at
+    // start-up that ends before its first tick has still run since its real start.
+    ChargeDueUnits(atLoss ? suspendedTick_ : NowSeconds());
+    c.ChConnected[channel] = false;
+    c.CallSecs = c.ElapsedSecs;
     c.LoggedUnits = c.CallUnits;
     WriteCallLog("DisConnect");
     DatFileIO(DatFileMode::Write);
@@ -451,7 +494,7 @@ void CallMeter::DatFileIO(DatFileMode mode) {
             // day number in another period (a start a month later) is another day. Around a
             // period that begins at midnight the accounting day still belongs to the period
             // of the day before until 05:00, so either period counts as the same.
-            if (!SameAccountingDay(line.dayNumber, now) ||
+            if (!SameAccountingDay(line.dayNumber, line.marker, settings_.telstday, now) ||
                 (!(line.marker == Date{}) && !(line.marker == PeriodMarkerFor(now.date)) &&
                  !(line.marker == PeriodMarkerFor(AccountingDay(now)))))
                 t.DayUnits = 0;

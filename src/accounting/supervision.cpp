@@ -32,25 +32,11 @@ void CallMeter::Second_ck() {
     // Nothing to meter, or the router is away (its time is charged when it is back).
     if (suspended_ || (!c.ChConnected[1] && !c.ChConnected[2])) return;
     trace_.Step("Second_ck-st");
-    const LocalTime now = ports_.clock.Now();
-
-    const int32_t previous = c.LastTick;
-    c.LastTick = NowSeconds();
-    c.ElapsedSecs = c.LastTick - c.StartTick;
-    c.NextUnitSecs -= c.LastTick - previous;
-
+    // Every unit that has begun is charged, also after a stall, each at its own second.
+    ChargeDueUnits(NowSeconds());
     // Every tick, not only those that begin a unit: the day and month shown change at 05:00
     // and at the start of a period also while a unit runs.
-    RollTotals(now);
-
-    // Every unit that has begun is charged, also after a stall: the first by the time of this
-    // tick, those behind it by the time each began.
-    for (bool first = true; c.NextUnitSecs < 1; first = false) {
-        const LocalTime began = first ? now : WallAt(c.LastTick + c.NextUnitSecs);
-        const int32_t before = c.NextUnitSecs;
-        Charge(SetMode(began.date, began.time));
-        if (c.NextUnitSecs <= before) break;  // a unit length of 0 would never end
-    }
+    RollTotals(ports_.clock.Now());
     trace_.Step("second_ck(1)");
 
     MeterView& v = ports_.view;

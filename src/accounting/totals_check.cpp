@@ -520,14 +520,16 @@ TotalsCheck CheckTotals(const std::string& logPath, const std::string& dataPath,
     totals::TotalsLine file;
     switch (totals::ReadTotalsFile(dataPath, file)) {
         case totals::ReadResult::Ok:
-            check.fromFile =
-                TotalsFigures{totals::SameAccountingDay(file.dayNumber, now) ? file.dayUnits : 0,
-                              file.marker == current    ? file.monthUnits
-                              : file.marker == previous ? 0
-                                                        : file.monthUnits,
-                              file.marker == current    ? file.prevMonthUnits
-                              : file.marker == previous ? file.monthUnits
-                                                        : file.prevMonthUnits};
+            check.fromFile = TotalsFigures{
+                totals::SameAccountingDay(file.dayNumber, file.marker, settings.telstday, now)
+                    ? file.dayUnits
+                    : 0,
+                file.marker == current    ? file.monthUnits
+                : file.marker == previous ? 0
+                                          : file.monthUnits,
+                file.marker == current    ? file.prevMonthUnits
+                : file.marker == previous ? file.monthUnits
+                                          : file.prevMonthUnits};
             break;
         // The meter starts from nothing then, and so does the comparison.
         case totals::ReadResult::Missing:
@@ -537,7 +539,9 @@ TotalsCheck CheckTotals(const std::string& logPath, const std::string& dataPath,
         case totals::ReadResult::Unreadable: check.fileTrouble = "読めません"; break;
         case totals::ReadResult::Bad: check.fileTrouble = "形式が違います"; break;
     }
-    auto clamp = [](int64_t n) { return static_cast<int32_t>(std::min<int64_t>(n, INT32_MAX)); };
+    auto clamp = [](int64_t n) {
+        return static_cast<int32_t>(std::min<int64_t>(n, totals::kMaxCount));
+    };
     check.rebuilt =
         totals::TotalsLine{clamp(check.fromLog.month), totals::DayNumber(now),
                            clamp(check.fromLog.day), current, clamp(check.fromLog.previous)};

@@ -32,15 +32,16 @@ Date AccountingDay(const LocalTime& now) {
     return SerialToDate(DateToSerial(now.date) - (now.time.hour < 5 ? 1 : 0));
 }
 
-// The day number a totals file holds is the day of the month less one before 05:00, so on
-// the 1st before 05:00 it is 0: the accounting day is then still the last day of the month
-// before, which a file written before midnight holds as that day. Both are the same day.
-bool SameAccountingDay(int fileDay, const LocalTime& now) {
+// The accounting day began at 05:00 on its date and ends at 05:00 on the next: a file written
+// in it was written on one of the two, and holds that date's day number and period marker.
+// The day number alone repeats every month (and 0 of the 1st matches no day at all).
+bool SameAccountingDay(int fileDay, const Date& marker, int16_t telstday, const LocalTime& now) {
     const Date day = AccountingDay(now);
-    const int written = DayNumber(now);
-    if (fileDay == written) return true;
-    const int lastOfMonth = DaysInMonth(day.year, day.month);
-    return (fileDay == 0 && written == lastOfMonth) || (written == 0 && fileDay == lastOfMonth);
+    const Date next = SerialToDate(DateToSerial(day) + 1);
+    const auto writtenOn = [&](const Date& date, int dayNumber) {
+        return fileDay == dayNumber && (marker == Date{} || marker == PeriodMarker(telstday, date));
+    };
+    return writtenOn(day, day.day) || writtenOn(next, next.day - 1);
 }
 
 std::string Stamp(const LocalTime& t) {
@@ -116,9 +117,12 @@ bool ParseTotals(const std::string& bytes, TotalsLine& out) {
     std::string line = bytes.substr(0, bytes.find_first_of("\r\n"));
     const std::vector<std::string> v = SplitValues(cp932::DecodeToUtf8(line));
     if (v.size() != 5) return false;
-    return ParseCount(v[0], out.monthUnits) && ParseCount(v[1], out.dayNumber) &&
-           out.dayNumber >= 0 && out.dayNumber <= 31 && ParseCount(v[2], out.dayUnits) &&
-           ParseFileDate(v[3], out.marker) && ParseCount(v[4], out.prevMonthUnits);
+    const auto count = [](const std::string& text, int32_t& n) {
+        return ParseCount(text, n) && n >= 0 && n <= kMaxCount;
+    };
+    return count(v[0], out.monthUnits) && ParseCount(v[1], out.dayNumber) && out.dayNumber >= 0 &&
+           out.dayNumber <= 31 && count(v[2], out.dayUnits) && ParseFileDate(v[3], out.marker) &&
+           count(v[4], out.prevMonthUnits);
 }
 
 ReadResult ReadTotalsFile(const std::string& path, TotalsLine& out) {

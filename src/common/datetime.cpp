@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "common/datetime.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <ctime>
 
 namespace kv {
 namespace {
@@ -16,7 +18,54 @@ int64_t DaysFromCivil(int64_t y, int64_t m, int64_t d) {
     const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
     return era * 146097 + doe - 719468;
 }
+int64_t LocalFieldsAsUtc(const tm& t) {
+    return DaysFromCivil(t.tm_year + 1900, t.tm_mon + 1, t.tm_mday) * 86400 + t.tm_hour * 3600 +
+           t.tm_min * 60 + t.tm_sec;
+}
+
+bool LocalAt(time_t utc, tm& out) {
+#ifdef _WIN32
+    return localtime_s(&out, &utc) == 0;
+#else
+    return localtime_r(&utc, &out) != nullptr;
+#endif
+}
+
 }  // namespace
+
+std::vector<int32_t> ZoneOffsetsAt(const LocalTime& t) {
+    std::vector<int32_t> offsets;
+    // Read once as standard time and once as summer time; a reading whose instant shows other
+    // fields does not exist (the skipped hour, or no summer time that day).
+    for (int dst : {0, 1}) {
+        tm want{};
+        want.tm_year = t.date.year - 1900;
+        want.tm_mon = t.date.month - 1;
+        want.tm_mday = t.date.day;
+        want.tm_hour = t.time.hour;
+        want.tm_min = t.time.minute;
+        want.tm_sec = t.time.second;
+        want.tm_isdst = dst;
+        tm probe = want;
+        const time_t utc = std::mktime(&probe);
+        tm back{};
+        if (utc == static_cast<time_t>(-1) || !LocalAt(utc, back)) continue;
+        if (back.tm_year != want.tm_year || back.tm_mon != want.tm_mon ||
+            back.tm_mday != want.tm_mday || back.tm_hour != want.tm_hour ||
+            back.tm_min != want.tm_min || back.tm_sec != want.tm_sec)
+            continue;
+        const auto offset = static_cast<int32_t>(LocalFieldsAsUtc(want) - utc);
+        if (std::find(offsets.begin(), offsets.end(), offset) == offsets.end())
+            offsets.push_back(offset);
+    }
+    return offsets;
+}
+
+int32_t ZoneOffsetAtUtc(int64_t utcSecs) {
+    tm local{};
+    if (!LocalAt(static_cast<time_t>(utcSecs), local)) return 0;
+    return static_cast<int32_t>(LocalFieldsAsUtc(local) - utcSecs);
+}
 
 int32_t DateToSerial(const Date& d) {
     return static_cast<int32_t>(DaysFromCivil(d.year, d.month, d.day) + kEpochShift);

@@ -3,6 +3,7 @@
 // Calendar arithmetic on plain dates, with the roll-over rules the accounting relies on.
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace kv {
 
@@ -37,6 +38,11 @@ struct LocalTime {
     Date date;
     TimeOfDay time;
 };
+
+// From the C library's zone (TZ): the offsets (local less UTC, seconds) the local time `t`
+// can have, and the offset at a UTC instant.
+std::vector<int32_t> ZoneOffsetsAt(const LocalTime& t);
+int32_t ZoneOffsetAtUtc(int64_t utcSecs);
 
 std::string FormatDate(const Date& d);       // "yyyy/mm/dd"
 std::string FormatTime(const TimeOfDay& t);  // "hh:mm:ss"

@@ -19,6 +19,14 @@ class Clock {
     virtual ~Clock() = default;
     virtual LocalTime Now() const = 0;        // wall clock, whole seconds, local time
     virtual int64_t MonotonicMs() const = 0;  // for waits: never jumps
+    // How far into its current second the wall clock is, so seconds counted on the monotonic
+    // clock can turn when Now()'s do.
+    virtual int32_t WallMsOfSecond() const { return 0; }
+    // Local time less UTC, in seconds, now and at a local time: two offsets in the hour that
+    // is repeated when summer time ends, none in the hour skipped when it begins. A clock that
+    // knows no zone is always at 0.
+    virtual int32_t UtcOffsetNow() const { return 0; }
+    virtual std::vector<int32_t> UtcOffsetsAt(const LocalTime& /*t*/) const { return {0}; }
 };
 
 class Timer {

@@ -14,6 +14,18 @@ LocalTime SystemClock::Now() const {
                      TimeOfDay{t.hour(), t.minute(), t.second()}};
 }
 
+int32_t SystemClock::WallMsOfSecond() const {
+    return QTime::currentTime().msec();
+}
+
+int32_t SystemClock::UtcOffsetNow() const {
+    return QDateTime::currentDateTime().offsetFromUtc();
+}
+
+std::vector<int32_t> SystemClock::UtcOffsetsAt(const LocalTime& t) const {
+    return ZoneOffsetsAt(t);
+}
+
 int64_t SystemClock::MonotonicMs() const {
     return std::chrono::duration_cast<std::chrono::milliseconds>(
                std::chrono::steady_clock::now().time_since_epoch())

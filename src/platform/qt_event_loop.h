@@ -15,6 +15,9 @@ class SystemClock : public Clock {
   public:
     LocalTime Now() const override;
     int64_t MonotonicMs() const override;
+    int32_t WallMsOfSecond() const override;
+    int32_t UtcOffsetNow() const override;
+    std::vector<int32_t> UtcOffsetsAt(const LocalTime& t) const override;
 };
 
 class QtTimer : public Timer {

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "accounting/call_meter.h"
+#include "accounting/totals_file.h"
 #include "app/commands.h"
 #include "call_rig.h"
 #include "common/data_file.h"
@@ -40,8 +41,9 @@ int LoggedUnits(const std::string& log) {
     return units;
 }
 
-// A poll that found the line down just before the tick: nothing of that call is touched any
-// more, not the unit that would begin on this tick, not the cut.
+// A poll that found the line down at the tick: nothing of that call is touched any more by
+// the tick, not the cut. The unit due at the end's own second is the record's (units are the
+// boundaries at or below the logged duration).
 TEST(Trust, NoUnitNoReadoutAndNoCutAfterTheCallEnded) {
     for (const bool cutTick : {false, true}) {
         CallRig rig;
@@ -56,8 +58,8 @@ TEST(Trust, NoUnitNoReadoutAndNoCutAfterTheCallEnded) {
         });
         rig.AdvanceSecs(1);
         const std::string log = rig.ReadDataFile("Kestrovan.log");
-        EXPECT_EQ(LoggedUnits(log), 1) << log;
-        EXPECT_EQ(rig.cx.meter.Totals().MonthUnits, 1);
+        EXPECT_EQ(LoggedUnits(log), cutTick ? 1 : 2) << log;
+        EXPECT_EQ(rig.cx.meter.Totals().MonthUnits, cutTick ? 1 : 2);
         EXPECT_EQ(rig.view.lcd(2), "\\10");
         EXPECT_EQ(rig.view.caption, "Kestrovan");
         EXPECT_TRUE(rig.transport.sent.empty()) << rig.transport.sent;  // no bare "disconnect b"
@@ -108,20 +110,29 @@ TEST(Trust, TotalsFilesThatWereMishandled) {
         LocalTime start;
         std::string file;
         int32_t month, day, prev;
+        bool setAside = false;  // no figures the meter wrote: kept aside, counted afresh
     };
     const Case cases[] = {
         {"ten digits",
          {{2026, 12, 6}, {12, 0, 0}},
          "2147483647,6,12,\"2026/11/30\",4294967296\r\n",
-         INT32_MAX,
+         0,
+         0,
+         0,
+         true},
+        {"nine digits",
+         {{2026, 12, 6}, {12, 0, 0}},
+         "999999999,6,12,\"2026/11/30\",4\r\n",
+         999999999,
          12,
-         INT32_MAX},
+         4},
         {"negative",
          {{2026, 12, 6}, {12, 0, 0}},
          "-5,6,-2,\"2026/11/30\",-40000\r\n",
-         -5,
-         -2,
-         -40000},
+         0,
+         0,
+         0,
+         true},
         // The period rolls at midnight, the day at 05:00: the month moved on, the day holds.
         {"00:40 on the 1st", {{2027, 1, 1}, {0, 40, 0}}, "20,31,7,\"2026/11/30\",3\r\n", 0, 7, 20},
         {"marker ahead", {{2026, 12, 6}, {12, 0, 0}}, "20,6,7,\"2027/03/31\",3\r\n", 20, 7, 3},
@@ -140,10 +151,14 @@ TEST(Trust, TotalsFilesThatWereMishandled) {
         rig.OpenAgo(1, 0);
         rig.Close(1);
         EXPECT_EQ(fs::directory_iterator(rig.dir) == fs::directory_iterator(), false);
+        bool setAside = false;
         for (const auto& e : fs::directory_iterator(rig.dir))
-            EXPECT_EQ(e.path().filename().string().find(".bad-"), std::string::npos);
-        // One call later the file holds the figures plus that call, saturated, not wrapped.
-        EXPECT_EQ(t.MonthUnits, c.month == INT32_MAX ? INT32_MAX : c.month + 1);
+            setAside |= e.path().filename().string().find(".bad-") != std::string::npos;
+        EXPECT_EQ(setAside, c.setAside);
+        EXPECT_EQ(rig.view.boxes.size(), c.setAside ? 1u : 0u);
+        // One call later the file holds the figures plus that call, saturated at what the file
+        // can hold, not wrapped.
+        EXPECT_EQ(t.MonthUnits, c.month == totals::kMaxCount ? totals::kMaxCount : c.month + 1);
     }
 }
 

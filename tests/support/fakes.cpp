@@ -38,6 +38,19 @@ LocalTime FakeEventLoop::Now() const {
                      TimeOfDay::FromSeconds(sod)};
 }
 
+int32_t FakeEventLoop::WallMsOfSecond() const {
+    const int64_t ms = (now_ - wallBaseMs_) % 1000;
+    return static_cast<int32_t>(ms < 0 ? ms + 1000 : ms);
+}
+
+int32_t FakeEventLoop::UtcOffsetNow() const {
+    return zoneUtcSecs_ ? ZoneOffsetAtUtc(*zoneUtcSecs_ + (now_ - wallBaseMs_) / 1000) : 0;
+}
+
+std::vector<int32_t> FakeEventLoop::UtcOffsetsAt(const LocalTime& t) const {
+    return zoneUtcSecs_ ? ZoneOffsetsAt(t) : std::vector<int32_t>{0};
+}
+
 void FakeEventLoop::SetWallClock(LocalTime t) {
     wallBaseSerial_ = DateToSerial(t.date);
     wallBaseSecs_ = t.time.Seconds();

@@ -44,6 +44,9 @@ class FakeEventLoop : public Clock, public EventPump, public TimerFactory {
 
     LocalTime Now() const override;
     int64_t MonotonicMs() const override { return now_; }
+    int32_t WallMsOfSecond() const override;
+    int32_t UtcOffsetNow() const override;
+    std::vector<int32_t> UtcOffsetsAt(const LocalTime& t) const override;
     void PumpOnce() override;
     bool WaitUntil(const std::function<bool()>& done, int64_t deadlineMs) override;
 
