@@ -119,7 +119,7 @@ TimeOfDay Context::LinkToMeter::CallSeenAt() const {
 
 void Context::LinkToMeter::LinkLost() {
     cx_.meter.Suspend();
-    cx_.notices.LinkLost();
+    cx_.notices.LinkLost(cx_.meter.ChConnected(1) || cx_.meter.ChConnected(2));
     cx_.ShowTrayState();
 }
 

@@ -18,8 +18,12 @@ void Notices::CallEnded() {
     Notify(kNotifyAutoCut);
 }
 
-void Notices::LinkLost() {
-    Notify(kNotifyLinkLost);
+void Notices::LinkLost(bool inCall) {
+    Notify(inCall ? kNotifyLinkLostInCall : kNotifyLinkLost);
+}
+
+void Notices::CutFailed() {
+    Notify(kCutFailedText);
 }
 
 void Notices::LinkBack() {

@@ -21,6 +21,11 @@ inline constexpr const char* kNotifyCallStarted = "接続しました";
 inline constexpr const char* kNotifyAutoCut = "自動切断しました";
 inline constexpr const char* kNotifyLinkLost = "MN128との接続が切れました";
 inline constexpr const char* kNotifyLinkBack = "MN128に再接続しました";
+inline constexpr const char* kNotifyLinkLostInCall =
+    "MN128との接続が切れました。回線がつながったままの可能性があります";
+// At exit, the cut with "強制切断" could not be sent or was not answered.
+inline constexpr const char* kCutFailedText =
+    "回線を切断できませんでした。ルーターで回線の状態を確かめてください";
 
 class Notices {
   public:
@@ -33,8 +38,10 @@ class Notices {
     // waits for the console is said once, and a cut by the user's button never.
     void AutoCutAsked() { autoCutAsked_ = true; }
     void CallEnded();
-    void LinkLost();
+    // inCall: a call was up when the router was last seen.
+    void LinkLost(bool inCall = false);
     void LinkBack();
+    void CutFailed();
 
   private:
     void Notify(const char* text);

@@ -168,19 +168,30 @@ void Form_QueryUnload(Context& cx, bool& Cancel, UnloadMode mode) {
     cx.Ending = true;
     int16_t ch = cx.link.CurrentChannel();
     if (ch < 0 || ch > 2) ch = 0;
-    auto end = [&cx, ch] {
-        cx.meter.CntEnd(ch);
+    auto end = [&cx, ch](bool cutFailed) {
+        // A call still up when last seen ends now, also when the router is away: the time
+        // since it was last seen is not free.
+        cx.meter.CntEnd(ch, /*atExit=*/true);
+        for (int16_t other = 1; other <= 2; ++other)
+            if (cx.meter.ChConnected(other)) cx.meter.CntEnd(other, /*atExit=*/true);
         cx.tray.TrayOut();
+        if (cutFailed) {
+            // The user believes the line cut; it may not be.
+            cx.link.Stop();
+            cx.trace.Error("exit: the line may still be up");
+            cx.notices.CutFailed();
+            cx.ports.view.MessageBox(kCutFailedText, "", MsgIcon::Exclamation, MsgButtons::Ok);
+        }
         EndProgram(cx, EndMode::Quiet, "query");
     };
     // Nothing waits for a reply the end does not need. With "強制切断" and a call up, the cut
-    // goes out at once and the record closes once the router has answered it, or after one
-    // attempt as the program saw the line (traced).
+    // goes out at once (the router away: after one more login, within ten seconds) and the
+    // record closes once the router has answered it, or as the program saw the line (traced).
     if (cx.meter.ChConnected(ch) && cx.settings.linecut == 1) {
-        cx.link.HangUpForExit(ch, [end](bool) { end(); });
+        cx.link.HangUpForExit(ch, [end](bool ok) { end(!ok); });
         return;
     }
-    end();
+    end(false);
 }
 
 int CheckTotalsCommand(SettingsStore& store, const std::string& dataFolder, bool repair,

@@ -49,7 +49,9 @@ void TrayIcon::ShowTip(const std::string& tip) {
 
 std::string LiveTrayTip(const TrayLineState& line) {
     std::string state;
-    if (line.routerAway)
+    if (line.routerAway && line.channel != 0)
+        state = "MN128未接続: 回線がつながったままの可能性があります";
+    else if (line.routerAway)
         state = "MN128未接続";
     else if (line.channel == 0)
         state = "未接続";

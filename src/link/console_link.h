@@ -122,8 +122,9 @@ class ConsoleLink : private SessionOwner {
     // or when the connection went. The caller holds the console around it.
     void Command(const std::string& line, std::function<void(bool)> then);
     // At exit with "強制切断": "disconnect bN", sent at once (an exchange under way is given
-    // up), and one attempt's wait for the router's answer. then(false), traced, when it could
-    // not be sent or was not answered. Closes no record: the caller does, after it.
+    // up), and one attempt's wait for the router's answer. With the router away, one login
+    // at once first, the whole within ten seconds. then(false), traced, when it could not be
+    // sent or was not answered. Closes no record: the caller does, after it.
     void HangUpForExit(int16_t channel, std::function<void(bool)> then);
     // The reply to what was sent last: `awaited` (empty: one read) within three attempts.
     void Await(std::u16string awaited, std::function<void(bool)> then);
@@ -213,11 +214,20 @@ class ConsoleLink : private SessionOwner {
     // ---- the status poll's answer (status.cpp) ----
     void PollAnswered(bool ok);
     void ParseBothChannels();
+    // Arms or disarms the automatic cut for the channel in use, once its call is metered.
+    void JudgeAutoCut();
 
     // ---- reconnection (exchange.cpp) ----
     void ConnectionLost(const std::string& reason);
     void Reconnect();
     void RetryLater();
+    // What the status bar says while the router is away.
+    const char* LostText() const;
+    // ---- the cut at exit (exchange.cpp) ----
+    void SendExitCut(int16_t channel, std::function<void(bool)> then);
+    void HangUpAfterLogin(int16_t channel, std::function<void(bool)> then);
+    void ExitLoginOver(bool ok);
+    void FinishExitCut(bool ok);
 
     std::string ForTrace(std::u16string_view text) const { return session_.ForTrace(text); }
 
@@ -239,10 +249,18 @@ class ConsoleLink : private SessionOwner {
     bool stopped_ = false;
     bool polling_ = false;
     std::function<void(bool)> loginDone_;
+    // At exit with the router away: the cut once logged in again, and the bound on both.
+    int16_t exitChannel_ = 0;
+    std::function<void(bool)> exitThen_;
+    std::unique_ptr<Timer> exitDeadline_;
+    static constexpr int kExitCutMs = 10000;
+    static constexpr int kExitRetryMs = 1000;
     int32_t pcSeconds_ = 0;  // the computer's time of day when "show time" went out
     int retryDelayMs_ = kFirstRetryMs;
     static constexpr int kFirstRetryMs = 2000;
     static constexpr int kLastRetryMs = 60000;
+    // During a call: how long the router may say nothing before it is taken as gone.
+    static constexpr int64_t kSilentMs = 10000;
 };
 
 // Case-insensitive searches; positions count from 1; 0 when a marker is missing. Positions

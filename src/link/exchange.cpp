@@ -13,6 +13,9 @@ namespace {
 
 constexpr int kAttempts = 3;
 constexpr const char* kLostText = "MN128再接続中";
+// The router cannot be reached while a call is up: the line may stay up, and costs.
+constexpr const char* kLostInCallText =
+    "MN128と通信できません(再接続中)。回線がつながったままの可能性があり、ここからは切断できません";
 
 }  // namespace
 
@@ -97,12 +100,21 @@ void ConsoleLink::ShowMessage(const std::string& text, std::function<void()> the
 
 void ConsoleLink::HangUpForExit(int16_t channel, std::function<void(bool)> then) {
     trace_.Step("DisConnect");
-    // Not logged in (again) yet: the console would not take the command.
-    if (!State().SocketOpen || lost_ || reconnecting_) {
+    // The router is away: logged in to once more at once, within ten seconds in all.
+    if (online_ && !stopped_ && (lost_ || reconnecting_)) {
+        HangUpAfterLogin(channel, std::move(then));
+        return;
+    }
+    // Never logged in: the console would not take the command.
+    if (!State().SocketOpen || stopped_) {
         trace_.Error("hangup err:no connection");
         then(false);
         return;
     }
+    SendExitCut(channel, std::move(then));
+}
+
+void ConsoleLink::SendExitCut(int16_t channel, std::function<void(bool)> then) {
     // Whatever the console was waiting for no longer matters: the program ends. The router
     // answers in order, so a reply still owed comes before the cut's.
     const int owed = queue_.Waiting() ? 1 : 0;
@@ -118,6 +130,49 @@ void ConsoleLink::HangUpForExit(int16_t channel, std::function<void(bool)> then)
             then(ok);
         },
         1 + owed);
+}
+
+void ConsoleLink::HangUpAfterLogin(int16_t channel, std::function<void(bool)> then) {
+    trace_.Error("hangup: the router is away, logging in again first");
+    exitChannel_ = channel;
+    exitThen_ = std::move(then);
+    exitDeadline_ = ports_.timers.NewTimer();
+    exitDeadline_->SetHandler([this] {
+        trace_.Error("hangup err:the router did not answer within 10 s");
+        Stop();
+        FinishExitCut(false);
+    });
+    exitDeadline_->SetInterval(kExitCutMs);
+    exitDeadline_->SetEnabled(true);
+    ports_.tmrRetry.SetEnabled(false);
+    if (reconnecting_) return;  // the login under way decides
+    // Nothing the console held matters any more.
+    queue_.Clear();
+    while (queue_.Held()) queue_.Unhold();
+    Reconnect();
+}
+
+void ConsoleLink::ExitLoginOver(bool ok) {
+    if (ok) {
+        // Once the login has given the console back (and the call was matched).
+        queue_.WhenFree(
+            [this] { SendExitCut(exitChannel_, [this](bool cut) { FinishExitCut(cut); }); },
+            /*first=*/true);
+        return;
+    }
+    // A router restarting accepts again within seconds: tried again while the bound lasts.
+    trace_.Error("hangup err:could not log in again");
+    ports_.tmrRetry.SetInterval(kExitRetryMs);
+    ports_.tmrRetry.SetEnabled(true);
+}
+
+void ConsoleLink::FinishExitCut(bool ok) {
+    if (!exitThen_) return;
+    auto done = std::move(exitThen_);
+    exitThen_ = nullptr;
+    exitDeadline_->SetEnabled(false);
+    ports_.tmrRetry.SetEnabled(false);
+    done(ok);
 }
 
 void ConsoleLink::Fail(const std::string& message, bool atOnce) {
@@ -143,11 +198,15 @@ void ConsoleLink::ConnectionLost(const std::string& reason) {
     // An attempt to log in again that loses its connection just fails; the next one follows.
     if (reconnecting_) return;
     trace_.Error("link lost:" + reason);
-    ports_.view.ShowStatus(kLostText);
+    ports_.view.ShowStatus(LostText());
     calls_.LinkLost();
     ports_.tmrRetry.SetEnabled(false);
     ports_.tmrRetry.SetInterval(retryDelayMs_);
     ports_.tmrRetry.SetEnabled(true);
+}
+
+const char* ConsoleLink::LostText() const {
+    return calls_.CallOpen(1) || calls_.CallOpen(2) ? kLostInCallText : kLostText;
 }
 
 void ConsoleLink::RetryLater() {
@@ -168,14 +227,21 @@ void ConsoleLink::Reconnect() {
     ports_.transport.Close();
     LoginDialogue([this](bool ok) {
         reconnecting_ = false;
+        if (!ok) {
+            session_.Drop();
+            lost_ = true;
+        }
+        // The program ends: the cut, not the back-off.
+        if (exitThen_) {
+            ExitLoginOver(ok);
+            return;
+        }
         if (ok) return;
-        session_.Drop();
-        lost_ = true;
         ports_.tmrSOHO.SetEnabled(true);  // the totals still roll over while the router is away
         retryDelayMs_ = std::min(retryDelayMs_ * 2, kLastRetryMs);
         trace_.Error("reconnect err:next in " + std::to_string(retryDelayMs_ / 1000) + " s");
         // The attempt's own steps showed in the status bar; what the user needs to know is this.
-        ports_.view.ShowStatus(kLostText);
+        ports_.view.ShowStatus(LostText());
         RetryLater();
     });
 }

@@ -27,7 +27,8 @@ struct ExchangeQueue::Wait {
     int times = 1;
     int retries = 0;
     int64_t startedMs = 0;
-    bool failing = false;  // the last attempt is over: only the message's time is left
+    int64_t deadlineMs = 0;  // one attempt to this moment, not ten seconds
+    bool failing = false;    // the last attempt is over: only the message's time is left
     std::function<void(bool)> then;
 };
 
@@ -127,6 +128,17 @@ void ExchangeQueue::Await(std::u16string awaited, int attempts, std::function<vo
     StartAttempt();
 }
 
+void ExchangeQueue::AwaitUntil(std::u16string awaited, int64_t deadlineMs,
+                               std::function<void(bool)> then) {
+    wait_ = std::make_unique<Wait>();
+    wait_->awaited = std::move(awaited);
+    wait_->attempts = 1;
+    wait_->deadlineMs = deadlineMs;
+    wait_->startedMs = clock_.MonotonicMs();
+    wait_->then = std::move(then);
+    StartAttempt();
+}
+
 void ExchangeQueue::StartAttempt() {
     // Each attempt looks at the whole reply again.
     if (!wait_->awaited.empty()) session_.RestartSearch();
@@ -134,7 +146,8 @@ void ExchangeQueue::StartAttempt() {
     if (!wait_ || wait_->failing) return;
     const int64_t now = clock_.MonotonicMs();
     attempt_->SetEnabled(false);
-    attempt_->SetInterval(static_cast<int>(std::max<int64_t>(1, AttemptDeadline(now) - now)));
+    const int64_t due = wait_->deadlineMs > 0 ? wait_->deadlineMs : AttemptDeadline(now);
+    attempt_->SetInterval(static_cast<int>(std::max<int64_t>(1, due - now)));
     attempt_->SetEnabled(true);
 }
 
@@ -186,6 +199,7 @@ void ExchangeQueue::Finish(bool ok) {
     if (ok && wait) {
         std::rotate(replyMs_.begin(), replyMs_.begin() + 1, replyMs_.end());
         replyMs_.back() = clock_.MonotonicMs() - wait->startedMs;
+        lastReplyAtMs_ = clock_.MonotonicMs();
     }
     if (wait && wait->then) wait->then(ok);
 }

@@ -46,6 +46,10 @@ class ExchangeQueue {
     // times: the awaited text must have come that many times (the replies of an exchange given
     // up come first).
     void Await(std::u16string awaited, int attempts, std::function<void(bool)> then, int times = 1);
+    // One attempt that ends at deadlineMs on the monotonic clock.
+    void AwaitUntil(std::u16string awaited, int64_t deadlineMs, std::function<void(bool)> then);
+    // When the last awaited reply came, on the monotonic clock (0: none yet).
+    int64_t LastReplyAtMs() const { return lastReplyAtMs_; }
     // After a read or a loss of the connection: ends the wait when it can.
     void Check();
     bool Waiting() const { return wait_ != nullptr; }
@@ -80,6 +84,7 @@ class ExchangeQueue {
     std::deque<std::function<void()>> deferred_;
     std::unique_ptr<Wait> wait_;
     std::array<int64_t, 3> replyMs_{};  // the last replies' times, newest last
+    int64_t lastReplyAtMs_ = 0;
     std::function<void()> afterMessage_;
     std::string lastInformation_;
 };

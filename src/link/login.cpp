@@ -227,6 +227,7 @@ void ConsoleLink::LoginEnd() {
     } else if (current > 0) {
         calls_.CallUp(current, connectTime);
     }
+    JudgeAutoCut();
     ShowChannelStatus(current);
     ports_.tmrSOHO.SetEnabled(true);
     link.LinkReady = true;

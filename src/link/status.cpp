@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The status poll: the report asked for, read into the snapshot, shown and handed to the meter.
+#include <algorithm>
 #include <cstdint>
 #include <string>
 
@@ -23,7 +24,19 @@ void ConsoleLink::GetNow() {
     trace_.Step("GetNow-st");
     trace_.ShowDebugStep("get now" + FormatTime(ports_.clock.Now().time));
     polling_ = true;
-    Exchange("show status", 1, State().RouterName, [this](bool ok) { PollAnswered(ok); });
+    if (!calls_.CallOpen(1) && !calls_.CallOpen(2)) {
+        Exchange("show status", 1, State().RouterName, [this](bool ok) { PollAnswered(ok); });
+        return;
+    }
+    // During a call a router that does not answer must be known at once: the line may be up
+    // and cannot be cut from here. One attempt, over once nothing has been heard for ten
+    // seconds (never less than eight for the poll itself).
+    session_.StartExchange("show status");
+    session_.Mutable().PendingReceives = 1;
+    const int64_t now = ports_.clock.MonotonicMs();
+    queue_.AwaitUntil(State().RouterName,
+                      std::max(queue_.LastReplyAtMs() + kSilentMs, now + kSilentMs - 2000),
+                      [this](bool ok) { PollAnswered(ok); });
 }
 
 void ConsoleLink::PollAnswered(bool ok) {
@@ -52,20 +65,30 @@ void ConsoleLink::PollAnswered(bool ok) {
     }
 
     ParseBothChannels();
+    const auto up = [this](int16_t c) { return status_.ChannelStatus[c].Mode == kTerminalMode; };
+    int16_t metered = calls_.CallOpen(1) ? 1 : calls_.CallOpen(2) ? 2 : 0;
 
+    // The channel whose call is metered stays the one in use while it is up. One that comes
+    // up beside it is metered once it has gone, from its own connect time, so every second
+    // of each is charged once.
     int16_t& current = status_.CurrentChannel;
     current = 0;
-    if (status_.ChannelStatus[1].Mode == kTerminalMode) current = 1;
-    if (status_.ChannelStatus[2].Mode == kTerminalMode) current = 2;
+    if (up(1)) current = 1;
+    if (up(2)) current = 2;
+    if (metered > 0 && up(metered)) current = metered;
 
-    ShowChannelStatus(displayChannel_ != 0 ? displayChannel_ : current);
-
-    if (current > 0 && !calls_.CallOpen(current)) {
-        calls_.CallUp(current, status_.ChannelStatus[current].ConnectTime);
-    } else if (current == 0 && (calls_.CallOpen(1) || calls_.CallOpen(2))) {
+    if (current == 0 && metered > 0) {
         calls_.CallDown(1);
         calls_.CallDown(2);
+    } else if (metered > 0 && !up(metered)) {
+        calls_.CallDown(metered);
     }
+    if (current > 0 && !calls_.CallOpen(current))
+        calls_.CallUp(current, status_.ChannelStatus[current].ConnectTime);
+    // Judged once the call's tariff is known: a night call seen just before a unit boundary
+    // is never armed for a cut.
+    JudgeAutoCut();
+    ShowChannelStatus(displayChannel_ != 0 ? displayChannel_ : current);
     trace_.Step("GetNow-end");
     // A cut asked for meanwhile goes out first.
     queue_.Release(true);
@@ -73,9 +96,17 @@ void ConsoleLink::PollAnswered(bool ok) {
 
 void ConsoleLink::ParseBothChannels() {
     ParseChannelStatus(1);
-    UpdateAutoCutState(1);
     ParseChannelStatus(2);
-    UpdateAutoCutState(2);
+}
+
+void ConsoleLink::JudgeAutoCut() {
+    const int16_t channel = status_.CurrentChannel;
+    if (ValidChannel(channel) && calls_.CallOpen(channel)) {
+        UpdateAutoCutState(channel);
+        return;
+    }
+    // No call metered: nothing to cut.
+    status_.AutoCutArmed = false;
 }
 
 void ConsoleLink::ParseChannelStatus(int16_t channel) {

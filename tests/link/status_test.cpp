@@ -184,12 +184,12 @@ TEST(GetNow, ArmingAndColours) {
     r.Poll(StatusReport(true, false, 300));
     EXPECT_FALSE(r.cx.link.Status().AutoCutArmed);
 
-    // An idle channel leaves the flag as it was.
+    // A line without a call has nothing armed: a call that comes up is judged afresh.
     r.cx.link.SetCutBreak(false);
     r.Poll(StatusReport(true, false, 300));
     ASSERT_TRUE(r.cx.link.Status().AutoCutArmed);
     r.Poll(StatusReport(false, false));
-    EXPECT_TRUE(r.cx.link.Status().AutoCutArmed);
+    EXPECT_FALSE(r.cx.link.Status().AutoCutArmed);
 }
 
 TEST(GetNow, NoReplyLeavesEverythingAsItWas) {

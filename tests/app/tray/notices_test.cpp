@@ -90,7 +90,7 @@ struct NoticeRig : LinkRig {
 
 TEST(Notices, OnlyWhatTheUserNeedsToKnowIsNotified) {
     const std::string start = kNotifyCallStarted, cut = kNotifyAutoCut, lost = kNotifyLinkLost,
-                      back = kNotifyLinkBack;
+                      lostInCall = kNotifyLinkLostInCall, back = kNotifyLinkBack;
     struct Case {
         const char* name;
         int16_t notify;
@@ -140,7 +140,7 @@ TEST(Notices, OnlyWhatTheUserNeedsToKnowIsNotified) {
              r.ComeBack();
              EXPECT_TRUE(r.cx.meter.ChConnected(1));
          },
-         {start, lost, back}},
+         {start, lostInCall, back}},
         {"switched off",
          0,
          [](NoticeRig& r) {
