@@ -71,26 +71,36 @@ TEST(Edges, EveryUnitBeginsAtItsSecond) {
         {"seen seven seconds after the connect", {10, 0, 7}, 7, 30, 4},
         {"seen after two units had begun", {18, 59, 52}, 23, 45, 5},
     };
+    // The program's clock starts, the ticks fall, the poll sees the call and the call ends,
+    // each at its own phase of the wall clock's second.
     for (const Case& c : cases) {
         for (const int64_t start : kStartPhases) {
             for (const int64_t tick : kTickPhases) {
-                SCOPED_TRACE(std::string(c.name) + ", clock started at +" + std::to_string(start) +
-                             " ms, ticks at +" + std::to_string(tick) + " ms");
-                CallRig rig({Date{2026, 12, 7}, c.seen});
-                UnitsOf(rig.cx.settings, 10, 30, 60);
-                rig.cx.settings.atcutmode = 0;
-                // The program started part-way into a second of the wall clock.
-                rig.loop.SetWallClock(
-                    {Date{2026, 12, 7}, TimeOfDay::FromSeconds(c.seen.Seconds() - 1)});
-                rig.loop.Advance(start);
-                rig.cx.meter.StartClock(rig.loop.Now());
-                rig.loop.Advance(1000 - start + tick);
-                rig.OpenAgo(1, c.ago);
-                rig.loop.Advance(int64_t{c.secs - c.ago} * 1000);
-                rig.Close(1);
-                EXPECT_EQ(rig.cx.meter.Call().CallSecs, c.secs);
-                EXPECT_EQ(rig.cx.meter.Call().LoggedUnits, c.units);
-                EXPECT_EQ(rig.cx.meter.Totals().MonthUnits, c.units);
+                for (const int64_t seen : {0, 600}) {
+                    for (const int64_t end : {0, 999}) {
+                        SCOPED_TRACE(std::string(c.name) + "; phases: start " +
+                                     std::to_string(start) + ", tick " + std::to_string(tick) +
+                                     ", seen " + std::to_string(seen) + ", end " +
+                                     std::to_string(end));
+                        CallRig rig({Date{2026, 12, 7}, c.seen});
+                        UnitsOf(rig.cx.settings, 10, 30, 60);
+                        rig.cx.settings.atcutmode = 0;
+                        // The wall clock's second `seen - 2` begins at 0 ms.
+                        rig.loop.SetWallClock(
+                            {Date{2026, 12, 7}, TimeOfDay::FromSeconds(c.seen.Seconds() - 2)});
+                        rig.loop.Advance(start);
+                        rig.cx.meter.StartClock(rig.loop.Now());
+                        rig.loop.Advance(1000 + tick - start);
+                        rig.tmrDSP->SetEnabled(true);
+                        rig.loop.Advance(1000 + seen - tick);
+                        rig.OpenAgo(1, c.ago);
+                        rig.loop.Advance(int64_t{c.secs - c.ago} * 1000 + end - seen);
+                        rig.Close(1);
+                        EXPECT_EQ(rig.cx.meter.Call().CallSecs, c.secs);
+                        EXPECT_EQ(rig.cx.meter.Call().LoggedUnits, c.units);
+                        EXPECT_EQ(rig.cx.meter.Totals().MonthUnits, c.units);
+                    }
+                }
             }
         }
     }
