@@ -22,7 +22,8 @@ const std::string kPrompt = "\n\rMN128-SOHO% ";
 // A router whose status report is printed lateMs after it was asked for, with the line as it is
 // then; it may also stop answering, or close the console.
 struct CoreRig {
-    explicit CoreRig(int64_t late = 0) : lateMs(late) {
+    explicit CoreRig(int64_t late = 0, LocalTime start = {Date{2026, 12, 7}, TimeOfDay{10, 0, 0}})
+        : rig(start), lateMs(late) {
         Settings& s = cx.settings;
         s.sohoip = "127.0.0.1";
         s.seca = s.secb = s.secc = 12;
@@ -43,7 +44,7 @@ struct CoreRig {
         t.Greeting("\n\rconsole\n\r");
         t.Answer("", "\n\rlogin: ");
         t.Answer("user", "\n\rWelcome to MN128-SOHO!\n\r" + kPrompt);
-        t.Answer("show time", "\n\r2026/12/07(Mon) now: 10:00:00" + kPrompt);
+        t.Answer("show time", "\n\r2026/12/07(Mon) now: " + FormatTime(start.time) + kPrompt);
         t.onLine = [this](const std::string& line) -> std::optional<std::string> {
             sent.push_back({loop.MonotonicMs(), line});
             if (silent) return std::nullopt;
@@ -76,13 +77,27 @@ struct CoreRig {
         } else {
             b1 += "  接続モード         [未接続]\n\r";
         }
-        return "\n\r回線種別:ISDN\n\r" + b1 + "B2チャネル:\n\r  接続モード         [未接続]\n\r" +
-               kPrompt;
+        std::string b2 = "B2チャネル:\n\r";
+        if (b2UpSinceMs) {
+            b2 += "  接続モード         [端末型]\n\r  接続時刻           [" + b2ConnectTime +
+                  "]\n\r  回線使用率         [ 0%]\n\r  自動切断時間       [ 0/180]\n\r";
+        } else {
+            b2 += "  接続モード         [未接続]\n\r";
+        }
+        return "\n\r回線種別:ISDN\n\r" + b1 + b2 + kPrompt;
+    }
+    static std::string Stamp(const LocalTime& t) {
+        return FormatDate(t.date) + " " + FormatTime(t.time);
     }
     // The line comes up now; the router's clock agrees with the computer's.
-    void Up() {
-        upSinceMs = loop.MonotonicMs();
-        connectTime = FormatDate(loop.Now().date) + " " + FormatTime(loop.Now().time);
+    void Up(int ago = 0) {
+        upSinceMs = loop.MonotonicMs() - int64_t{ago} * 1000;
+        const LocalTime now = loop.Now();
+        connectTime = Stamp({now.date, TimeOfDay::FromSeconds(now.time.Seconds() - ago)});
+    }
+    void UpB2() {
+        b2UpSinceMs = loop.MonotonicMs();
+        b2ConnectTime = Stamp(loop.Now());
     }
     std::vector<int64_t> SentAt(const std::string& line) const {
         std::vector<int64_t> at;
@@ -90,17 +105,22 @@ struct CoreRig {
             if (l == line) at.push_back(ms);
         return at;
     }
-    // The "Tel" record: duration and units.
-    std::pair<int, int> Record() const {
+    // The "Tel" records: duration and units.
+    std::vector<std::pair<int, int>> Records() const {
+        std::vector<std::pair<int, int>> records;
         std::istringstream in(rig.ReadDataFile("Kestrovan.log"));
         for (std::string line; std::getline(in, line);) {
             if (line.rfind("\"Tel\"", 0) != 0) continue;
             std::vector<std::string> f;
             std::istringstream fields(line);
             for (std::string v; std::getline(fields, v, ',');) f.push_back(v);
-            return {std::stoi(f[6]), std::stoi(f[7])};
+            records.push_back({std::stoi(f[6]), std::stoi(f[7])});
         }
-        return {-1, -1};
+        return records;
+    }
+    std::pair<int, int> Record() const {
+        const auto records = Records();
+        return records.empty() ? std::pair{-1, -1} : records.front();
     }
     // Ends the program as SIGTERM does; returns how long the end took, or -1 when it did not
     // come within a minute.
@@ -123,8 +143,8 @@ struct CoreRig {
     int64_t hangUpDelayMs = 300;  // < 0: never answered
     bool silent = false;
     bool loggedIn = false;
-    std::optional<int64_t> upSinceMs;
-    std::string connectTime;
+    std::optional<int64_t> upSinceMs, b2UpSinceMs;
+    std::string connectTime, b2ConnectTime;
     std::vector<std::pair<int64_t, std::string>> sent;
     int64_t endedAtMs = -1;
 };
@@ -270,6 +290,69 @@ TEST(EventCore, ALinkLostAsTheCallOpensStopsTheMeter) {
     ASSERT_FALSE(r.cx.link.Lost());
     EXPECT_FALSE(r.cx.meter.Suspended());
     EXPECT_TRUE(r.rig.tmrDSP->Enabled());
+}
+
+// A router that stops answering during a call is said at once (the line may be up and cannot
+// be cut from here), and logged in to again, whenever in the poll's cycle it fell silent.
+TEST(EventCore, ASilentRouterDuringACallIsSaidWithinTwelveSeconds) {
+    for (const int64_t after : {0, 700, 1500, 2900}) {
+        SCOPED_TRACE("silent " + std::to_string(after) + " ms after a reply");
+        CoreRig r;
+        r.Up();
+        r.loop.RunUntil([&r] { return r.cx.meter.ChConnected(1); }, 10000);
+        r.loop.RunUntil([&r] { return r.cx.link.Polling(); }, 10000);
+        r.loop.RunUntil([&r] { return !r.cx.link.Polling(); }, 10000);
+        r.loop.Advance(after);
+        r.silent = true;
+        const int64_t from = r.loop.MonotonicMs();
+        ASSERT_TRUE(r.loop.RunUntil(
+            [&r] { return r.rig.view.status().find("切断できません") != std::string::npos; },
+            30000));
+        EXPECT_LE(r.loop.MonotonicMs() - from, 12000);
+        EXPECT_TRUE(r.cx.link.Lost());
+        EXPECT_TRUE(r.cx.meter.Suspended());
+    }
+}
+
+// B2 comes up while B1 is metered: B1 stays metered until it goes, then B2 from its own connect
+// time. Every second of each channel is in one record, charged once.
+TEST(EventCore, BothChannelsAreCharged) {
+    CoreRig r;
+    const int64_t up = r.loop.MonotonicMs();
+    r.Up();
+    r.loop.At(up + 16000, [&r] { r.UpB2(); });
+    r.loop.At(up + 24000, [&r] { r.upSinceMs.reset(); });
+    r.loop.At(up + 44000, [&r] { r.b2UpSinceMs.reset(); });
+    r.loop.Advance(60000);
+    const auto records = r.Records();
+    ASSERT_EQ(records.size(), 2u);
+    // 12-s units: B1 up 24 s, B2 up 28 s; each seen to its end within a poll.
+    EXPECT_GE(records[0].first, 24);
+    EXPECT_LE(records[0].first, 24 + 3);
+    EXPECT_EQ(records[0].second, records[0].first / 12 + 1);
+    EXPECT_GE(records[1].first, 28);
+    EXPECT_LE(records[1].first, 28 + 3);
+    EXPECT_EQ(records[1].second, records[1].first / 12 + 1);
+}
+
+// A night call under the flat-rate service first seen just before a unit boundary: the cut is
+// judged once its tariff is known, so it is never cut, whatever the phase of the ticks.
+TEST(EventCore, TheFlatRateWindowIsNeverCut) {
+    for (const int64_t phase : {0, 1, 250, 500, 999}) {
+        for (const int ago : {8, 9, 10, 11}) {
+            SCOPED_TRACE("ticks at +" + std::to_string(phase) + " ms, seen " + std::to_string(ago) +
+                         " s after the connect");
+            CoreRig r(0, {Date{2026, 12, 7}, TimeOfDay{23, 30, 0}});
+            r.cx.settings.teleho = 1;
+            r.cx.settings.atcutmode = 1;
+            r.loop.Advance(phase);
+            r.Up(ago);
+            r.loop.RunUntil([&r] { return r.cx.meter.ChConnected(1); }, 10000);
+            r.loop.Advance(60000);
+            EXPECT_TRUE(r.SentAt("disconnect b1").empty());
+            EXPECT_TRUE(r.cx.meter.ChConnected(1));
+        }
+    }
 }
 
 }  // namespace
