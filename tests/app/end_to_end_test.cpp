@@ -9,6 +9,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
+#include <thread>
 #include <filesystem>
 #include <memory>
 
@@ -68,6 +70,39 @@ class EndToEndTest : public ::testing::Test {
         return WaitFor([&] { return LogText().find(word) != std::string::npos; }, 15000);
     }
     int Terminate() { return kestrovan->Kill(SIGTERM, 15000); }
+    // With "強制切断" and a call up, the router restarts (the call kept) and stays away for
+    // outageSecs; the program is ended 2 s into it. How long the end took, in ms.
+    int64_t EndDuringOutage(int outageSecs) {
+        Start({{"linecut", "1"}});
+        EXPECT_EQ(sim.Command("up 1").rfind("ok", 0), 0u);
+        EXPECT_TRUE(LogHas("Connect")) << LogText();
+        upAt = std::chrono::steady_clock::now();
+        EXPECT_EQ(sim.Command("restart " + std::to_string(outageSecs) + " keep").rfind("ok", 0),
+                  0u);
+        std::this_thread::sleep_for(std::chrono::seconds(2));
+        const auto asked = std::chrono::steady_clock::now();
+        EXPECT_EQ(Terminate(), 0);
+        endAt = std::chrono::steady_clock::now();
+        return std::chrono::duration_cast<std::chrono::milliseconds>(endAt - asked).count();
+    }
+    // The last record's duration, in seconds.
+    int LoggedSecs() {
+        const std::string log = LogText();
+        const size_t tel = log.rfind("\"Tel\"");
+        if (tel == std::string::npos) return -1;
+        std::vector<std::string> f;
+        std::string v;
+        for (size_t i = tel; i < log.size() && log[i] != '\r'; ++i) {
+            if (log[i] == ',') {
+                f.push_back(v);
+                v.clear();
+            } else {
+                v += log[i];
+            }
+        }
+        return f.size() > 6 ? std::stoi(f[6]) : -1;
+    }
+    std::chrono::steady_clock::time_point upAt, endAt;
 
     std::string dir;
     QtSettingsStore store;
@@ -127,6 +162,30 @@ TEST_F(EndToEndTest, EndingWithLinecutHangsUpBeforeClosingTheCall) {
     ASSERT_NE(hangUp, trace.end());
     ASSERT_NE(close, trace.end());
     EXPECT_LT(hangUp - trace.begin(), close - trace.begin());
+}
+
+// The router restarting when the program ends: logged in to again as soon as it listens, and
+// the line cut, before the end.
+TEST_F(EndToEndTest, EndingWhileTheRouterRestartsCutsTheLineOnceItIsBack) {
+    const int64_t took = EndDuringOutage(6);
+    EXPECT_LE(took, 11000);
+    EXPECT_NE(sim.Received().find("disconnect b1"), std::string::npos) << sim.Received();
+    EXPECT_EQ(ReadFile(boxes).find("回線を切断できませんでした"), std::string::npos);
+    const std::vector<std::string> trace = TraceMessages(bin + "/Kestrovan.dbg");
+    ASSERT_FALSE(trace.empty());
+    EXPECT_EQ(trace.back(), "query");
+}
+
+// A router away for longer than the end may wait: the user is told the line may still be up,
+// the program ends within the bound, and the record runs to the exit, not to the loss.
+TEST_F(EndToEndTest, EndingWhileTheRouterStaysAwaySaysTheLineMayBeUp) {
+    const int64_t took = EndDuringOutage(30);
+    EXPECT_LE(took, 11000);
+    EXPECT_NE(ReadFile(boxes).find("回線を切断できませんでした"), std::string::npos)
+        << ReadFile(boxes);
+    EXPECT_NE(ReadFile(bin + "/Kestrovan.dbg").find("end not confirmed"), std::string::npos);
+    const auto upFor = std::chrono::duration_cast<std::chrono::seconds>(endAt - upAt).count();
+    EXPECT_GE(LoggedSecs(), upFor - 2) << LogText();
 }
 
 // Installed where the user cannot write (a package): the records go to the per-user folder,
