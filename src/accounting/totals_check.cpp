@@ -271,7 +271,6 @@ class Rebuild {
 
     // One record; the instants are seconds since the zero date.
     void Record(int64_t connect, int64_t end, int32_t units, int32_t adjust, int32_t offset) {
-        ++check_.calls;
         SetOpen(false);
         // As the meter counts: the first unit by the tariff of the moment the call was seen
         // (the router's connect time less the adjustment), the units one after another from
@@ -285,6 +284,8 @@ class Rebuild {
         for (size_t i = 0; i < kRemembered; ++i)
             if (connects_[i] == connect) slot = i;
         const bool resumed = slot < kRemembered;
+        // One call however many records it was logged in.
+        if (!resumed) ++check_.calls;
         if (resumed) t = nexts_[slot];
         bool first = !resumed;
         int64_t counted = 0, guard = 0;

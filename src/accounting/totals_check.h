@@ -28,11 +28,11 @@ struct TotalsCheck {
     TotalsFigures fromLog;
     std::optional<TotalsFigures> fromFile;  // none: missing, unreadable or not understood
     std::string fileTrouble;                // why there are no figures from the file
-    int calls = 0;                          // "Tel" records counted
-    int unreadLines = 0;                    // lines of the log that were not understood
-    bool callOpen = false;                  // the log ends inside a call (not counted yet)
-    bool cancelled = false;                 // stopped when asked: nothing else holds
-    totals::TotalsLine rebuilt;             // the line a repair writes
+    int calls = 0;               // calls counted, a connection logged in several records once
+    int unreadLines = 0;         // lines of the log that were not understood
+    bool callOpen = false;       // the log ends inside a call (not counted yet)
+    bool cancelled = false;      // stopped when asked: nothing else holds
+    totals::TotalsLine rebuilt;  // the line a repair writes
     bool Agrees() const { return fromFile && *fromFile == fromLog; }
 };
 

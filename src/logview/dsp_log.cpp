@@ -217,7 +217,7 @@ std::string Message(ReadResult result, const std::string& path) {
 }
 
 template <class C>
-std::basic_string<C> FormatDetail(std::basic_string_view<C> line) {
+std::basic_string<C> FormatDetail(std::basic_string_view<C> line, int64_t extraUnits) {
     Fields<C> field;
     SplitFields(line, field, kMaxFields);
     std::basic_string<C> out;
@@ -231,7 +231,16 @@ std::basic_string<C> FormatDetail(std::basic_string_view<C> line) {
     out.append(field[6]).push_back(bar);
     AppendPadLeft(out, field[7], 4);
     out.push_back(bar);
-    AppendPadLeft(out, field[8], 4);
+    if (extraUnits == 0) {
+        AppendPadLeft(out, field[8], 4);
+    } else {
+        int64_t units = 0;
+        for (const C ch : field[8])
+            if (ch >= C('0') && ch <= C('9')) units = units * 10 + (ch - C('0'));
+        const std::string digits = std::to_string(units + extraUnits);
+        const std::basic_string<C> text(digits.begin(), digits.end());
+        AppendPadLeft(out, std::basic_string_view<C>(text), 4);
+    }
     out.push_back(bar);
     AppendPadLeft(out, field[9], 4);
     out.push_back(bar);
@@ -378,6 +387,52 @@ size_t CharCount(std::string_view utf8) {
     return count;
 }
 
+// The connect date and time of a summary line: the records of one connection share them.
+std::string_view ConnectKey(std::string_view line) {
+    if (line.rfind("\"Tel\",", 0) != 0) return {};
+    size_t end = 6;
+    for (int commas = 0; commas < 2; ++commas) {
+        end = line.find(',', end + 1);
+        if (end == std::string_view::npos) return {};
+    }
+    return line.substr(6, end - 6);
+}
+
+// The end date and time of a summary line: a connection's records end one after another.
+std::string_view EndKey(std::string_view line) {
+    size_t from = 0;
+    for (int commas = 0; commas < 3; ++commas) {
+        from = line.find(',', from);
+        if (from == std::string_view::npos) return {};
+        ++from;
+    }
+    size_t end = line.find(',', from);
+    if (end == std::string_view::npos) return {};
+    end = line.find(',', end + 1);
+    if (end == std::string_view::npos) return {};
+    return line.substr(from, end - from);
+}
+
+// An earlier record of the same connection as the one that ends at `laterEnd`.
+bool Continues(std::string_view key, std::string_view laterEnd, std::string_view earlier) {
+    return !key.empty() && ConnectKey(earlier) == key && EndKey(earlier) < laterEnd;
+}
+
+// The units of a summary line (its eighth value), 0 when unreadable.
+int64_t UnitsOf(std::string_view line) {
+    size_t at = 0;
+    for (int commas = 0; commas < 7; ++commas) {
+        at = line.find(',', at);
+        if (at == std::string_view::npos) return 0;
+        ++at;
+    }
+    int64_t units = 0;
+    for (; at < line.size() && line[at] >= '0' && line[at] <= '9' && units < (int64_t{1} << 40);
+         ++at)
+        units = units * 10 + (line[at] - '0');
+    return units;
+}
+
 bool Seek(std::FILE* file, uint64_t offset) {
 #ifdef _WIN32
     return ::_fseeki64(file, static_cast<long long>(offset), SEEK_SET) == 0;
@@ -465,11 +520,41 @@ void DetailIndex::Append(const uint64_t* offsets, size_t count) {
     }
 }
 
-std::string DetailRow(std::string_view bytes) {
+std::string DetailRow(std::string_view bytes, int64_t extraUnits) {
     if (!bytes.empty() && bytes.back() == '\r') bytes.remove_suffix(1);
-    if (IsAscii(bytes)) return FormatDetail(bytes);
+    if (IsAscii(bytes)) return FormatDetail(bytes, extraUnits);
     const std::u16string line = cp932::Decode(bytes);
-    return Utf16ToUtf8(FormatDetail(std::u16string_view(line)));
+    return Utf16ToUtf8(FormatDetail(std::u16string_view(line), extraUnits));
+}
+
+std::string DetailRowAt(LogFile& file, uint64_t offset) {
+    const std::string line = file.LineAt(offset);
+    const std::string key(ConnectKey(line));
+    std::string ends(EndKey(line));
+    // A program restarted during a call logs the connection in several records, one after
+    // another: their units are this call's too. Looked for back to the first summary line
+    // of another connection (a megabyte at most).
+    int64_t extra = 0;
+    uint64_t at = offset;
+    std::vector<char> piece;
+    while (!key.empty() && at > 0 && offset - at < (uint64_t{1} << 20)) {
+        const uint64_t from = at > 4096 ? at - 4096 : 0;
+        piece.resize(static_cast<size_t>(at - from));
+        if (file.ReadAt(from, piece.data(), piece.size()) != piece.size()) break;
+        // The line before ends with the LF just before `at`.
+        size_t end = piece.size() - 1;
+        size_t start = end;
+        while (start > 0 && piece[start - 1] != '\n') --start;
+        if (start == 0 && from > 0) break;  // longer than a piece: no record of ours
+        std::string_view previous(piece.data() + start, end - start);
+        if (!previous.empty() && previous.back() == '\r') previous.remove_suffix(1);
+        at = from + start;
+        if (previous.rfind("\"Tel\",", 0) != 0) continue;
+        if (!Continues(key, ends, previous)) break;
+        extra += UnitsOf(previous);
+        ends.assign(EndKey(previous));
+    }
+    return DetailRow(line, extra);
 }
 
 ScanResult ScanLog(const std::string& logPath, int kind, const ScanControl& control) {
@@ -522,11 +607,17 @@ ScanResult ScanLog(const std::string& logPath, int kind, const ScanControl& cont
 
     NewestFirstTotals totals(keyChars);
     std::vector<uint64_t> rows;
+    std::string lastKey, lastEnd;
     ReadResult read = ScanNewestFirst(
         file, split, size, control,
         [&](uint64_t offset, std::string_view bytes, const LineFacts& facts) {
             if (!bytes.empty() && bytes.back() == '\r') bytes.remove_suffix(1);
-            if (totals.Add(bytes, facts) && details) rows.push_back(offset);
+            if (!totals.Add(bytes, facts) || !details) return;
+            // The earlier records of a connection already listed go on its row.
+            const bool continued = Continues(lastKey, lastEnd, bytes);
+            lastKey.assign(ConnectKey(bytes));
+            lastEnd.assign(EndKey(bytes));
+            if (!continued) rows.push_back(offset);
         },
         [&](uint64_t left) {
             if (!rows.empty() && control.onRows) control.onRows(rows.data(), rows.size());
@@ -559,7 +650,7 @@ LogDisplay DspLog1(const std::string& logPath) {
     display.totals = std::move(scan.totals);
     LogFile file(logPath);
     for (size_t row = 0; row < index.size(); ++row) {
-        display.lines.Add(DetailRow(file.LineAt(index[row])));
+        display.lines.Add(DetailRowAt(file, index[row]));
     }
     return display;
 }

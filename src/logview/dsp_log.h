@@ -99,8 +99,13 @@ class DetailIndex {
     size_t size_ = 0;
 };
 
-// The detail row of one summary line (its bytes as in the log, CP932).
-std::string DetailRow(std::string_view lineBytes);
+// The detail row of one summary line (its bytes as in the log, CP932), extraUnits added to
+// its units.
+std::string DetailRow(std::string_view lineBytes, int64_t extraUnits = 0);
+// The detail row of the summary line at offset: one call, however many records it was logged
+// in (the records of one connection come one after another, the last with the call's whole
+// duration); the list holds only the last of them.
+std::string DetailRowAt(LogFile& file, uint64_t offset);
 
 // How one reading reports and is stopped; all optional. Called on the reading thread.
 struct ScanControl {

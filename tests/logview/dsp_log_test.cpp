@@ -88,6 +88,32 @@ TEST_F(DspLogTest, LogWithoutFinishedCalls) {
               std::vector<std::string>{Totals("          ", "   0")});
 }
 
+// A program restarted twice during one call logs it in three records, each measured from the
+// connect: the list and its CSV show one call, its whole length and every unit. Records that
+// only look alike (another connect second, or no later end) stay apart.
+TEST_F(DspLogTest, OneConnectionInSeveralRecordsIsOneCall) {
+    const auto tel = [](const std::string& connect, const std::string& end, int secs, int units) {
+        return "\"Tel\",\"2026/12/07\",\"" + connect + "\",\"2026/12/07\",\"" + end +
+               "\",\"00:00:00\"," + std::to_string(secs) + "," + std::to_string(units) + ",0,0\r\n";
+    };
+    Write(tel("09:00:00", "09:00:40", 40, 2) + "\"Connect\",\"2026/12/07\",\"10:00:00\",0,0\r\n" +
+          "\"DisConnect\",\"2026/12/07\",\"10:00:15\",\"00:00:15\",15,1,0,0\r\n" +
+          tel("10:00:00", "10:00:15", 15, 1) + tel("10:00:00", "10:00:20", 20, 1) +
+          tel("10:00:00", "10:00:33", 33, 2) + tel("10:00:00", "10:00:33", 33, 5) +
+          tel("10:05:00", "10:06:00", 60, 3));
+    const LogDisplay detail = DspLog1(path_);
+    EXPECT_EQ(ToVector(detail.lines),
+              (std::vector<std::string>{
+                  "2026/12/07|10:05:00|12/07|10:06:00|00:00:00|  60|   3|   0|   0",
+                  "2026/12/07|10:00:00|12/07|10:00:33|00:00:00|  33|   5|   0|   0",
+                  "2026/12/07|10:00:00|12/07|10:00:33|00:00:00|  33|   4|   0|   0",
+                  "2026/12/07|09:00:00|12/07|09:00:40|00:00:00|  40|   2|   0|   0"}));
+    EXPECT_EQ(detail.totals, (std::vector<PeriodTotal>{{"2026/12/07", 14}}));
+    EXPECT_NE(
+        CsvFromList(detail.lines).find("2026/12/07,10:00:00,12/07,10:00:33,00:00:00,33,4,0,0"),
+        std::string::npos);
+}
+
 TEST_F(DspLogTest, TotalsPerDayMonthYearNewestFirst) {
     Write(Call("2025/11/30", "23:00:00", 5) + Call("2026/12/06", "10:00:05", 4) +
           Call("2026/12/06", "18:00:00", 3) + Call("2026/12/07", "09:00:00", 2));

@@ -286,7 +286,7 @@ void FrmLog::StartReading(int kind) {
 std::string FrmLog::RowBytes(size_t row) const {
     if (!detail_) return row < totalsLines_.size() ? std::string(totalsLines_[row]) : std::string();
     if (row >= index_.size() || !file_) return {};
-    return logview::DetailRow(file_->LineAt(index_[row]));
+    return logview::DetailRowAt(*file_, index_[row]);
 }
 
 size_t FrmLog::RowCount() const {
@@ -339,7 +339,7 @@ void FrmLog::StartCsv(const QString& path) {
         };
         for (size_t row = 0; row < rows && written; ++row) {
             if (detail_) {
-                logview::AppendCsvRow(csv, logview::DetailRow(reader->LineAt(index_[row])));
+                logview::AppendCsvRow(csv, logview::DetailRowAt(*reader, index_[row]));
             } else {
                 logview::AppendCsvRow(csv, totalsLines_[row]);
             }
