@@ -180,14 +180,15 @@ void Context::MeterToProgram::CallClosed() {
 }
 
 void Context::ShowTrayState() {
-    if (settings.traytip == 0) {
-        tray.ShowTip(kTrayTip);
-        return;
-    }
     TrayLineState line;
     line.routerAway = !link.LoggedIn() || link.Lost();
     for (int16_t c = 1; c <= 2; ++c)
         if (meter.ChConnected(c)) line.channel = c;
+    // A line that may be up and cannot be cut is said also without the live tip.
+    if (settings.traytip == 0 && !(line.routerAway && line.channel != 0)) {
+        tray.ShowTip(kTrayTip);
+        return;
+    }
     line.elapsedSecs = meter.Call().ElapsedSecs;
     line.amountYen = int64_t{meter.Call().CallUnits} * settings.ctanni;
     tray.ShowTip(LiveTrayTip(line));
