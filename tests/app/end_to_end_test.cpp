@@ -164,6 +164,21 @@ TEST_F(EndToEndTest, EndingWithLinecutHangsUpBeforeClosingTheCall) {
     EXPECT_LT(hangUp - trace.begin(), close - trace.begin());
 }
 
+// A router that stops answering during a call over a real connection: within twelve seconds
+// the program has taken it as gone and is logging in again.
+TEST_F(EndToEndTest, ASilentRouterDuringACallIsNoticedAtOnce) {
+    Start({});
+    EXPECT_EQ(sim.Command("up 1").rfind("ok", 0), 0u);
+    ASSERT_TRUE(LogHas("Connect")) << LogText();
+    EXPECT_EQ(sim.Command("silent on").rfind("ok", 0), 0u);
+    const std::string trace = bin + "/Kestrovan.dbg";
+    EXPECT_TRUE(
+        WaitFor([&] { return ReadFile(trace).find("link lost:") != std::string::npos; }, 12000));
+    EXPECT_TRUE(
+        WaitFor([&] { return ReadFile(trace).find("reconnect") != std::string::npos; }, 5000));
+    EXPECT_EQ(Terminate(), 0);
+}
+
 // The router restarting when the program ends: logged in to again as soon as it listens, and
 // the line cut, before the end.
 TEST_F(EndToEndTest, EndingWhileTheRouterRestartsCutsTheLineOnceItIsBack) {
