@@ -171,6 +171,9 @@ FrmSetup::FrmSetup(SetupHost& host, QWidget* parent, FileChooser chooser)
     setObjectName(QStringLiteral("FrmSetup"));
     setWindowTitle(Q(kTitle));
     setModal(true);
+    // A dialog: only its close box, whether or not the main window is its parent.
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
 
     auto* layout = new QVBoxLayout(this);
     SSTab1 = new QTabWidget(this);
@@ -207,6 +210,8 @@ FrmSetup::FrmSetup(SetupHost& host, QWidget* parent, FileChooser chooser)
     StatusBar1 = new QStatusBar(this);
     StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
     StatusBar1->setSizeGripEnabled(false);
+    // Nothing writes to it: an empty strip under the buttons only looks broken.
+    StatusBar1->hide();
     layout->addWidget(StatusBar1);
 
     numeric_ = {
