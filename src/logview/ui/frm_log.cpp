@@ -271,8 +271,9 @@ void FrmLog::PlaceHeadings() {
                       ? bars[index]
                       : std::max(static_cast<int>(row.size()), start + kColumns[index].width);
         }
+        // The heading may run over the "|" that ends its column, not into the next column.
         const int left = origin + qRound(log_text->TextX(shape, start));
-        const int right = origin + qRound(log_text->TextX(shape, end));
+        const int right = origin + qRound(log_text->TextX(shape, end + 1));
         headings_[index]->setGeometry(left, 0, std::max(1, right - left), header_->height());
     }
 }
