@@ -62,6 +62,17 @@ window_named() {
   [ -n "$id" ] || { echo "no window named $1" >&2; return 1; }
   echo "$id"
 }
+# Window $1 (named $2) lies whole on the 1024 x 768 screen; said, and the script fails at its
+# end, when it does not.
+off=0
+fits() {
+  local X Y WIDTH HEIGHT SCREEN WINDOW
+  eval "$(xdotool getwindowgeometry --shell "$1")"
+  if ((X < 0 || Y < 0 || X + WIDTH > 1024 || Y + HEIGHT > 768)); then
+    echo "!! $2 is not on the screen: ${WIDTH}x${HEIGHT}+${X}+${Y}" >&2
+    off=1
+  fi
+}
 # Clicks at x, y (pixels of the client area) of window $1.
 click_at() {
   xdotool mousemove --window "$1" "$2" "$3" click 1
@@ -85,6 +96,7 @@ for scale in ${KV_SHOTS_SCALES:-1 2}; do
   for height in 1560 2050 2650 3250 3850; do
     click_at "$win" $((60 * scale)) $((36 * scale))
     sleep 1.5
+    fits "$win" "the main window"
     import -frame -window "$win" "$shots/main-$height-${scale}x.png"
     echo "   main-$height-${scale}x.png"
   done
@@ -95,6 +107,7 @@ for scale in ${KV_SHOTS_SCALES:-1 2}; do
     xdotool key Down Down Return
     box="$(window_named '^ABOUT Kestrovan$')"
     sleep 1
+    fits "$box" "the about box"
     import -frame -window "$box" "$shots/messagebox-about.png"
     echo "   messagebox-about.png"
     xdotool key Return || true
@@ -104,6 +117,7 @@ for scale in ${KV_SHOTS_SCALES:-1 2}; do
   click_at "$win" $((72 * scale)) "$row"
   box="$(window_named '^Kestrovan$')"
   sleep 1
+  fits "$box" "the debug box"
   import -frame -window "$box" "$shots/debug-${scale}x.png"
   echo "   debug-${scale}x.png"
   xdotool key Return || true
@@ -111,6 +125,7 @@ for scale in ${KV_SHOTS_SCALES:-1 2}; do
   click_at "$win" $((104 * scale)) "$row"
   msg="$(window_named '^Information$')"
   sleep 3
+  fits "$msg" "the message window"
   import -frame -window "$msg" "$shots/msg-window-${scale}x.png"
   echo "   msg-window-${scale}x.png"
   click_at "$win" $((104 * scale)) "$row"
@@ -121,6 +136,7 @@ for scale in ${KV_SHOTS_SCALES:-1 2}; do
   xdotool key Down Return
   dialog="$(window_named '^基本設定$')"
   sleep 1
+  fits "$dialog" "the settings dialog"
   import -frame -window "$dialog" "$shots/setup-frame-${scale}x.png"
   echo "   setup-frame-${scale}x.png"
   xdotool key Escape || true
@@ -130,6 +146,7 @@ for scale in ${KV_SHOTS_SCALES:-1 2}; do
   xdotool key --clearmodifiers alt+F4
   note="$(window_named '^Kestrovan$')"
   sleep 1
+  fits "$note" "the note at the close"
   import -frame -window "$note" "$shots/note-closed-to-tray-${scale}x.png"
   echo "   note-closed-to-tray-${scale}x.png"
   xdotool key Return || true
@@ -156,6 +173,7 @@ for scale in ${KV_SHOTS_SCALES:-1 2}; do
     if [ "${width:-0}" -gt "$widest" ]; then widest=$width note=$id; fi
   done
   sleep 1
+  fits "$note" "the note without a tray"
   import -frame -window "$note" "$shots/note-no-tray-${scale}x.png"
   echo "   note-no-tray-${scale}x.png"
   kill -TERM "$kv"
@@ -186,3 +204,4 @@ echo "   messagebox-yes-no.png"
 xdotool key Escape || true
 kill -TERM "$pelvaro" 2>/dev/null || true
 echo "== pictures in $shots"
+exit "$off"
