@@ -2,7 +2,7 @@
 # SPDX-License-Identifier: GPL-3.0-or-later
 # The panel goes away while Kestrovan runs with its window hidden: the window must be mapped
 # within 3 s, and a call that starts then must be told through the session's notification
-# service. A virtual X display (Xvfb) with a panel (trayer), a session bus of its own with a
+# service, as one is while the icon is in the tray. A virtual X display (Xvfb) with a panel (trayer), a session bus of its own with a
 # notification service, the simulated router on loopback.
 # usage: panel_gone_check.sh <build folder>      exit 77: the tools are not installed
 set -u
@@ -26,6 +26,8 @@ fail() {
     echo "FAIL: $*"
     echo "-- trace"; iconv -f CP932 -t UTF-8 "$work/program/Kestrovan.dbg" 2>/dev/null | tail -20
     echo "-- boxes"; cat "$work/boxes.log" 2>/dev/null
+    echo "-- log"; iconv -f CP932 -t UTF-8 "$work/program/Kestrovan.log" 2>/dev/null
+    echo "-- notes"; cat "$work/notes" 2>/dev/null; echo "-- router"; cat "$work/sim.out"
     exit 1
 }
 # Waits up to $1 tenths of a second for the command after it to succeed.
@@ -93,6 +95,12 @@ shown() { xdotool search --onlyvisible --name '^Kestrovan$' >/dev/null 2>&1; }
 within 150 grep -aq 'show status' "$work/transcript" 2>/dev/null || fail "no poll"
 sleep 2
 shown && fail "the window shows though the icon is in the tray"
+# With the icon in the tray too, a call is told through the service, not by a balloon.
+echo "up 1" >&3
+within 150 grep -q '接続しました' "$work/notes" 2>/dev/null || fail "no notification while docked"
+echo "hangup" >&3
+within 100 grep -aq 'DisConnect' "$work/program/Kestrovan.log" 2>/dev/null || fail "no end of call"
+sleep 2
 
 kill "$panel"
 start=$(date +%s%N)
@@ -100,6 +108,8 @@ within 30 shown || fail "the window is not mapped within 3 s of the panel's end"
 echo "window mapped $(( ($(date +%s%N) - start) / 1000000 )) ms after the panel ended"
 
 echo "up 1" >&3
-within 150 grep -q '接続しました' "$work/notes" 2>/dev/null || fail "no notification of the call"
-echo "notification: $(grep '接続しました' "$work/notes")"
+told_twice() { [ "$(grep -c '接続しました' "$work/notes")" = 2 ]; }
+within 150 told_twice || fail "no notification of the call after the panel's end"
+echo "notifications:"
+cat "$work/notes"
 exit 0
