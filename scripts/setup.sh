@@ -11,10 +11,11 @@ runtime=(fonts-noto-cjk fonts-ipafont-gothic qt6-translations-l10n tzdata xdg-ut
 # The demo runs the program on a display of its own and photographs its window.
 demo=(xvfb xauth x11-utils imagemagick)
 # The tests: GoogleTest, the format check, and a real X display with a window manager and a
-# panel for the window-position test; the install checks validate the desktop files and
+# panel for the window-position test, a session bus for the notification test, a headless
+# Wayland compositor with Qt's Wayland plugin; the install checks validate the desktop files and
 # build and unpack the Debian package.
-test=(libgtest-dev clang-format xvfb xauth openbox trayer xdotool x11-utils
-  desktop-file-utils appstream dpkg-dev file)
+test=(libgtest-dev clang-format xvfb xauth openbox trayer xdotool x11-utils dbus weston
+  qt6-wayland desktop-file-utils appstream dpkg-dev file)
 # Fuzzing: clang with its sanitizer and libFuzzer runtimes, the distribution's default version.
 fuzz=(clang libclang-rt-dev)
 screenshots=(xvfb xauth openbox trayer xdotool x11-utils imagemagick)

@@ -14,7 +14,9 @@ Context::Context(const Ports& p)
             meterToProgram_),
       runner(p.runner, p.view, trace),
       tray(trace, p.view),
-      delayed(p.Tmr1Sec) {}
+      delayed(p.Tmr1Sec) {
+    tray.UseSettings(settings, p.store);
+}
 
 void EndProgram(Context& cx, EndMode mode, const std::string& message) {
     cx.link.Stop();
@@ -76,7 +78,7 @@ void Context::MeterOnWindow::ShowFigure(MeterFigure figure, const std::string& t
 }
 
 void Context::MeterOnWindow::ShowLive(bool live) {
-    for (int lcd : {1, 2, 3}) cx_.ports.view.SetLcdColour(lcd, live ? kColourGreen : kColourGrey);
+    cx_.ports.view.SetFiguresLive(live);
 }
 
 void Context::MeterOnWindow::ShowCaption(const std::string& text) {

@@ -157,9 +157,10 @@ void Form_QueryUnload(Context& cx, bool& Cancel, UnloadMode mode) {
     if (mode == UnloadMode::UserClose) {
         Cancel = true;
         // Hidden without a tray icon, the window could not be brought back.
-        if (cx.tray.Docked())
+        if (cx.tray.Docked()) {
             cx.ports.view.HideMainWindow();
-        else
+            cx.tray.ClosedToTray();
+        } else
             cx.ports.view.MinimizeMainWindow();
         return;
     }

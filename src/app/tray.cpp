@@ -11,25 +11,55 @@ void TrayIcon::TrayIn() {
     // Set whatever happens, so the fallback below is taken once per run.
     installed_ = true;
     if (port_ && port_->Available()) {
-        port_->Add(kTrayTip);
-        docked_ = true;
-        tip_ = kTrayTip;
+        Dock(nullptr);
     } else {
         trace_.Error("trayin err: no notification area");
         view_.ShowMainWindow(false);
-        // A box, not the status bar: the first poll's text would cover it at once.
-        view_.MessageBox(kNoTrayText, "", MsgIcon::Information, MsgButtons::Ok);
+        // Started at logon on such a desktop, the program must poll and meter whether or not
+        // anyone is there to answer: a box that does not wait (the status bar would be covered
+        // by the first poll's text at once).
+        Note(kNoTrayText, &Settings::notraynote, "notraynote");
         if (port_) port_->WatchForNotificationArea([this] { NotificationAreaAppeared(); });
     }
     trace_.Step("trayin-end");
 }
 
-void TrayIcon::NotificationAreaAppeared() {
-    if (!installed_ || docked_ || !port_) return;
+void TrayIcon::Dock(const char* why) {
     port_->Add(kTrayTip);
     docked_ = true;
     tip_ = kTrayTip;
-    trace_.Error("trayin: notification area appeared");
+    if (why) trace_.Error(why);
+    port_->WatchForLoss([this] { NotificationAreaGone(); });
+}
+
+void TrayIcon::NotificationAreaAppeared() {
+    if (!installed_ || docked_ || !port_) return;
+    Dock("trayin: notification area appeared");
+}
+
+void TrayIcon::NotificationAreaGone() {
+    if (!installed_ || !docked_ || !port_) return;
+    docked_ = false;
+    trace_.Error("trayin err: notification area gone");
+    // Hidden, the window could not be brought back; a call would go by unseen.
+    view_.ShowMainWindow(false);
+    view_.SetStatusText(kTrayGoneText);
+    port_->WatchForNotificationArea([this] { NotificationAreaAppeared(); });
+}
+
+void TrayIcon::ClosedToTray() {
+    if (closeNoted_ || !docked_) return;
+    closeNoted_ = true;
+    Note(kClosedToTrayText, &Settings::closenote, "closenote");
+}
+
+void TrayIcon::Note(const char* text, int16_t Settings::*silenced, const char* key) {
+    if (settings_ && settings_->*silenced != 0) return;
+    view_.ShowNotice(text, [this, silenced, key] {
+        if (!settings_) return;
+        settings_->*silenced = 1;
+        if (store_) SaveIntSetting(*store_, kExtraWord, key, 1);
+    });
 }
 
 void TrayIcon::TrayOut() {

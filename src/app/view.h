@@ -4,6 +4,7 @@
 // it; tests use RecordingView (tests/support). The link and the meter never see it: they
 // publish their state and the program puts it here. All texts are UTF-8.
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "common/message_box.h"
@@ -35,6 +36,8 @@ class MainView : public StatusLine {
     // Read-outs LCD0 .. LCD11.
     virtual void SetLcdText(int lcd, const std::string& text) = 0;
     virtual void SetLcdColour(int lcd, uint32_t colour) = 0;
+    // Not live (the router is away): every read-out greys, keeping the colour it shows again.
+    virtual void SetFiguresLive(bool live) = 0;
     // Labels Lbl2 .. Lbl7 (only Lbl3 changes at run time).
     virtual void SetLabelCaption(int label, const std::string& text) = 0;
     virtual void SetWindowCaption(const std::string& text) = 0;
@@ -56,6 +59,9 @@ class MainView : public StatusLine {
     // Modal; title "" means the program's default title.
     virtual MsgResult MessageBox(const std::string& text, const std::string& title, MsgIcon icon,
                                  MsgButtons buttons) = 0;
+    // Information that must not hold anything up: a box that does not wait for its answer,
+    // with "次回から表示しない"; silenced runs when the user closes it with that ticked.
+    virtual void ShowNotice(const std::string& text, std::function<void()> silenced) = 0;
 
     // The message window FrmMSG (topmost, one label).
     virtual void ShowMessageWindow() = 0;

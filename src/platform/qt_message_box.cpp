@@ -3,7 +3,15 @@
 
 #include "platform/qt_text.h"
 
+#include <QGridLayout>
+#include <QGuiApplication>
+#include <QLabel>
 #include <QMessageBox>
+#include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QStyle>
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 
@@ -24,6 +32,34 @@ std::string Escaped(const std::string& text) {
             out += c;
     }
     return out;
+}
+
+// A text taller than the screen (the debug summary with a long reply) scrolls inside the box,
+// so its buttons stay on the screen.
+void FitOnScreen(QMessageBox& box, QWidget* parent) {
+    QScreen* screen = parent ? parent->screen() : QGuiApplication::primaryScreen();
+    auto* label = box.findChild<QLabel*>(QStringLiteral("qt_msgbox_label"));
+    auto* grid = qobject_cast<QGridLayout*>(box.layout());
+    if (!screen || !label || !grid) return;
+    // Room for the title bar and the frame the window manager adds.
+    const int room = screen->availableGeometry().height() - 64;
+    const int whole = box.sizeHint().height();
+    if (whole <= room) return;
+    const int index = grid->indexOf(label);
+    if (index < 0) return;
+    int row = 0, column = 0, rows = 0, columns = 0;
+    grid->getItemPosition(index, &row, &column, &rows, &columns);
+    grid->removeWidget(label);
+    auto* area = new QScrollArea(&box);
+    area->setObjectName(QStringLiteral("TextScroll"));
+    area->setFrameShape(QFrame::NoFrame);
+    area->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    const int textWidth = label->sizeHint().width();
+    area->setWidget(label);
+    area->setWidgetResizable(true);
+    area->setFixedWidth(textWidth + area->verticalScrollBar()->sizeHint().width() + 4);
+    area->setFixedHeight(std::max(80, room - (whole - label->sizeHint().height())));
+    grid->addWidget(area, row, column, rows, columns);
 }
 
 }  // namespace
@@ -78,6 +114,7 @@ MsgResult ExecMessageBox(QWidget* parent, const std::string& text, const std::st
             break;
     }
     if (topmost) box.setWindowFlag(Qt::WindowStaysOnTopHint, true);
+    FitOnScreen(box, parent);
     switch (box.exec()) {
         case QMessageBox::Ok: return MsgResult::Ok;
         case QMessageBox::Yes: return MsgResult::Yes;

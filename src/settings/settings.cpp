@@ -23,10 +23,12 @@ const std::array<IntKey, 26> kSetupIntKeys = {{
     {"sohokcode", &Settings::sohokcode}, {"debuglog", &Settings::debuglog},
 }};
 
-const std::array<IntKey, 3> kExtraIntKeys = {{
+const std::array<IntKey, 5> kExtraIntKeys = {{
     {"notify", &Settings::notify},
     {"traytip", &Settings::traytip},
     {"autostart", &Settings::autostart},
+    {"notraynote", &Settings::notraynote},
+    {"closenote", &Settings::closenote},
 }};
 
 const std::array<const char*, 25> kExportIntKeyNames = {

@@ -49,6 +49,10 @@ struct Settings {
     int16_t notify = 0;     // desktop notifications of calls, automatic cuts and the router link
     int16_t traytip = 0;    // the tray tip also shows the line, the call's time and charge
     int16_t autostart = 0;  // started at logon ("ログオン時に起動")
+    // "次回から表示しない" of the two notes about the tray: no notification area at start, and
+    // the window closed to the tray (the program goes on running there).
+    int16_t notraynote = 0;
+    int16_t closenote = 0;
 };
 
 struct IntKey {
@@ -58,7 +62,7 @@ struct IntKey {
 // The integers of section "Setup" from seca to debuglog, in table order (linecut included).
 extern const std::array<IntKey, 26> kSetupIntKeys;
 // The integers of section "Extra".
-extern const std::array<IntKey, 3> kExtraIntKeys;
+extern const std::array<IntKey, 5> kExtraIntKeys;
 // The same names without linecut, in the maintenance tool's export order (25 names).
 extern const std::array<const char*, 25> kExportIntKeyNames;
 

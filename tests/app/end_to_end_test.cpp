@@ -246,6 +246,22 @@ TEST_F(EndToEndTest, RecordsGoToThePerUserFolderWhenTheProgramsFolderIsReadOnly)
     EXPECT_NE(out.find(records + "/Kestrovan.log"), std::string::npos) << out;
 }
 
+// Started at logon on a desktop without a notification area, with nobody there to answer: the
+// note about the missing tray is shown (offscreen has no tray) and nothing waits for it.
+TEST_F(EndToEndTest, WithoutANotificationAreaNothingWaitsForTheUser) {
+    fs::create_directories(bin);
+    fs::copy_file(KV_KESTROVAN_PATH, exe);
+    for (const auto& [k, v] : LoopbackSetup()) ASSERT_TRUE(SaveStringSetting(store, "Setup", k, v));
+    env = ProgramEnv(dir, sim.port(), boxes);
+    for (auto& [k, v] : env)
+        if (k == "KESTROVAN_MESSAGEBOX_LOG") v = "";  // boxes are shown, as to a user
+    kestrovan = std::make_unique<Program>(exe, env, std::vector<std::string>{"-debug"});
+    ASSERT_GT(kestrovan->pid(), 0);
+    EXPECT_TRUE(sim.WaitReceived("show status", 5000)) << sim.Received();
+    EXPECT_NE(ReadFile(bin + "/Kestrovan.dbg").find("no notification area"), std::string::npos);
+    EXPECT_EQ(Terminate(), 0);
+}
+
 // Said and done without a window or the router.
 TEST_F(EndToEndTest, HelpAndVersionTouchNothing) {
     fs::create_directories(bin);

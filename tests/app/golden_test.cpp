@@ -203,6 +203,11 @@ class LoggedView : public RecordingView {
         t_.Figure("lcd" + std::to_string(lcd) + ".colour", std::to_string(colour));
         RecordingView::SetLcdColour(lcd, colour);
     }
+    void SetFiguresLive(bool live) override {
+        t_.Add(std::string("view.live ") + (live ? "1" : "0"));
+        t_.Figure("live", live ? "1" : "0");
+        RecordingView::SetFiguresLive(live);
+    }
     void SetLabelCaption(int label, const std::string& text) override {
         t_.Add("view.label" + std::to_string(label) + " " + Quoted(text));
         t_.Figure("label" + std::to_string(label), Quoted(text));
@@ -255,6 +260,10 @@ class LoggedView : public RecordingView {
         t_.Seen("view.box title=" + Quoted(title) + " icon=" + IconName(icon) +
                 " buttons=" + std::to_string(static_cast<int>(buttons)) + " " + Quoted(text));
         return RecordingView::MessageBox(text, title, icon, buttons);
+    }
+    void ShowNotice(const std::string& text, std::function<void()> silenced) override {
+        t_.Seen("view.notice " + Quoted(text));
+        RecordingView::ShowNotice(text, std::move(silenced));
     }
     void ShowMessageWindow() override {
         t_.Seen("view.msgwindow show");

@@ -14,11 +14,20 @@
 #include <QPushButton>
 #include <QStatusBar>
 #include <memory>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QMessageBox>
+#include <QTemporaryDir>
 #include <QMouseEvent>
+#include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QTimer>
 
 #include "app/commands.h"
 #include "app/ui/frm_msg.h"
 #include "app/ui/main_window.h"
+#include "app/ui/qt_ports.h"
 #include "support/qt_app.h"
 #include "support/test_rig.h"
 
@@ -341,11 +350,110 @@ TEST_F(MainWindowTest, MessageWindowFollowsTheButton) {
     window.SetMessageText("ルータ");
     EXPECT_EQ(msg->Text(), Q("ルータ"));
     auto* label = msg->findChild<QLabel*>("LblMSG");
+    auto* scroll = msg->findChild<QScrollArea*>("MsgScroll");
     ASSERT_NE(label, nullptr);
-    msg->resize(200, 50);
-    EXPECT_EQ(label->geometry(), QRect(0, 0, 200, 50));
+    ASSERT_NE(scroll, nullptr);
+    msg->resize(200, 80);
+    EXPECT_EQ(scroll->geometry(), QRect(0, 0, 200, 80));
+    // A long reply is all there: the window scrolls rather than cutting it.
+    QString reply;
+    for (int line = 1; line <= 40; ++line) reply += QStringLiteral("B1 端末型 行%1\n").arg(line);
+    window.SetMessageText(reply.toStdString());
+    QApplication::processEvents();
+    EXPECT_TRUE(scroll->verticalScrollBar()->isVisible());
+    EXPECT_GT(scroll->verticalScrollBar()->maximum(), 0);
+    EXPECT_LT(msg->minimumWidth(), msg->width());
     Find<QPushButton>("BtnMsg")->click();
     EXPECT_FALSE(msg->isVisible());
+}
+
+TEST_F(MainWindowTest, LostLinkGreysEveryReadOutAndGivesTheirColoursBack) {
+    window.SetLcdColour(5, kColourRed);
+    window.SetFiguresLive(false);
+    for (int n : {0, 1, 2, 3, 5, 6, 7, 8, 11})
+        EXPECT_TRUE(Find<QLabel>(QStringLiteral("LCD%1").arg(n).toLatin1())
+                        ->styleSheet()
+                        .contains("rgb(128,128,128)"))
+            << n;
+    // A change while away shows when the link is back.
+    window.SetLcdColour(6, kColourYellow);
+    window.SetFiguresLive(true);
+    EXPECT_TRUE(Find<QLabel>("LCD5")->styleSheet().contains("rgb(255,0,0)"));
+    EXPECT_TRUE(Find<QLabel>("LCD6")->styleSheet().contains("rgb(255,255,0)"));
+    EXPECT_TRUE(Find<QLabel>("LCD1")->styleSheet().contains("rgb(0,255,0)"));
+}
+
+// A notice does not wait: the caller goes on at once, and the tick is handed back on closing.
+TEST_F(MainWindowTest, NoticeDoesNotWaitAndHandsBackItsTick) {
+    window.show();
+    int silenced = 0;
+    window.ShowNotice("通知領域がありません", [&] { ++silenced; });
+    auto* box = window.findChild<QMessageBox*>("Notice");
+    ASSERT_NE(box, nullptr);
+    EXPECT_TRUE(box->isVisible());
+    EXPECT_EQ(box->windowModality(), Qt::NonModal);
+    auto* tick = box->findChild<QCheckBox*>("ChkSilence");
+    ASSERT_NE(tick, nullptr);
+    EXPECT_EQ(tick->text(), Q("次回から表示しない"));
+    tick->setChecked(true);
+    box->button(QMessageBox::Ok)->click();
+    EXPECT_EQ(silenced, 1);
+}
+
+// At the smallest screen the program is used on, a box with a long text keeps its button on
+// the screen: the text scrolls.
+TEST_F(MainWindowTest, DebugBoxFitsTheScreen) {
+    window.show();
+    std::string reply;
+    for (int line = 1; line <= 120; ++line)
+        reply += "B1 端末型 0312345678 " + std::to_string(line) + "\n";
+    const QRect screen = window.screen()->availableGeometry();
+    QRect box, ok;
+    QTimer::singleShot(0, [&] {
+        for (QWidget* w : QApplication::topLevelWidgets()) {
+            auto* b = qobject_cast<QMessageBox*>(w);
+            if (!b || !b->isVisible() || b->objectName() == "Notice") continue;
+            box = b->frameGeometry();
+            QAbstractButton* button = b->button(QMessageBox::Ok);
+            ok = QRect(button->mapToGlobal(QPoint(0, 0)), button->size());
+            EXPECT_NE(b->findChild<QScrollArea*>("TextScroll"), nullptr);
+            button->click();
+        }
+    });
+    window.MessageBox(reply, "", MsgIcon::None, MsgButtons::Ok);
+    ASSERT_FALSE(box.isEmpty());
+    EXPECT_LE(box.height(), screen.height());
+    EXPECT_TRUE(screen.contains(ok)) << ok.y() << " " << screen.height();
+}
+
+// Without a browser the desktop's opener answers 3 ("no method available"); without an opener
+// at all there is nothing to start. Either way the help command hears of it.
+TEST(QtShellTest, AnOpenerThatFindsNoProgramIsHeard) {
+    QTemporaryDir bin;
+    ASSERT_TRUE(bin.isValid());
+    const QString page = bin.filePath(QStringLiteral("使用方法.htm"));
+    QFile(page).open(QIODevice::WriteOnly);
+    QFile opener(bin.filePath(QStringLiteral("xdg-open")));
+    ASSERT_TRUE(opener.open(QIODevice::WriteOnly));
+    opener.write("#!/bin/sh\nexit 3\n");
+    opener.close();
+    opener.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    const QByteArray path = qgetenv("PATH");
+    for (const QByteArray& searched : {bin.path().toLocal8Bit() + ":/usr/bin:/bin",
+                                       bin.filePath(QStringLiteral("none")).toLocal8Bit()}) {
+        SCOPED_TRACE(searched.toStdString());
+        qputenv("PATH", searched);
+        QtShell shell;
+        bool failed = false;
+        if (shell.OpenWatched(page.toStdString(), [&] { failed = true; })) {
+            QElapsedTimer waited;
+            waited.start();
+            while (!failed && waited.elapsed() < 5000)
+                QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+            EXPECT_TRUE(failed);
+        }
+    }
+    qputenv("PATH", path);
 }
 
 // Pictures of the window at every height, for the documentation, when asked for.

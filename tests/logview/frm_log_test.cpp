@@ -176,6 +176,78 @@ TEST_F(FrmLogTest, OptionsSwitchTheListAndTheChart) {
     EXPECT_EQ(window.Message(), QString());
 }
 
+// Each heading starts inside its column of the row at the top, in one type size: the detail
+// list, a row with a seconds value over 9999 that pushes the later columns along, and the
+// daily totals, whose units stand under "課金". Run at scale 1 and 2 (logview_ui_scaled).
+TEST_F(FrmLogTest, HeadingsStandOverTheirColumns) {
+    std::ofstream log(logPath_, std::ios::binary | std::ios::app);
+    for (int call = 0; call < 40; ++call) log << Tel("2026/12/07", "12:00:00", 1);
+    log << "\"Tel\",\"2026/12/08\",\"08:00:00\",\"2026/12/08\",\"11:00:00\",\"03:00:00\","
+           "10800,123,-14,-2\r\n";
+    log.close();
+    FrmLog window(logPath_);
+    window.show();
+    LogListView* list = window.List();
+    auto check = [&](const char* what) {
+        SCOPED_TRACE(what);
+        const QString row = list->Row(list->FirstShownRow());
+        std::vector<int> bars;
+        for (int at = 0; at < row.size(); ++at)
+            if (row[at] == QLatin1Char('|')) bars.push_back(at);
+        ASSERT_GE(bars.size(), 7u) << row.toStdString();
+        const qreal size = window.Heading(0)->font().pointSizeF();
+        for (int index = 0; index < 8; ++index) {
+            QLabel* heading = window.Heading(index);
+            EXPECT_EQ(heading->font().pointSizeF(), size) << index;
+            const int start = index == 0 ? 0 : bars[static_cast<size_t>(index) - 1] + 1;
+            // The totals have no adjustment columns: the last heading keeps its usual width.
+            const int end =
+                index < 7 ? bars[static_cast<size_t>(index)] : std::max(int(row.size()), start + 9);
+            const int x = list->viewport()->mapTo(&window, QPoint(0, 0)).x();
+            const qreal left = x + list->TextX(row, start) - 1;
+            const QString padded = row + QString(16, QLatin1Char(' '));
+            const qreal right = x + list->TextX(padded, end);
+            const int at = heading->mapTo(&window, QPoint(0, 0)).x();
+            EXPECT_GE(at, left) << index << " " << row.toStdString();
+            EXPECT_LT(at, right) << index << " " << row.toStdString();
+            // Its text ends before the next column starts (over the "|" at most).
+            const qreal next = x + list->TextX(padded, end + 1);
+            EXPECT_LE(at + heading->fontMetrics().horizontalAdvance(heading->text()), next + 1)
+                << index;
+        }
+    };
+    Settle(window);
+    ASSERT_TRUE(list->Row(0).startsWith(QStringLiteral("2026/12/08")));
+    check("wide seconds");
+    list->verticalScrollBar()->setValue(1);
+    ASSERT_EQ(list->FirstShownRow(), 1u);
+    QCoreApplication::processEvents();
+    check("usual row");
+    Child<QRadioButton>(window, "OptSum1")->setChecked(true);
+    Child<QPushButton>(window, "CmdRedsp")->click();
+    Settle(window);
+    check("daily totals");
+    EXPECT_EQ(window.Heading(6)->text(), QStringLiteral("課金"));
+}
+
+// One old long call does not flatten the chart: its scale is the largest of the bars shown.
+TEST_F(FrmLogTest, ChartIsScaledByTheBarsItShows) {
+    std::vector<logview::PeriodTotal> totals;
+    for (int day = 0; day < 400; ++day)
+        totals.push_back({std::to_string(day), day == 399 ? 82 : 30});
+    LogChart chart;
+    chart.resize(400, 170);
+    chart.SetTotals(totals);
+    chart.grab();
+    ASSERT_GT(chart.ShownBars(), 10);
+    ASSERT_LT(chart.ShownBars(), 400);
+    EXPECT_EQ(chart.Scale(), 30);
+    totals[0].units = 40;
+    chart.SetTotals(totals);
+    chart.grab();
+    EXPECT_EQ(chart.Scale(), 40);
+}
+
 TEST_F(FrmLogTest, CsvExportWritesWhatTheListShows) {
     FrmLog window(logPath_);
     const QString target = QDir(folder_.path()).filePath(QStringLiteral("出力.csv"));

@@ -256,8 +256,10 @@ std::string RecordingView::lcd(int n) const {
     return it == lcd_.end() ? "" : it->second;
 }
 uint32_t RecordingView::colour(int n) const {
+    if (!live_) return kColourGrey;
+    // The read-outs start green.
     auto it = colour_.find(n);
-    return it == colour_.end() ? 0 : it->second;
+    return it == colour_.end() ? kColourGreen : it->second;
 }
 std::string RecordingView::label(int n) const {
     auto it = label_.find(n);

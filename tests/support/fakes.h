@@ -151,6 +151,7 @@ class RecordingView : public MainView {
   public:
     void SetLcdText(int lcd, const std::string& text) override { lcd_[lcd] = text; }
     void SetLcdColour(int lcd, uint32_t colour) override { colour_[lcd] = colour; }
+    void SetFiguresLive(bool live) override { live_ = live; }
     void SetLabelCaption(int label, const std::string& text) override { label_[label] = text; }
     void SetWindowCaption(const std::string& text) override { caption = text; }
     void SetStatusText(const std::string& text) override { statusHistory.push_back(text); }
@@ -168,6 +169,10 @@ class RecordingView : public MainView {
     int CheckBoxValue(CheckBox box) const override;
     MsgResult MessageBox(const std::string& text, const std::string& title, MsgIcon icon,
                          MsgButtons buttons) override;
+    void ShowNotice(const std::string& text, std::function<void()> silenced) override {
+        notices.push_back(text);
+        silencers.push_back(std::move(silenced));
+    }
     void ShowMessageWindow() override { messageWindowOpen = true; }
     void CloseMessageWindow() override { messageWindowOpen = false; }
     void SetMessageText(const std::string& text) override { messageTexts.push_back(text); }
@@ -180,6 +185,8 @@ class RecordingView : public MainView {
     std::string caption;
     std::vector<std::string> statusHistory;
     std::vector<RecordedBox> boxes;
+    std::vector<std::string> notices;              // boxes that do not wait
+    std::vector<std::function<void()>> silencers;  // "次回から表示しない" of each notice
     std::vector<MsgResult> answers;  // answers for the next boxes; Ok / Yes when empty
     std::vector<std::string> messageTexts;
     bool messageWindowOpen = false;
@@ -191,6 +198,7 @@ class RecordingView : public MainView {
     std::function<void(CheckBox, int)> onCheckBoxClick;
 
   private:
+    bool live_ = true;
     std::map<int, std::string> lcd_;
     std::map<int, uint32_t> colour_;
     std::map<int, std::string> label_;
@@ -255,9 +263,7 @@ class RecordingMeterView : public MeterView {
     void ShowFigure(MeterFigure figure, const std::string& text) override {
         view_.SetLcdText(static_cast<int>(figure), text);
     }
-    void ShowLive(bool live) override {
-        for (int lcd : {1, 2, 3}) view_.SetLcdColour(lcd, live ? kColourGreen : kColourGrey);
-    }
+    void ShowLive(bool live) override { view_.SetFiguresLive(live); }
     void ShowCaption(const std::string& text) override { view_.SetWindowCaption(text); }
     void ShowStatus(const std::string& text) override { view_.SetStatusText(text); }
     void ShowWarning(const std::string& text) override {

@@ -19,6 +19,7 @@ FrmMnu::FrmMnu()
     TxtTray_->setIcon(ProgramIcon());
     mnuTray1_->setObjectName("mnuTray1");
     mnuTray2_->setObjectName("mnuTray2");
+    trayWatch_ = std::make_unique<QTimer>();
     leftClick_ = std::make_unique<QTimer>();
     leftClick_->setSingleShot(true);
     QObject::connect(leftClick_.get(), &QTimer::timeout,
@@ -85,20 +86,40 @@ void FrmMnu::Add(const std::string& tip) {
     TxtTray_->show();
 }
 
-void FrmMnu::WatchForNotificationArea(std::function<void()> appeared) {
-    // Qt says nothing when a tray turns up; a look every few seconds costs nothing.
-    trayWatch_ = std::make_unique<QTimer>();
-    trayWatch_->setInterval(5000);
-    QObject::connect(trayWatch_.get(), &QTimer::timeout, [this, appeared] {
-        if (!QSystemTrayIcon::isSystemTrayAvailable()) return;
-        trayWatch_->stop();
-        appeared();
+void FrmMnu::Watch(int intervalMs, std::function<void()> look) {
+    // One timer for both watches: the one that ends may start the other from its own tick.
+    QObject::disconnect(trayWatch_.get(), &QTimer::timeout, nullptr, nullptr);
+    trayWatch_->setInterval(intervalMs);
+    QObject::connect(trayWatch_.get(), &QTimer::timeout, [look = std::move(look)] {
+        const auto keep = look;  // the look may replace the connection that holds it
+        keep();
     });
     trayWatch_->start();
 }
 
+void FrmMnu::WatchForNotificationArea(std::function<void()> appeared) {
+    // Qt says nothing when a tray turns up; a look every few seconds costs nothing.
+    Watch(5000, [this, appeared] {
+        if (!QSystemTrayIcon::isSystemTrayAvailable()) return;
+        trayWatch_->stop();
+        appeared();
+    });
+}
+
+void FrmMnu::WatchForLoss(std::function<void()> gone) {
+    // Nor when it goes: a panel closed or crashed takes the icon along, and a hidden window
+    // with it. Looked for every second, so the window is up within a few.
+    Watch(1000, [this, gone] {
+        if (QSystemTrayIcon::isSystemTrayAvailable()) return;
+        trayWatch_->stop();
+        mnuTray1_->hide();
+        mnuTray2_->hide();
+        gone();
+    });
+}
+
 void FrmMnu::Remove() {
-    if (trayWatch_) trayWatch_->stop();
+    trayWatch_->stop();
     leftClick_->stop();
     mnuTray1_->hide();
     mnuTray2_->hide();

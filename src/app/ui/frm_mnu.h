@@ -35,6 +35,7 @@ class FrmMnu : public TrayIconPort {
     void Add(const std::string& tip) override;
     void Remove() override;
     void WatchForNotificationArea(std::function<void()> appeared) override;
+    void WatchForLoss(std::function<void()> gone) override;
     void SetTip(const std::string& tip) override;
 
     // The check marks of mnuCutBrk (MenuItem::TrayCutBrk) and mnuRight(3) (TrayRight3), as the
@@ -54,6 +55,8 @@ class FrmMnu : public TrayIconPort {
     bool LeftMenuPending() const;
 
   private:
+    // Runs look on trayWatch_ every intervalMs, in place of the watch before.
+    void Watch(int intervalMs, std::function<void()> look);
     QAction* AddItem(QMenu* menu, const char* name, const char* caption);
     // A checkable item ticks itself when chosen; put back the mark the program keeps, so only
     // the handler's outcome shows.
@@ -68,7 +71,7 @@ class FrmMnu : public TrayIconPort {
     std::map<MenuItem, bool> checked_;
     std::unique_ptr<QTimer> leftClick_;
     QPoint leftClickAt_;
-    std::unique_ptr<QTimer> trayWatch_;
+    std::unique_ptr<QTimer> trayWatch_;  // for an area to turn up, or to go away
 };
 
 }  // namespace kv

@@ -2,18 +2,30 @@
 #include "app/ui/frm_msg.h"
 
 #include <QLabel>
+#include <QScrollArea>
 
 namespace kv {
 
 FrmMSG::FrmMSG() : QWidget(nullptr, Qt::Window | Qt::WindowStaysOnTopHint) {
     setObjectName(QStringLiteral("FrmMSG"));
     setWindowTitle(QStringLiteral("Information"));
-    LblMSG_ = new QLabel(this);
+    // A router's message can run to many lines: it scrolls, and the window can be made
+    // larger.
+    scroll_ = new QScrollArea(this);
+    scroll_->setObjectName(QStringLiteral("MsgScroll"));
+    scroll_->setFrameShape(QFrame::NoFrame);
+    scroll_->setWidgetResizable(true);
+    scroll_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    LblMSG_ = new QLabel();
     LblMSG_->setObjectName(QStringLiteral("LblMSG"));
     LblMSG_->setWordWrap(true);
     LblMSG_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     LblMSG_->setTextFormat(Qt::PlainText);
-    resize(320, 90);
+    LblMSG_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    LblMSG_->setMargin(4);
+    scroll_->setWidget(LblMSG_);
+    setMinimumSize(160, 60);
+    resize(360, 160);
 }
 
 void FrmMSG::SetText(const QString& text) {
@@ -26,7 +38,7 @@ QString FrmMSG::Text() const {
 
 void FrmMSG::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
-    LblMSG_->setGeometry(0, 0, width(), height());
+    scroll_->setGeometry(0, 0, width(), height());
 }
 
 }  // namespace kv

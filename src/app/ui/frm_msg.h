@@ -4,6 +4,7 @@
 #include <QWidget>
 
 class QLabel;
+class QScrollArea;
 
 namespace kv {
 
@@ -17,6 +18,7 @@ class FrmMSG : public QWidget {
     void resizeEvent(QResizeEvent* event) override;
 
   private:
+    QScrollArea* scroll_;
     QLabel* LblMSG_;
 };
 

@@ -11,6 +11,7 @@
 #include <QFrame>
 #include <QLabel>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QStatusBar>
 #include <QStyle>
@@ -22,6 +23,7 @@
 #include "app/ui/frm_mnu.h"
 #include "app/ui/frm_msg.h"
 #include "app/ui/qt_ports.h"
+#include "platform/qt_message_box.h"
 
 namespace kv {
 
@@ -130,7 +132,7 @@ QLabel* Kestrovan::MakeLcd(int n, int left, int top, int width, int height, cons
 
 void Kestrovan::ApplyLcdStyle(int n) {
     lcd_[n]->setStyleSheet(QStringLiteral("QLabel { color: %1; background-color: black; }")
-                               .arg(CssColour(lcdColour_[n])));
+                               .arg(CssColour(live_ ? lcdColour_[n] : kColourGrey)));
 }
 
 QLabel* Kestrovan::MakeLabel(const char* name, const char* text, int left, int top, int width,
@@ -357,6 +359,13 @@ void Kestrovan::SetLcdColour(int lcd, uint32_t colour) {
     ApplyLcdStyle(lcd);
 }
 
+void Kestrovan::SetFiguresLive(bool live) {
+    if (live_ == live) return;
+    live_ = live;
+    for (int n = 0; n < 12; ++n)
+        if (lcd_[n]) ApplyLcdStyle(n);
+}
+
 void Kestrovan::SetLabelCaption(int label, const std::string& text) {
     const auto it = labels_.find(label);
     if (it == labels_.end()) return;
@@ -447,6 +456,25 @@ int Kestrovan::CheckBoxValue(CheckBox box) const {
 MsgResult Kestrovan::MessageBox(const std::string& text, const std::string& title, MsgIcon icon,
                                 MsgButtons buttons) {
     return ShowMessageBox(isVisible() ? this : nullptr, text, title, icon, buttons);
+}
+
+void Kestrovan::ShowNotice(const std::string& text, std::function<void()> silenced) {
+    if (LogInsteadOfShowing(text, "Kestrovan", MsgButtons::Ok)) return;
+    // Not modal and not waited for: whatever runs meanwhile (the login, the polls) goes on.
+    auto* box = new QMessageBox(QMessageBox::Information, QStringLiteral("Kestrovan"), Q(text),
+                                QMessageBox::Ok, isVisible() ? this : nullptr);
+    box->setObjectName(QStringLiteral("Notice"));
+    box->setWindowModality(Qt::NonModal);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setWindowIcon(windowIcon());
+    auto* silence = new QCheckBox(QStringLiteral("次回から表示しない"), box);
+    silence->setObjectName(QStringLiteral("ChkSilence"));
+    box->setCheckBox(silence);
+    connect(box, &QMessageBox::finished, this, [silence, silenced = std::move(silenced)] {
+        if (silence->isChecked() && silenced) silenced();
+    });
+    box->show();
+    box->raise();
 }
 
 void Kestrovan::ShowMessageWindow() {

@@ -31,6 +31,7 @@ class Kestrovan : public QMainWindow, public MainView {
     // MainView
     void SetLcdText(int lcd, const std::string& text) override;
     void SetLcdColour(int lcd, uint32_t colour) override;
+    void SetFiguresLive(bool live) override;
     void SetLabelCaption(int label, const std::string& text) override;
     void SetWindowCaption(const std::string& text) override;
     void SetStatusText(const std::string& text) override;
@@ -45,6 +46,7 @@ class Kestrovan : public QMainWindow, public MainView {
     int CheckBoxValue(CheckBox box) const override;
     MsgResult MessageBox(const std::string& text, const std::string& title, MsgIcon icon,
                          MsgButtons buttons) override;
+    void ShowNotice(const std::string& text, std::function<void()> silenced) override;
     void ShowMessageWindow() override;
     void CloseMessageWindow() override;
     void SetMessageText(const std::string& text) override;
@@ -76,6 +78,7 @@ class Kestrovan : public QMainWindow, public MainView {
     Context* cx_ = nullptr;
     std::array<QLabel*, 12> lcd_{};
     std::array<uint32_t, 12> lcdColour_{};
+    bool live_ = true;
     std::map<int, QLabel*> labels_;
     QPushButton* btnConnect_ = nullptr;
     QPushButton* btnDisConnect_ = nullptr;

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
-// The desktop's notifications: a message from the tray icon while it is in the tray, else the
-// session's notification service over D-Bus, else nothing.
+// The desktop's notifications: the session's notification service over D-Bus where there is
+// one, else a balloon by the tray icon while it is in the tray, else nothing.
 #include <QSystemTrayIcon>
 
 #include "app/notices.h"
@@ -12,6 +12,8 @@ class QtNotifier : public NotifierPort {
   public:
     explicit QtNotifier(QSystemTrayIcon* icon) : icon_(icon) {}
     void Notify(const std::string& text) override;
+    // The session bus has a notification service, running or to be started on demand.
+    static bool ServiceThere();
 
   private:
     QSystemTrayIcon* icon_;

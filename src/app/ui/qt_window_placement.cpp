@@ -9,6 +9,15 @@
 
 namespace kv {
 
+namespace {
+
+// Wayland tells a client neither where its window is nor the frame before it is drawn.
+bool OnWayland() {
+    return QGuiApplication::platformName().startsWith(QLatin1String("wayland"));
+}
+
+}  // namespace
+
 QtWindowPlacement::QtWindowPlacement(QWidget* window) : window_(window) {
     window_->installEventFilter(this);
 }
@@ -28,8 +37,9 @@ std::optional<QMargins> QtWindowPlacement::Frame() const {
 
 WindowPlacementPort::PixelRect QtWindowPlacement::NormalRect() const {
     // Not framed yet (never shown, or no window manager): the client area is where the frame
-    // was put, at the frame's size.
-    if (pending_ && !window_->isVisible()) {
+    // was put, at the frame's size. On Wayland a frame that never came to be fitted is not
+    // known either: what was asked for stands, so the window does not grow start by start.
+    if (pending_ && (!window_->isVisible() || OnWayland())) {
         const QRect& r = *pending_;
         return {r.left(), r.top(), r.left() + r.width(), r.top() + r.height()};
     }
@@ -38,6 +48,8 @@ WindowPlacementPort::PixelRect QtWindowPlacement::NormalRect() const {
     QRect r = restored ? window_->geometry() : window_->normalGeometry();
     if (r.isEmpty()) r = window_->geometry();
     r = r.marginsAdded(Frame().value_or(QMargins()));
+    // Where the window is cannot be known there: the place last given is kept.
+    if (OnWayland() && asked_) r.moveTopLeft(asked_->topLeft());
     return {r.left(), r.top(), r.left() + r.width(), r.top() + r.height()};
 }
 
@@ -45,6 +57,7 @@ void QtWindowPlacement::Move(int32_t left, int32_t top, int32_t width, int32_t h
     const QRect frame(left / kTwipsPerPixel, top / kTwipsPerPixel,
                       std::max(1, width / kTwipsPerPixel), std::max(1, height / kTwipsPerPixel));
     pending_ = frame;
+    asked_ = frame;
     // move() places the frame, title bar included; the size is the client area's, so until
     // the frame is known the client area takes the whole size and is fitted once framed.
     window_->move(frame.topLeft());

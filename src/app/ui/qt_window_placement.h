@@ -39,6 +39,7 @@ class QtWindowPlacement : public QObject, public WindowPlacementPort {
     // The frame asked for by Move, until the window manager has framed the window and the
     // client area has been sized to fit inside it.
     std::optional<QRect> pending_;
+    std::optional<QRect> asked_;  // the last frame asked for
     mutable QMargins lastFrame_;
 };
 

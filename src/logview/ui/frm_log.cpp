@@ -12,6 +12,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSaveFile>
+#include <QScrollBar>
 #include <QStyle>
 #include <QVBoxLayout>
 #include <atomic>
@@ -110,27 +111,33 @@ FrmLog::FrmLog(std::string logPath, QWidget* parent)
     log_text->setMinimumWidth(listLeft + (kLineChars + 3) * charWidth +
                               log_text->style()->pixelMetric(QStyle::PM_ScrollBarExtent));
 
-    // Headings sit at the character columns of the list font; a heading wider than its
-    // column gets a smaller font rather than pushing the next one along.
-    auto* header = new QWidget(this);
+    // One type size for every heading: the largest that lets each fit over its column.
+    header_ = new QWidget(this);
+    header_->setObjectName(QStringLiteral("Header"));
     QFont labelFont = listFont;
-    int headerHeight = 0;
-    for (const Column& column : kColumns) {
-        auto* label = new QLabel(QString::fromUtf8(column.text), header);
-        label->setObjectName(QString::fromLatin1(column.name));
-        QFont font = labelFont;
-        const int room = (column.width + 1) * charWidth - 2;
-        while (QFontMetrics(font).horizontalAdvance(label->text()) > room &&
-               font.pointSizeF() > 5) {
-            font.setPointSizeF(font.pointSizeF() - 0.5);
+    const QFontMetricsF listMetricsF(listFont);
+    for (bool fits = false; !fits && labelFont.pointSizeF() > 5;) {
+        fits = true;
+        for (const Column& column : kColumns) {
+            const qreal room =
+                listMetricsF.horizontalAdvance(QString(column.width + 1, QLatin1Char('0'))) - 2;
+            if (QFontMetricsF(labelFont).horizontalAdvance(QString::fromUtf8(column.text)) > room)
+                fits = false;
         }
-        label->setFont(font);
-        const int height = QFontMetrics(font).height() + 2;
-        label->setGeometry(listLeft + column.start * charWidth, 0, room, listMetrics.height() + 2);
-        label->setAlignment(Qt::AlignLeft | Qt::AlignBottom);
-        headerHeight = std::max(headerHeight, std::max(height, listMetrics.height() + 2));
+        if (!fits) labelFont.setPointSizeF(labelFont.pointSizeF() - 0.5);
     }
-    header->setFixedHeight(headerHeight);
+    const int headerHeight = std::max(QFontMetrics(labelFont).height(), listMetrics.height()) + 2;
+    for (size_t index = 0; index < kColumns.size(); ++index) {
+        auto* label = new QLabel(QString::fromUtf8(kColumns[index].text), header_);
+        label->setObjectName(QString::fromLatin1(kColumns[index].name));
+        label->setFont(labelFont);
+        label->setAlignment(Qt::AlignLeft | Qt::AlignBottom);
+        headings_[index] = label;
+    }
+    header_->setFixedHeight(headerHeight);
+    // The headings follow the columns of the row at the top: a wide number there moves them.
+    for (QScrollBar* bar : {log_text->verticalScrollBar(), log_text->horizontalScrollBar()})
+        connect(bar, &QScrollBar::valueChanged, this, &FrmLog::PlaceHeadings);
 
     Frame1 = new QGroupBox(QStringLiteral("集計単位"), this);
     Frame1->setObjectName(QStringLiteral("Frame1"));
@@ -175,7 +182,7 @@ FrmLog::FrmLog(std::string logPath, QWidget* parent)
 
     auto* left = new QVBoxLayout;
     left->setSpacing(2);
-    left->addWidget(header);
+    left->addWidget(header_);
     left->addWidget(log_text, 3);
     left->addWidget(PicChart, 1);
     left->addWidget(Progress);
@@ -241,6 +248,46 @@ void FrmLog::DspLog1() {
     StartReading(0);
 }
 
+void FrmLog::PlaceHeadings() {
+    const QString row =
+        log_text->RowCount() > 0 ? log_text->Row(log_text->FirstShownRow()) : QString();
+    std::vector<int> bars;
+    for (int at = 0; at < row.size(); ++at)
+        if (row[at] == QLatin1Char('|')) bars.push_back(at);
+    // A row without all its columns (none yet, or a line cut short): the usual widths.
+    const bool usual = bars.size() + 1 < kColumns.size();
+    QString shape = usual ? QString(kLineChars, QLatin1Char('0')) : row;
+    shape = shape.leftJustified(std::max(static_cast<int>(shape.size()), kLineChars) + 10);
+    const int origin = log_text->viewport()->mapTo(this, QPoint(0, 0)).x() -
+                       header_->mapTo(this, QPoint(0, 0)).x();
+    for (size_t index = 0; index < kColumns.size(); ++index) {
+        int start = kColumns[index].start;
+        int end = index + 1 < kColumns.size() ? start + kColumns[index].width : kLineChars;
+        if (!usual) {
+            start = index == 0 ? 0 : bars[index - 1] + 1;
+            // The last heading stands over both adjustment columns; the totals have none, and
+            // it keeps its usual width there.
+            end = index + 1 < kColumns.size()
+                      ? bars[index]
+                      : std::max(static_cast<int>(row.size()), start + kColumns[index].width);
+        }
+        // The heading may run over the "|" that ends its column, not into the next column.
+        const int left = origin + qRound(log_text->TextX(shape, start));
+        const int right = origin + qRound(log_text->TextX(shape, end + 1));
+        headings_[index]->setGeometry(left, 0, std::max(1, right - left), header_->height());
+    }
+}
+
+void FrmLog::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    PlaceHeadings();
+}
+
+void FrmLog::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    PlaceHeadings();
+}
+
 void FrmLog::DspLog2(int kind) {
     StartReading(kind);
 }
@@ -258,6 +305,7 @@ void FrmLog::StartReading(int kind) {
         return QString::fromUtf8(bytes.data(), static_cast<qsizetype>(bytes.size()));
     });
     PicChart->SetTotals({});
+    PlaceHeadings();
     LblMessage->clear();
     StartJob([this, kind, path = logPath_](Job& job) {
         logview::ScanControl control;
@@ -407,6 +455,7 @@ void FrmLog::Drain() {
     if (!rows.empty()) {
         index_.Append(rows.data(), rows.size());
         log_text->SetRowCount(index_.size());
+        PlaceHeadings();
     }
     if (total > 0) Progress->setValue(static_cast<int>(done * 1000 / total));
     if (!finished) return;
@@ -421,6 +470,7 @@ void FrmLog::Drain() {
     if (!detail_) {
         totalsLines_ = logview::TotalsList(ended->scan.totals);
         log_text->SetRowCount(totalsLines_.size());
+        PlaceHeadings();
     }
     PicChart->SetTotals(std::move(ended->scan.totals));
     // Cleared when the reading began; a totals check that ended meanwhile keeps its answer.

@@ -64,8 +64,15 @@ class FrmLog : public QWidget {
     // The last read's or save's trouble, shown under the list; empty when all went well.
     QString Message() const;
 
+    // The column headings, Label1 to Label8.
+    QLabel* Heading(int index) const { return headings_[static_cast<size_t>(index)]; }
+    LogListView* List() const { return log_text; }
+    LogChart* Chart() const { return PicChart; }
+
   protected:
     void closeEvent(QCloseEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void showEvent(QShowEvent* event) override;
 
   private:
     struct Job;
@@ -81,6 +88,8 @@ class FrmLog : public QWidget {
     void DrainCheck();
     void StopCheck();
     void SetBusy(bool busy);
+    // Each heading over its column of the row at the top of the list.
+    void PlaceHeadings();
     std::string RowBytes(size_t row) const;
 
     std::string logPath_;
@@ -95,6 +104,8 @@ class FrmLog : public QWidget {
     logview::DetailIndex index_;
     logview::LogList totalsLines_;
     LogListView* log_text = nullptr;
+    QWidget* header_ = nullptr;
+    std::array<QLabel*, 8> headings_{};
     QProgressBar* Progress = nullptr;
     QGroupBox* Frame1 = nullptr;
     std::array<QRadioButton*, 4> OptSum{};

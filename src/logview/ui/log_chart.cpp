@@ -42,14 +42,17 @@ void LogChart::paintEvent(QPaintEvent*) {
 
     if (totals_.empty()) {
         shown_ = 0;
+        scale_ = 0;
         painter.drawText(area, Qt::AlignCenter, emptyText_);
         return;
     }
 
-    int64_t highest = 0;
-    for (const auto& total : totals_) highest = std::max(highest, total.units);
-    const QString top = QString::number(highest);
-    const int axisWidth = metrics.horizontalAdvance(top) + 6;
+    // The axis is as wide as the widest total needs, so the number of bars that fit does not
+    // depend on which are shown; the scale is that of the bars shown, so one old long call
+    // does not flatten the rest.
+    int64_t widest = 0;
+    for (const auto& total : totals_) widest = std::max(widest, total.units);
+    const int axisWidth = metrics.horizontalAdvance(QString::number(widest)) + 6;
     const QRect plot(area.left() + axisWidth, area.top() + lineHeight + 4, area.width() - axisWidth,
                      area.height() - 2 * lineHeight - 8);
     if (plot.width() < kMinSlot || plot.height() < 4) return;
@@ -57,6 +60,11 @@ void LogChart::paintEvent(QPaintEvent*) {
     const int count = static_cast<int>(std::min<size_t>(totals_.size(), 1u << 20));
     shown_ = std::min(count, plot.width() / kMinSlot);
     const double slot = static_cast<double>(plot.width()) / shown_;
+    int64_t highest = 0;
+    for (int index = 0; index < shown_; ++index)
+        highest = std::max(highest, totals_[static_cast<size_t>(index)].units);
+    scale_ = highest;
+    const QString top = QString::number(highest);
 
     QString title = QStringLiteral("課金単位数");
     if (shown_ < count) title += QStringLiteral("（新しい%1件）").arg(shown_);

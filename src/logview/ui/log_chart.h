@@ -20,6 +20,8 @@ class LogChart : public QWidget {
     void SetEmptyText(QString text);
     // How many of the newest totals the last paint could show.
     int ShownBars() const { return shown_; }
+    // The total a full-height bar stands for in the last paint: the largest of those shown.
+    int64_t Scale() const { return scale_; }
     QSize sizeHint() const override { return {600, 170}; }
     QSize minimumSizeHint() const override { return {200, 110}; }
 
@@ -30,6 +32,7 @@ class LogChart : public QWidget {
     std::vector<logview::PeriodTotal> totals_;
     QString emptyText_ = QStringLiteral("集計する通話がありません");
     int shown_ = 0;
+    int64_t scale_ = 0;
 };
 
 }  // namespace kv

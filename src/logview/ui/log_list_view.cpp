@@ -71,6 +71,11 @@ int LogListView::RowHeight() const {
     return std::max(1, fontMetrics().height());
 }
 
+qreal LogListView::TextX(const QString& text, int chars) const {
+    return kMargin - horizontalScrollBar()->value() +
+           QFontMetricsF(font()).horizontalAdvance(text.left(chars));
+}
+
 int LogListView::VisibleRows() const {
     return std::max(1, viewport()->height() / RowHeight());
 }

@@ -25,6 +25,11 @@ class LogListView : public QAbstractScrollArea {
     long long CurrentRow() const { return current_; }
     void SetCurrentRow(long long row);
     int RowHeight() const;
+    // The row at the top of the list as it is scrolled.
+    size_t FirstShownRow() const { return TopRow(); }
+    // Where the character at index chars of text starts when drawn as a row, in the
+    // viewport's pixels (the horizontal scrolling included).
+    qreal TextX(const QString& text, int chars) const;
 
   protected:
     void paintEvent(QPaintEvent* event) override;

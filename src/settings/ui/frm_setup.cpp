@@ -19,9 +19,14 @@
 #include <QRegularExpression>
 #include <QSlider>
 #include <QSortFilterProxyModel>
+#include <QGuiApplication>
+#include <QScreen>
+#include <QScrollArea>
 #include <QStatusBar>
+#include <QStyle>
 #include <QTabWidget>
 #include <QVBoxLayout>
+#include <algorithm>
 
 namespace kv {
 
@@ -171,6 +176,9 @@ FrmSetup::FrmSetup(SetupHost& host, QWidget* parent, FileChooser chooser)
     setObjectName(QStringLiteral("FrmSetup"));
     setWindowTitle(Q(kTitle));
     setModal(true);
+    // A dialog: only its close box, whether or not the main window is its parent.
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
 
     auto* layout = new QVBoxLayout(this);
     SSTab1 = new QTabWidget(this);
@@ -186,7 +194,28 @@ FrmSetup::FrmSetup(SetupHost& host, QWidget* parent, FileChooser chooser)
     BuildAdvancedTab(SSTab1->widget(1));
     BuildOtherTab(SSTab1->widget(2));
     BuildLinkedTab(SSTab1->widget(3));
-    layout->addWidget(SSTab1);
+    // The tabs scroll where the screen is smaller than they are (large type on a small
+    // screen), so the buttons below stay on it.
+    auto* tabsScroll = new QScrollArea(this);
+    tabsScroll->setObjectName(QStringLiteral("TabsScroll"));
+    tabsScroll->setFrameShape(QFrame::NoFrame);
+    tabsScroll->setWidgetResizable(true);
+    tabsScroll->setWidget(SSTab1);
+    const QSize natural = SSTab1->sizeHint();
+    QSize room = natural;
+    if (const QScreen* screen = parent ? parent->screen() : QGuiApplication::primaryScreen()) {
+        // What the buttons, the margins and the window's frame take.
+        const QSize around(48, 120);
+        room = room.boundedTo(screen->availableGeometry().size() - around);
+    }
+    const int bar = room.height() < natural.height()
+                        ? tabsScroll->style()->pixelMetric(QStyle::PM_ScrollBarExtent)
+                        : 0;
+    tabsScroll->setMinimumSize(std::min(natural.width() + bar, room.width()), room.height());
+    layout->addWidget(tabsScroll);
+    // Whole on the screen, its size is its contents': window managers that offer maximising
+    // by what a window can do (openbox) leave that button out.
+    if (room == natural) layout->setSizeConstraint(QLayout::SetFixedSize);
 
     auto* buttons = new QHBoxLayout;
     buttons->addStretch();
@@ -207,6 +236,8 @@ FrmSetup::FrmSetup(SetupHost& host, QWidget* parent, FileChooser chooser)
     StatusBar1 = new QStatusBar(this);
     StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
     StatusBar1->setSizeGripEnabled(false);
+    // Nothing writes to it: an empty strip under the buttons only looks broken.
+    StatusBar1->hide();
     layout->addWidget(StatusBar1);
 
     numeric_ = {

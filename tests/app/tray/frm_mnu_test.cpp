@@ -186,8 +186,7 @@ TEST_F(FrmMnuTest, RealNotificationAreaTurningUpLater) {
     view.visible = false;
     rig.cx.tray.TrayIn();
     EXPECT_TRUE(view.visible);
-    ASSERT_EQ(view.boxes.size(), 1u);
-    EXPECT_EQ(view.boxes[0].text, kNoTrayText);
+    EXPECT_EQ(view.notices, std::vector<std::string>{kNoTrayText});
     EXPECT_FALSE(rig.cx.tray.Docked());
     bool cancel = false;
     Form_QueryUnload(rig.cx, cancel, UnloadMode::UserClose);

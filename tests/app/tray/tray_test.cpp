@@ -6,6 +6,7 @@
 #include "app/tray.h"
 #include "app/tray_menu.h"
 #include "common/trace.h"
+#include "settings/settings.h"
 #include "support/test_rig.h"
 
 namespace kv {
@@ -23,9 +24,11 @@ class FakeTrayIcon : public TrayIconPort {
     void Add(const std::string& tip) override { added.push_back(tip); }
     void Remove() override { ++removed; }
     void WatchForNotificationArea(std::function<void()> appeared) override { watching = appeared; }
+    void WatchForLoss(std::function<void()> lost) override { gone = lost; }
     void SetTip(const std::string&) override {}
     bool available = true;
     std::function<void()> watching;
+    std::function<void()> gone;
     std::vector<std::string> added;
     int removed = 0;
 };
@@ -86,8 +89,9 @@ TEST_F(TrayTest, WithoutNotificationAreaTheWindowStaysReachableAndTheUserIsToldO
     rig.cx.tray.TrayIn();
     EXPECT_TRUE(icon.added.empty());
     EXPECT_TRUE(rig.view.visible);
-    ASSERT_EQ(rig.view.boxes.size(), 1u);
-    EXPECT_EQ(rig.view.boxes[0].text, kNoTrayText);
+    // Said without waiting for an answer: nothing else may wait on the user.
+    EXPECT_TRUE(rig.view.boxes.empty());
+    ASSERT_EQ(rig.view.notices, std::vector<std::string>{kNoTrayText});
     EXPECT_EQ(Count(Trace(), "trayin err:"), 1);  // level 3: written without debug mode
     // The close box minimises: hidden, nothing could bring the window back.
     bool cancel = false;
@@ -104,7 +108,66 @@ TEST_F(TrayTest, WithoutNotificationAreaTheWindowStaysReachableAndTheUserIsToldO
     EXPECT_TRUE(rig.cx.tray.Docked());
     Form_QueryUnload(rig.cx, cancel, UnloadMode::UserClose);
     EXPECT_FALSE(rig.view.visible);
-    EXPECT_EQ(rig.view.boxes.size(), 1u);
+}
+
+TEST_F(TrayTest, NotesAreSaidUntilTheUserSilencesThem) {
+    struct Case {
+        bool tray;
+        const char* key;
+        const char* text;
+    };
+    for (const Case c :
+         {Case{false, "notraynote", kNoTrayText}, Case{true, "closenote", kClosedToTrayText}}) {
+        SCOPED_TRACE(c.key);
+        for (int start = 0; start < 3; ++start) {
+            test::TestRig run{test::RigPorts{.transport = &transport}};
+            run.store.values = rig.store.values;  // the same user, started again
+            FakeTrayIcon port;
+            port.available = c.tray;
+            run.cx.tray.SetPort(&port);
+            run.cx.settings.notraynote = LoadIntSetting(run.store, "Extra", "notraynote");
+            run.cx.settings.closenote = LoadIntSetting(run.store, "Extra", "closenote");
+            run.cx.tray.TrayIn();
+            // Closed to the tray twice in a run: said once at most.
+            bool cancel = false;
+            Form_QueryUnload(run.cx, cancel, UnloadMode::UserClose);
+            Form_QueryUnload(run.cx, cancel, UnloadMode::UserClose);
+            // Said at the first two starts; "次回から表示しない" ticked at the second.
+            if (start < 2) {
+                ASSERT_EQ(run.view.notices, std::vector<std::string>{c.text});
+                if (start == 1) run.view.silencers[0]();
+            } else {
+                EXPECT_TRUE(run.view.notices.empty());
+            }
+            rig.store.values = run.store.values;
+        }
+        EXPECT_EQ(rig.store.values[std::string("Qel\\Kestrovan\\Extra\\") + c.key], "1");
+    }
+}
+
+// The panel closed at run time with the window hidden: the window comes up, the close box
+// minimises, and the icon docks again when a panel is back.
+TEST_F(TrayTest, NotificationAreaGoingAwayBringsTheWindowBack) {
+    icon.available = true;
+    rig.cx.tray.TrayIn();
+    bool cancel = false;
+    Form_QueryUnload(rig.cx, cancel, UnloadMode::UserClose);
+    ASSERT_FALSE(rig.view.visible);
+    ASSERT_TRUE(icon.gone);
+    icon.available = false;
+    icon.gone();
+    EXPECT_TRUE(rig.view.visible);
+    EXPECT_FALSE(rig.cx.tray.Docked());
+    EXPECT_EQ(rig.view.status(), kTrayGoneText);
+    Form_QueryUnload(rig.cx, cancel, UnloadMode::UserClose);
+    EXPECT_TRUE(rig.view.visible);
+    EXPECT_EQ(rig.view.minimized, 1);
+    icon.available = true;
+    ASSERT_TRUE(icon.watching);
+    icon.watching();
+    EXPECT_TRUE(rig.cx.tray.Docked());
+    EXPECT_EQ(icon.added.size(), 2u);
+    EXPECT_NE(Trace().find("notification area gone"), std::string::npos);
 }
 
 TEST_F(TrayTest, EndTakesTheIconOutAtOnceAndUnloadsTheWindowATenthLaterLineUp) {
