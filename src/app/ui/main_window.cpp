@@ -249,8 +249,8 @@ void Kestrovan::BuildControls() {
             SetClientHeightTwips(*height);
         else
             resize(TwipsToPixels(kMainWindowWidthTwips), this->height());
+        // Drawn at once; no events are handled inside the click.
         repaint();
-        QApplication::processEvents();
     });
     connect(btnMsg_, &QPushButton::clicked, this, [this] { BtnMsg_Click(Cx()); });
     connect(btnDebug_, &QPushButton::clicked, this, [this] { BtnDEBUG_Click(Cx()); });
