@@ -63,6 +63,16 @@ class SettingsStore {
     // Returns false when nothing was stored or it could not be deleted.
     virtual bool DeleteAppKey(const std::string& application, const std::string& appKey) = 0;
     virtual bool HasAppKey(const std::string& application, const std::string& appKey) = 0;
+    // Settings that exist but cannot be read (no permission, not a file, no settings in it):
+    // the reason, for the user. Empty when they can be read or there are none: only then may a
+    // program start afresh or write over them.
+    virtual std::string Unreadable(const std::string& application, const std::string& appKey) {
+        (void)application;
+        (void)appKey;
+        return {};
+    }
+    // The system's reason for the last write or delete that failed ("No space left on device").
+    virtual std::string LastError() const { return {}; }
 };
 
 // ---- router console transport (WinSock-like, UI thread) -----------------------------------

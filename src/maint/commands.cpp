@@ -47,12 +47,20 @@ void WarnRangeAndLoss(MaintContext& cx, const std::vector<std::string>& clamped,
     if (!clamped.empty())
         Warn(cx, "次の値は範囲外のため -32768 から 32767 に丸めて扱いました:" + JoinLines(clamped));
     if (!lossy.empty())
-        Warn(cx, std::string("次の値は ") + kExportFileName +
+        Warn(cx, "次の値は " + ExportFileName(cx) +
                      " に書けない文字を含むため、読込で元の値に戻りません:" + JoinLines(lossy));
 }
 
-std::string RegistryWriteFailure(const std::string& where) {
-    return "レジストリ (" + where + ") に書き込めません。";
+std::string RegistryWriteFailure(MaintContext& cx, const std::string& where) {
+    const std::string why = cx.store.LastError();
+    return "レジストリ (" + where + ") に書き込めません" + (why.empty() ? "" : " (" + why + ")") +
+           "。";
+}
+
+// Settings that are there but cannot be read are never taken for none: the reason, or empty.
+std::string UnreadableSettings(MaintContext& cx, const char* appKey) {
+    const std::string why = cx.store.Unreadable(kApplication, appKey);
+    return why.empty() ? why : "レジストリ情報を読み込めません (" + why + ")。";
 }
 
 // The conversion's failures before Kestrovan's sections are complete: nothing or only the export
@@ -75,6 +83,11 @@ void Form_Load(MaintContext& cx, const std::string& commandLine) {
 }
 
 bool CmdSave_Click(MaintContext& cx) {
+    // A backup of nothing must not replace a good one.
+    if (const std::string why = UnreadableSettings(cx, kAppKey); !why.empty()) {
+        Warn(cx, why + "保存を中止しました。" + ExportFileName(cx) + " は変更していません");
+        return false;
+    }
     std::vector<std::string> clamped;
     SettingsRegistryCopy(cx, 2, nullptr, &clamped);
     const FileIoResult w = SettingsFileIo(cx, 2);
@@ -96,7 +109,8 @@ bool CmdLoad_Click(MaintContext& cx) {
     }
     std::string where;
     if (!SettingsRegistryCopy(cx, 1, &where)) {
-        Warn(cx, RegistryWriteFailure(where) + "読込を中止しました。レジストリは変更していません");
+        Warn(cx,
+             RegistryWriteFailure(cx, where) + "読込を中止しました。レジストリは変更していません");
         return false;
     }
     Report(cx, "読込ました");
@@ -105,10 +119,19 @@ bool CmdLoad_Click(MaintContext& cx) {
 
 bool CmdDel_Click(MaintContext& cx) {
     if (!Ask(cx, "削除します")) return false;
+    if (const std::string why = UnreadableSettings(cx, kAppKey); !why.empty()) {
+        Warn(cx, why + "削除を中止しました");
+        return false;
+    }
     switch (DeleteAllSettings(cx)) {
         case DeleteResult::Deleted: Report(cx, "削除しました"); return true;
         case DeleteResult::NothingStored: Warn(cx, "削除するレジストリ情報がありません"); break;
-        case DeleteResult::Failed: Warn(cx, "レジストリ情報を削除できませんでした"); break;
+        case DeleteResult::Failed: {
+            const std::string why = cx.store.LastError();
+            Warn(cx,
+                 "レジストリ情報を削除できませんでした" + (why.empty() ? "" : " (" + why + ")"));
+            break;
+        }
     }
     return false;
 }
@@ -121,6 +144,10 @@ bool CmdConv_Click(MaintContext& cx) {
         ~ModeOff() { c.ConvertMode = false; }
     } modeOff{cx};
 
+    if (const std::string why = UnreadableSettings(cx, kOldAppKey); !why.empty()) {
+        StopConversion(cx, "Orlavine の" + why, "何も変更していません");
+        return false;
+    }
     // Without Orlavine's settings the conversion would overwrite Kestrovan's with blanks.
     if (!cx.store.HasAppKey(kApplication, kOldAppKey)) {
         StopConversion(cx, "Orlavine のレジストリ情報がありません。", "何も変更していません");
@@ -133,7 +160,7 @@ bool CmdConv_Click(MaintContext& cx) {
     const std::vector<std::string> lossy = LossyKeys(cx.settings);
     if (!lossy.empty() &&
         cx.view.MessageBox(
-            std::string("次の値は ") + kExportFileName +
+            "次の値は " + ExportFileName(cx) +
                 " に書けない文字を含むため、変換すると元の値と変わります:" + JoinLines(lossy) +
                 "\n変換を続けますか？",
             kQuestionTitle, MsgIcon::Question, MsgButtons::YesNoDefaultNo) != MsgResult::Yes) {
@@ -148,13 +175,13 @@ bool CmdConv_Click(MaintContext& cx) {
     const FileIoResult r = SettingsFileIo(cx, 1);
     if (!r.ok) {
         StopConversion(cx, r.message,
-                       std::string(kExportFileName) +
+                       ExportFileName(cx) +
                            " は Orlavine の値で書き換えましたが、レジストリは変更していません");
         return false;
     }
     std::string where;
     if (!SettingsRegistryCopy(cx, 1, &where)) {
-        StopConversion(cx, RegistryWriteFailure(where),
+        StopConversion(cx, RegistryWriteFailure(cx, where),
                        "Kestrovan のレジストリは変更していません。Orlavine "
                        "のレジストリ情報とデータファイルはそのまま残しています");
         return false;

@@ -108,9 +108,8 @@ TEST(SettingsSurvive, EveryPasswordTheDialogAcceptsComesBackByteForByte) {
     EXPECT_FALSE(PasswordIsStorable("端末"));
 }
 
-// A disk with room for the lock file but not for the settings: the last good file stays and the
-// failure is said. Filled by a file size limit (any user) and by a small tmpfs (where a test
-// may mount one).
+// A disk with no room for the settings: the last good file stays and the failure is said. Filled by
+// a file size limit (any user) and by a small tmpfs (where a test may mount one).
 TEST(SettingsSurvive, AFullDiskKeepsTheLastGoodFile) {
     struct Fill {
         const char* name;
@@ -130,8 +129,8 @@ TEST(SettingsSurvive, AFullDiskKeepsTheLastGoodFile) {
          [&](const std::string&) { setrlimit(RLIMIT_FSIZE, &saved); }},
         {"full tmpfs",
          [](const std::string& folder) {
-             // The settings are moved aside, the folder made a tiny file system, filled to its
-             // last page, and the settings put back.
+             // The settings are moved aside, the folder made a tiny file system, the settings
+             // put back and the rest filled.
              const std::string keep = folder + ".keep";
              fs::rename(folder, keep);
              fs::create_directory(folder);
@@ -147,7 +146,6 @@ TEST(SettingsSurvive, AFullDiskKeepsTheLastGoodFile) {
              while (filler.write(block.data(), static_cast<std::streamsize>(block.size())))
                  filler.flush();
              filler.close();
-             fs::resize_file(folder + "/filler", fs::file_size(folder + "/filler") - 4096);
              return true;
          },
          [](const std::string& folder) {
