@@ -83,8 +83,10 @@ class ConsoleTransport {
     // Creates the stream socket. Returns its handle (>= 0), or -1 with LastError() set.
     // Connect creates one itself when this was not called.
     virtual int Create() { return 0; }
-    // Blocking connect to a dotted IPv4 address. 0 on success, else the WinSock error code.
-    virtual int Connect(const std::string& ipv4, uint16_t port) = 0;
+    // Blocking connect to the router's address (a dotted IPv4 address; where the platform can,
+    // also an IPv6 address or a host name). 0 on success, else the WinSock error code (11001:
+    // the name could not be found).
+    virtual int Connect(const std::string& address, uint16_t port) = 0;
     // Returns bytes sent, or -1 with LastError() set.
     virtual int Send(const char* data, int len) = 0;
     // Returns n > 0 bytes, 0 when the peer closed, -1 with LastError() set (10035: nothing

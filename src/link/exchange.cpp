@@ -49,7 +49,7 @@ void ConsoleLink::PeerClosed() {
         ConnectionLost("the router closed the connection");
         return;
     }
-    session_.ServerShutdown();
+    LoginClosed("Server Shutdown");
 }
 
 bool ConsoleLink::SocketFailed(const std::string& procedure, const std::string& function,
@@ -58,6 +58,10 @@ bool ConsoleLink::SocketFailed(const std::string& procedure, const std::string& 
     if (online_ && code != 0 && code != 10035 && code != 10004) {
         ConnectionLost(function + " " + std::to_string(code) + " " + WinsockErrorText("", code));
         return false;
+    }
+    if (code == 10053 || code == 10054) {
+        LoginClosed(function + " " + std::to_string(code) + " " + WinsockErrorText("", code));
+        return true;
     }
     return session_.ShowSocketError(procedure, function, code);
 }

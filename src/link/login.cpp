@@ -66,6 +66,7 @@ std::u16string TimeSetCommand(const LocalTime& now) {
 }  // namespace
 
 void ConsoleLink::LoginFailed(const std::string& tag, const std::string& message) {
+    session_.IgnoreEcho({});
     trace_.Error(tag + ForTrace(State().ReplyText));
     // At start-up a login that fails ends the program; while reconnecting the next attempt
     // follows.
@@ -74,6 +75,15 @@ void ConsoleLink::LoginFailed(const std::string& tag, const std::string& message
         return;
     }
     LoginAttemptOver(false);
+}
+
+void ConsoleLink::LoginClosed(const std::string& how) {
+    session_.Drop();
+    if (stopped_) return;
+    // One box that says what happened; nothing more is sent to a console that is gone.
+    ports_.view.ShowStatus(how);
+    queue_.Abandon();
+    LoginFailed("closed err:" + how + ":", kSessionClosedText);
 }
 
 void ConsoleLink::LoginAttemptOver(bool ok) {
@@ -140,8 +150,11 @@ void ConsoleLink::LoginDialogue(std::function<void(bool)> done) {
                   "dummy send err:", "MN128と接続出来ません(err=1)", [this] {
                       // 2: name and password go out in one send.
                       std::u16string user = u"user";
-                      if (!settings_.sohowp.empty())
+                      if (!settings_.sohowp.empty()) {
                           user += u"\r\n" + Utf8ToUtf16(settings_.sohowp);
+                          // Only the password can bring a "%" of its own.
+                          session_.IgnoreEcho(Utf8ToUtf16(settings_.sohowp));
+                      }
                       LoginStep("login-2", "Login-2", user, 1, u"%",
                                 "login err:", "MN128と接続出来ません(err=2)",
                                 [this] { LoginSteps3To11(); });
@@ -150,6 +163,7 @@ void ConsoleLink::LoginDialogue(std::function<void(bool)> done) {
 }
 
 void ConsoleLink::LoginSteps3To11() {
+    session_.IgnoreEcho({});
     LinkState& link = session_.Mutable();
     const std::u16string banner = link::WithoutFillers(link.ReplyText);
     if (link::FindText(1, banner, u"Welcome to MN128-SOHO", true) == 0) {
