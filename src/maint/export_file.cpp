@@ -22,7 +22,7 @@ std::string Describe(const std::error_code& ec) {
 }
 
 // No export file comes near this; a larger one is not read into memory at all.
-constexpr uintmax_t kLargestFile = 1u << 20;
+constexpr uintmax_t kLargestFile = 64u << 20;
 
 // Whole file as bytes; nullopt when it cannot be read.
 std::optional<std::string> ReadBytes(const fs::path& path) {

@@ -145,6 +145,21 @@ TEST_F(StartupTest, FirstRunSetsDefaultsAndOpensTheDialogBeforeTheRouter) {
     EXPECT_EQ(transport.connects, 1);
 }
 
+// Settings that exist but cannot be read: said, and the end; no first run, nothing written, no
+// router.
+TEST_F(StartupTest, UnreadableSettingsEndTheProgramBeforeAnythingElse) {
+    Store("Setup", "sohoip", "127.0.0.1");
+    const auto before = rig.store.values;
+    rig.store.unreadable = "/home/u/.config/Qel/Kestrovan.conf: Permission denied";
+    ASSERT_TRUE(Load({}));
+    EXPECT_TRUE(dialogCalls.empty());
+    EXPECT_EQ(transport.connects, 0);
+    ASSERT_EQ(rig.view.boxes.size(), 1u);
+    EXPECT_EQ(rig.view.boxes[0].text,
+              std::string(kSettingsUnreadableText) + "\n" + rig.store.unreadable);
+    EXPECT_EQ(rig.store.values, before);
+}
+
 TEST_F(StartupTest, SettingsSwitchOpensTheDialogOnlyWhenSettingsExist) {
     Store("Setup", "sohoip", "127.0.0.1");
     Store("Setup", "seca", "120");

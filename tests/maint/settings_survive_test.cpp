@@ -54,6 +54,41 @@ CliRun RunCli(SettingsStore& store, const std::string& dir, std::vector<std::str
     return {status, out.str(), err.str()};
 }
 
+// The built program with its settings under dir/config: no display, its reports on the terminal
+// and its exit status. env: more variables, or ones in place of the test's.
+CliRun RunPelvaro(const std::string& dir, std::vector<std::string> args,
+                  const std::vector<std::string>& extraEnv = {}) {
+    std::vector<std::string> env;
+    for (char** e = environ; *e; ++e) {
+        const std::string item = *e;
+        if (item.rfind("DISPLAY=", 0) && item.rfind("WAYLAND_DISPLAY=", 0) &&
+            item.rfind("QT_QPA_PLATFORM=", 0) && item.rfind("XDG_CONFIG_HOME=", 0) &&
+            item.rfind("TMPDIR=", 0))
+            env.push_back(item);
+    }
+    env.push_back("XDG_CONFIG_HOME=" + dir + "/config");
+    env.insert(env.end(), extraEnv.begin(), extraEnv.end());
+    args.insert(args.begin(), KV_PELVARO_PATH);
+    std::vector<char*> argv, envp;
+    for (std::string& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    for (std::string& e : env) envp.push_back(e.data());
+    envp.push_back(nullptr);
+    posix_spawn_file_actions_t files;
+    posix_spawn_file_actions_init(&files);
+    posix_spawn_file_actions_addopen(&files, 0, "/dev/null", O_RDONLY, 0);
+    const std::string out = dir + "/out", err = dir + "/err";
+    posix_spawn_file_actions_addopen(&files, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_addopen(&files, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    pid_t pid = -1;
+    int status = -1;
+    if (posix_spawn(&pid, KV_PELVARO_PATH, &files, nullptr, argv.data(), envp.data()) == 0)
+        waitpid(pid, &status, 0);
+    posix_spawn_file_actions_destroy(&files);
+    return CliRun{WIFEXITED(status) ? WEXITSTATUS(status) : -1, kv::test::ReadFile(out),
+                  kv::test::ReadFile(err)};
+}
+
 // Kestrovan stores the password, Pelvaro saves, deletes and loads, Kestrovan reads it back.
 std::string ThroughPelvaro(SettingsStore& store, const std::string& dir,
                            const std::string& password) {
@@ -285,37 +320,7 @@ TEST(SettingsSurvive, CommandLine) {
 // The built program: no display, no window, its reports on the terminal and its exit status.
 TEST(SettingsSurvive, PelvaroFromAScript) {
     TempDir dir;
-    auto pelvaro = [&dir](std::vector<std::string> args) {
-        std::vector<std::string> env;
-        for (char** e = environ; *e; ++e) {
-            const std::string item = *e;
-            if (item.rfind("DISPLAY=", 0) && item.rfind("WAYLAND_DISPLAY=", 0) &&
-                item.rfind("QT_QPA_PLATFORM=", 0) && item.rfind("XDG_CONFIG_HOME=", 0))
-                env.push_back(item);
-        }
-        env.push_back("XDG_CONFIG_HOME=" + dir.path + "/config");
-        args.insert(args.begin(), KV_PELVARO_PATH);
-        std::vector<char*> argv, envp;
-        for (std::string& a : args) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        for (std::string& e : env) envp.push_back(e.data());
-        envp.push_back(nullptr);
-        posix_spawn_file_actions_t files;
-        posix_spawn_file_actions_init(&files);
-        posix_spawn_file_actions_addopen(&files, 0, "/dev/null", O_RDONLY, 0);
-        const std::string out = dir.path + "/out", err = dir.path + "/err";
-        posix_spawn_file_actions_addopen(&files, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                         0600);
-        posix_spawn_file_actions_addopen(&files, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                         0600);
-        pid_t pid = -1;
-        int status = -1;
-        if (posix_spawn(&pid, KV_PELVARO_PATH, &files, nullptr, argv.data(), envp.data()) == 0)
-            waitpid(pid, &status, 0);
-        posix_spawn_file_actions_destroy(&files);
-        return CliRun{WIFEXITED(status) ? WEXITSTATUS(status) : -1, kv::test::ReadFile(out),
-                      kv::test::ReadFile(err)};
-    };
+    auto pelvaro = [&dir](std::vector<std::string> args) { return RunPelvaro(dir.path, args); };
     kv::QtSettingsStore store(dir.path + "/config");
     // A password that broke the round trip before: lead bytes in its scrambled form.
     kv::test::FakeEventLoop clock;
@@ -349,6 +354,145 @@ TEST(SettingsSurvive, PelvaroFromAScript) {
     kv::QtSettingsStore after(dir.path + "/config");
     RegCopy(after, back, trace, RegCopyDirection::Load);
     EXPECT_EQ(back.sohowp, "~a~a~a~a~a~a");
+}
+
+// Settings stored by Kestrovan under dir/config, and Pelvaro's backup of them in dir/good.reg.
+struct SavedSettings {
+    TempDir dir;
+    std::string conf = dir.path + "/config/Qel/Kestrovan.conf";
+    std::string reg = dir.path + "/good.reg";
+    std::string regBytes;
+    SavedSettings() {
+        kv::QtSettingsStore store(dir.path + "/config");
+        kv::test::FakeEventLoop clock;
+        kv::test::RecordingView view;
+        Trace trace(clock, view);
+        kv::Settings s;
+        ApplyFirstRunValues(s);
+        s.sohoip = "127.0.0.1";
+        s.sohowp = "secret";
+        s.runid[0] = "/usr/bin/dial";
+        EXPECT_TRUE(RegCopy(store, s, trace, RegCopyDirection::Store));
+        EXPECT_EQ(RunPelvaro(dir.path, {"--save", reg}).status, 0);
+        regBytes = kv::test::ReadFile(reg);
+    }
+};
+
+// Settings that are there but cannot be read are not "no settings": no backup of blanks over
+// a good one, no "nothing to delete", no load over them.
+TEST(SettingsSurvive, SettingsThatCannotBeReadAreNeverTakenForNone) {
+    const struct {
+        const char* name;
+        std::function<bool(const std::string& conf)> spoil;  // false: not possible here
+    } kinds[] = {
+        {"another user's",
+         [](const std::string& conf) { return ::geteuid() != 0 && ::chmod(conf.c_str(), 0) == 0; }},
+        {"a FIFO",
+         [](const std::string& conf) {
+             return fs::remove(conf) && ::mkfifo(conf.c_str(), 0600) == 0;
+         }},
+        {"a folder",
+         [](const std::string& conf) { return fs::remove(conf) && fs::create_directory(conf); }},
+        {"no settings in it",
+         [](const std::string& conf) {
+             std::ofstream(conf, std::ios::binary | std::ios::trunc)
+                 << std::string(5000, '\x01') << "\xff\xfe junk";
+             return true;
+         }},
+    };
+    for (const auto& kind : kinds) {
+        SCOPED_TRACE(kind.name);
+        SavedSettings saved;
+        if (!kind.spoil(saved.conf)) {
+            std::cout << "[ skipped  ] " << kind.name << ": not possible here (root reads all)\n";
+            continue;
+        }
+        const CliRun save = RunPelvaro(saved.dir.path, {"--save", saved.reg});
+        EXPECT_EQ(save.status, 1) << save.out;
+        EXPECT_NE(save.err.find("保存を中止しました"), std::string::npos) << save.err;
+        EXPECT_EQ(kv::test::ReadFile(saved.reg), saved.regBytes);
+        const CliRun del = RunPelvaro(saved.dir.path, {"--delete", "--yes"});
+        EXPECT_EQ(del.status, 1);
+        EXPECT_NE(del.err.find("削除を中止しました"), std::string::npos) << del.err;
+        const CliRun load = RunPelvaro(saved.dir.path, {"--load", saved.reg, "--yes"});
+        EXPECT_EQ(load.status, 1);
+        EXPECT_NE(load.err.find("レジストリは変更していません"), std::string::npos) << load.err;
+        ::chmod(saved.conf.c_str(), 0600);
+    }
+}
+
+// The settings are read where they lie: a temporary folder that is not there (as full as a
+// folder can be) changes nothing.
+TEST(SettingsSurvive, NoTemporaryFolderChangesNothing) {
+    SavedSettings saved;
+    const std::vector<std::string> env = {"TMPDIR=" + saved.dir.path + "/no/such/folder"};
+    const std::string copy = saved.dir.path + "/copy.reg";
+    const CliRun save = RunPelvaro(saved.dir.path, {"--save", copy}, env);
+    EXPECT_EQ(save.status, 0) << save.err;
+    EXPECT_EQ(kv::test::ReadFile(copy), saved.regBytes);
+    EXPECT_EQ(kv::test::ReadFile(copy).substr(0, 11), "127.0.0.1\r\n");
+    const CliRun load = RunPelvaro(saved.dir.path, {"--load", copy, "--yes"}, env);
+    EXPECT_EQ(load.status, 0) << load.err;
+}
+
+// A file an editor saved with a byte-order mark, and one with a megabyte of junk appended: read
+// as they are, written back clean.
+TEST(SettingsSurvive, HandEditedSettingsFilesStayWritable) {
+    for (const bool junk : {false, true}) {
+        SCOPED_TRACE(junk ? "junk" : "byte-order mark");
+        SavedSettings saved;
+        const std::string clean = kv::test::ReadFile(saved.conf);
+        std::string edited = "\xEF\xBB\xBF" + clean;
+        if (junk) edited += std::string(1 << 20, 'x') + "\n";
+        std::ofstream(saved.conf, std::ios::binary | std::ios::trunc) << edited;
+        const CliRun save = RunPelvaro(saved.dir.path, {"--save", saved.reg});
+        EXPECT_EQ(save.status, 0) << save.err;
+        EXPECT_EQ(kv::test::ReadFile(saved.reg), saved.regBytes);
+        const CliRun load = RunPelvaro(saved.dir.path, {"--load", saved.reg, "--yes"});
+        EXPECT_EQ(load.status, 0) << load.err;
+        // What the load adds (the window's place), nothing of the mark or the junk.
+        const std::string written = kv::test::ReadFile(saved.conf);
+        EXPECT_EQ(written, "[FormPos]\nMain=\n\n" + clean);
+    }
+}
+
+// What --load cannot mean is refused with its line and nothing changes.
+TEST(SettingsSurvive, LoadRefusesFilesItCannotMean) {
+    SavedSettings saved;
+    const std::string conf = kv::test::ReadFile(saved.conf);
+    auto withLine = [&saved](size_t line, const std::string& text) {
+        std::string bytes = saved.regBytes;
+        size_t at = 0;
+        for (size_t i = 1; i < line; ++i) at = bytes.find("\r\n", at) + 2;
+        return bytes.replace(at, bytes.find("\r\n", at) - at, text);
+    };
+    const struct {
+        const char* name;
+        std::string bytes;
+        const char* says;
+    } cases[] = {
+        {"UTF-8 path", withLine(29, "/home/ユーザー/接続.sh"), "29 行目 (runid) は UTF-8"},
+        {"mark before CP932", "\xEF\xBB\xBF" + saved.regBytes, "1 行目 (sohoip) の先頭に UTF-8"},
+        {"1 MiB address", withLine(1, std::string(1 << 20, '1')), "1 行目 (sohoip) が長すぎます"},
+        {"10 MiB address", withLine(1, std::string(10 << 20, '1')), "1 行目 (sohoip) が長すぎます"},
+        {"NUL in holidays", withLine(28, std::string(" 1/ 1\0 1/15", 11)),
+         "28 行目 (holiday) に NUL"},
+        {"a 45th line", saved.regBytes + "more\r\n", "45 行目"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string file = saved.dir.path + "/bad.reg";
+        std::ofstream(file, std::ios::binary | std::ios::trunc) << c.bytes;
+        const CliRun load = RunPelvaro(saved.dir.path, {"--load", file, "--yes"});
+        EXPECT_EQ(load.status, 1);
+        EXPECT_NE(load.err.find(c.says), std::string::npos) << load.err;
+        EXPECT_NE(load.err.find("bad.reg の"), std::string::npos) << load.err;
+        EXPECT_EQ(kv::test::ReadFile(saved.conf), conf);
+    }
+    // Empty lines an editor added at the end are no values.
+    std::ofstream(saved.dir.path + "/ok.reg", std::ios::binary) << saved.regBytes << "\r\n\r\n";
+    EXPECT_EQ(RunPelvaro(saved.dir.path, {"--load", saved.dir.path + "/ok.reg", "--yes"}).status,
+              0);
 }
 
 }  // namespace
