@@ -216,7 +216,8 @@ class ConsoleLink : private SessionOwner {
     void LoginFailed(const std::string& tag, const std::string& message);
     void LoginAttemptOver(bool ok);
     // The router closed the console before the login was complete (it takes one session).
-    void LoginClosed(const std::string& how);
+    // False when no login runs: the caller reports it as ever.
+    bool LoginClosed(const std::string& how);
 
     // ---- the status poll's answer (status.cpp) ----
     void PollAnswered(bool ok);
@@ -247,7 +248,8 @@ class ConsoleLink : private SessionOwner {
     bool stopped_ = false;
     bool polling_ = false;
     std::function<void(bool)> loginDone_;
-    int32_t pcSeconds_ = 0;  // the computer's time of day when "show time" went out
+    bool loggingIn_ = false;  // from the connection to the end of the login's dialogue
+    int32_t pcSeconds_ = 0;   // the computer's time of day when "show time" went out
     int retryDelayMs_ = kFirstRetryMs;
     static constexpr int kFirstRetryMs = 2000;
     static constexpr int kLastRetryMs = 60000;

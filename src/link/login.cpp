@@ -67,6 +67,7 @@ std::u16string TimeSetCommand(const LocalTime& now) {
 
 void ConsoleLink::LoginFailed(const std::string& tag, const std::string& message) {
     session_.IgnoreEcho({});
+    loggingIn_ = false;
     trace_.Error(tag + ForTrace(State().ReplyText));
     // At start-up a login that fails ends the program; while reconnecting the next attempt
     // follows.
@@ -77,13 +78,15 @@ void ConsoleLink::LoginFailed(const std::string& tag, const std::string& message
     LoginAttemptOver(false);
 }
 
-void ConsoleLink::LoginClosed(const std::string& how) {
+bool ConsoleLink::LoginClosed(const std::string& how) {
+    if (!loggingIn_) return false;
     session_.Drop();
-    if (stopped_) return;
+    if (stopped_) return true;
     // One box that says what happened; nothing more is sent to a console that is gone.
     ports_.view.ShowStatus(how);
     queue_.Abandon();
     LoginFailed("closed err:" + how + ":", kSessionClosedText);
+    return true;
 }
 
 void ConsoleLink::LoginAttemptOver(bool ok) {
@@ -124,6 +127,7 @@ void ConsoleLink::LoginSOHO() {
 
 void ConsoleLink::LoginDialogue(std::function<void(bool)> done) {
     loginDone_ = std::move(done);
+    loggingIn_ = true;
     trace_.ShowDebugStep("login-st");
     trace_.Step("LoginSOHO");
     ports_.tmrSOHO.SetEnabled(false);
@@ -134,6 +138,7 @@ void ConsoleLink::LoginDialogue(std::function<void(bool)> done) {
     // 0: open the connection and take the greeting, whatever it says.
     trace_.Step("Login-0");
     if (!session_.Open(reconnecting_)) {
+        loggingIn_ = false;
         if (reconnecting_)
             LoginAttemptOver(false);
         else
@@ -245,6 +250,7 @@ void ConsoleLink::LoginEnd() {
     ports_.tmrSOHO.SetEnabled(true);
     link.LinkReady = true;
     trace_.Step("LoginEnd");
+    loggingIn_ = false;
     link.LoggedIn = true;
     online_ = true;
     LoginAttemptOver(true);

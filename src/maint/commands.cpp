@@ -4,6 +4,8 @@
 #include "common/data_file.h"
 #include "common/licence.h"
 
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 
 #include "maint/export_file.h"
@@ -69,6 +71,46 @@ void StopConversion(MaintContext& cx, const std::string& why, const std::string&
     Warn(cx, (why.empty() ? "" : why + "\n") + "変換を中止しました。" + state);
 }
 
+// source to target: a rename, or on another file system a copy that is on the disk and read back
+// the same before the original goes. Empty when done, else the system's reason; a failed copy
+// leaves nothing behind.
+std::string MoveDataFile(const fs::path& source, const fs::path& target) {
+    std::error_code ec;
+    fs::rename(source, target, ec);
+    if (!ec) return {};
+    std::string bytes;
+    if (datafile::ReadAll(datafile::Utf8Path(source), bytes) != datafile::ReadResult::Ok)
+        return std::strerror(errno);
+    fs::path part = target;
+    part += ".part";
+    const std::string partPath = datafile::Utf8Path(part);
+    auto failed = [&part](int error) {
+        std::error_code ignored;
+        fs::remove(part, ignored);
+        return std::string(std::strerror(error));
+    };
+    if (!datafile::WritePrivate(partPath, bytes)) return failed(errno);
+    std::string back;
+    if (datafile::ReadAll(partPath, back) != datafile::ReadResult::Ok || back != bytes)
+        return failed(EIO);
+    fs::rename(part, target, ec);
+    if (ec) return failed(ec.value());
+    fs::remove(source, ec);
+    if (ec) return "写しましたが元のファイルを消せません: " + ec.message();
+    return {};
+}
+
+// Changing the settings under a running Kestrovan is undone at its end: it must be closed first.
+bool KestrovanClosed(MaintContext& cx, const char* what) {
+    if (!cx.KestrovanRunning || !cx.KestrovanRunning()) return true;
+    if (cx.GoOnWhileRunning) {
+        Warn(cx, std::string(kKestrovanRunningText) + " (--yes のため続けます)");
+        return true;
+    }
+    Warn(cx, std::string(kKestrovanRunningText) + what + "を中止しました");
+    return false;
+}
+
 }  // namespace
 
 bool IsUpgradeCommandLine(const std::string& commandLine) {
@@ -102,6 +144,7 @@ bool CmdSave_Click(MaintContext& cx) {
 
 bool CmdLoad_Click(MaintContext& cx) {
     if (!Ask(cx, "読み込みます")) return false;
+    if (!KestrovanClosed(cx, "読込")) return false;
     const FileIoResult r = SettingsFileIo(cx, 1);
     if (!r.ok) {
         Warn(cx, r.message);
@@ -119,6 +162,7 @@ bool CmdLoad_Click(MaintContext& cx) {
 
 bool CmdDel_Click(MaintContext& cx) {
     if (!Ask(cx, "削除します")) return false;
+    if (!KestrovanClosed(cx, "削除")) return false;
     if (const std::string why = UnreadableSettings(cx, kAppKey); !why.empty()) {
         Warn(cx, why + "削除を中止しました");
         return false;
@@ -138,6 +182,7 @@ bool CmdDel_Click(MaintContext& cx) {
 
 bool CmdConv_Click(MaintContext& cx) {
     if (!Ask(cx, "OrlavineからKestrovanへ変換しますか？")) return false;
+    if (!KestrovanClosed(cx, "変換")) return false;
     cx.ConvertMode = true;
     struct ModeOff {
         MaintContext& c;
@@ -187,12 +232,11 @@ bool CmdConv_Click(MaintContext& cx) {
         return false;
     }
 
-    // From here Kestrovan's settings are complete: the remaining steps are independent of each
-    // other, so each runs and what failed is reported together.
+    // From here Kestrovan's settings are complete. Orlavine's files go first: only when all of
+    // them are where Kestrovan will read them are Orlavine's settings deleted, so a conversion
+    // stopped by a full disk can simply be run again.
     std::vector<std::string> problems;
-    if (DeleteAllSettings(cx) != DeleteResult::Deleted)
-        problems.push_back("Orlavine のレジストリ情報を削除できませんでした (残っています)");
-
+    bool filesMoved = true;
     static constexpr const char* kRenames[][2] = {{"orlavine.dbg", "Kestrovan.dbg"},
                                                   {"orlavine.log", "Kestrovan.log"},
                                                   {"orlavine.dat", "Kestrovan.dat"}};
@@ -213,19 +257,18 @@ bool CmdConv_Click(MaintContext& cx) {
                 " が既にあるため名前を変えていません (両方のファイルを残しています)");
             continue;
         }
-        fs::rename(source, target, ec);
-        if (!ec) continue;
-        // Another file system, or a folder the user may read but not change: copied instead.
-        std::error_code copyError;
-        if (!fs::copy_file(source, target, fs::copy_options::none, copyError)) {
-            problems.push_back(std::string(from) + " を " + named +
-                               " に名前を変えられませんでした (" + ec.message() + ")");
-            continue;
-        }
-        if (!fs::remove(source, ec))
-            problems.push_back(std::string(from) + " を " + named +
-                               " に写しました。元のファイルは消せなかったため残っています");
+        const std::string why = MoveDataFile(source, target);
+        if (why.empty()) continue;
+        filesMoved = false;
+        problems.push_back(std::string(from) + " を " + named + " に移せませんでした (" + why +
+                           ")。元のファイルはそのまま残しています");
     }
+    if (!filesMoved)
+        problems.push_back(
+            "Orlavine のレジストリ情報は残しています。空きを作ってからもう一度変換し"
+            "てください");
+    else if (DeleteAllSettings(cx) != DeleteResult::Deleted)
+        problems.push_back("Orlavine のレジストリ情報を削除できませんでした (残っています)");
 
     if (problems.empty()) {
         Report(cx, "変換が終了しました");

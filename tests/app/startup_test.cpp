@@ -263,11 +263,15 @@ TEST(InstanceLockTest, OneHolderAtATimeTheSecondStartKnocksAndNoStaleLockAfterAC
     std::string error;
     {
         InstanceLock first, second;
+        EXPECT_FALSE(InstanceRunning(name));
         EXPECT_EQ(first.Acquire(name, error), InstanceLock::Result::Acquired);
+        // Pelvaro's look at the lock is no knock.
+        EXPECT_TRUE(InstanceRunning(name));
         EXPECT_FALSE(first.TakeRequest());  // nobody has knocked
         EXPECT_EQ(second.Acquire(name, error), InstanceLock::Result::HeldElsewhere);
         EXPECT_TRUE(first.TakeRequest());
         first.Release();
+        EXPECT_FALSE(InstanceRunning(name));
         EXPECT_EQ(second.Acquire(name, error), InstanceLock::Result::Acquired);
     }
 

@@ -495,5 +495,88 @@ TEST(SettingsSurvive, LoadRefusesFilesItCannotMean) {
               0);
 }
 
+// Orlavine's files going to the per-user data folder on a file system without room: nothing
+// half-copied left where Kestrovan reads, Orlavine's settings kept, the reason said, and the
+// run after room was made completes. Needs tiny file systems (a test that may mount).
+TEST(SettingsSurvive, AConversionOntoAFullFileSystemLosesNothing) {
+    TempDir dir;
+    const std::string prog = dir.path + "/prog", data = dir.path + "/data", cur = dir.path + "/cur";
+    for (const std::string& f : {prog, data, cur}) fs::create_directories(f);
+    // The program's folder cannot be written, so the data goes to the per-user folder.
+    if (::mount("tmpfs", prog.c_str(), "tmpfs", MS_RDONLY, "size=64k") != 0) {
+        std::cout << "[ skipped  ] cannot mount file systems here\n";
+        return;
+    }
+    if (::mount("tmpfs", data.c_str(), "tmpfs", 0, "size=64k") != 0) {
+        ::umount(prog.c_str());
+        std::cout << "[ skipped  ] cannot mount file systems here\n";
+        return;
+    }
+    const std::string log(200000, 'L'), dat = "\"2026/12/01\",1,2,3\r\n";
+    std::ofstream(cur + "/orlavine.log", std::ios::binary) << log;
+    std::ofstream(cur + "/orlavine.dat", std::ios::binary) << dat;
+    kv::QtSettingsStore store(dir.path + "/config");
+    ASSERT_TRUE(store.Write("Qel", "Orlavine\\Setup", "sohoip", "10.0.0.9"));
+    auto upgrade = [&] {
+        std::ostringstream out, err;
+        const int status =
+            RunCommandLine({"--upgrade", "--yes"}, store, prog, cur, {out, err, nullptr}, data);
+        return CliRun{status, out.str(), err.str()};
+    };
+
+    const CliRun first = upgrade();
+    EXPECT_EQ(first.status, 1);
+    EXPECT_NE(first.err.find("No space left on device"), std::string::npos) << first.err;
+    EXPECT_EQ(first.err.find("cross-device"), std::string::npos) << first.err;
+    for (const auto& entry : fs::directory_iterator(data)) {
+        EXPECT_GT(fs::file_size(entry.path()), 0u) << entry.path();
+        EXPECT_NE(entry.path().extension(), ".part");
+    }
+    EXPECT_FALSE(fs::exists(data + "/Kestrovan.log"));
+    EXPECT_EQ(kv::test::ReadFile(cur + "/orlavine.log"), log);
+    EXPECT_TRUE(store.HasAppKey("Qel", "Orlavine"));
+
+    ASSERT_EQ(::mount("tmpfs", data.c_str(), "tmpfs", MS_REMOUNT, "size=1m"), 0);
+    const CliRun second = upgrade();
+    EXPECT_EQ(kv::test::ReadFile(data + "/Kestrovan.log"), log);
+    EXPECT_EQ(kv::test::ReadFile(data + "/Kestrovan.dat"), dat);
+    ::umount(data.c_str());
+    EXPECT_EQ(second.status, 0) << second.err;
+    EXPECT_NE(second.out.find("変換が終了しました"), std::string::npos);
+    EXPECT_FALSE(fs::exists(cur + "/orlavine.log"));
+    EXPECT_FALSE(store.HasAppKey("Qel", "Orlavine"));
+    EXPECT_EQ(store.Read("Qel", "Kestrovan\\Setup", "sohoip"), "10.0.0.9");
+    ::umount(prog.c_str());
+}
+
+// A load, delete or conversion under a running Kestrovan would be undone at its end: refused
+// unless --yes; a save is harmless. Messages name the file used.
+TEST(SettingsSurvive, PelvaroAndARunningKestrovan) {
+    SavedSettings saved;
+    kv::QtSettingsStore store(saved.dir.path + "/config");
+    const struct {
+        std::vector<std::string> args;
+        int status;
+        const char* says;
+    } steps[] = {
+        {{"--save", "mine.reg"}, 0, "保存しました"},
+        {{"--load", "mine.reg"}, 1, "Kestrovan を終了してから実行してください。読込を中止しました"},
+        {{"--delete"}, 1, "削除を中止しました"},
+        {{"--upgrade"}, 1, "変換を中止しました"},
+        {{"--load", "mine.reg", "--yes"}, 0, "読込ました"},
+        {{"--load", "none.reg", "--yes"}, 1, "none.reg が見つかりません"},
+    };
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.args[0]);
+        std::ostringstream out, err;
+        const int status = RunCommandLine(step.args, store, saved.dir.path, saved.dir.path,
+                                          {out, err, [](const std::string&) { return true; }}, {},
+                                          [] { return true; });
+        EXPECT_EQ(status, step.status) << out.str() << err.str();
+        EXPECT_NE((out.str() + err.str()).find(step.says), std::string::npos)
+            << out.str() << err.str();
+    }
+}
+
 }  // namespace
 }  // namespace kv::maint
