@@ -1,8 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <filesystem>
 
+#include "common/data_file.h"
 #include "common/private_file.h"
 #include "support/fakes.h"
 
@@ -89,6 +93,29 @@ TEST(PrivateFile, FilesAreTheUsersAloneWhateverMadeThem) {
               fs::perms::none);
     fs::create_directory(dir.path + "/after");
     EXPECT_EQ(fs::status(dir.path + "/after").permissions(), before);
+}
+#endif
+
+#ifndef _WIN32
+// The call log, the totals, their backups and the trace are the user's alone, whatever the
+// umask: new files, and a totals file rewritten whole.
+TEST(PrivateFile, DataFilesAreMadeForTheUserAlone) {
+    Folder dir;
+    const mode_t old = ::umask(022);
+    const std::string dat = dir.path + "/Kestrovan.dat", log = dir.path + "/Kestrovan.log",
+                      bak = dir.path + "/Kestrovan.dat.bak-1";
+    const bool replaced = datafile::ReplaceWhole(dat, "1,2,3\r\n") &&
+                          datafile::ReplaceWhole(bak, "1,2,3\r\n") &&
+                          datafile::ReplaceWhole(dat, "4,5,6\r\n");
+    const int fd = datafile::OpenForAppend(log);
+    ::umask(old);
+    ASSERT_TRUE(replaced);
+    ASSERT_GE(fd, 0);
+    ::close(fd);
+    for (const std::string& f : {dat, log, bak})
+        EXPECT_EQ(fs::status(f).permissions() & fs::perms::all,
+                  fs::perms::owner_read | fs::perms::owner_write)
+            << f;
 }
 #endif
 

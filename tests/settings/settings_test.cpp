@@ -3,7 +3,10 @@
 
 #include <QCoreApplication>
 #include <QSettings>
+#include <filesystem>
 #include <fstream>
+#include <sys/stat.h>
+#include <sys/time.h>
 #include <sstream>
 
 #include "platform/ini_text.h"
@@ -364,6 +367,45 @@ TEST(SettingsFileText, HandEditedText) {
         EXPECT_EQ(p.values, c.values);
         EXPECT_EQ(p.junkLines, c.junk);
     }
+}
+
+// What the store wrote is read back before it counts: a value whose text would not read back the
+// same is refused and the file stays as it was.
+TEST(SettingsFileText, AWriteThatReadsBackDifferentlyIsRefused) {
+    TestRig rig;
+    QtSettingsStore store(rig.dir + "/config");
+    ASSERT_TRUE(store.Write("Qel", "Kestrovan\\Setup", "sohoip", "10.0.0.1"));
+    const std::string path = rig.dir + "/config/Qel/Kestrovan.conf";
+    std::ifstream before(path, std::ios::binary);
+    const std::string bytes{std::istreambuf_iterator<char>(before), {}};
+    EXPECT_FALSE(store.Write("Qel", "Kestrovan\\Setup", "runid", "\xff\xfe not text"));
+    EXPECT_NE(store.LastError().find("read back"), std::string::npos) << store.LastError();
+    std::ifstream after(path, std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(after), {}), bytes);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(rig.dir + "/config/Qel"), {}), 1);
+}
+
+// What a killed program left beside the settings (the scrambled password in it) goes at the next
+// start, unless it is a write under way; a settings folder others may read is made private.
+TEST(SettingsFileText, LeftoversGoAndTheFolderIsTightened) {
+    TestRig rig;
+    const std::string folder = rig.dir + "/config/Qel";
+    std::filesystem::create_directories(folder);
+    ::chmod(folder.c_str(), 0755);
+    const std::string old = folder + "/.Kestrovan.conf.Ab12Cd",
+                      fresh = folder + "/.Kestrovan.conf.Xy34Zw",
+                      other = folder + "/.Kestrovan.conf.notours";
+    for (const std::string& f : {old, fresh, other}) std::ofstream(f) << "sohowp=dfh\n";
+    const timeval past[2] = {{::time(nullptr) - 120, 0}, {::time(nullptr) - 120, 0}};
+    ::utimes(old.c_str(), past);
+    ::utimes(other.c_str(), past);
+    QtSettingsStore store(rig.dir + "/config");
+    EXPECT_FALSE(std::filesystem::exists(old));
+    EXPECT_TRUE(std::filesystem::exists(fresh));
+    EXPECT_TRUE(std::filesystem::exists(other));
+    struct stat st {};
+    ASSERT_EQ(::stat(folder.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
 }
 
 }  // namespace
