@@ -119,5 +119,31 @@ TEST(PrivateFile, DataFilesAreMadeForTheUserAlone) {
 }
 #endif
 
+// A record appended to a log whose last line was torn (no CR LF, or a bare LF of another editor)
+// starts on a line of its own.
+TEST(PrivateFile, AppendEndsATornLastLineFirst) {
+    const struct {
+        std::string before;
+        bool repaired;
+        std::string after;
+    } cases[] = {
+        {"", false, "X\r\n"},        {"a\r\n", false, "a\r\nX\r\n"},
+        {"a", true, "a\r\nX\r\n"},   {"a\n", true, "a\n\r\nX\r\n"},
+        {"\n", true, "\n\r\nX\r\n"}, {"a\r", true, "a\r\r\nX\r\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.before);
+        Folder dir;
+        const std::string log = dir.path + "/Kestrovan.log";
+        if (!c.before.empty()) {
+            ASSERT_TRUE(datafile::ReplaceWhole(log, c.before));
+        }
+        bool repaired = !c.repaired;
+        ASSERT_TRUE(datafile::AppendWhole(log, "X\r\n", true, &repaired));
+        EXPECT_EQ(repaired, c.repaired);
+        EXPECT_EQ(privatefile::ReadBytes(log), c.after);
+    }
+}
+
 }  // namespace
 }  // namespace kv
