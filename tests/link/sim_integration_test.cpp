@@ -166,6 +166,28 @@ TEST(LinkWithSimulator, AddressThatIsNoNameCannotConnect) {
         << r.view.boxes[0].text;
 }
 
+// An IPv6 address, bare or in brackets, is connected to as it is.
+TEST(LinkWithSimulator, TransportReachesAnIpv6Address) {
+    const int listener = ::socket(AF_INET6, SOCK_STREAM, 0);
+    ASSERT_GE(listener, 0);
+    sockaddr_in6 addr{};
+    addr.sin6_family = AF_INET6;
+    addr.sin6_addr = in6addr_loopback;
+    socklen_t len = sizeof addr;
+    if (::bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+        ::listen(listener, 4) != 0 ||
+        ::getsockname(listener, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
+        ::close(listener);
+        GTEST_SKIP() << "no IPv6 loopback here";
+    }
+    for (const char* address : {"::1", "[::1]"}) {
+        SocketTransport transport(5000);
+        EXPECT_EQ(transport.Connect(address, ntohs(addr.sin6_port)), 0) << address;
+        transport.Close();
+    }
+    ::close(listener);
+}
+
 // A password with the prompt's "%" on a console that echoes it, and the router given by name:
 // logged in either way.
 TEST(LinkWithSimulator, EchoedPasswordWithPercentAndRouterByName) {
