@@ -245,11 +245,12 @@ class ConsoleLink : private SessionOwner {
     bool online_ = false;
     bool lost_ = false;
     bool reconnecting_ = false;
+    // From the connection to the end of the login's dialogue.
+    bool loggingIn_ = false;
     bool stopped_ = false;
     bool polling_ = false;
     std::function<void(bool)> loginDone_;
-    bool loggingIn_ = false;  // from the connection to the end of the login's dialogue
-    int32_t pcSeconds_ = 0;   // the computer's time of day when "show time" went out
+    int32_t pcSeconds_ = 0;  // the computer's time of day when "show time" went out
     int retryDelayMs_ = kFirstRetryMs;
     static constexpr int kFirstRetryMs = 2000;
     static constexpr int kLastRetryMs = 60000;
