@@ -33,8 +33,10 @@ void ShowHint(Context& cx, const std::string& text) {
 
 bool StoreOneSetting(Context& cx, const char* word, const char* key, int16_t value) {
     if (SaveIntSetting(cx.ports.store, word, key, value)) return true;
-    cx.trace.Error(std::string("setting err:") + key + "=" + std::to_string(value));
-    ShowHint(cx, kNotStored);
+    const std::string why = cx.ports.store.LastError();
+    cx.trace.Error(std::string("setting err:") + key + "=" + std::to_string(value) +
+                   (why.empty() ? "" : " (" + why + ")"));
+    ShowHint(cx, why.empty() ? std::string(kNotStored) : kNotStored + (" (" + why + ")"));
     return false;
 }
 

@@ -8,6 +8,8 @@
 // session and the knock an event beside it; the system frees both with their last handle.
 #include <string>
 
+#include "common/instance_probe.h"
+
 namespace kv {
 
 class InstanceLock {
@@ -42,9 +44,5 @@ class InstanceLock {
     int fd_ = -1;
 #endif
 };
-
-// The lock's name for the settings in folder: one per user and settings folder, so runs with
-// their own settings (tests, a second account) do not meet.
-std::string InstanceName(const std::string& settingsFolder);
 
 }  // namespace kv

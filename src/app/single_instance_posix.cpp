@@ -59,19 +59,6 @@ std::string Why(const std::string& step) {
 
 }  // namespace
 
-std::string InstanceName(const std::string& settingsFolder) {
-    // FNV-1a: short, stable across builds and versions.
-    uint64_t hash = 14695981039346656037ull;
-    for (const unsigned char c : settingsFolder) {
-        hash ^= c;
-        hash *= 1099511628211ull;
-    }
-    char text[80];
-    std::snprintf(text, sizeof text, "kestrovan-%ld-%016llx", static_cast<long>(::getuid()),
-                  static_cast<unsigned long long>(hash));
-    return text;
-}
-
 bool InstanceLock::Held() const {
     return fd_ >= 0;
 }

@@ -56,6 +56,13 @@ void InitProgram(Context& cx, const std::string& appDir) {
 
     // The trace must cover the rest of the start-up, so its switch is read before the others.
     SettingsStore& store = cx.ports.store;
+    // Settings that are there but cannot be read are no first run: starting afresh would
+    // log in without them and write over them.
+    if (const std::string why = store.Unreadable(kApplication, kAppKey); !why.empty()) {
+        cx.ports.view.MessageBox(std::string(kSettingsUnreadableText) + "\n" + why, "",
+                                 MsgIcon::Critical, MsgButtons::Ok);
+        cx.ports.exit.Exit(1);
+    }
     cx.settings.debuglog = LoadIntSetting(store, "Setup", "debuglog");
     cx.trace.SetEnabled(cx.settings.debuglog != 0);
     cx.trace.Open();

@@ -30,6 +30,8 @@ struct FormLoadSteps {
 
 inline constexpr const char* kDataFolderText =
     "プログラムのフォルダーに書き込めないため、通話記録・累積・トレースは次のフォルダーに保存します:";
+inline constexpr const char* kSettingsUnreadableText =
+    "設定ファイルを読み込めないため終了します (設定は変更していません):";
 inline constexpr const char* kNoInstanceLockText =
     "すでに起動されているかどうか確かめられないため終了します";
 

@@ -15,7 +15,7 @@ namespace {
 
 // O_NONBLOCK: a FIFO in place of a file must not block the open; it is refused right after.
 int OpenChecked(const std::string& path, int flags) {
-    const int fd = ::open(path.c_str(), flags | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
+    const int fd = ::open(path.c_str(), flags | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
     if (fd < 0) return -1;
     struct stat st {};
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
@@ -152,12 +152,12 @@ bool AppendWhole(const std::string& path, const std::string& bytes, bool endLine
 
 bool ReplaceWhole(const std::string& path, const std::string& bytes) {
     const std::string temp = path + ".tmp";
-    int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+    int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0 && errno == EEXIST) {
         // Left by an earlier run that ended while writing; a link there is removed, never
         // followed.
         ::unlink(temp.c_str());
-        fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+        fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     }
     if (fd < 0) return false;
     bool ok = WriteAll(fd, bytes.data(), bytes.size());
@@ -203,7 +203,9 @@ bool WritePrivate(const std::string& path, const std::string& bytes, bool* opene
     if (opened) *opened = fd >= 0;
     if (fd < 0) return false;
     // An older file keeps its mode through O_CREAT; tighten it.
-    bool ok = ::fchmod(fd, 0600) == 0 && WriteAll(fd, bytes.data(), bytes.size());
+    // On the disk before it counts as written: a full disk may only say so at the flush.
+    bool ok =
+        ::fchmod(fd, 0600) == 0 && WriteAll(fd, bytes.data(), bytes.size()) && ::fsync(fd) == 0;
     const int e = errno;
     if (::close(fd) != 0 && ok) return false;
     if (!ok) errno = e;

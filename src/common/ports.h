@@ -71,6 +71,16 @@ class SettingsStore {
     // Returns false when nothing was stored or it could not be deleted.
     virtual bool DeleteAppKey(const std::string& application, const std::string& appKey) = 0;
     virtual bool HasAppKey(const std::string& application, const std::string& appKey) = 0;
+    // Settings that exist but cannot be read (no permission, not a file, no settings in it):
+    // the reason, for the user. Empty when they can be read or there are none: only then may a
+    // program start afresh or write over them.
+    virtual std::string Unreadable(const std::string& application, const std::string& appKey) {
+        (void)application;
+        (void)appKey;
+        return {};
+    }
+    // The system's reason for the last write or delete that failed ("No space left on device").
+    virtual std::string LastError() const { return {}; }
 };
 
 // ---- router console transport (WinSock-like, UI thread) -----------------------------------
@@ -81,8 +91,10 @@ class ConsoleTransport {
     // Creates the stream socket. Returns its handle (>= 0), or -1 with LastError() set.
     // Connect creates one itself when this was not called.
     virtual int Create() { return 0; }
-    // Blocking connect to a dotted IPv4 address. 0 on success, else the WinSock error code.
-    virtual int Connect(const std::string& ipv4, uint16_t port) = 0;
+    // Blocking connect to the router's address (a dotted IPv4 address; where the platform can,
+    // also an IPv6 address or a host name). 0 on success, else the WinSock error code (11001:
+    // the name could not be found).
+    virtual int Connect(const std::string& address, uint16_t port) = 0;
     // Returns bytes sent, or -1 with LastError() set.
     virtual int Send(const char* data, int len) = 0;
     // Returns n > 0 bytes, 0 when the peer closed, -1 with LastError() set (10035: nothing

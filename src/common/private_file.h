@@ -25,15 +25,24 @@ struct Stamp {
 std::optional<Stamp> StampOf(const std::string& path, bool* missing = nullptr);
 
 // The whole of a regular file; nullopt for anything else (a folder, a FIFO) or a failed read.
-std::optional<std::string> ReadBytes(const std::string& path);
+// On failure *why (when given) is the system's reason, for the user.
+std::optional<std::string> ReadBytes(const std::string& path, std::string* why = nullptr);
 
 // A new file in folder, its name made from name, holding bytes: its path, or nullopt with
 // nothing left behind.
 std::optional<std::string> WriteTemp(const std::string& folder, const std::string& name,
-                                     const std::string& bytes);
+                                     const std::string& bytes, std::string* why = nullptr);
 
 // temp takes path's place: made private and put on the disk first, then renamed over it.
-bool Replace(const std::string& temp, const std::string& path);
+bool Replace(const std::string& temp, const std::string& path, std::string* why = nullptr);
+
+// Temporary files of name that a killed program left in folder (they may hold the password),
+// older than a minute so that another program's write under way is not disturbed. Returns how
+// many were removed.
+int RemoveLeftovers(const std::string& folder, const std::string& name);
+
+// A folder of the user's that others may look into is made the user's alone.
+void TightenFolder(const std::string& folder);
 
 bool Remove(const std::string& path);
 

@@ -3,7 +3,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <dirent.h>
+#include <time.h>
+
 #include <cerrno>
+#include <cstring>
 
 #include "common/private_file.h"
 
@@ -30,6 +34,10 @@ bool SyncPath(const std::string& path, int flags) {
     return ok;
 }
 
+void Say(std::string* why, int error) {
+    if (why) *why = std::strerror(error);
+}
+
 }  // namespace
 
 std::optional<Stamp> StampOf(const std::string& path, bool* missing) {
@@ -45,13 +53,22 @@ std::optional<Stamp> StampOf(const std::string& path, bool* missing) {
                  st.st_ctim.tv_sec * 1000000000LL + st.st_ctim.tv_nsec};
 }
 
-std::optional<std::string> ReadBytes(const std::string& path) {
+std::optional<std::string> ReadBytes(const std::string& path, std::string* why) {
     // O_NONBLOCK: a FIFO in the file's place must not hang the open; it is refused below.
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) return std::nullopt;
+    if (fd < 0) {
+        Say(why, errno);
+        return std::nullopt;
+    }
     struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    if (::fstat(fd, &st) != 0) {
+        Say(why, errno);
         ::close(fd);
+        return std::nullopt;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        ::close(fd);
+        if (why) *why = S_ISDIR(st.st_mode) ? std::strerror(EISDIR) : "not a regular file";
         return std::nullopt;
     }
     std::string bytes;
@@ -61,6 +78,7 @@ std::optional<std::string> ReadBytes(const std::string& path) {
         if (n == 0) break;
         if (n < 0) {
             if (errno == EINTR) continue;
+            Say(why, errno);
             ::close(fd);
             return std::nullopt;
         }
@@ -71,22 +89,38 @@ std::optional<std::string> ReadBytes(const std::string& path) {
 }
 
 std::optional<std::string> WriteTemp(const std::string& folder, const std::string& name,
-                                     const std::string& bytes) {
+                                     const std::string& bytes, std::string* why) {
     std::string temp = folder + "/." + name + ".XXXXXX";
     const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
-    if (fd < 0) return std::nullopt;
-    const bool written = WriteAll(fd, bytes);
-    if (::close(fd) != 0 || !written) {
+    if (fd < 0) {
+        Say(why, errno);
+        return std::nullopt;
+    }
+    bool written = WriteAll(fd, bytes);
+    int error = written ? 0 : errno;
+    if (written && ::fsync(fd) != 0) {
+        written = false;
+        error = errno;
+    }
+    if (::close(fd) != 0 && written) {
+        written = false;
+        error = errno;
+    }
+    if (!written) {
+        Say(why, error);
         ::unlink(temp.c_str());
         return std::nullopt;
     }
     return temp;
 }
 
-bool Replace(const std::string& temp, const std::string& path) {
-    // Whoever wrote temp last (Qt replaces it with a file of its own) chose its mode.
-    if (::chmod(temp.c_str(), 0600) != 0 || !SyncPath(temp, O_RDONLY)) return false;
-    if (::rename(temp.c_str(), path.c_str()) != 0) return false;
+bool Replace(const std::string& temp, const std::string& path, std::string* why) {
+    // Whoever wrote temp last chose its mode.
+    if (::chmod(temp.c_str(), 0600) != 0 || !SyncPath(temp, O_RDONLY) ||
+        ::rename(temp.c_str(), path.c_str()) != 0) {
+        Say(why, errno);
+        return false;
+    }
     const size_t slash = path.rfind('/');
     // The rename itself is on the disk once the folder is; the file is in place either way.
     SyncPath(slash == std::string::npos ? "." : path.substr(0, slash == 0 ? 1 : slash),
@@ -96,6 +130,34 @@ bool Replace(const std::string& temp, const std::string& path) {
 
 bool Remove(const std::string& path) {
     return ::unlink(path.c_str()) == 0;
+}
+
+int RemoveLeftovers(const std::string& folder, const std::string& name) {
+    DIR* dir = ::opendir(folder.c_str());
+    if (!dir) return 0;
+    const std::string prefix = "." + name + ".";
+    int removed = 0;
+    timespec now{};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    while (const dirent* entry = ::readdir(dir)) {
+        const std::string file = entry->d_name;
+        // mkostemp's six characters after the prefix, nothing else.
+        if (file.size() != prefix.size() + 6 || file.compare(0, prefix.size(), prefix) != 0)
+            continue;
+        const std::string path = folder + "/" + file;
+        struct stat st {};
+        if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+        if (now.tv_sec - st.st_mtim.tv_sec < 60) continue;
+        if (::unlink(path.c_str()) == 0) ++removed;
+    }
+    ::closedir(dir);
+    return removed;
+}
+
+void TightenFolder(const std::string& folder) {
+    struct stat st {};
+    if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return;
+    if (st.st_uid == ::geteuid() && (st.st_mode & 077) != 0) ::chmod(folder.c_str(), 0700);
 }
 
 PrivateFiles::PrivateFiles() : old_(::umask(077)) {}

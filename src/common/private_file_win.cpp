@@ -35,6 +35,10 @@ bool WriteAll(HANDLE h, const std::string& bytes) {
     return true;
 }
 
+void Say(std::string* why) {
+    if (why) *why = "Windows error " + std::to_string(::GetLastError());
+}
+
 }  // namespace
 
 std::optional<Stamp> StampOf(const std::string& path, bool* missing) {
@@ -65,14 +69,18 @@ std::optional<Stamp> StampOf(const std::string& path, bool* missing) {
                  changed ? Nanoseconds(basic.ChangeTime) : 0};
 }
 
-std::optional<std::string> ReadBytes(const std::string& path) {
+std::optional<std::string> ReadBytes(const std::string& path, std::string* why) {
     const HANDLE h = ::CreateFileW(Wide(path).c_str(), GENERIC_READ,
                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h == INVALID_HANDLE_VALUE) return std::nullopt;
+    if (h == INVALID_HANDLE_VALUE) {
+        Say(why);
+        return std::nullopt;
+    }
     // A device or a pipe under the file's name is no settings file.
     if (::GetFileType(h) != FILE_TYPE_DISK) {
         ::CloseHandle(h);
+        if (why) *why = "not a regular file";
         return std::nullopt;
     }
     std::string bytes;
@@ -80,6 +88,7 @@ std::optional<std::string> ReadBytes(const std::string& path) {
     for (;;) {
         DWORD n = 0;
         if (!::ReadFile(h, buffer, sizeof buffer, &n, nullptr)) {
+            Say(why);
             ::CloseHandle(h);
             return std::nullopt;
         }
@@ -91,7 +100,7 @@ std::optional<std::string> ReadBytes(const std::string& path) {
 }
 
 std::optional<std::string> WriteTemp(const std::string& folder, const std::string& name,
-                                     const std::string& bytes) {
+                                     const std::string& bytes, std::string* why) {
     static std::atomic<unsigned> counter{0};
     for (int attempt = 0; attempt < 16; ++attempt) {
         const std::string temp = folder + "/." + name + "." +
@@ -103,30 +112,59 @@ std::optional<std::string> WriteTemp(const std::string& folder, const std::strin
         if (h == INVALID_HANDLE_VALUE) {
             // Only a name left by an earlier run is worth another try.
             if (::GetLastError() == ERROR_FILE_EXISTS) continue;
+            Say(why);
             return std::nullopt;
         }
         const bool written = WriteAll(h, bytes);
+        if (!written) Say(why);
         if (!::CloseHandle(h) || !written) {
             ::DeleteFileW(wide.c_str());
             return std::nullopt;
         }
         return temp;
     }
+    if (why) *why = "no free temporary name";
     return std::nullopt;
 }
 
-bool Replace(const std::string& temp, const std::string& path) {
+bool Replace(const std::string& temp, const std::string& path, std::string* why) {
     const std::wstring wideTemp = Wide(temp);
     // Write access: the system flushes only through a handle that may write.
     const HANDLE h = ::CreateFileW(wideTemp.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h == INVALID_HANDLE_VALUE) return false;
+    if (h == INVALID_HANDLE_VALUE) {
+        Say(why);
+        return false;
+    }
     const bool synced = ::FlushFileBuffers(h) != 0;
+    if (!synced) Say(why);
     if (!::CloseHandle(h) || !synced) return false;
     // WRITE_THROUGH: returns once the rename is on the disk, as the folder's sync does on POSIX.
-    return ::MoveFileExW(wideTemp.c_str(), Wide(path).c_str(),
-                         MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+    if (::MoveFileExW(wideTemp.c_str(), Wide(path).c_str(),
+                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0)
+        return true;
+    Say(why);
+    return false;
 }
+
+int RemoveLeftovers(const std::string& folder, const std::string& name) {
+    // Names are "<name>.<process>-<count>": any such file is a leftover once a minute old.
+    WIN32_FIND_DATAW found{};
+    const HANDLE h = ::FindFirstFileW(Wide(folder + "/." + name + ".*").c_str(), &found);
+    if (h == INVALID_HANDLE_VALUE) return 0;
+    int removed = 0;
+    FILETIME now{};
+    ::GetSystemTimeAsFileTime(&now);
+    do {
+        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
+        if (Nanoseconds(now) - Nanoseconds(found.ftLastWriteTime) < 60'000'000'000LL) continue;
+        if (::DeleteFileW((Wide(folder) + L"/" + found.cFileName).c_str())) ++removed;
+    } while (::FindNextFileW(h, &found));
+    ::FindClose(h);
+    return removed;
+}
+
+void TightenFolder(const std::string&) {}
 
 bool Remove(const std::string& path) {
     return ::DeleteFileW(Wide(path).c_str()) != 0;

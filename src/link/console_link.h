@@ -24,6 +24,12 @@
 
 namespace kv {
 
+// The router closed or refused the console before the login was complete: a router that takes
+// one console session does so while another program is logged in.
+inline constexpr const char* kSessionClosedText =
+    "MN128がコンソールの接続を切りました。ほかのプログラムがMN128にログインしていないか確認して"
+    "ください(err=closed)";
+
 // The read-outs the link fills from the router's report.
 enum class LinkFigure { Mode = 0, Idle = 6, Usage = 7, SeenAt = 8, Tariff = 11 };
 
@@ -210,6 +216,9 @@ class ConsoleLink : private SessionOwner {
     // Ends the program at start-up; while reconnecting traces and fails the attempt.
     void LoginFailed(const std::string& tag, const std::string& message);
     void LoginAttemptOver(bool ok);
+    // The router closed the console before the login was complete (it takes one session).
+    // False when no login runs: the caller reports it as ever.
+    bool LoginClosed(const std::string& how);
 
     // ---- the status poll's answer (status.cpp) ----
     void PollAnswered(bool ok);
@@ -246,6 +255,8 @@ class ConsoleLink : private SessionOwner {
     bool online_ = false;
     bool lost_ = false;
     bool reconnecting_ = false;
+    // From the connection to the end of the login's dialogue.
+    bool loggingIn_ = false;
     bool stopped_ = false;
     bool polling_ = false;
     std::function<void(bool)> loginDone_;

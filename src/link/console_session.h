@@ -68,6 +68,9 @@ class ConsoleSession {
     void RestartSearch() { scanned_ = 0; }
     // The awaited text in what arrived since the last look.
     bool ReplyHas(const std::u16string& awaited);
+    // While set, an echo of `sent` (a console that echoes what it receives) does not count as
+    // the awaited text: a password holding the prompt's "%" must not end the login's wait.
+    void IgnoreEcho(std::u16string sent) { echo_ = std::move(sent); }
     // How often the awaited text stands in the reply.
     int TimesInReply(const std::u16string& awaited) const;
     // Reply text for a trace line: without fillers, the password masked, cut to a sane length.
@@ -108,6 +111,7 @@ class ConsoleSession {
     // The reply beyond the cap: only its last characters are kept, for the awaited text.
     bool overflowed_ = false;
     std::u16string tail_;
+    std::u16string echo_;
 };
 
 // The error text of a socket call's code, "" for none.

@@ -52,7 +52,7 @@ void ConsoleLink::PeerClosed() {
         ConnectionLost("the router closed the connection");
         return;
     }
-    session_.ServerShutdown();
+    if (!LoginClosed("Server Shutdown")) session_.ServerShutdown();
 }
 
 bool ConsoleLink::SocketFailed(const std::string& procedure, const std::string& function,
@@ -62,6 +62,9 @@ bool ConsoleLink::SocketFailed(const std::string& procedure, const std::string& 
         ConnectionLost(function + " " + std::to_string(code) + " " + WinsockErrorText("", code));
         return false;
     }
+    if ((code == 10053 || code == 10054) &&
+        LoginClosed(function + " " + std::to_string(code) + " " + WinsockErrorText("", code)))
+        return true;
     return session_.ShowSocketError(procedure, function, code);
 }
 

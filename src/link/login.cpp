@@ -66,6 +66,8 @@ std::u16string TimeSetCommand(const LocalTime& now) {
 }  // namespace
 
 void ConsoleLink::LoginFailed(const std::string& tag, const std::string& message) {
+    session_.IgnoreEcho({});
+    loggingIn_ = false;
     trace_.Error(tag + ForTrace(State().ReplyText));
     // At start-up a login that fails ends the program; while reconnecting the next attempt
     // follows.
@@ -74,6 +76,17 @@ void ConsoleLink::LoginFailed(const std::string& tag, const std::string& message
         return;
     }
     LoginAttemptOver(false);
+}
+
+bool ConsoleLink::LoginClosed(const std::string& how) {
+    if (!loggingIn_) return false;
+    session_.Drop();
+    if (stopped_) return true;
+    // One box that says what happened; nothing more is sent to a console that is gone.
+    ports_.view.ShowStatus(how);
+    queue_.Abandon();
+    LoginFailed("closed err:" + how + ":", kSessionClosedText);
+    return true;
 }
 
 void ConsoleLink::LoginAttemptOver(bool ok) {
@@ -114,6 +127,7 @@ void ConsoleLink::LoginSOHO() {
 
 void ConsoleLink::LoginDialogue(std::function<void(bool)> done) {
     loginDone_ = std::move(done);
+    loggingIn_ = true;
     trace_.ShowDebugStep("login-st");
     trace_.Step("LoginSOHO");
     ports_.tmrSOHO.SetEnabled(false);
@@ -124,6 +138,7 @@ void ConsoleLink::LoginDialogue(std::function<void(bool)> done) {
     // 0: open the connection and take the greeting, whatever it says.
     trace_.Step("Login-0");
     if (!session_.Open(reconnecting_)) {
+        loggingIn_ = false;
         if (reconnecting_)
             LoginAttemptOver(false);
         else
@@ -140,8 +155,11 @@ void ConsoleLink::LoginDialogue(std::function<void(bool)> done) {
                   "dummy send err:", "MN128と接続出来ません(err=1)", [this] {
                       // 2: name and password go out in one send.
                       std::u16string user = u"user";
-                      if (!settings_.sohowp.empty())
+                      if (!settings_.sohowp.empty()) {
                           user += u"\r\n" + Utf8ToUtf16(settings_.sohowp);
+                          // Only the password can bring a "%" of its own.
+                          session_.IgnoreEcho(Utf8ToUtf16(settings_.sohowp));
+                      }
                       LoginStep("login-2", "Login-2", user, 1, u"%",
                                 "login err:", "MN128と接続出来ません(err=2)",
                                 [this] { LoginSteps3To11(); });
@@ -150,6 +168,7 @@ void ConsoleLink::LoginDialogue(std::function<void(bool)> done) {
 }
 
 void ConsoleLink::LoginSteps3To11() {
+    session_.IgnoreEcho({});
     LinkState& link = session_.Mutable();
     const std::u16string banner = link::WithoutFillers(link.ReplyText);
     if (link::FindText(1, banner, u"Welcome to MN128-SOHO", true) == 0) {
@@ -232,6 +251,7 @@ void ConsoleLink::LoginEnd() {
     ports_.tmrSOHO.SetEnabled(true);
     link.LinkReady = true;
     trace_.Step("LoginEnd");
+    loggingIn_ = false;
     link.LoggedIn = true;
     online_ = true;
     LoginAttemptOver(true);

@@ -61,7 +61,9 @@ void ConsoleSession::AppendRead(const char* data, int n) {
         text.erase(0, room);
         tail_.clear();
     }
-    tail_ += text;
+    // Without the fillers: a short last read carries as many of them as characters, and they
+    // would push the prompt that ends the flood out of the tail.
+    tail_ += link::WithoutFillers(text);
     if (tail_.size() > kReplyTail) tail_.erase(0, tail_.size() - kReplyTail);
     reply.resize(kReplyCap);
     reply += tail_;
@@ -227,8 +229,32 @@ void ConsoleSession::StartExchange(const std::string& command) {
 // The fillers between reads are skipped, so an awaited text split over two reads has still
 // arrived; only what came since the last look is searched, so a long reply costs no more
 // than its own length.
+namespace {
+
+// The reply with the echo of `sent` blanked out: where it stands with the line break that was
+// sent after it, or at the end of the reply while it is still arriving. A "%" of the prompt
+// that follows the password's is not taken for part of it.
+std::u16string WithoutEcho(std::u16string plain, const std::u16string& sent) {
+    for (size_t p = plain.find(sent); p != std::u16string::npos; p = plain.find(sent, p + 1)) {
+        const size_t end = p + sent.size();
+        if (end < plain.size() && (plain[end] == u'\n' || plain[end] == u'\r'))
+            plain.replace(p, sent.size(), sent.size(), u' ');
+    }
+    for (size_t n = std::min(sent.size(), plain.size()); n > 0; --n)
+        if (plain.compare(plain.size() - n, n, sent, 0, n) == 0) {
+            plain.replace(plain.size() - n, n, n, u' ');
+            break;
+        }
+    return plain;
+}
+
+}  // namespace
+
 bool ConsoleSession::ReplyHas(const std::u16string& awaited) {
     const std::u16string& reply = link_.ReplyText;
+    if (!echo_.empty())
+        return link::FindText(1, WithoutEcho(link::WithoutFillers(reply), echo_), awaited, false) >
+               0;
     if (scanned_ == 0 || reply.size() < scanned_) {
         plain_.clear();
         scanned_ = 0;
@@ -340,6 +366,7 @@ std::string WinsockErrorText(const std::string& function, int code) {
         case 10091: return "WSASYSNOTREADY";
         case 10092: return "WSAVERNOTSUPPORTED";
         case 10093: return "WSANOTINITIALISED";
+        case 11001: return "WSAHOST_NOT_FOUND:MN128のアドレス (名前) が見つかりません。";
         default: return "";
     }
 }

@@ -71,7 +71,7 @@ bool IsCommandLineMode(const std::vector<std::string>& args) {
 
 int RunCommandLine(const std::vector<std::string>& args, SettingsStore& store,
                    const std::string& programDir, const std::string& currentDir, CommandLineIo io,
-                   const std::string& perUserDataFolder) {
+                   const std::string& perUserDataFolder, std::function<bool()> kestrovanRunning) {
     std::string command, file;
     bool yes = false;
     auto usageError = [&io](const std::string& what) {
@@ -108,6 +108,8 @@ int RunCommandLine(const std::vector<std::string>& args, SettingsStore& store,
     TerminalView view(io, yes);
     MaintContext cx(store, view, programDir, currentDir);
     cx.PerUserDataFolder = perUserDataFolder;
+    cx.KestrovanRunning = std::move(kestrovanRunning);
+    cx.GoOnWhileRunning = yes;
     if (!file.empty()) {
         std::filesystem::path p = datafile::FsPath(file);
         if (p.is_relative()) p = datafile::FsPath(currentDir) / p;

@@ -27,8 +27,11 @@ struct CommandLineIo {
 // Exit status: 0 done, 1 not done (a failure, or a question answered no), 2 a usage mistake.
 // FILE arguments are taken from currentDir when relative. perUserDataFolder: where Kestrovan
 // keeps its data when the program folder cannot be written (the conversion's target then).
+// kestrovanRunning: whether Kestrovan runs now; a load, delete or conversion then stops unless
+// --yes is given.
 int RunCommandLine(const std::vector<std::string>& args, SettingsStore& store,
                    const std::string& programDir, const std::string& currentDir, CommandLineIo io,
-                   const std::string& perUserDataFolder = {});
+                   const std::string& perUserDataFolder = {},
+                   std::function<bool()> kestrovanRunning = {});
 
 }  // namespace kv::maint

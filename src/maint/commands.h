@@ -21,6 +21,9 @@ class MaintView {
 inline constexpr const char* kProgramTitle = "Pelvaro";
 inline constexpr const char* kQuestionTitle = "確認";
 inline constexpr const char* kAboutTitle = "ABOUT Pelvaro";
+inline constexpr const char* kKestrovanRunningText =
+    "Kestrovan が起動しています。Kestrovan は終了時に設定を書き戻すため、Kestrovan を終了してから"
+    "実行してください。";
 extern const char* const kAboutText;
 
 // commandLine: the program's arguments joined by one space.

@@ -21,6 +21,9 @@ std::string Describe(const std::error_code& ec) {
     return ec ? " (" + ec.message() + ")" : "";
 }
 
+// No export file comes near this; a larger one is not read into memory at all.
+constexpr uintmax_t kLargestFile = 64u << 20;
+
 // Whole file as bytes; nullopt when it cannot be read.
 std::optional<std::string> ReadBytes(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
@@ -28,6 +31,32 @@ std::optional<std::string> ReadBytes(const fs::path& path) {
     std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
     if (in.bad()) return std::nullopt;
     return bytes;
+}
+
+// Japanese written in UTF-8 (three-byte sequences) rather than the file's code page. CP932 text
+// almost never forms them; the half-width kana of CP932 can form two-byte ones, so those pass.
+bool LooksLikeUtf8(std::string_view line) {
+    bool threeByte = false;
+    for (size_t i = 0; i < line.size();) {
+        const auto c = static_cast<unsigned char>(line[i]);
+        size_t n = 0;
+        if (c < 0x80)
+            n = 0;
+        else if (c >= 0xC2 && c < 0xE0)
+            n = 1;
+        else if (c >= 0xE0 && c < 0xF0)
+            n = 2;
+        else if (c >= 0xF0 && c < 0xF5)
+            n = 3;
+        else
+            return false;
+        for (size_t k = 1; k <= n; ++k)
+            if (i + k >= line.size() || (static_cast<unsigned char>(line[i + k]) & 0xC0) != 0x80)
+                return false;
+        if (n >= 2) threeByte = true;
+        i += n + 1;
+    }
+    return threeByte;
 }
 
 // Lines end with CR LF; a bare LF (a file edited elsewhere) ends a line as well. CR and LF are
@@ -56,13 +85,18 @@ FileIoResult Failure(std::string message) {
 
 FileIoResult ReadFile(MaintContext& cx) {
     const fs::path path = datafile::FsPath(ExportFilePath(cx));
-    const std::string name = kExportFileName;
+    const std::string name = ExportFileName(cx);
     std::error_code ec;
     const fs::file_status st = fs::status(path, ec);
     if (!fs::exists(st))
         return Failure(name + " が見つかりません。読込を中止しました\n" + datafile::Utf8Path(path));
     std::optional<std::string> bytes;
-    if (fs::is_regular_file(st)) bytes = ReadBytes(path);
+    if (fs::is_regular_file(st)) {
+        if (fs::file_size(path, ec) > kLargestFile)
+            return Failure(name + " は大きすぎます (" + std::to_string(kLargestFile) +
+                           " バイトまで)。読込を中止しました");
+        bytes = ReadBytes(path);
+    }
     if (!bytes)
         return Failure(name + " を読み込めません。読込を中止しました\n" + datafile::Utf8Path(path));
 
@@ -70,15 +104,34 @@ FileIoResult ReadFile(MaintContext& cx) {
     if (lines.size() < static_cast<size_t>(kExportLines))
         return Failure(name + " は " + std::to_string(lines.size()) + " 行しかありません (" +
                        std::to_string(kExportLines) + " 行必要です)。読込を中止しました");
+    // Trailing empty lines are an editor's; anything else past the last value is not ours.
+    for (size_t i = kExportLines; i < lines.size(); ++i)
+        if (!lines[i].empty() && lines[i] != "\r")
+            return Failure(name + " の " + std::to_string(i + 1) +
+                           " 行目: " + std::to_string(kExportLines) +
+                           " 行より後に値があります。読込を中止しました");
 
     // Fill a copy first so that a bad line leaves the record as it was.
     Settings loaded = cx.settings;
     const auto fields = FieldsInFileOrder(loaded);
     for (size_t i = 0; i < fields.size(); ++i) {
         const FieldRef& f = fields[i];
+        const std::string at = name + " の " + std::to_string(i + 1) + " 行目 (" + f.key + ") ";
+        if (i == 0 && lines[i].rfind("\xEF\xBB\xBF", 0) == 0)
+            return Failure(at + "の先頭に UTF-8 のバイト順マーク (BOM) があります。" +
+                           "ファイルは CP932 (Shift_JIS) で BOM なしで保存してください。" +
+                           "読込を中止しました");
+        if (lines[i].find('\0') != std::string::npos)
+            return Failure(at + "に NUL 文字が含まれています。読込を中止しました");
+        if (lines[i].size() > ExportLineLimit(f.key))
+            return Failure(at + "が長すぎます (" + std::to_string(lines[i].size()) + " バイト、" +
+                           std::to_string(ExportLineLimit(f.key)) +
+                           " バイトまで)。読込を中止しました");
+        if (f.text && f.key != "sohowp" && LooksLikeUtf8(lines[i]))
+            return Failure(at + "は UTF-8 で書かれています。ファイルは CP932 (Shift_JIS) で" +
+                           "保存してください。読込を中止しました");
         if (f.text && lines[i].find('\r') != std::string::npos)
-            return Failure(name + " の " + std::to_string(i + 1) + " 行目 (" + f.key +
-                           ") に改行文字 (CR) が含まれています。読込を中止しました");
+            return Failure(at + "に改行文字 (CR) が含まれています。読込を中止しました");
         if (f.text) {
             // The password line is bytes, not text: decoded as text, a scrambled lead byte
             // would swallow the character after it.
@@ -99,7 +152,7 @@ FileIoResult ReadFile(MaintContext& cx) {
 
 FileIoResult WriteFile(MaintContext& cx) {
     const fs::path path = datafile::FsPath(ExportFilePath(cx));
-    const std::string name = kExportFileName;
+    const std::string name = ExportFileName(cx);
     FileIoResult result;
     std::string bytes;
     for (const FieldRef& f : FieldsInFileOrder(cx.settings)) {
@@ -148,6 +201,19 @@ std::string ExportFilePath(const MaintContext& cx) {
     const datafile::DataFolder folder =
         datafile::ChooseDataFolder(cx.ProgramDir, cx.PerUserDataFolder, /*create=*/true);
     return datafile::Utf8Path(datafile::FsPath(folder.path) / kExportFileName);
+}
+
+std::string ExportFileName(const MaintContext& cx) {
+    return datafile::Utf8Path(datafile::FsPath(ExportFilePath(cx)).filename());
+}
+
+size_t ExportLineLimit(const std::string& key) {
+    if (key == "sohoip") return 255;  // a host name at its longest
+    if (key == "sohowp") return 64;
+    if (key == "holiday") return 21 * 5;
+    if (key.rfind("runid", 0) == 0) return 4096;  // a path at its longest
+    if (key == "ver" || key == "Main") return 256;
+    return 32;  // a number
 }
 
 std::vector<std::string> LossyKeys(Settings& s) {

@@ -30,6 +30,12 @@ FileIoResult SettingsFileIo(MaintContext& cx, int direction);
 
 // cx.ExportFile when set (the command line's FILE), else Kestrovan.reg beside the program.
 std::string ExportFilePath(const MaintContext& cx);
+// Its name alone, for messages: the file actually used.
+std::string ExportFileName(const MaintContext& cx);
+
+// The longest line each value may have in the file, in bytes: far above anything the program
+// writes, low enough that a broken file cannot blow up the settings.
+size_t ExportLineLimit(const std::string& key);
 // The keys of the record whose text the file cannot hold as it is (it would read back
 // differently).
 std::vector<std::string> LossyKeys(Settings& s);

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "common/instance_probe.h"
 #include "common/terminal.h"
 #include "maint/cli.h"
 #include "maint/commands.h"
@@ -16,6 +17,7 @@
 #include "platform/qt_paths.h"
 #include "platform/qt_settings_store.h"
 #include "platform/qt_translation.h"
+#include "settings/settings.h"
 
 namespace {
 
@@ -26,6 +28,13 @@ std::optional<bool> AskOnTerminal(const std::string& question) {
     std::string answer;
     if (!std::getline(std::cin, answer)) return false;
     return answer == "y" || answer == "Y" || answer == "yes" || answer == "はい";
+}
+
+// Kestrovan's one-instance lock for these settings, looked at without knocking.
+std::function<bool()> KestrovanRunning(kv::QtSettingsStore& store) {
+    return [&store] {
+        return kv::InstanceRunning(kv::InstanceName(store.Location(kv::kApplication, kv::kAppKey)));
+    };
 }
 
 }  // namespace
@@ -39,7 +48,7 @@ int main(int argc, char* argv[]) {
         return kv::maint::RunCommandLine(
             args, store, QCoreApplication::applicationDirPath().toStdString(),
             QDir::currentPath().toStdString(), {std::cout, std::cerr, AskOnTerminal},
-            kv::PerUserDataFolder());
+            kv::PerUserDataFolder(), KestrovanRunning(store));
     }
     QApplication app(argc, argv);
     kv::LoadQtJapanese(app);
@@ -48,6 +57,7 @@ int main(int argc, char* argv[]) {
     kv::maint::MaintContext cx{store, window, QCoreApplication::applicationDirPath().toStdString(),
                                QDir::currentPath().toStdString()};
     cx.PerUserDataFolder = kv::PerUserDataFolder();
+    cx.KestrovanRunning = KestrovanRunning(store);
     window.Attach(cx);
     const QString commandLine = QCoreApplication::arguments().mid(1).join(QLatin1Char(' '));
     kv::maint::Form_Load(cx, commandLine.toStdString());

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Everything one run of Pelvaro works on; built in main (or by a test) and passed down.
+#include <functional>
 #include <string>
 #include <utility>
 
@@ -23,6 +24,10 @@ struct MaintContext {
     // converted files go there instead then.
     std::string PerUserDataFolder;
     std::string ExportFile;  // the export file when not Kestrovan.reg beside the program
+    // Whether Kestrovan runs now (empty: not known). It writes its settings back at its end,
+    // undoing a load or a delete made meanwhile.
+    std::function<bool()> KestrovanRunning;
+    bool GoOnWhileRunning = false;  // --yes: as asked, even so
     Settings settings;
     bool ConvertMode = false;
 };

@@ -78,6 +78,8 @@ bool SettingsRegistryCopy(MaintContext& cx, int direction, std::string* problem,
 
 DeleteResult DeleteAllSettings(MaintContext& cx) {
     const std::string app(ReadAppKey(cx));
+    // Settings that cannot be read are there all the same: not "nothing to delete".
+    if (!cx.store.Unreadable(kApplication, app).empty()) return DeleteResult::Failed;
     if (!cx.store.HasAppKey(kApplication, app)) return DeleteResult::NothingStored;
     return cx.store.DeleteAppKey(kApplication, app) ? DeleteResult::Deleted : DeleteResult::Failed;
 }

@@ -3,13 +3,10 @@
 
 #include <QDir>
 #include <QFileInfo>
-#include <QSettings>
 #include <QStandardPaths>
 #include <QString>
-#include <QTemporaryFile>
-#include <QVariant>
-#include <memory>
 
+#include "platform/ini_text.h"
 #include "platform/qt_text.h"
 
 namespace kv {
@@ -36,32 +33,23 @@ std::string ValueName(const std::string& section, const std::string& key) {
     return (group.empty() ? std::string() : SafeName(group) + "/") + SafeName(key);
 }
 
-std::string TextOf(const QVariant& v) {
-    // A hand-edited file may hold an unquoted list ("a, b"); give it back as the text it was.
-    if (v.typeId() == QMetaType::QStringList) return S(v.toStringList().join(QStringLiteral(", ")));
-    return S(v.toString());
-}
-
-// Qt's reading of INI text. Qt keeps parsed files in a cache keyed by their name, trusting
-// size and time stamp; a fresh copy under a new name is always parsed from its bytes.
-std::optional<std::map<std::string, std::string>> ParseIni(const std::string& bytes) {
-    QTemporaryFile copy;
-    if (!copy.open()) return std::nullopt;
-    if (copy.write(bytes.data(), static_cast<qint64>(bytes.size())) !=
-            static_cast<qint64>(bytes.size()) ||
-        !copy.flush())
-        return std::nullopt;
-    copy.close();
-    QSettings ini(copy.fileName(), QSettings::IniFormat);
-    ini.setFallbacksEnabled(false);
-    std::map<std::string, std::string> values;
-    for (const QString& key : ini.allKeys()) values[S(key)] = TextOf(ini.value(key));
-    return values;
-}
-
 }  // namespace
 
-QtSettingsStore::QtSettingsStore(std::string configRoot) : root_(std::move(configRoot)) {}
+QtSettingsStore::QtSettingsStore(std::string configRoot) : root_(std::move(configRoot)) {
+    // What a killed program left beside the settings holds the scrambled password.
+    const std::string folder = S(QFileInfo(Q(Location("Qel", "x"))).absolutePath());
+    privatefile::TightenFolder(folder);
+    for (const char* appKey : {"Kestrovan", "Orlavine"})
+        privatefile::RemoveLeftovers(folder, std::string(appKey) + ".conf");
+}
+
+void QtSettingsStore::SetNoteHandler(std::function<void(const std::string&)> note) {
+    note_ = std::move(note);
+}
+
+void QtSettingsStore::Note(const std::string& text) {
+    if (note_) note_(text);
+}
 
 std::string QtSettingsStore::Location(const std::string& application,
                                       const std::string& appKey) const {
@@ -79,20 +67,31 @@ const QtSettingsStore::Snapshot& QtSettingsStore::Current(const std::string& pat
         snap = Snapshot{};
         snap.readable = missing;
         snap.exists = !missing;
+        if (!missing) snap.why = "cannot be looked at";
         return snap;
     }
     if (snap.exists && snap.readable && snap.stamp == *now) return snap;
     snap = Snapshot{};
     snap.exists = true;
     snap.stamp = *now;
-    std::optional<std::string> bytes = privatefile::ReadBytes(path);
-    std::optional<std::map<std::string, std::string>> values;
-    if (bytes) values = ParseIni(*bytes);
-    snap.readable = values.has_value();
-    if (snap.readable) {
-        snap.bytes = std::move(*bytes);
-        snap.values = std::move(*values);
+    // Read where it lies: nothing of it goes through a temporary folder.
+    std::optional<std::string> bytes = privatefile::ReadBytes(path, &snap.why);
+    if (!bytes) {
+        snap.readable = false;
+        return snap;
     }
+    ini::Parsed parsed = ini::Parse(*bytes);
+    // Text in which no setting can be found is not taken for an empty store.
+    if (parsed.values.empty() && parsed.HasJunk()) {
+        snap.readable = false;
+        snap.why = "no settings in it (not a settings file)";
+        return snap;
+    }
+    if (parsed.HasJunk())
+        Note("settings file: " + std::to_string(parsed.junkLines) +
+             " line(s) that are no setting, dropped when it is next written: " + path);
+    snap.junk = parsed.HasJunk() || parsed.byteOrderMark;
+    snap.values = std::move(parsed.values);
     return snap;
 }
 
@@ -121,49 +120,50 @@ bool QtSettingsStore::WriteAll(const std::string& application, const std::vector
 
 bool QtSettingsStore::Commit(const std::string& application, const std::string& appKey,
                              const std::vector<Value>& values) {
-    // Also the folders made for it and Qt's own files beside the new one.
+    // Also the folders made for it.
     privatefile::PrivateFiles privateFiles;
+    lastError_.clear();
     // A settings file that is a link (kept with other dotfiles) is replaced where it points.
     std::string path = Location(application, appKey);
     const QFileInfo info(Q(path));
     if (info.isSymLink() && info.exists()) path = S(info.canonicalFilePath());
     const Snapshot& old = Current(path);
-    if (old.exists && !old.readable) return false;  // never replace what could not be read
+    if (old.exists && !old.readable) {  // never replace what could not be read
+        lastError_ = old.why;
+        return false;
+    }
 
     std::map<std::string, std::string> expected = old.values;
     for (const Value& v : values) expected[ValueName(v.section, v.key)] = v.value;
+    // Written whole and clean: an editor's byte-order mark and lines that were no setting go.
+    const std::string bytes = ini::Format(expected);
 
     const std::string folder = S(QFileInfo(Q(path)).absolutePath());
-    if (!QDir().mkpath(Q(folder))) return false;
+    if (!QDir().mkpath(Q(folder))) {
+        lastError_ = "cannot make the folder " + folder;
+        return false;
+    }
     const std::optional<std::string> temp =
-        privatefile::WriteTemp(folder, S(QFileInfo(Q(path)).fileName()), old.bytes);
+        privatefile::WriteTemp(folder, S(QFileInfo(Q(path)).fileName()), bytes, &lastError_);
     if (!temp) return false;
-    auto fail = [&temp] {
+    auto fail = [this, &temp](const std::string& why) {
+        if (!why.empty()) lastError_ = why;
         privatefile::Remove(*temp);
-        privatefile::Remove(*temp + ".lock");
         return false;
     };
-    {
-        QSettings ini(Q(*temp), QSettings::IniFormat);
-        ini.setFallbacksEnabled(false);
-        for (const Value& v : values) ini.setValue(Q(ValueName(v.section, v.key)), Q(v.value));
-        ini.sync();
-        if (ini.status() != QSettings::NoError) return fail();
-    }
-    // What reached the disk, read back from its bytes: Qt's writer can report success for a
-    // file it could not fill.
-    const std::optional<std::string> bytes = privatefile::ReadBytes(*temp);
-    if (!bytes) return fail();
-    const std::optional<std::map<std::string, std::string>> written = ParseIni(*bytes);
-    if (!written || *written != expected) return fail();
-    if (!privatefile::Replace(*temp, path)) return fail();
+    // What reached the disk, read back from its bytes.
+    const std::optional<std::string> back = privatefile::ReadBytes(*temp, &lastError_);
+    if (!back) return fail({});
+    if (*back != bytes || ini::Parse(*back).values != expected)
+        return fail("what was read back differs from what was written");
+    if (!privatefile::Replace(*temp, path, &lastError_)) return fail({});
+    if (old.junk) Note("settings file written clean: " + path);
 
     Snapshot& snap = files_[path];
     snap = Snapshot{};
     if (const std::optional<privatefile::Stamp> stamp = privatefile::StampOf(path)) {
         snap.exists = true;
         snap.stamp = *stamp;
-        snap.bytes = *bytes;
         snap.values = std::move(expected);
     }
     return true;
@@ -172,14 +172,30 @@ bool QtSettingsStore::Commit(const std::string& application, const std::string& 
 bool QtSettingsStore::DeleteAppKey(const std::string& application, const std::string& appKey) {
     const std::string path = Location(application, appKey);
     const Snapshot& snap = Current(path);
+    lastError_.clear();
+    if (!snap.readable) lastError_ = snap.why;
     if (!snap.readable || snap.values.empty()) return false;
-    if (!privatefile::Remove(path)) return false;
+    if (!privatefile::Remove(path)) {
+        lastError_ = "cannot be removed";
+        return false;
+    }
     files_.erase(path);
     return true;
 }
 
 bool QtSettingsStore::HasAppKey(const std::string& application, const std::string& appKey) {
     return !Current(Location(application, appKey)).values.empty();
+}
+
+std::string QtSettingsStore::Unreadable(const std::string& application, const std::string& appKey) {
+    const std::string path = Location(application, appKey);
+    const Snapshot& snap = Current(path);
+    if (snap.readable) return {};
+    return path + ": " + (snap.why.empty() ? std::string("cannot be read") : snap.why);
+}
+
+std::string QtSettingsStore::LastError() const {
+    return lastError_;
 }
 
 }  // namespace kv

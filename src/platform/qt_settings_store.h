@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -29,6 +30,10 @@ class QtSettingsStore : public SettingsStore {
     bool WriteAll(const std::string& application, const std::vector<Value>& values) override;
     bool DeleteAppKey(const std::string& application, const std::string& appKey) override;
     bool HasAppKey(const std::string& application, const std::string& appKey) override;
+    std::string Unreadable(const std::string& application, const std::string& appKey) override;
+    std::string LastError() const override;
+    // Things worth a trace line: a hand-edited file's stray lines, dropped when it is written.
+    void SetNoteHandler(std::function<void(const std::string&)> note);
     // The file of application/appKey, for messages and the README.
     std::string Location(const std::string& application, const std::string& appKey) const;
 
@@ -37,16 +42,20 @@ class QtSettingsStore : public SettingsStore {
     struct Snapshot {
         bool exists = false;
         bool readable = true;
+        std::string why;    // when it exists but is not readable
+        bool junk = false;  // a byte-order mark or lines that are no setting: written clean
         privatefile::Stamp stamp;
-        std::string bytes;
         std::map<std::string, std::string> values;  // "group/key" -> text
     };
+    void Note(const std::string& text);
     const Snapshot& Current(const std::string& path);
     bool Commit(const std::string& application, const std::string& appKey,
                 const std::vector<Value>& values);
 
     std::string root_;
     std::map<std::string, Snapshot> files_;
+    std::string lastError_;
+    std::function<void(const std::string&)> note_;
 };
 
 }  // namespace kv

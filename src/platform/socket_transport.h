@@ -20,7 +20,9 @@ class SocketTransport : public ConsoleTransport {
     SocketTransport& operator=(const SocketTransport&) = delete;
 
     int Create() override;
-    int Connect(const std::string& ipv4, uint16_t port) override;
+    // address: a dotted IPv4 address, an IPv6 address or a host name (POSIX; Windows takes the
+    // dotted address only). A name that cannot be found is 11001 (WSAHOST_NOT_FOUND).
+    int Connect(const std::string& address, uint16_t port) override;
     int Send(const char* data, int len) override;
     int Recv(char* buffer, int len) override;
     void Close() override;
@@ -38,6 +40,10 @@ class SocketTransport : public ConsoleTransport {
     void WatchReads(qintptr socket);
     void OnActivated();
 
+#ifndef _WIN32
+    int ConnectTo(const void* address, unsigned length);  // a sockaddr
+    int family_ = 2;  // AF_INET until an address of another family is connected to
+#endif
     int fd_ = -1;
     int lastError_ = 0;
     int connectTimeoutMs_;

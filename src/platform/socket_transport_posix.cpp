@@ -4,6 +4,7 @@
 #include <arpa/inet.h>
 #include <cerrno>
 #include <fcntl.h>
+#include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
@@ -14,6 +15,8 @@
 #include <QEventLoop>
 #include <algorithm>
 #include <chrono>
+#include <cstring>
+#include <vector>
 
 namespace kv {
 
@@ -22,6 +25,56 @@ namespace {
 constexpr int kWouldBlock = 10035;
 constexpr int kNotSocket = 10038;
 constexpr int kTimedOut = 10060;
+constexpr int kHostNotFound = 11001;
+
+struct Target {
+    sockaddr_storage address{};
+    socklen_t length = 0;
+};
+
+// A dotted IPv4 address as always; an IPv6 address (also in brackets) or a host name is looked
+// up. Empty when the name cannot be found.
+std::vector<Target> Resolve(const std::string& address, uint16_t port) {
+    std::vector<Target> targets;
+    Target t;
+    auto* v4 = reinterpret_cast<sockaddr_in*>(&t.address);
+    if (inet_pton(AF_INET, address.c_str(), &v4->sin_addr) == 1) {
+        v4->sin_family = AF_INET;
+        v4->sin_port = htons(port);
+        t.length = sizeof(sockaddr_in);
+        targets.push_back(t);
+        return targets;
+    }
+    std::string host = address;
+    if (host.size() > 2 && host.front() == '[' && host.back() == ']')
+        host = host.substr(1, host.size() - 2);
+    // What can be no host name is not asked of the name service at all.
+    in6_addr v6{};
+    const bool numeric6 = inet_pton(AF_INET6, host.c_str(), &v6) == 1;
+    if (!numeric6) {
+        if (host.size() > 253) return targets;
+        for (const char c : host)
+            if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                  c == '-' || c == '.' || c == '_'))
+                return targets;
+    }
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    if (host.empty() ||
+        getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found) != 0)
+        return targets;
+    for (const addrinfo* a = found; a; a = a->ai_next) {
+        if (a->ai_addrlen > sizeof t.address) continue;
+        Target each;
+        std::memcpy(&each.address, a->ai_addr, a->ai_addrlen);
+        each.length = static_cast<socklen_t>(a->ai_addrlen);
+        targets.push_back(each);
+    }
+    freeaddrinfo(found);
+    return targets;
+}
 
 bool SetNonBlocking(int fd, bool on) {
     const int flags = fcntl(fd, F_GETFL, 0);
@@ -88,7 +141,7 @@ int SocketTransport::WinsockCode(int err) {
 
 int SocketTransport::Create() {
     if (fd_ >= 0) return fd_;
-    fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    fd_ = ::socket(family_, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd_ < 0) {
         lastError_ = WinsockCode(errno);
         return -1;
@@ -97,21 +150,49 @@ int SocketTransport::Create() {
     return fd_;
 }
 
-int SocketTransport::Connect(const std::string& ipv4, uint16_t port) {
+int SocketTransport::Connect(const std::string& address, uint16_t port) {
     if (fd_ < 0 && Create() < 0) return lastError_;
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(port);
-    // Only a dotted address is accepted; anything else becomes the broadcast address, which
-    // cannot be connected to, as the router address always behaved.
-    if (inet_pton(AF_INET, ipv4.c_str(), &addr.sin_addr) != 1) addr.sin_addr.s_addr = INADDR_NONE;
+    const std::vector<Target> targets = Resolve(address, port);
+    if (targets.empty()) {
+        // Said as such: a name that cannot be found is no network fault.
+        lastError_ = kHostNotFound;
+        return lastError_;
+    }
+    // Each address of the name in turn ("localhost": ::1, then 127.0.0.1), each on a new
+    // socket of its family.
+    for (size_t i = 0; i < targets.size(); ++i) {
+        const int family = targets[i].address.ss_family;
+        if (i > 0 || family != family_) {
+            if (fd_ >= 0) {
+                ::close(fd_);
+                fd_ = -1;
+            }
+            family_ = family;
+            if (Create() < 0) return lastError_;
+        }
+        if (ConnectTo(&targets[i].address, targets[i].length) == 0) break;
+        if (i + 1 == targets.size()) return lastError_;
+    }
+    lastError_ = 0;
+    // A router that dies without closing the connection is noticed within about a minute:
+    // the failed keep-alive comes as a read error (timed out) on the console socket.
+    const int on = 1, idle = 30, interval = 10, probes = 3;
+    setsockopt(fd_, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
+    setsockopt(fd_, IPPROTO_TCP, TCP_KEEPIDLE, &idle, sizeof idle);
+    setsockopt(fd_, IPPROTO_TCP, TCP_KEEPINTVL, &interval, sizeof interval);
+    setsockopt(fd_, IPPROTO_TCP, TCP_KEEPCNT, &probes, sizeof probes);
+    WatchReads(fd_);
+    return 0;
+}
 
+int SocketTransport::ConnectTo(const void* address, unsigned length) {
+    const auto* addr = static_cast<const sockaddr*>(address);
     // A blocking connect, but bounded: a silent address must not hang the program.
     if (!SetNonBlocking(fd_, true)) {
         lastError_ = WinsockCode(errno);
         return lastError_;
     }
-    int rc = ::connect(fd_, reinterpret_cast<const sockaddr*>(&addr), sizeof addr);
+    int rc = ::connect(fd_, addr, length);
     if (rc != 0 && errno == EINPROGRESS) {
         const auto deadline =
             std::chrono::steady_clock::now() + std::chrono::milliseconds(connectTimeoutMs_);
@@ -152,15 +233,6 @@ int SocketTransport::Connect(const std::string& ipv4, uint16_t port) {
         if (lastError_ == 0) lastError_ = 10061;
         return lastError_;
     }
-    lastError_ = 0;
-    // A router that dies without closing the connection is noticed within about a minute:
-    // the failed keep-alive comes as a read error (timed out) on the console socket.
-    const int on = 1, idle = 30, interval = 10, probes = 3;
-    setsockopt(fd_, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
-    setsockopt(fd_, IPPROTO_TCP, TCP_KEEPIDLE, &idle, sizeof idle);
-    setsockopt(fd_, IPPROTO_TCP, TCP_KEEPINTVL, &interval, sizeof interval);
-    setsockopt(fd_, IPPROTO_TCP, TCP_KEEPCNT, &probes, sizeof probes);
-    WatchReads(fd_);
     return 0;
 }
 

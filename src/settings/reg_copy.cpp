@@ -37,7 +37,9 @@ bool RegCopy(SettingsStore& st, Settings& s, Trace& trace, RegCopyDirection dire
                 batch.Int(kExtraWord, k.name, s.*k.field);
         if (!batch.Commit(st)) {
             ok = false;
-            Problem("the settings could not be stored; the store keeps what it had");
+            const std::string why = st.LastError();
+            Problem("the settings could not be stored; the store keeps what it had" +
+                    (why.empty() ? std::string() : " (" + why + ")"));
         }
         trace.Step("RegCopy-end");
         return ok;

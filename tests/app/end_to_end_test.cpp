@@ -19,6 +19,7 @@
 #include "platform/qt_settings_store.h"
 #include "settings/settings.h"
 #include "support/fakes.h"
+#include "app/startup.h"
 #include "support/program_process.h"
 #include "support/sim_process.h"
 
@@ -52,6 +53,7 @@ class EndToEndTest : public ::testing::Test {
         setup.insert(setup.end(), extra.begin(), extra.end());
         for (const auto& [k, v] : setup) ASSERT_TRUE(SaveStringSetting(store, "Setup", k, v));
         env = ProgramEnv(dir, sim.port(), boxes);
+        env.insert(env.end(), extraEnv.begin(), extraEnv.end());
         kestrovan = std::make_unique<Program>(exe, env, std::vector<std::string>{"-debug"});
         ASSERT_GT(kestrovan->pid(), 0);
         // Logged in and polling.
@@ -112,8 +114,32 @@ class EndToEndTest : public ::testing::Test {
     std::string records = bin;  // where the call log is looked for
     std::string boxes = dir + "/boxes.log";
     std::vector<std::pair<std::string, std::string>> env;
+    std::vector<std::pair<std::string, std::string>> extraEnv;
     std::unique_ptr<Program> kestrovan;
 };
+
+// The settings are read where they lie: with no temporary folder the stored settings log in.
+TEST_F(EndToEndTest, LogsInWithTheStoredSettingsWithoutATemporaryFolder) {
+    extraEnv = {{"TMPDIR", dir + "/no/such/folder"}};
+    Start({});
+    EXPECT_EQ(Terminate(), 0);
+}
+
+// Settings that are there but cannot be read: said, the end, and the file left as it is.
+TEST_F(EndToEndTest, UnreadableSettingsAreSaidAndLeftAlone) {
+    fs::create_directories(bin);
+    fs::copy_file(KV_KESTROVAN_PATH, exe);
+    for (const auto& [k, v] : LoopbackSetup()) ASSERT_TRUE(SaveStringSetting(store, "Setup", k, v));
+    const std::string conf = dir + "/config/Qel/Kestrovan.conf";
+    fs::remove(conf);
+    ASSERT_EQ(::mkfifo(conf.c_str(), 0600), 0);
+    env = ProgramEnv(dir, sim.port(), boxes);
+    Program program(exe, env, {});
+    EXPECT_EQ(program.WaitExit(15000), 1);
+    EXPECT_NE(ReadFile(boxes).find(kSettingsUnreadableText), std::string::npos) << ReadFile(boxes);
+    EXPECT_EQ(sim.Received(), "");
+    EXPECT_TRUE(fs::is_fifo(conf));
+}
 
 TEST_F(EndToEndTest, MetersACallAndEndsCleanlyOnSigterm) {
     Start({});

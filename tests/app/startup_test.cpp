@@ -145,6 +145,21 @@ TEST_F(StartupTest, FirstRunSetsDefaultsAndOpensTheDialogBeforeTheRouter) {
     EXPECT_EQ(transport.connects, 1);
 }
 
+// Settings that exist but cannot be read: said, and the end; no first run, nothing written, no
+// router.
+TEST_F(StartupTest, UnreadableSettingsEndTheProgramBeforeAnythingElse) {
+    Store("Setup", "sohoip", "127.0.0.1");
+    const auto before = rig.store.values;
+    rig.store.unreadable = "/home/u/.config/Qel/Kestrovan.conf: Permission denied";
+    ASSERT_TRUE(Load({}));
+    EXPECT_TRUE(dialogCalls.empty());
+    EXPECT_EQ(transport.connects, 0);
+    ASSERT_EQ(rig.view.boxes.size(), 1u);
+    EXPECT_EQ(rig.view.boxes[0].text,
+              std::string(kSettingsUnreadableText) + "\n" + rig.store.unreadable);
+    EXPECT_EQ(rig.store.values, before);
+}
+
 TEST_F(StartupTest, SettingsSwitchOpensTheDialogOnlyWhenSettingsExist) {
     Store("Setup", "sohoip", "127.0.0.1");
     Store("Setup", "seca", "120");
@@ -248,11 +263,15 @@ TEST(InstanceLockTest, OneHolderAtATimeTheSecondStartKnocksAndNoStaleLockAfterAC
     std::string error;
     {
         InstanceLock first, second;
+        EXPECT_FALSE(InstanceRunning(name));
         EXPECT_EQ(first.Acquire(name, error), InstanceLock::Result::Acquired);
+        // Pelvaro's look at the lock is no knock.
+        EXPECT_TRUE(InstanceRunning(name));
         EXPECT_FALSE(first.TakeRequest());  // nobody has knocked
         EXPECT_EQ(second.Acquire(name, error), InstanceLock::Result::HeldElsewhere);
         EXPECT_TRUE(first.TakeRequest());
         first.Release();
+        EXPECT_FALSE(InstanceRunning(name));
         EXPECT_EQ(second.Acquire(name, error), InstanceLock::Result::Acquired);
     }
 

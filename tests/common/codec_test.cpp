@@ -25,6 +25,41 @@ TEST(Cp932, KnownByteValues) {
     EXPECT_EQ(cp932::EncodeFromUtf8("β"), "\x83\xC0");
 }
 
+// Characters only the Windows code page has, or maps its own way, both ways; and every lead
+// byte up to 0xFC starts a pair.
+TEST(Cp932, WindowsCodePageCharactersBothWays) {
+    const struct {
+        const char* bytes;
+        const char* text;
+    } cases[] = {
+        {"\x81\x60", "～"},  // the wave dash is the full-width tilde here
+        {"\x81\x5F", "＼"},
+        {"\x81\x91", "￠"},
+        {"\x81\x92", "￡"},
+        {"\x81\xCA", "￢"},
+        {"\x81\x7C", "－"},  // the full-width minus
+        {"\x87\x40", "①"},
+        {"\x87\x54", "Ⅰ"},
+        {"\x87\x82", "№"},  // NEC specials
+        {"\xFA\x5C", "纊"},
+        {"\xFA\x40", "ⅰ"},
+        {"\xFA\x55", "￤"},
+        {"\xFC\x4B", "黑"},
+        {"\xF0\x40", "\xEE\x80\x80"},  // the user-defined area, to U+E000
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        EXPECT_EQ(cp932::DecodeToUtf8(c.bytes), c.text);
+        EXPECT_EQ(cp932::EncodeFromUtf8(c.text), c.bytes);
+    }
+    // The NEC-selected copy of the IBM characters reads the same and is written as IBM's.
+    EXPECT_EQ(cp932::DecodeToUtf8("\xED\x40"), "纊");
+    for (int b = 0xE0; b <= 0xFC; ++b)
+        EXPECT_TRUE(cp932::IsLeadByte(static_cast<unsigned char>(b))) << b;
+    for (int b : {0x80, 0xA0, 0xA1, 0xDF, 0xFD, 0xFE, 0xFF})
+        EXPECT_FALSE(cp932::IsLeadByte(static_cast<unsigned char>(b))) << b;
+}
+
 TEST(Cp932, UndecodableBytesSurviveARoundTrip) {
     // A lone lead byte, an invalid pair and a cut-off lead byte at the end.
     const std::string raw(
@@ -63,6 +98,18 @@ TEST(Dates, RollOverLikeCalendarArithmetic) {
     EXPECT_EQ(MakeDate(2024, 2, 29), (Date{2024, 2, 29}));
     EXPECT_EQ(DateToSerial(Date{1899, 12, 30}), 0);
     EXPECT_EQ(SerialToDate(DateToSerial(Date{2026, 12, 7})), (Date{2026, 12, 7}));
+}
+
+TEST(Dates, LeapYearsKeepTheCenturyRule) {
+    for (const auto& [year, leap] : {std::pair{2024, true},
+                                     {2026, false},
+                                     {2000, true},
+                                     {1900, false},
+                                     {2100, false},
+                                     {2400, true}}) {
+        EXPECT_EQ(IsValidDate(year, 2, 29), leap) << year;
+        EXPECT_EQ(MakeDate(year, 3, 0), (Date{year, 2, leap ? 29 : 28})) << year;
+    }
 }
 
 TEST(Dates, WeekdaysCountSundayAsOne) {

@@ -1,8 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <filesystem>
 
+#include "common/data_file.h"
 #include "common/private_file.h"
 #include "support/fakes.h"
 
@@ -91,6 +95,55 @@ TEST(PrivateFile, FilesAreTheUsersAloneWhateverMadeThem) {
     EXPECT_EQ(fs::status(dir.path + "/after").permissions(), before);
 }
 #endif
+
+#ifndef _WIN32
+// The call log, the totals, their backups and the trace are the user's alone, whatever the
+// umask: new files, and a totals file rewritten whole.
+TEST(PrivateFile, DataFilesAreMadeForTheUserAlone) {
+    Folder dir;
+    const mode_t old = ::umask(022);
+    const std::string dat = dir.path + "/Kestrovan.dat", log = dir.path + "/Kestrovan.log",
+                      bak = dir.path + "/Kestrovan.dat.bak-1";
+    const bool replaced = datafile::ReplaceWhole(dat, "1,2,3\r\n") &&
+                          datafile::ReplaceWhole(bak, "1,2,3\r\n") &&
+                          datafile::ReplaceWhole(dat, "4,5,6\r\n");
+    const int fd = datafile::OpenForAppend(log);
+    ::umask(old);
+    ASSERT_TRUE(replaced);
+    ASSERT_GE(fd, 0);
+    ::close(fd);
+    for (const std::string& f : {dat, log, bak})
+        EXPECT_EQ(fs::status(f).permissions() & fs::perms::all,
+                  fs::perms::owner_read | fs::perms::owner_write)
+            << f;
+}
+#endif
+
+// A record appended to a log whose last line was torn (no CR LF, or a bare LF of another editor)
+// starts on a line of its own.
+TEST(PrivateFile, AppendEndsATornLastLineFirst) {
+    const struct {
+        std::string before;
+        bool repaired;
+        std::string after;
+    } cases[] = {
+        {"", false, "X\r\n"},        {"a\r\n", false, "a\r\nX\r\n"},
+        {"a", true, "a\r\nX\r\n"},   {"a\n", true, "a\n\r\nX\r\n"},
+        {"\n", true, "\n\r\nX\r\n"}, {"a\r", true, "a\r\r\nX\r\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.before);
+        Folder dir;
+        const std::string log = dir.path + "/Kestrovan.log";
+        if (!c.before.empty()) {
+            ASSERT_TRUE(datafile::ReplaceWhole(log, c.before));
+        }
+        bool repaired = !c.repaired;
+        ASSERT_TRUE(datafile::AppendWhole(log, "X\r\n", true, &repaired));
+        EXPECT_EQ(repaired, c.repaired);
+        EXPECT_EQ(privatefile::ReadBytes(log), c.after);
+    }
+}
 
 }  // namespace
 }  // namespace kv

@@ -54,6 +54,24 @@ TEST(WaitReply, AFloodIsCappedAndItsPromptStillEndsTheWait) {
         EXPECT_LT(e - p, 5000u) << all.substr(p, 200);
 }
 
+// The prompt that ends a flood comes at the end of a last read of any size: the fillers of a
+// short read must not push it out of what is kept.
+TEST(WaitReply, ThePromptAtTheEndOfAFloodsLastReadEndsTheWait) {
+    for (const size_t last : {20u, 600u, 1500u, 2047u, 3000u, 4096u}) {
+        SCOPED_TRACE(last);
+        LinkRig r;
+        r.Open();
+        r.cx.link.StateForTest().PendingReceives = 1;
+        for (int i = 0; i < 70; ++i) r.transport.DeliverBytes(std::string(4096, 'x'), 10 + i);
+        const std::string prompt = "\n\rMN128-SOHO% ";
+        r.transport.DeliverBytes(std::string(last - prompt.size(), 'x') + prompt, 100);
+        EXPECT_TRUE(r.WaitReply(u"MN128-SOHO"));
+        EXPECT_LT(r.loop.MonotonicMs(), 1000);
+        // The cap is what one reply may hold, whatever the size of the read that crossed it.
+        EXPECT_LE(r.cx.link.State().ReplyText.size(), 256u * 1024 + 512);
+    }
+}
+
 // The password never reaches the trace, even from a console that echoes it; and a lead byte
 // that ended one reply does not lead the next.
 TEST(WaitReply, NoPasswordInTheTraceAndNoByteCarriedIntoTheNextReply) {

@@ -162,5 +162,37 @@ TEST(LinkAlone, ArmsTheAutomaticCutFromIdleTimeAndTariff) {
     }
 }
 
+// Two outages: the waits between attempts to log in again double up to a minute and no further,
+// and start afresh after a login that worked.
+TEST(LinkAlone, EachOutageBacksOffAfreshUpToAMinute) {
+    AloneRig r;
+    r.Login();
+    ASSERT_TRUE(r.link.LoggedIn());
+    auto outage = [&r](int refused) {
+        std::vector<int64_t> waits;
+        r.transport.connectResult = 10061;
+        r.transport.PeerClose(0);
+        r.loop.Advance(1);
+        int64_t since = r.loop.MonotonicMs();
+        int seen = r.transport.connects;
+        for (int step = 0; step < 60000 && static_cast<int>(waits.size()) <= refused; ++step) {
+            if (static_cast<int>(waits.size()) == refused) r.transport.connectResult = 0;
+            r.loop.Advance(10);
+            if (r.transport.connects == seen) continue;
+            seen = r.transport.connects;
+            // To the tenth of a second: the wait between one attempt and the next.
+            waits.push_back((r.loop.MonotonicMs() - since + 50) / 100 * 100);
+            since = r.loop.MonotonicMs();
+        }
+        r.Settle();
+        return waits;
+    };
+    EXPECT_EQ(outage(7),
+              (std::vector<int64_t>{2000, 4000, 8000, 16000, 32000, 60000, 60000, 60000}));
+    EXPECT_TRUE(r.link.LinkReady());
+    EXPECT_EQ(outage(2), (std::vector<int64_t>{2000, 4000, 8000}));
+    EXPECT_TRUE(r.link.LinkReady());
+}
+
 }  // namespace
 }  // namespace kv::test

@@ -224,5 +224,24 @@ TEST(Login, EverySplitOfThePromptAndOfTheClockReply) {
     }
 }
 
+// A router that takes one console session closes a second at once, with or without a word
+// first: one box that says so, at once, and nothing more sent to it.
+TEST(Login, RouterClosingTheConsoleBeforeTheLoginIsOneBox) {
+    const struct {
+        const char* greeting;
+        int64_t closeMs;
+    } cases[] = {{nullptr, 5}, {"\n\rconsole busy\n\r", 20}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.closeMs);
+        LinkRig r;
+        if (c.greeting) r.transport.Greeting(c.greeting);
+        r.transport.PeerClose(c.closeMs);
+        EXPECT_EQ(r.Ends([&] { r.cx.link.LoginSOHO(); }), kSessionClosedText);
+        EXPECT_EQ(r.view.boxes.size(), 1u);
+        EXPECT_LT(r.loop.MonotonicMs(), 1000);
+        EXPECT_NE(r.Trace().find("closed err:Server Shutdown:"), std::string::npos);
+    }
+}
+
 }  // namespace
 }  // namespace kv::test

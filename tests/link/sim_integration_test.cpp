@@ -155,12 +155,65 @@ TEST(LinkWithSimulator, RefusedConnectionEndsWithTheSocketBox) {
     EXPECT_FALSE(r.cx.link.State().LoggedIn);
 }
 
-TEST(LinkWithSimulator, AddressThatIsNotDottedCannotConnect) {
+// A name that cannot be one is said to be not found (and asks no name service).
+TEST(LinkWithSimulator, AddressThatIsNoNameCannotConnect) {
     RealRig r(23);
-    r.cx.settings.sohoip = "router.local";
+    r.cx.settings.sohoip = "router name!";
     EXPECT_THROW(r.cx.link.OpenLink(), ProgramEnded);
     ASSERT_EQ(r.view.boxes.size(), 1u);
     EXPECT_NE(r.view.boxes[0].text.find("Function is connect"), std::string::npos);
+    EXPECT_NE(r.view.boxes[0].text.find("11001\n\rWSAHOST_NOT_FOUND"), std::string::npos)
+        << r.view.boxes[0].text;
+}
+
+// An IPv6 address, bare or in brackets, is connected to as it is.
+TEST(LinkWithSimulator, TransportReachesAnIpv6Address) {
+    const int listener = ::socket(AF_INET6, SOCK_STREAM, 0);
+    ASSERT_GE(listener, 0);
+    sockaddr_in6 addr{};
+    addr.sin6_family = AF_INET6;
+    addr.sin6_addr = in6addr_loopback;
+    socklen_t len = sizeof addr;
+    if (::bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+        ::listen(listener, 4) != 0 ||
+        ::getsockname(listener, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
+        ::close(listener);
+        GTEST_SKIP() << "no IPv6 loopback here";
+    }
+    for (const char* address : {"::1", "[::1]"}) {
+        SocketTransport transport(5000);
+        EXPECT_EQ(transport.Connect(address, ntohs(addr.sin6_port)), 0) << address;
+        transport.Close();
+    }
+    ::close(listener);
+}
+
+// A password with the prompt's "%" on a console that echoes it, and the router given by name:
+// logged in either way.
+TEST(LinkWithSimulator, EchoedPasswordWithPercentAndRouterByName) {
+    const struct {
+        const char* password;
+        const char* address;
+        bool echo;
+    } cases[] = {{"a%b", "127.0.0.1", true},
+                 {"%", "127.0.0.1", true},
+                 {"x%", "127.0.0.1", false},
+                 {"", "localhost", false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.password) + " " + c.address);
+        std::vector<std::string> args;
+        if (*c.password) args = {"--password", c.password};
+        if (c.echo) args.push_back("--echo");
+        SimProcess sim(args);
+        RealRig r(sim.port());
+        r.cx.settings.sohowp = c.password;
+        r.cx.settings.sohoip = c.address;
+        r.cx.link.LoginSOHO();
+        r.Settle();
+        EXPECT_TRUE(r.cx.link.State().LoggedIn);
+        EXPECT_EQ(r.cx.link.State().RouterName, u"MN128-SOHO");
+        for (const auto& b : r.view.boxes) ADD_FAILURE() << b.text;
+    }
 }
 
 // A router that sends its prompt in two writes and every byte of the login alone: logged in,

@@ -54,6 +54,41 @@ CliRun RunCli(SettingsStore& store, const std::string& dir, std::vector<std::str
     return {status, out.str(), err.str()};
 }
 
+// The built program with its settings under dir/config: no display, its reports on the terminal
+// and its exit status. env: more variables, or ones in place of the test's.
+CliRun RunPelvaro(const std::string& dir, std::vector<std::string> args,
+                  const std::vector<std::string>& extraEnv = {}) {
+    std::vector<std::string> env;
+    for (char** e = environ; *e; ++e) {
+        const std::string item = *e;
+        if (item.rfind("DISPLAY=", 0) && item.rfind("WAYLAND_DISPLAY=", 0) &&
+            item.rfind("QT_QPA_PLATFORM=", 0) && item.rfind("XDG_CONFIG_HOME=", 0) &&
+            item.rfind("TMPDIR=", 0))
+            env.push_back(item);
+    }
+    env.push_back("XDG_CONFIG_HOME=" + dir + "/config");
+    env.insert(env.end(), extraEnv.begin(), extraEnv.end());
+    args.insert(args.begin(), KV_PELVARO_PATH);
+    std::vector<char*> argv, envp;
+    for (std::string& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    for (std::string& e : env) envp.push_back(e.data());
+    envp.push_back(nullptr);
+    posix_spawn_file_actions_t files;
+    posix_spawn_file_actions_init(&files);
+    posix_spawn_file_actions_addopen(&files, 0, "/dev/null", O_RDONLY, 0);
+    const std::string out = dir + "/out", err = dir + "/err";
+    posix_spawn_file_actions_addopen(&files, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_addopen(&files, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    pid_t pid = -1;
+    int status = -1;
+    if (posix_spawn(&pid, KV_PELVARO_PATH, &files, nullptr, argv.data(), envp.data()) == 0)
+        waitpid(pid, &status, 0);
+    posix_spawn_file_actions_destroy(&files);
+    return CliRun{WIFEXITED(status) ? WEXITSTATUS(status) : -1, kv::test::ReadFile(out),
+                  kv::test::ReadFile(err)};
+}
+
 // Kestrovan stores the password, Pelvaro saves, deletes and loads, Kestrovan reads it back.
 std::string ThroughPelvaro(SettingsStore& store, const std::string& dir,
                            const std::string& password) {
@@ -108,9 +143,8 @@ TEST(SettingsSurvive, EveryPasswordTheDialogAcceptsComesBackByteForByte) {
     EXPECT_FALSE(PasswordIsStorable("端末"));
 }
 
-// A disk with room for the lock file but not for the settings: the last good file stays and the
-// failure is said. Filled by a file size limit (any user) and by a small tmpfs (where a test
-// may mount one).
+// A disk with no room for the settings: the last good file stays and the failure is said. Filled by
+// a file size limit (any user) and by a small tmpfs (where a test may mount one).
 TEST(SettingsSurvive, AFullDiskKeepsTheLastGoodFile) {
     struct Fill {
         const char* name;
@@ -130,8 +164,8 @@ TEST(SettingsSurvive, AFullDiskKeepsTheLastGoodFile) {
          [&](const std::string&) { setrlimit(RLIMIT_FSIZE, &saved); }},
         {"full tmpfs",
          [](const std::string& folder) {
-             // The settings are moved aside, the folder made a tiny file system, filled to its
-             // last page, and the settings put back.
+             // The settings are moved aside, the folder made a tiny file system, the settings
+             // put back and the rest filled.
              const std::string keep = folder + ".keep";
              fs::rename(folder, keep);
              fs::create_directory(folder);
@@ -147,7 +181,6 @@ TEST(SettingsSurvive, AFullDiskKeepsTheLastGoodFile) {
              while (filler.write(block.data(), static_cast<std::streamsize>(block.size())))
                  filler.flush();
              filler.close();
-             fs::resize_file(folder + "/filler", fs::file_size(folder + "/filler") - 4096);
              return true;
          },
          [](const std::string& folder) {
@@ -287,37 +320,7 @@ TEST(SettingsSurvive, CommandLine) {
 // The built program: no display, no window, its reports on the terminal and its exit status.
 TEST(SettingsSurvive, PelvaroFromAScript) {
     TempDir dir;
-    auto pelvaro = [&dir](std::vector<std::string> args) {
-        std::vector<std::string> env;
-        for (char** e = environ; *e; ++e) {
-            const std::string item = *e;
-            if (item.rfind("DISPLAY=", 0) && item.rfind("WAYLAND_DISPLAY=", 0) &&
-                item.rfind("QT_QPA_PLATFORM=", 0) && item.rfind("XDG_CONFIG_HOME=", 0))
-                env.push_back(item);
-        }
-        env.push_back("XDG_CONFIG_HOME=" + dir.path + "/config");
-        args.insert(args.begin(), KV_PELVARO_PATH);
-        std::vector<char*> argv, envp;
-        for (std::string& a : args) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        for (std::string& e : env) envp.push_back(e.data());
-        envp.push_back(nullptr);
-        posix_spawn_file_actions_t files;
-        posix_spawn_file_actions_init(&files);
-        posix_spawn_file_actions_addopen(&files, 0, "/dev/null", O_RDONLY, 0);
-        const std::string out = dir.path + "/out", err = dir.path + "/err";
-        posix_spawn_file_actions_addopen(&files, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                         0600);
-        posix_spawn_file_actions_addopen(&files, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                         0600);
-        pid_t pid = -1;
-        int status = -1;
-        if (posix_spawn(&pid, KV_PELVARO_PATH, &files, nullptr, argv.data(), envp.data()) == 0)
-            waitpid(pid, &status, 0);
-        posix_spawn_file_actions_destroy(&files);
-        return CliRun{WIFEXITED(status) ? WEXITSTATUS(status) : -1, kv::test::ReadFile(out),
-                      kv::test::ReadFile(err)};
-    };
+    auto pelvaro = [&dir](std::vector<std::string> args) { return RunPelvaro(dir.path, args); };
     kv::QtSettingsStore store(dir.path + "/config");
     // A password that broke the round trip before: lead bytes in its scrambled form.
     kv::test::FakeEventLoop clock;
@@ -351,6 +354,228 @@ TEST(SettingsSurvive, PelvaroFromAScript) {
     kv::QtSettingsStore after(dir.path + "/config");
     RegCopy(after, back, trace, RegCopyDirection::Load);
     EXPECT_EQ(back.sohowp, "~a~a~a~a~a~a");
+}
+
+// Settings stored by Kestrovan under dir/config, and Pelvaro's backup of them in dir/good.reg.
+struct SavedSettings {
+    TempDir dir;
+    std::string conf = dir.path + "/config/Qel/Kestrovan.conf";
+    std::string reg = dir.path + "/good.reg";
+    std::string regBytes;
+    SavedSettings() {
+        kv::QtSettingsStore store(dir.path + "/config");
+        kv::test::FakeEventLoop clock;
+        kv::test::RecordingView view;
+        Trace trace(clock, view);
+        kv::Settings s;
+        ApplyFirstRunValues(s);
+        s.sohoip = "127.0.0.1";
+        s.sohowp = "secret";
+        s.runid[0] = "/usr/bin/dial";
+        EXPECT_TRUE(RegCopy(store, s, trace, RegCopyDirection::Store));
+        EXPECT_EQ(RunPelvaro(dir.path, {"--save", reg}).status, 0);
+        regBytes = kv::test::ReadFile(reg);
+    }
+};
+
+// Settings that are there but cannot be read are not "no settings": no backup of blanks over
+// a good one, no "nothing to delete", no load over them.
+TEST(SettingsSurvive, SettingsThatCannotBeReadAreNeverTakenForNone) {
+    const struct {
+        const char* name;
+        std::function<bool(const std::string& conf)> spoil;  // false: not possible here
+    } kinds[] = {
+        {"another user's",
+         [](const std::string& conf) { return ::geteuid() != 0 && ::chmod(conf.c_str(), 0) == 0; }},
+        {"a FIFO",
+         [](const std::string& conf) {
+             return fs::remove(conf) && ::mkfifo(conf.c_str(), 0600) == 0;
+         }},
+        {"a folder",
+         [](const std::string& conf) { return fs::remove(conf) && fs::create_directory(conf); }},
+        {"no settings in it",
+         [](const std::string& conf) {
+             std::ofstream(conf, std::ios::binary | std::ios::trunc)
+                 << std::string(5000, '\x01') << "\xff\xfe junk";
+             return true;
+         }},
+    };
+    for (const auto& kind : kinds) {
+        SCOPED_TRACE(kind.name);
+        SavedSettings saved;
+        if (!kind.spoil(saved.conf)) {
+            std::cout << "[ skipped  ] " << kind.name << ": not possible here (root reads all)\n";
+            continue;
+        }
+        const CliRun save = RunPelvaro(saved.dir.path, {"--save", saved.reg});
+        EXPECT_EQ(save.status, 1) << save.out;
+        EXPECT_NE(save.err.find("保存を中止しました"), std::string::npos) << save.err;
+        EXPECT_EQ(kv::test::ReadFile(saved.reg), saved.regBytes);
+        const CliRun del = RunPelvaro(saved.dir.path, {"--delete", "--yes"});
+        EXPECT_EQ(del.status, 1);
+        EXPECT_NE(del.err.find("削除を中止しました"), std::string::npos) << del.err;
+        const CliRun load = RunPelvaro(saved.dir.path, {"--load", saved.reg, "--yes"});
+        EXPECT_EQ(load.status, 1);
+        EXPECT_NE(load.err.find("レジストリは変更していません"), std::string::npos) << load.err;
+        ::chmod(saved.conf.c_str(), 0600);
+    }
+}
+
+// The settings are read where they lie: a temporary folder that is not there (as full as a
+// folder can be) changes nothing.
+TEST(SettingsSurvive, NoTemporaryFolderChangesNothing) {
+    SavedSettings saved;
+    const std::vector<std::string> env = {"TMPDIR=" + saved.dir.path + "/no/such/folder"};
+    const std::string copy = saved.dir.path + "/copy.reg";
+    const CliRun save = RunPelvaro(saved.dir.path, {"--save", copy}, env);
+    EXPECT_EQ(save.status, 0) << save.err;
+    EXPECT_EQ(kv::test::ReadFile(copy), saved.regBytes);
+    EXPECT_EQ(kv::test::ReadFile(copy).substr(0, 11), "127.0.0.1\r\n");
+    const CliRun load = RunPelvaro(saved.dir.path, {"--load", copy, "--yes"}, env);
+    EXPECT_EQ(load.status, 0) << load.err;
+}
+
+// A file an editor saved with a byte-order mark, and one with a megabyte of junk appended: read
+// as they are, written back clean.
+TEST(SettingsSurvive, HandEditedSettingsFilesStayWritable) {
+    for (const bool junk : {false, true}) {
+        SCOPED_TRACE(junk ? "junk" : "byte-order mark");
+        SavedSettings saved;
+        const std::string clean = kv::test::ReadFile(saved.conf);
+        std::string edited = "\xEF\xBB\xBF" + clean;
+        if (junk) edited += std::string(1 << 20, 'x') + "\n";
+        std::ofstream(saved.conf, std::ios::binary | std::ios::trunc) << edited;
+        const CliRun save = RunPelvaro(saved.dir.path, {"--save", saved.reg});
+        EXPECT_EQ(save.status, 0) << save.err;
+        EXPECT_EQ(kv::test::ReadFile(saved.reg), saved.regBytes);
+        const CliRun load = RunPelvaro(saved.dir.path, {"--load", saved.reg, "--yes"});
+        EXPECT_EQ(load.status, 0) << load.err;
+        // What the load adds (the window's place), nothing of the mark or the junk.
+        const std::string written = kv::test::ReadFile(saved.conf);
+        EXPECT_EQ(written, "[FormPos]\nMain=\n\n" + clean);
+    }
+}
+
+// What --load cannot mean is refused with its line and nothing changes.
+TEST(SettingsSurvive, LoadRefusesFilesItCannotMean) {
+    SavedSettings saved;
+    const std::string conf = kv::test::ReadFile(saved.conf);
+    auto withLine = [&saved](size_t line, const std::string& text) {
+        std::string bytes = saved.regBytes;
+        size_t at = 0;
+        for (size_t i = 1; i < line; ++i) at = bytes.find("\r\n", at) + 2;
+        return bytes.replace(at, bytes.find("\r\n", at) - at, text);
+    };
+    const struct {
+        const char* name;
+        std::string bytes;
+        const char* says;
+    } cases[] = {
+        {"UTF-8 path", withLine(29, "/home/ユーザー/接続.sh"), "29 行目 (runid) は UTF-8"},
+        {"mark before CP932", "\xEF\xBB\xBF" + saved.regBytes, "1 行目 (sohoip) の先頭に UTF-8"},
+        {"1 MiB address", withLine(1, std::string(1 << 20, '1')), "1 行目 (sohoip) が長すぎます"},
+        {"10 MiB address", withLine(1, std::string(10 << 20, '1')), "1 行目 (sohoip) が長すぎます"},
+        {"NUL in holidays", withLine(28, std::string(" 1/ 1\0 1/15", 11)),
+         "28 行目 (holiday) に NUL"},
+        {"a 45th line", saved.regBytes + "more\r\n", "45 行目"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string file = saved.dir.path + "/bad.reg";
+        std::ofstream(file, std::ios::binary | std::ios::trunc) << c.bytes;
+        const CliRun load = RunPelvaro(saved.dir.path, {"--load", file, "--yes"});
+        EXPECT_EQ(load.status, 1);
+        EXPECT_NE(load.err.find(c.says), std::string::npos) << load.err;
+        EXPECT_NE(load.err.find("bad.reg の"), std::string::npos) << load.err;
+        EXPECT_EQ(kv::test::ReadFile(saved.conf), conf);
+    }
+    // Empty lines an editor added at the end are no values.
+    std::ofstream(saved.dir.path + "/ok.reg", std::ios::binary) << saved.regBytes << "\r\n\r\n";
+    EXPECT_EQ(RunPelvaro(saved.dir.path, {"--load", saved.dir.path + "/ok.reg", "--yes"}).status,
+              0);
+}
+
+// Orlavine's files going to the per-user data folder on a file system without room: nothing
+// half-copied left where Kestrovan reads, Orlavine's settings kept, the reason said, and the
+// run after room was made completes. Needs tiny file systems (a test that may mount).
+TEST(SettingsSurvive, AConversionOntoAFullFileSystemLosesNothing) {
+    TempDir dir;
+    const std::string prog = dir.path + "/prog", data = dir.path + "/data", cur = dir.path + "/cur";
+    for (const std::string& f : {prog, data, cur}) fs::create_directories(f);
+    // The program's folder cannot be written, so the data goes to the per-user folder.
+    if (::mount("tmpfs", prog.c_str(), "tmpfs", MS_RDONLY, "size=64k") != 0) {
+        std::cout << "[ skipped  ] cannot mount file systems here\n";
+        return;
+    }
+    if (::mount("tmpfs", data.c_str(), "tmpfs", 0, "size=64k") != 0) {
+        ::umount(prog.c_str());
+        std::cout << "[ skipped  ] cannot mount file systems here\n";
+        return;
+    }
+    const std::string log(200000, 'L'), dat = "\"2026/12/01\",1,2,3\r\n";
+    std::ofstream(cur + "/orlavine.log", std::ios::binary) << log;
+    std::ofstream(cur + "/orlavine.dat", std::ios::binary) << dat;
+    kv::QtSettingsStore store(dir.path + "/config");
+    ASSERT_TRUE(store.Write("Qel", "Orlavine\\Setup", "sohoip", "10.0.0.9"));
+    auto upgrade = [&] {
+        std::ostringstream out, err;
+        const int status =
+            RunCommandLine({"--upgrade", "--yes"}, store, prog, cur, {out, err, nullptr}, data);
+        return CliRun{status, out.str(), err.str()};
+    };
+
+    const CliRun first = upgrade();
+    EXPECT_EQ(first.status, 1);
+    EXPECT_NE(first.err.find("No space left on device"), std::string::npos) << first.err;
+    EXPECT_EQ(first.err.find("cross-device"), std::string::npos) << first.err;
+    for (const auto& entry : fs::directory_iterator(data)) {
+        EXPECT_GT(fs::file_size(entry.path()), 0u) << entry.path();
+        EXPECT_NE(entry.path().extension(), ".part");
+    }
+    EXPECT_FALSE(fs::exists(data + "/Kestrovan.log"));
+    EXPECT_EQ(kv::test::ReadFile(cur + "/orlavine.log"), log);
+    EXPECT_TRUE(store.HasAppKey("Qel", "Orlavine"));
+
+    ASSERT_EQ(::mount("tmpfs", data.c_str(), "tmpfs", MS_REMOUNT, "size=1m"), 0);
+    const CliRun second = upgrade();
+    EXPECT_EQ(kv::test::ReadFile(data + "/Kestrovan.log"), log);
+    EXPECT_EQ(kv::test::ReadFile(data + "/Kestrovan.dat"), dat);
+    ::umount(data.c_str());
+    EXPECT_EQ(second.status, 0) << second.err;
+    EXPECT_NE(second.out.find("変換が終了しました"), std::string::npos);
+    EXPECT_FALSE(fs::exists(cur + "/orlavine.log"));
+    EXPECT_FALSE(store.HasAppKey("Qel", "Orlavine"));
+    EXPECT_EQ(store.Read("Qel", "Kestrovan\\Setup", "sohoip"), "10.0.0.9");
+    ::umount(prog.c_str());
+}
+
+// A load, delete or conversion under a running Kestrovan would be undone at its end: refused
+// unless --yes; a save is harmless. Messages name the file used.
+TEST(SettingsSurvive, PelvaroAndARunningKestrovan) {
+    SavedSettings saved;
+    kv::QtSettingsStore store(saved.dir.path + "/config");
+    const struct {
+        std::vector<std::string> args;
+        int status;
+        const char* says;
+    } steps[] = {
+        {{"--save", "mine.reg"}, 0, "保存しました"},
+        {{"--load", "mine.reg"}, 1, "Kestrovan を終了してから実行してください。読込を中止しました"},
+        {{"--delete"}, 1, "削除を中止しました"},
+        {{"--upgrade"}, 1, "変換を中止しました"},
+        {{"--load", "mine.reg", "--yes"}, 0, "読込ました"},
+        {{"--load", "none.reg", "--yes"}, 1, "none.reg が見つかりません"},
+    };
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.args[0]);
+        std::ostringstream out, err;
+        const int status = RunCommandLine(step.args, store, saved.dir.path, saved.dir.path,
+                                          {out, err, [](const std::string&) { return true; }}, {},
+                                          [] { return true; });
+        EXPECT_EQ(status, step.status) << out.str() << err.str();
+        EXPECT_NE((out.str() + err.str()).find(step.says), std::string::npos)
+            << out.str() << err.str();
+    }
 }
 
 }  // namespace

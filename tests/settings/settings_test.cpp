@@ -2,9 +2,14 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
+#include <QSettings>
+#include <filesystem>
 #include <fstream>
+#include <sys/stat.h>
+#include <sys/time.h>
 #include <sstream>
 
+#include "platform/ini_text.h"
 #include "platform/qt_settings_store.h"
 #include "app/startup.h"
 #include "common/trace.h"
@@ -284,6 +289,123 @@ TEST(SingleValues, LoadAndSave) {
     EXPECT_TRUE(SaveStringSetting(rig.store, "Setup", "sohoip", "1.2.3.4", "Orlavine"));
     EXPECT_EQ(LoadStringSetting(rig.store, "Setup", "sohoip", "Orlavine"), "1.2.3.4");
     EXPECT_EQ(LoadStringSetting(rig.store, "Setup", "sohoip"), "");
+}
+
+// The settings file's text both ways against Qt's own reading and writing of it, so files of
+// earlier versions read the same and ours read back in them.
+TEST(SettingsFileText, ReadsWhatQtWritesAndQtReadsWhatItWrites) {
+    TestRig rig;
+    int n = 0;
+    for (const std::string& v : {std::string("plain"),
+                                 std::string("  lead and trail  "),
+                                 std::string("a, b ,c"),
+                                 std::string("\"quoted\""),
+                                 std::string("back\\slash\\"),
+                                 std::string("semi;colon"),
+                                 std::string("x=y"),
+                                 std::string("@at"),
+                                 std::string("@@two"),
+                                 std::string("@Invalid()"),
+                                 std::string("ﾃﾚﾎｰﾀﾞｲ 端末型"),
+                                 std::string("tab\there"),
+                                 std::string("new\nline\r"),
+                                 std::string("\x01"
+                                             "a"),
+                                 std::string("\x1f"
+                                             "1"),
+                                 std::string(""),
+                                 std::string(" "),
+                                 std::string("#hash"),
+                                 std::string("%41"),
+                                 std::string("\xF0\x9F\x98\x80")}) {
+        SCOPED_TRACE(v);
+        const QString qtFile =
+            QString::fromStdString(rig.dir + "/qt" + std::to_string(++n) + ".ini");
+        {
+            QSettings qt(qtFile, QSettings::IniFormat);
+            qt.setValue("Setup/runid", QString::fromStdString(v));
+            qt.setValue("Variant/ver", "x");
+        }
+        std::ifstream in(qtFile.toStdString(), std::ios::binary);
+        const std::string qtBytes{std::istreambuf_iterator<char>(in), {}};
+        const ini::Parsed parsed = ini::Parse(qtBytes);
+        EXPECT_EQ(parsed.values.at("Setup/runid"), v) << qtBytes;
+        EXPECT_EQ(parsed.junkLines, 0);
+
+        const std::string ours = ini::Format({{"Setup/runid", v}, {"Variant/ver", "x"}});
+        EXPECT_EQ(ours, qtBytes);
+        const std::string ourFile = rig.dir + "/ours" + std::to_string(n) + ".ini";
+        std::ofstream(ourFile, std::ios::binary) << ours;
+        QSettings back(QString::fromStdString(ourFile), QSettings::IniFormat);
+        EXPECT_EQ(back.value("Setup/runid").toString().toStdString(), v) << ours;
+    }
+}
+
+// Text as a person or another program leaves it.
+TEST(SettingsFileText, HandEditedText) {
+    const struct {
+        std::string text;
+        std::map<std::string, std::string> values;
+        int junk;
+    } cases[] = {
+        {"\xEF\xBB\xBF[Setup]\r\nsohoip=10.0.0.1\r\n", {{"Setup/sohoip", "10.0.0.1"}}, 0},
+        {"; comment\n[Setup]\n  seca = 120  \n; x=y\n", {{"Setup/seca", "120"}}, 0},
+        {"top=1\n[General]\nalso=2\n[a%20b]\nk=v ; tail\n",
+         {{"top", "1"}, {"also", "2"}, {"a b/k", "v"}},
+         0},
+        {"[Setup]\nrunid=\"C:\\\\x\\\\y\"\nholiday=\"a\\\nb\"\n",
+         {{"Setup/runid", "C:\\x\\y"}, {"Setup/holiday", "ab"}},
+         0},
+        {"[Setup]\nsohoip=1\n" + std::string(100000, 'x') + "\n\x01\x02=3\n[broken\nz=1\n",
+         {{"Setup/sohoip", "1"}},
+         4},
+        {"[Setup]\nk=\xff\xfe\n", {}, 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text.substr(0, 60));
+        const ini::Parsed p = ini::Parse(c.text);
+        EXPECT_EQ(p.values, c.values);
+        EXPECT_EQ(p.junkLines, c.junk);
+    }
+}
+
+// What the store wrote is read back before it counts: a value whose text would not read back the
+// same is refused and the file stays as it was.
+TEST(SettingsFileText, AWriteThatReadsBackDifferentlyIsRefused) {
+    TestRig rig;
+    QtSettingsStore store(rig.dir + "/config");
+    ASSERT_TRUE(store.Write("Qel", "Kestrovan\\Setup", "sohoip", "10.0.0.1"));
+    const std::string path = rig.dir + "/config/Qel/Kestrovan.conf";
+    std::ifstream before(path, std::ios::binary);
+    const std::string bytes{std::istreambuf_iterator<char>(before), {}};
+    EXPECT_FALSE(store.Write("Qel", "Kestrovan\\Setup", "runid", "\xff\xfe not text"));
+    EXPECT_NE(store.LastError().find("read back"), std::string::npos) << store.LastError();
+    std::ifstream after(path, std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(after), {}), bytes);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(rig.dir + "/config/Qel"), {}), 1);
+}
+
+// What a killed program left beside the settings (the scrambled password in it) goes at the next
+// start, unless it is a write under way; a settings folder others may read is made private.
+TEST(SettingsFileText, LeftoversGoAndTheFolderIsTightened) {
+    TestRig rig;
+    const std::string folder = rig.dir + "/config/Qel";
+    std::filesystem::create_directories(folder);
+    ::chmod(folder.c_str(), 0755);
+    const std::string old = folder + "/.Kestrovan.conf.Ab12Cd",
+                      fresh = folder + "/.Kestrovan.conf.Xy34Zw",
+                      other = folder + "/.Kestrovan.conf.notours";
+    for (const std::string& f : {old, fresh, other}) std::ofstream(f) << "sohowp=dfh\n";
+    const timeval past[2] = {{::time(nullptr) - 120, 0}, {::time(nullptr) - 120, 0}};
+    ::utimes(old.c_str(), past);
+    ::utimes(other.c_str(), past);
+    QtSettingsStore store(rig.dir + "/config");
+    EXPECT_FALSE(std::filesystem::exists(old));
+    EXPECT_TRUE(std::filesystem::exists(fresh));
+    EXPECT_TRUE(std::filesystem::exists(other));
+    struct stat st {};
+    ASSERT_EQ(::stat(folder.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
 }
 
 }  // namespace

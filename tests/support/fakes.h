@@ -135,9 +135,11 @@ class MemorySettingsStore : public SettingsStore {
     }
     bool DeleteAppKey(const std::string& application, const std::string& appKey) override;
     bool HasAppKey(const std::string& application, const std::string& appKey) override;
+    std::string Unreadable(const std::string&, const std::string&) override { return unreadable; }
     // application\section\key -> value
     std::map<std::string, std::string> values;
     bool failWrites = false;
+    std::string unreadable;  // as a settings file that exists but cannot be read
 };
 
 struct RecordedBox {

@@ -35,6 +35,8 @@ Options:
   --slow MS            every reply MS late ("slow")
   --rate BYTES         output at BYTES per second ("rate")
   --silent             start silent: connections are taken but nothing is sent ("silent on")
+  --echo               echo every byte received, the password too, before the reply
+                       ("echo on")
   --transcript FILE    record every byte received and sent (format below)
   --script FILE        timed control lines: "at SECONDS command", optional "repeat SECONDS"
   --demo               the demo timeline below (implies --verbose, --autocut 90)
@@ -83,6 +85,8 @@ Control lines (stdin, one per line; each answered on stdout by "ok ..." or "erro
                               channel goes down. Calls being dialled are lost either way; the
                               router clock runs on. Noted in the transcript ("restart: ...",
                               then "listening ADDR:PORT again")
+  echo on|off                 on: every byte received is sent back at once, as a terminal
+                              echoes what is typed (the password too)
   silent on|off               on: the router stops answering but keeps the connection: what the
                               client sends is read and recorded, nothing at all is sent, and
                               replies to lines received meanwhile are dropped, never sent
@@ -220,6 +224,8 @@ int main(int argc, char** argv) {
             options.rate = rate;
         } else if (arg == "--silent") {
             options.silent = true;
+        } else if (arg == "--echo") {
+            options.echo = true;
         } else if (arg == "--transcript") {
             if (!TakeValue(argc, argv, i, options.transcriptPath)) return 2;
         } else if (arg == "--script") {

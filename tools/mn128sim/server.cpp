@@ -247,6 +247,8 @@ void Server::ReadSession() {
         return;
     }
     Note("recv", std::string(buf, static_cast<size_t>(n)));
+    // A terminal-like console: what is typed comes back, the password too.
+    if (options_.echo) Enqueue(std::string(buf, static_cast<size_t>(n)));
     FeedBytes(buf, static_cast<size_t>(n));
 }
 
@@ -477,6 +479,11 @@ std::string Server::Control(const std::string& line) {
         if (!ToInt(w[1], 0, 86400, v)) return "error restart seconds 0..86400";
         if (w.size() == 3 && w[2] != "keep" && w[2] != "drop") return "error keep or drop";
         Restart(v, w.size() == 3 && w[2] == "keep");
+        return "ok";
+    }
+    if (cmd == "echo" && w.size() == 2 && (w[1] == "on" || w[1] == "off")) {
+        options_.echo = w[1] == "on";
+        Note("note", "echo " + w[1]);
         return "ok";
     }
     if (cmd == "silent" && w.size() == 2 && (w[1] == "on" || w[1] == "off")) {

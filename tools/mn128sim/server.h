@@ -30,6 +30,7 @@ struct ServerOptions {
     int slowMs = 0;       // every reply this late
     long rate = 0;        // output bytes per second (0: as fast as the socket takes it)
     bool silent = false;  // send nothing; replies made meanwhile are dropped
+    bool echo = false;    // every byte received is sent back at once, before the reply
 };
 
 struct ScriptEntry {

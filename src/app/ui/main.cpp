@@ -128,6 +128,7 @@ int main(int argc, char** argv) {
     kv::Context cx(kv::Ports{clock, timers, store, transport, tmrSOHO, tmrDSP, Tmr1Sec, tmrRetry,
                              window, runner, shell, programExit});
     cx.PerUserDataFolder = kv::PerUserDataFolder();
+    store.SetNoteHandler([&cx](const std::string& note) { cx.trace.Error(note); });
     cx.HelpFolders = kv::InstalledDataFolders(QCoreApplication::applicationDirPath().toStdString());
     cx.link.SetConsolePort(ConsolePortFromEnvironment());
     window.Attach(cx);
@@ -165,11 +166,14 @@ int main(int argc, char** argv) {
             },
             logViewer.data());
     };
-    cx.hooks.SaveWindowPosition = [&formPosition] {
+    cx.hooks.SaveWindowPosition = [&formPosition, &store] {
         if (!formPosition) return;
         // The trace is closed by now: the terminal is the only place left to say it.
-        if (!formPosition->SetFormPosition())
-            std::fprintf(stderr, "Kestrovan: ウィンドウの位置を保存できませんでした\n");
+        if (!formPosition->SetFormPosition()) {
+            const std::string why = store.LastError();
+            std::fprintf(stderr, "Kestrovan: ウィンドウの位置を保存できませんでした%s%s\n",
+                         why.empty() ? "" : ": ", why.c_str());
+        }
         formPosition.reset();
     };
 

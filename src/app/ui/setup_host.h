@@ -37,6 +37,7 @@ class AppSetupHost : public SetupHost {
                                       MsgIcon::Exclamation, MsgButtons::Ok);
         return stored;
     }
+    std::string StoreError() override { return cx_.ports.store.LastError(); }
     // Makes the logon start follow the setting ("ログオン時に起動"); empty: left as it is.
     std::function<bool(bool on, std::string& error)> SetLogonStart;
 

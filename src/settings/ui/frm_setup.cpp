@@ -666,11 +666,17 @@ void FrmSetup::ResumePollingAndClose(int result) {
     QDialog::done(result);
 }
 
+void FrmSetup::NotStored() {
+    const std::string why = host_.StoreError();
+    Ask(std::string("設定を保存できませんでした") + (why.empty() ? "" : "\n" + why), kTitle,
+        MsgIcon::Critical, MsgButtons::Ok);
+}
+
 void FrmSetup::BtnOK_Click() {
     if (!SetupCopy(1)) return;
     if (!host_.StoreRecord()) {
         // The dialog stays open: the user may try again or cancel, knowing it was not stored.
-        Ask("設定を保存できませんでした", kTitle, MsgIcon::Critical, MsgButtons::Ok);
+        NotStored();
         return;
     }
     changed_ = false;
@@ -680,7 +686,7 @@ void FrmSetup::BtnOK_Click() {
 void FrmSetup::BtnUPDT_Click() {
     if (!SetupCopy(1)) return;
     if (!host_.StoreRecord()) {
-        Ask("設定を保存できませんでした", kTitle, MsgIcon::Critical, MsgButtons::Ok);
+        NotStored();
         return;
     }
     // What is shown is now stored: a later "キャンセル" has nothing to discard.

@@ -40,6 +40,8 @@ class SetupHost {
     virtual void ApplyIntervals() = 0;
     // The record into the store; false when not every value could be written.
     virtual bool StoreRecord() = 0;
+    // Why the last store failed, in the system's words; empty when unknown.
+    virtual std::string StoreError() { return {}; }
 };
 
 // Opens FrmSetup anew, modally, and returns when it is closed.
@@ -65,6 +67,7 @@ class FrmSetup : public QDialog {
 
     void Form_Load();
     void BtnOK_Click();
+    void NotStored();
     void BtnUPDT_Click();
     void BtnCCL_Click();
     void BtnDir_Click(int index);
