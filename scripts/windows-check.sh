@@ -2,9 +2,11 @@
 # SPDX-License-Identifier: GPL-3.0-or-later
 # Cross-compiles the libraries that need no Qt, and their tests, for 64-bit Windows with
 # Debian's mingw-w64 and runs the tests under Wine. Installs what it needs on first use.
-# The windows themselves need Qt for Windows, which Debian does not package: README, "Windows".
+# KV_WINDOWS_CHECK=gui: the whole Windows program with Qt, its installer, under Wine
+# (scripts/windows-gui-check.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
+if [ "${KV_WINDOWS_CHECK:-}" = gui ]; then exec bash scripts/windows-gui-check.sh; fi
 start=$SECONDS
 
 packages=(g++-mingw-w64-x86-64-posix wine64 googletest cmake ninja-build)
