@@ -102,8 +102,20 @@ check "the program, Pelvaro, Qt's plugin and the help page are there" \
 check "Start-menu shortcuts for Kestrovan and Pelvaro" \
   test -f "$menu/Kestrovan.lnk" -a -f "$menu/Pelvaro.lnk"
 check "listed in the user's programs" eval "reg query '$uninstall_key' | grep -q UninstallString"
-check "kestrovan.exe is a window program with version information and the icon" \
-  eval "file '$instdir/kestrovan.exe' | grep -q 'PE32+ executable (GUI) x86-64'"
+for exe in kestrovan pelvaro; do
+  x86_64-w64-mingw32-windres -J coff -i "$instdir/$exe.exe" -O rc >"$scratch/$exe.rc" 2>&1 || true
+  check "$exe.exe is a 64-bit window program" \
+    eval "file '$instdir/$exe.exe' | grep -q 'PE32+ executable (GUI) x86-64'"
+  check "$exe.exe carries the icon, version information and the manifest" \
+    eval "grep -q RT_GROUP_ICON '$scratch/$exe.rc' && grep -q 'VALUE \"FileVersion\", L\"0.66' \
+      '$scratch/$exe.rc' && grep -q PerMonitorV2 '$scratch/$exe.rc' &&
+      grep -q Common-Controls '$scratch/$exe.rc'"
+done
+check "--version and --help print, with no window and no settings touched" \
+  eval "$wine '$instdir/kestrovan.exe' --version </dev/null 2>&1 | grep -q 'Kestrovan Ver 0.66' &&
+        $wine '$instdir/kestrovan.exe' --help </dev/null 2>&1 | grep -q '使い方: kestrovan' &&
+        $wine '$instdir/pelvaro.exe' --help </dev/null 2>&1 | grep -q '使い方: pelvaro' &&
+        ! reg query 'HKCU\\Software\\Qel' >/dev/null"
 
 step "settings in the registry, the router on 127.0.0.1"
 mkfifo "$scratch/sim.in" "$scratch/sim.out"

@@ -6,7 +6,8 @@
 ; OUTFILE.
 ; The uninstaller removes what was installed and nothing else: the call log, the totals, the
 ; trace and the settings in the registry stay the user's.
-Unicode true
+; The programs are 64-bit, and so is the installer (Wine without its 32-bit part runs it too).
+Target amd64-unicode
 SetCompressor /SOLID lzma
 RequestExecutionLevel user
 
