@@ -2,8 +2,10 @@
 # SPDX-License-Identifier: GPL-3.0-or-later
 # Builds Qt 6 for 64-bit Windows (shared libraries) from Debian's qt6-base source package, with
 # Debian's mingw-w64 and Debian's own Qt tools as host tools, into a cache folder outside the
-# tree. Does nothing when that folder is already complete. Prints the folder on its last line.
-#   bash scripts/windows-qt.sh            (about 40 min the first time on 2 cores)
+# tree: QtCore, QtGui, QtWidgets and QtNetwork with the Windows platform plugin and styles; no
+# OpenGL, SQL, D-Bus, printing, XML, TLS, Direct2D, FreeType (Windows draws text itself) or
+# JPEG. Does nothing when that folder is already complete. Prints the folder on its last line.
+#   bash scripts/windows-qt.sh
 # KV_QT_WINDOWS overrides the folder; KV_JOBS the build's parallel jobs (default 2).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -79,7 +81,8 @@ cmake -S "$src" -B "$build" -G Ninja \
   -DQT_BUILD_EXAMPLES=OFF -DQT_BUILD_TESTS=OFF -DBUILD_WITH_PCH=OFF \
   -DFEATURE_opengl=OFF -DFEATURE_sql=OFF -DFEATURE_dbus=OFF -DFEATURE_testlib=OFF \
   -DFEATURE_printsupport=OFF -DFEATURE_concurrent=OFF -DFEATURE_xml=OFF \
-  -DFEATURE_tabletevent=OFF -DFEATURE_openssl=OFF -DFEATURE_sql=OFF
+  -DFEATURE_tabletevent=OFF -DFEATURE_ssl=OFF -DFEATURE_direct2d=OFF -DFEATURE_freetype=OFF \
+  -DFEATURE_jpeg=OFF
 nice -n 19 cmake --build "$build" -j "$jobs"
 cmake --install "$build" >/dev/null
 touch "$prefix/kestrovan-qt-complete"
