@@ -45,13 +45,27 @@ stage=$out/Kestrovan
 rm -rf "$stage"
 mkdir -p "$stage/platforms" "$stage/styles" "$stage/translations" "$stage/licences"
 cp "$build/src/app/ui/kestrovan.exe" "$build/src/maint/pelvaro.exe" docs/使用方法.htm "$stage/"
-for m in Core Gui Widgets Network; do cp "$qt/bin/Qt6$m.dll" "$stage/"; done
 cp "$qt/plugins/platforms/qwindows.dll" "$stage/platforms/"
 cp "$qt/plugins/styles/qwindowsvistastyle.dll" "$stage/styles/"
 cp /usr/share/qt6/translations/qtbase_ja.qm "$stage/translations/"
+# The DLLs the programs and plugins import, and theirs, from Qt's and the compiler's folders
+# (the system's own are on every Windows).
 gcc_dir=$(dirname "$(x86_64-w64-mingw32-g++-posix -print-libgcc-file-name)")
-cp "$gcc_dir/libstdc++-6.dll" "$gcc_dir/libgcc_s_seh-1.dll" \
-  /usr/x86_64-w64-mingw32/lib/libwinpthread-1.dll "$stage/"
+todo=("$stage"/*.exe "$stage"/platforms/*.dll "$stage"/styles/*.dll)
+while [ ${#todo[@]} -gt 0 ]; do
+  file=${todo[0]}
+  todo=("${todo[@]:1}")
+  for dll in $(x86_64-w64-mingw32-objdump -p "$file" | sed -n 's/^\tDLL Name: //p'); do
+    [ -e "$stage/$dll" ] && continue
+    for dir in "$qt/bin" "$gcc_dir" /usr/x86_64-w64-mingw32/lib; do
+      if [ -f "$dir/$dll" ]; then
+        cp "$dir/$dll" "$stage/"
+        todo+=("$stage/$dll")
+        break
+      fi
+    done
+  done
+done
 x86_64-w64-mingw32-strip "$stage"/*.exe
 # Qt looks for its plugins and translations beside the program, not where it was built.
 printf '[Paths]\r\nPrefix = .\r\nPlugins = .\r\nTranslations = translations\r\n' >"$stage/qt.conf"
@@ -71,7 +85,7 @@ crlf - "$stage/licences/README.txt" <<EOF
 Kestrovan and Pelvaro are free software under the GNU General Public License, version 3 or
 later (COPYING.txt). Their source: the Kestrovan project's repository.
 
-Qt6Core.dll, Qt6Gui.dll, Qt6Widgets.dll, Qt6Network.dll, platforms\\qwindows.dll and
+Qt6Core.dll, Qt6Gui.dll, Qt6Widgets.dll, platforms\\qwindows.dll and
 styles\\qwindowsvistastyle.dll are Qt $qt_version, (C) The Qt Company Ltd and other
 contributors, used under the GNU Lesser General Public License, version 3 (Qt-LGPL-3.0.txt,
 Qt-GPL-3.0.txt). They are built unchanged from Debian's source package qt6-base $qt_version
