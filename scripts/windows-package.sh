@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: GPL-3.0-or-later
-# Builds Kestrovan and Pelvaro for 64-bit Windows with the Qt for Windows of
+# Builds Kestrovan, Pelvaro and mn128sim for 64-bit Windows with the Qt for Windows of
 # scripts/windows-qt.sh (built first when missing), puts them with what they need into one
 # folder, and makes of it the per-user installer and the zip:
 #   out/windows/Kestrovan/                         the folder (the zip's layout)
@@ -35,7 +35,7 @@ tests=OFF
 if [ $tests = ON ]; then
   nice cmake --build "$build" -j "$jobs"
 else
-  nice cmake --build "$build" -j "$jobs" --target kestrovan pelvaro
+  nice cmake --build "$build" -j "$jobs" --target kestrovan pelvaro mn128sim
 fi
 
 version=$(sed -n 's/^set(KV_PACKAGE_VERSION "${PROJECT_VERSION}\(.*\)")$/\1/p' CMakeLists.txt)
@@ -44,7 +44,8 @@ out=out/windows
 stage=$out/Kestrovan
 rm -rf "$stage"
 mkdir -p "$stage/platforms" "$stage/styles" "$stage/translations" "$stage/licences"
-cp "$build/src/app/ui/kestrovan.exe" "$build/src/maint/pelvaro.exe" docs/使用方法.htm "$stage/"
+cp "$build/src/app/ui/kestrovan.exe" "$build/src/maint/pelvaro.exe" \
+  "$build/tools/mn128sim/mn128sim.exe" docs/使用方法.htm "$stage/"
 cp "$qt/plugins/platforms/qwindows.dll" "$stage/platforms/"
 cp "$qt/plugins/styles/qwindowsvistastyle.dll" "$stage/styles/"
 cp /usr/share/qt6/translations/qtbase_ja.qm "$stage/translations/"
@@ -82,8 +83,8 @@ crlf /usr/share/doc/gcc-mingw-w64-base/copyright "$stage/licences/gcc-runtime.tx
 crlf /usr/share/doc/mingw-w64-common/copyright "$stage/licences/mingw-w64.txt"
 qt_version=$(dpkg-query -W -f='${Version}' qt6-base-dev-tools)
 crlf - "$stage/licences/README.txt" <<EOF
-Kestrovan and Pelvaro are free software under the GNU General Public License, version 3 or
-later (COPYING.txt). Their source: the Kestrovan project's repository.
+Kestrovan, Pelvaro and mn128sim are free software under the GNU General Public License,
+version 3 or later (COPYING.txt). Their source: the Kestrovan project's repository.
 
 Qt6Core.dll, Qt6Gui.dll, Qt6Widgets.dll, platforms\\qwindows.dll and
 styles\\qwindowsvistastyle.dll are Qt $qt_version, (C) The Qt Company Ltd and other
