@@ -24,6 +24,7 @@ if [ ${#missing[@]} -gt 0 ]; then
 fi
 
 step() { echo "== $(date -u +%T) $*"; }
+winpath() { echo "Z:${1//\//\\}"; }
 failures=0
 check() {  # check "what" command...
   local what=$1
@@ -39,9 +40,9 @@ waitfor() {  # waitfor SECONDS command...: true once the command succeeds
   done
 }
 
-step "building Qt (when missing), the programs, the tests and the installer"
+step "building Qt (when missing), the programs and the installer"
 qt=$(bash scripts/windows-qt.sh | tail -n 1)
-KV_WINDOWS_TESTS=1 bash scripts/windows-package.sh
+KV_WINDOWS_TESTS=1 KV_WINDOWS_PROGRAMS_FIRST=1 bash scripts/windows-package.sh
 build=build-windows-qt
 setup=$(ls out/windows/kestrovan-*-setup.exe)
 
@@ -77,20 +78,6 @@ profile=$WINEPREFIX/drive_c/users/$(id -un)
 instdir=$profile/AppData/Local/Programs/Kestrovan
 menu=$profile/AppData/Roaming/Microsoft/Windows/Start\ Menu/Programs/Kestrovan
 uninstall_key='HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\Kestrovan'
-
-step "the Windows test programs that need Qt"
-winpath() { echo "Z:${1//\//\\}"; }
-gcc_dir=$(dirname "$(x86_64-w64-mingw32-g++-posix -print-libgcc-file-name)")
-export WINEPATH
-WINEPATH="$(winpath "$qt/bin");$(winpath "$gcc_dir");$(winpath /usr/x86_64-w64-mingw32/lib)"
-ctest --test-dir "$build" --output-on-failure -j 2 | tee "$scratch/ctest.log" || true
-tests_passed=$(grep -cE 'Test +#[0-9]+: .* Passed' "$scratch/ctest.log" || true)
-tests_total=$(grep -cE 'Test +#[0-9]+: ' "$scratch/ctest.log" || true)
-cases=$(grep -hoE '^\[  PASSED  \] [0-9]+' "$build/Testing/Temporary/LastTest.log" |
-  awk '{s += $4} END {print s + 0}')
-check "test programs: $tests_passed of $tests_total passed ($cases cases)" \
-  test "$tests_passed" = "$tests_total" -a "$tests_total" -gt 0
-unset WINEPATH
 
 step "installing silently, as the user"
 $wine "$setup" /S </dev/null >/dev/null 2>&1
@@ -186,6 +173,20 @@ check "so are the shortcuts and the programs-list entry" \
 check "the call log, the totals and the settings stay" \
   eval "test -f '$log' -a -f '$instdir/Kestrovan.dat' &&
         reg query '$setup_key' /v sohoip | grep -q '127.0.0.1'"
+
+step "the Windows test programs that need Qt"
+nice cmake --build "$build" -j 2
+gcc_dir=$(dirname "$(x86_64-w64-mingw32-g++-posix -print-libgcc-file-name)")
+export WINEPATH
+WINEPATH="$(winpath "$qt/bin");$(winpath "$gcc_dir");$(winpath /usr/x86_64-w64-mingw32/lib)"
+ctest --test-dir "$build" --output-on-failure -j 2 | tee "$scratch/ctest.log" || true
+tests_passed=$(grep -cE 'Test +#[0-9]+: .* Passed' "$scratch/ctest.log" || true)
+tests_total=$(grep -cE 'Test +#[0-9]+: ' "$scratch/ctest.log" || true)
+cases=$(grep -hoE '^\[  PASSED  \] [0-9]+' "$build/Testing/Temporary/LastTest.log" |
+  awk '{s += $4} END {print s + 0}')
+check "test programs: $tests_passed of $tests_total passed ($cases cases)" \
+  test "$tests_passed" = "$tests_total" -a "$tests_total" -gt 0
+unset WINEPATH
 
 echo "Windows GUI check: $failures failed; took $((SECONDS - start)) s"
 [ "$failures" = 0 ]

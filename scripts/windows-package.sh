@@ -32,7 +32,8 @@ tests=OFF
 "$qt/bin/qt-cmake" -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
   -DQT_CHAINLOAD_TOOLCHAIN_FILE="$here/cmake/mingw-w64-qt.cmake" \
   -DKV_BUILD_TESTS=$tests -DKV_GTEST_SOURCE=/usr/src/googletest >/dev/null
-if [ $tests = ON ]; then
+# The test programs after the package when the caller wants the programs first.
+if [ $tests = ON ] && [ "${KV_WINDOWS_PROGRAMS_FIRST:-0}" != 1 ]; then
   nice cmake --build "$build" -j "$jobs"
 else
   nice cmake --build "$build" -j "$jobs" --target kestrovan pelvaro mn128sim
