@@ -6,6 +6,7 @@
 # OpenGL, SQL, D-Bus, printing, XML, TLS, Direct2D, FreeType (Windows draws text itself) or
 # JPEG. Does nothing when that folder is already complete. Prints the folder on its last line.
 #   bash scripts/windows-qt.sh
+# Run again, a stopped build resumes where it is.
 # KV_QT_WINDOWS overrides the folder; KV_JOBS the build's parallel jobs (default 2).
 set -euo pipefail
 cd "$(dirname "$0")/.."
