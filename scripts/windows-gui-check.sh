@@ -133,10 +133,9 @@ check "logged in and polling" waitfor 60 grep -q 'show status' "$scratch/sim.log
 log=$instdir/Kestrovan.log
 check "a second start is refused" eval "(cd '$instdir' && timeout 60 $wine kestrovan.exe \
   </dev/null >/dev/null 2>&1); test \$? = 1 && grep -q 'すでに起動されています' '$boxes'"
-sim up 1
+check "the router's line comes up" sim up 1
 check "the call is in the log" waitfor 30 grep -q Connect "$log"
-sim traffic off
-sim idle 1 60
+check "the line idles" eval "sim traffic off && sim idle 1 60"
 check "cut automatically before the next unit" waitfor 30 grep -q DisConnect "$log"
 check "the router was told to disconnect" grep -q 'recv disconnect' "$scratch/sim.log"
 check "Kestrovan.dat written" waitfor 10 test -f "$instdir/Kestrovan.dat"
