@@ -91,9 +91,9 @@ Qt6Core.dll, Qt6Gui.dll, Qt6Widgets.dll, platforms\\qwindows.dll and
 styles\\qwindowsvistastyle.dll are Qt $qt_version, (C) The Qt Company Ltd and other
 contributors, used under the GNU Lesser General Public License, version 3 (Qt-LGPL-3.0.txt,
 Qt-GPL-3.0.txt). They are built unchanged from Debian's source package qt6-base $qt_version
-(deb.debian.org, "apt-get source qt6-base"), except one line in
-src/plugins/platforms/windows/qwindowswindow.cpp that lets it build without OpenGL; the
-project's scripts/windows-qt.sh makes them. You may replace them with your own build of the
+(deb.debian.org, "apt-get source qt6-base"), except two conditions in the Windows platform
+plugin (qwindowswindow.cpp, qwindowsintegration.cpp) that let it build without OpenGL and
+Direct2D; the project's scripts/windows-qt.sh makes them. You may replace them with your own build of the
 same Qt version.
 
 libstdc++-6.dll and libgcc_s_seh-1.dll are GCC's runtime (GPL 3 with the GCC Runtime Library

@@ -71,6 +71,9 @@ EOF
   # Without OpenGL, 6.4's Windows window still reaches for it where dynamic GL is configured.
   sed -i 's/^#if QT_CONFIG(dynamicgl)$/#if QT_CONFIG(dynamicgl) \&\& QT_CONFIG(opengl)/' \
     "$src/src/plugins/platforms/windows/qwindowswindow.cpp"
+  # Likewise its DirectWrite font database, which QtGui builds only with Direct2D.
+  sed -i 's/^#if QT_CONFIG(directwrite3)$/#if QT_CONFIG(directwrite3) \&\& QT_CONFIG(direct2d)/' \
+    "$src/src/plugins/platforms/windows/qwindowsintegration.cpp"
   touch "$src/.unpacked"
 fi
 
