@@ -85,8 +85,8 @@ cmake -S "$src" -B "$build" -G Ninja \
   -DQT_BUILD_EXAMPLES=OFF -DQT_BUILD_TESTS=OFF -DBUILD_WITH_PCH=OFF \
   -DFEATURE_opengl=OFF -DFEATURE_sql=OFF -DFEATURE_dbus=OFF -DFEATURE_testlib=OFF \
   -DFEATURE_printsupport=OFF -DFEATURE_concurrent=OFF -DFEATURE_xml=OFF \
-  -DFEATURE_tabletevent=OFF -DFEATURE_ssl=OFF -DFEATURE_direct2d=OFF -DFEATURE_freetype=OFF \
-  -DFEATURE_jpeg=OFF
+  -DFEATURE_tabletevent=OFF -DFEATURE_ssl=OFF -DFEATURE_schannel=OFF -DFEATURE_direct2d=OFF \
+  -DFEATURE_freetype=OFF -DFEATURE_jpeg=OFF
 nice -n 19 cmake --build "$build" -j "$jobs"
 cmake --install "$build" >/dev/null
 touch "$prefix/kestrovan-qt-complete"
