@@ -75,11 +75,8 @@ printf '[Paths]\r\nPrefix = .\r\nPlugins = .\r\nTranslations = translations\r\n'
 # source comes from (the LGPL's offer).
 crlf() { sed 's/\r*$/\r/' "$1" >"$2"; }
 crlf COPYING "$stage/COPYING.txt"
-qt_source=$(ls -d "${qt}-work/source" 2>/dev/null || true)
-if [ -n "$qt_source" ]; then
-  crlf "$qt_source/LICENSES/LGPL-3.0-only.txt" "$stage/licences/Qt-LGPL-3.0.txt"
-  crlf "$qt_source/LICENSES/GPL-3.0-only.txt" "$stage/licences/Qt-GPL-3.0.txt"
-fi
+crlf "$qt/LICENSES/LGPL-3.0-only.txt" "$stage/licences/Qt-LGPL-3.0.txt"
+crlf "$qt/LICENSES/GPL-3.0-only.txt" "$stage/licences/Qt-GPL-3.0.txt"
 crlf /usr/share/doc/gcc-mingw-w64-base/copyright "$stage/licences/gcc-runtime.txt"
 crlf /usr/share/doc/mingw-w64-common/copyright "$stage/licences/mingw-w64.txt"
 qt_version=$(dpkg-query -W -f='${Version}' qt6-base-dev-tools)

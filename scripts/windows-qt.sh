@@ -89,6 +89,8 @@ cmake -S "$src" -B "$build" -G Ninja \
   -DFEATURE_freetype=OFF -DFEATURE_jpeg=OFF
 nice -n 19 cmake --build "$build" -j "$jobs"
 cmake --install "$build" >/dev/null
+# Qt's licence texts go with the DLLs (the package carries them); the source may go.
+cp -r "$src/LICENSES" "$prefix/"
 touch "$prefix/kestrovan-qt-complete"
 echo "== $(date -u +%FT%TZ) Qt for Windows built and installed in $((SECONDS - start)) s" \
   "($(du -sm "$prefix" | cut -f1) MB)"
