@@ -134,9 +134,9 @@ log=$instdir/Kestrovan.log
 check "a second start is refused" eval "(cd '$instdir' && timeout 60 $wine kestrovan.exe \
   </dev/null >/dev/null 2>&1); test \$? = 1 && grep -q 'すでに起動されています' '$boxes'"
 check "the router's line comes up" sim up 1
-check "the call is in the log" waitfor 30 grep -q Connect "$log"
+check "the call is in the log" waitfor 30 grep -qs Connect "$log"
 check "the line idles" eval "sim traffic off && sim idle 1 60"
-check "cut automatically before the next unit" waitfor 30 grep -q DisConnect "$log"
+check "cut automatically before the next unit" waitfor 30 grep -qs DisConnect "$log"
 check "the router was told to disconnect" grep -q 'recv disconnect' "$scratch/sim.log"
 check "Kestrovan.dat written" waitfor 10 test -f "$instdir/Kestrovan.dat"
 check "Kestrovan.log is CP932 with CR LF line ends" eval "iconv -f CP932 -t UTF-8 '$log' \
@@ -159,10 +159,13 @@ check "Kestrovan.reg: 44 lines, CR LF" \
 check "--delete" eval "pelvaro --yes --delete | grep -q '削除しました'"
 check "nothing left in the registry" eval "! reg query 'HKCU\\Software\\Qel\\Kestrovan' >/dev/null"
 check "--load" eval "pelvaro --yes --load | grep -q '読込ました'"
+# Every key of the file comes back, also those nobody had written (ver, empty here).
 check "reg.exe reads the settings back" \
   eval "reg query '$setup_key' /v holiday | grep -q ' 1/ 1' &&
         reg query '$setup_key' /v sohoip | grep -q '127.0.0.1' &&
-        reg query 'HKCU\\Software\\Qel\\Kestrovan\\Variant' /v ver | grep -q 'Ver 0.66'"
+        reg query '$setup_key' /v runstop3 | grep -q 'REG_SZ *0' &&
+        reg query 'HKCU\\Software\\Qel\\Kestrovan\\Variant' /v ver | grep -q REG_SZ &&
+        reg query 'HKCU\\Software\\Qel\\Kestrovan\\FormPos' /v Main | grep -q REG_SZ"
 
 step "uninstalling"
 $wine "$instdir/uninstall.exe" /S </dev/null >/dev/null 2>&1
