@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: GPL-3.0-or-later
 # Installs, on a fresh Debian machine, what one command needs, and nothing more. Idempotent.
-#   bash scripts/setup.sh [demo|test|bench|fuzz|screenshots|package ...]   (default: test)
+#   bash scripts/setup.sh [demo|test|bench|fuzz|screenshots|package|windows ...]   (default: test)
 set -euo pipefail
 
 # Building the three programs.
@@ -23,6 +23,9 @@ screenshots=(xvfb xauth openbox trayer xdotool x11-utils imagemagick)
 bench=(libgtest-dev xvfb xauth)
 # The Debian package built the Debian way (dpkg-buildpackage -us -uc -b) and checked.
 package=(debhelper dpkg-dev fakeroot lintian devscripts desktop-file-utils appstream)
+# The Windows programs cross-built with mingw-w64 (Qt for Windows from Debian's source), their
+# installer, and the checks under Wine on a display of their own.
+windows=(g++-mingw-w64-x86-64-posix wine64 googletest dpkg-dev nsis zip xvfb xauth)
 
 wanted=("${build[@]}" "${runtime[@]}")
 [ $# -eq 0 ] && set -- test
@@ -34,7 +37,9 @@ for need in "$@"; do
     bench) wanted+=("${bench[@]}") ;;
     screenshots) wanted+=("${screenshots[@]}") ;;
     package) wanted+=("${package[@]}") ;;
-    *) echo "setup.sh: unknown need '$need' (demo, test, bench, fuzz, screenshots, package)" >&2
+    windows) wanted+=("${windows[@]}") ;;
+    *) echo "setup.sh: unknown need '$need'" \
+        "(demo, test, bench, fuzz, screenshots, package, windows)" >&2
       exit 2 ;;
   esac
 done

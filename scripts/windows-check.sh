@@ -2,9 +2,11 @@
 # SPDX-License-Identifier: GPL-3.0-or-later
 # Cross-compiles the libraries that need no Qt, and their tests, for 64-bit Windows with
 # Debian's mingw-w64 and runs the tests under Wine. Installs what it needs on first use.
-# The windows themselves need Qt for Windows, which Debian does not package: README, "Windows".
+# KV_WINDOWS_CHECK=gui: the whole Windows program with Qt, its installer, under Wine
+# (scripts/windows-gui-check.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
+if [ "${KV_WINDOWS_CHECK:-}" = gui ]; then exec bash scripts/windows-gui-check.sh; fi
 start=$SECONDS
 
 packages=(g++-mingw-w64-x86-64-posix wine64 googletest cmake ninja-build)
@@ -49,6 +51,40 @@ failed=$(grep -E '^ *[0-9]+/[0-9]+ Test +#[0-9]+: ' "$build/ctest.log" | grep -v
 # Cases, from the tests' own output.
 cases=$(grep -hoE '^\[  PASSED  \] [0-9]+' "$build/Testing/Temporary/LastTest.log" |
   awk '{s += $4} END {print s + 0}')
+
+# The simulator for Windows as a script drives it: control lines on its standard input, a
+# console client on 127.0.0.1 that logs in and sees a call come up.
+sim_dir=$(mktemp -d)
+mkfifo "$sim_dir/in" "$sim_dir/out"
+/usr/lib/wine/wine64 "$build/tools/mn128sim/mn128sim.exe" --listen 127.0.0.1:0 \
+  <"$sim_dir/in" >"$sim_dir/out" 2>"$sim_dir/err" &
+sim=$!
+exec 7>"$sim_dir/in" 8<"$sim_dir/out"
+sim_ok=0
+if read -r -t 30 listening <&8 && exec 5<>"/dev/tcp/127.0.0.1/${listening##*:}"; then
+  printf '\nuser\n' >&5
+  echo "up 1" >&7
+  read -r -t 10 reply <&8 || true
+  sleep 1
+  printf 'show status\nquit\n' >&5
+  status_text=$(timeout 10 cat <&5 | iconv -f CP932 -t UTF-8 || true)
+  exec 5>&-
+  echo quit >&7
+  if [[ $reply == ok* ]] && grep -q 'Welcome to MN128-SOHO' <<<"$status_text" &&
+    grep -q '端末型' <<<"$status_text" && wait "$sim"; then
+    sim_ok=1
+  fi
+fi
+exec 7>&- 8<&-
+kill "$sim" 2>/dev/null || true
+rm -rf "$sim_dir"
+if [ "$sim_ok" = 1 ]; then
+  echo "mn128sim.exe: logged in, a call came up, ended on quit"
+else
+  echo "mn128sim.exe: FAILED"
+  status=1
+fi
+
 echo "Windows check: $cases test cases passed in the test programs; took $((SECONDS - start)) s"
 echo "windows: $passed passed, $failed failed"
 exit "$status"

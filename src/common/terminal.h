@@ -6,4 +6,9 @@ namespace kv {
 
 bool PersonAtTerminal();
 
+// A program without a console of its own (Windows' window programs) writes what it says on
+// the command line to the console of whoever started it, where its streams are not redirected
+// already. Nothing to do elsewhere.
+void UseParentConsole();
+
 }  // namespace kv

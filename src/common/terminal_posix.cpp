@@ -9,4 +9,6 @@ bool PersonAtTerminal() {
     return ::isatty(STDIN_FILENO) && ::isatty(STDERR_FILENO);
 }
 
+void UseParentConsole() {}
+
 }  // namespace kv

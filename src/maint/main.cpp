@@ -15,7 +15,7 @@
 #include "maint/commands.h"
 #include "maint/ui/frm_main.h"
 #include "platform/qt_paths.h"
-#include "platform/qt_settings_store.h"
+#include "platform/system_settings_store.h"
 #include "platform/qt_translation.h"
 #include "settings/settings.h"
 
@@ -43,8 +43,9 @@ int main(int argc, char* argv[]) {
     const std::vector<std::string> args(argv + 1, argv + argc);
     if (kv::maint::IsCommandLineMode(args)) {
         // No display needed: no widget is made in this mode.
+        kv::UseParentConsole();
         QCoreApplication app(argc, argv);
-        kv::QtSettingsStore store;
+        kv::SystemSettingsStore store;
         return kv::maint::RunCommandLine(
             args, store, QCoreApplication::applicationDirPath().toStdString(),
             QDir::currentPath().toStdString(), {std::cout, std::cerr, AskOnTerminal},
@@ -52,7 +53,7 @@ int main(int argc, char* argv[]) {
     }
     QApplication app(argc, argv);
     kv::LoadQtJapanese(app);
-    kv::QtSettingsStore store;
+    kv::SystemSettingsStore store;
     kv::maint::FrmMain window;
     kv::maint::MaintContext cx{store, window, QCoreApplication::applicationDirPath().toStdString(),
                                QDir::currentPath().toStdString()};

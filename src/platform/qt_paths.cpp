@@ -9,7 +9,8 @@ namespace kv {
 std::string PerUserDataFolder() {
     QString base = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
     if (base.isEmpty()) base = QDir::homePath() + QStringLiteral("/.local/share");
-    return (base + QStringLiteral("/Qel/Kestrovan")).toStdString();
+    // On Windows %LOCALAPPDATA%\Qel\Kestrovan, written the way its users write paths.
+    return QDir::toNativeSeparators(base + QStringLiteral("/Qel/Kestrovan")).toStdString();
 }
 
 std::vector<std::string> InstalledDataFolders(const std::string& appDir) {

@@ -6,11 +6,11 @@
 #include <cerrno>
 #include <cstdio>
 #include <ctime>
-#include <iconv.h>
 #include <sstream>
 
 #include "common/cp932.h"
 #include "common/datetime.h"
+#include "tools/mn128sim/system.h"
 
 namespace mn128sim {
 namespace {
@@ -45,51 +45,6 @@ std::string Hms(int seconds) {
     std::snprintf(buf, sizeof buf, "%02d:%02d:%02d", seconds / 3600, seconds / 60 % 60,
                   seconds % 60);
     return buf;
-}
-
-std::string EncodeEuc(const std::string& utf8) {
-    iconv_t cd = iconv_open("EUC-JP", "UTF-8");
-    if (cd == reinterpret_cast<iconv_t>(-1)) {
-        // No converter on this system: keep ASCII, which is still "not Shift-JIS".
-        std::string out;
-        for (unsigned char c : utf8)
-            if (c < 0x80)
-                out += static_cast<char>(c);
-            else if ((c & 0xC0) != 0x80)
-                out += '?';
-        return out;
-    }
-    std::string out(utf8.size() * 2 + 16, '\0');
-    char* in = const_cast<char*>(utf8.data());
-    size_t inLeft = utf8.size();
-    char* o = out.data();
-    size_t oLeft = out.size();
-    auto grow = [&] {
-        size_t used = static_cast<size_t>(o - out.data());
-        out.resize(out.size() * 2);
-        o = out.data() + used;
-        oLeft = out.size() - used;
-    };
-    while (inLeft > 0) {
-        if (iconv(cd, &in, &inLeft, &o, &oLeft) != static_cast<size_t>(-1)) break;
-        if (errno == E2BIG) {
-            grow();
-            continue;
-        }
-        // A character EUC-JP lacks (or broken UTF-8): one '?', then skip the character.
-        if (oLeft == 0) grow();
-        *o++ = '?';
-        --oLeft;
-        ++in;
-        --inLeft;
-        while (inLeft > 0 && (static_cast<unsigned char>(*in) & 0xC0) == 0x80) {
-            ++in;
-            --inLeft;
-        }
-    }
-    out.resize(static_cast<size_t>(o - out.data()));
-    iconv_close(cd);
-    return out;
 }
 
 }  // namespace
@@ -127,7 +82,7 @@ bool ParseEncoding(const std::string& text, Encoding& out) {
 std::string EncodeText(const std::string& utf8, Encoding e) {
     switch (e) {
         case Encoding::Sjis: return kv::cp932::EncodeFromUtf8(utf8);
-        case Encoding::Euc: return EncodeEuc(utf8);
+        case Encoding::Euc: return sys::EncodeEuc(utf8);
         case Encoding::Utf8: return utf8;
     }
     return utf8;
@@ -135,8 +90,7 @@ std::string EncodeText(const std::string& utf8, Encoding e) {
 
 int64_t LocalClockNow() {
     std::time_t t = std::time(nullptr);
-    std::tm tm{};
-    localtime_r(&t, &tm);
+    const std::tm tm = sys::LocalTime(t);
     kv::Date d{tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday};
     return int64_t{kv::DateToSerial(d)} * 86400 + tm.tm_hour * 3600 + tm.tm_min * 60 + tm.tm_sec;
 }

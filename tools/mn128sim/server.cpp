@@ -2,21 +2,16 @@
 #include "tools/mn128sim/server.h"
 
 #include <algorithm>
-#include <arpa/inet.h>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
 #include <fstream>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
 #include <sstream>
-#include <sys/socket.h>
-#include <unistd.h>
+
+#include "tools/mn128sim/system.h"
 
 namespace mn128sim {
 namespace {
@@ -60,16 +55,6 @@ bool ToInt(const std::string& text, long lo, long hi, long& out) {
     if (errno != 0 || *end != '\0' || v < lo || v > hi) return false;
     out = v;
     return true;
-}
-
-void WriteAll(int fd, const std::string& s) {
-    size_t done = 0;
-    while (done < s.size()) {
-        ssize_t n = ::write(fd, s.data() + done, s.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return;
-        done += static_cast<size_t>(n);
-    }
 }
 
 }  // namespace
@@ -130,9 +115,9 @@ Server::Server(ServerOptions options, RouterConfig config)
 }
 
 Server::~Server() {
-    if (session_ >= 0) ::close(session_);
-    if (listen_ >= 0) ::close(listen_);
-    if (transcript_ >= 0) ::close(transcript_);
+    if (session_ >= 0) sys::CloseSocket(session_);
+    if (listen_ >= 0) sys::CloseSocket(listen_);
+    if (transcript_ >= 0) sys::CloseFile(transcript_);
 }
 
 int64_t Server::Now() const {
@@ -149,7 +134,7 @@ void Server::Note(const char* kind, const std::string& payload) {
     std::string line = std::to_string(Now() - startMs_) + " " + kind + " " +
                        Escape(payload.data(), payload.size()) + "\n";
     // One write per entry, so a reader never sees half an entry followed by another.
-    WriteAll(transcript_, line);
+    sys::WriteAll(transcript_, line);
 }
 
 void Server::Enqueue(const std::string& bytes, bool beforeLogin) {
@@ -201,22 +186,15 @@ int64_t Server::OutputReadyMs() const {
 }
 
 void Server::Accept() {
-    sockaddr_in peer{};
-    socklen_t len = sizeof peer;
-    int fd = ::accept(listen_, reinterpret_cast<sockaddr*>(&peer), &len);
+    std::string who;
+    int fd = sys::Accept(listen_, &who);
     if (fd < 0) return;
-    char addr[INET_ADDRSTRLEN] = "?";
-    inet_ntop(AF_INET, &peer.sin_addr, addr, sizeof addr);
-    std::string who = std::string(addr) + ":" + std::to_string(ntohs(peer.sin_port));
     if (session_ >= 0) {
         // One console session at a time.
         Note("note", "refused a second connection from " + who);
-        ::close(fd);
+        sys::CloseSocket(fd);
         return;
     }
-    int one = 1;
-    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
     session_ = fd;
     line_.clear();
     overlong_ = false;
@@ -231,7 +209,7 @@ void Server::Accept() {
 
 void Server::CloseSession(const char* why) {
     if (session_ < 0) return;
-    ::close(session_);
+    sys::CloseSocket(session_);
     session_ = -1;
     out_.clear();
     Note("close", why);
@@ -240,16 +218,17 @@ void Server::CloseSession(const char* why) {
 
 void Server::ReadSession() {
     char buf[4096];
-    ssize_t n = ::recv(session_, buf, sizeof buf, 0);
-    if (n < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK)) return;
-    if (n <= 0) {
-        CloseSession(n == 0 ? "client" : "client error");
+    size_t n = 0;
+    const sys::IoResult r = sys::Receive(session_, buf, sizeof buf, &n);
+    if (r == sys::IoResult::WouldBlock) return;
+    if (r != sys::IoResult::Done) {
+        CloseSession(r == sys::IoResult::Closed ? "client" : "client error");
         return;
     }
-    Note("recv", std::string(buf, static_cast<size_t>(n)));
+    Note("recv", std::string(buf, n));
     // A terminal-like console: what is typed comes back, the password too.
-    if (options_.echo) Enqueue(std::string(buf, static_cast<size_t>(n)));
-    FeedBytes(buf, static_cast<size_t>(n));
+    if (options_.echo) Enqueue(std::string(buf, n));
+    FeedBytes(buf, n);
 }
 
 void Server::FeedBytes(const char* data, size_t n) {
@@ -305,14 +284,14 @@ void Server::WriteSession() {
             // Logged before the send, so a client that has the bytes finds them in the transcript.
             Note("send", c.inFlight);
         }
-        ssize_t n = ::send(session_, c.inFlight.data(), c.inFlight.size(), MSG_NOSIGNAL);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return;
-        if (n < 0) {
+        size_t sent = 0;
+        const sys::IoResult r = sys::Send(session_, c.inFlight.data(), c.inFlight.size(), &sent);
+        if (r == sys::IoResult::WouldBlock) return;
+        if (r != sys::IoResult::Done) {
             CloseSession("send error");
             return;
         }
-        c.inFlight.erase(0, static_cast<size_t>(n));
+        c.inFlight.erase(0, sent);
         if (!c.inFlight.empty()) return;  // the socket is full: wait for POLLOUT
         // Pieces must reach the client as separate reads: only one per due time.
         const bool cut = c.piece != 0;
@@ -328,24 +307,10 @@ void Server::WriteSession() {
 }
 
 bool Server::Listen() {
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
     // After a restart, the port first bound, even when --listen asked for any free one.
-    addr.sin_port = htons(boundPort_ != 0 ? boundPort_ : options_.listenPort);
-    inet_pton(AF_INET, options_.listenAddress.c_str(), &addr.sin_addr);
-    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int fd = sys::Listen(options_.listenAddress,
+                               boundPort_ != 0 ? boundPort_ : options_.listenPort, &boundPort_);
     if (fd < 0) return false;
-    int one = 1;
-    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(fd, 4) != 0) {
-        const int saved = errno;
-        ::close(fd);
-        errno = saved;
-        return false;
-    }
-    socklen_t len = sizeof addr;
-    getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-    boundPort_ = ntohs(addr.sin_port);
     listen_ = fd;
     return true;
 }
@@ -353,7 +318,7 @@ bool Server::Listen() {
 void Server::Restart(long seconds, bool keep) {
     CloseSession("router (restart)");
     // No listening socket at all, so connections are refused rather than left waiting.
-    if (listen_ >= 0) ::close(listen_);
+    if (listen_ >= 0) sys::CloseSocket(listen_);
     listen_ = -1;
     relistenMs_ = Now() + seconds * 1000;
     const std::string what = "restart: not listening for " + std::to_string(seconds) +
@@ -548,14 +513,15 @@ std::string Server::Control(const std::string& line) {
 
 void Server::ReadControl() {
     char buf[1024];
-    ssize_t n = ::read(0, buf, sizeof buf);
-    if (n < 0 && (errno == EINTR || errno == EAGAIN)) return;
-    if (n <= 0) {
+    size_t n = 0;
+    const sys::IoResult r = sys::ReadControl(buf, sizeof buf, &n);
+    if (r == sys::IoResult::WouldBlock) return;
+    if (r != sys::IoResult::Done) {
         controlOpen_ = false;
         quit_ = true;  // stdin closed: whoever drove us is gone
         return;
     }
-    for (ssize_t i = 0; i < n && !quit_; ++i) {
+    for (size_t i = 0; i < n && !quit_; ++i) {
         char c = buf[i];
         if (c != '\n') {
             if (control_.size() < kMaxControlLine) control_ += c;
@@ -565,7 +531,7 @@ void Server::ReadControl() {
         std::string reply =
             control_.size() >= kMaxControlLine ? "error line too long" : Control(control_);
         control_.clear();
-        WriteAll(1, reply + "\n");
+        sys::WriteAll(1, reply + "\n");
     }
 }
 
@@ -599,8 +565,7 @@ int64_t Server::NextWakeMs() {
 
 int Server::Run() {
     if (!options_.transcriptPath.empty()) {
-        transcript_ = ::open(options_.transcriptPath.c_str(),
-                             O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC, 0644);
+        transcript_ = sys::OpenTranscript(options_.transcriptPath);
         if (transcript_ < 0) {
             std::fprintf(stderr, "mn128sim: cannot write the transcript %s: %s\n",
                          options_.transcriptPath.c_str(), std::strerror(errno));
@@ -629,33 +594,26 @@ int Server::Run() {
         }
     }
 
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(options_.listenPort);
-    if (inet_pton(AF_INET, options_.listenAddress.c_str(), &addr.sin_addr) != 1) {
+    uint32_t address = 0;
+    if (!sys::StartNetwork() || !sys::ParseIpv4(options_.listenAddress, &address)) {
         std::fprintf(stderr, "mn128sim: not an IPv4 address: %s\n", options_.listenAddress.c_str());
         return 2;
     }
-    if ((ntohl(addr.sin_addr.s_addr) >> 24) != 127 && !options_.allowRemote) {
+    if ((address >> 24) != 127 && !options_.allowRemote) {
         std::fprintf(stderr, "mn128sim: %s is not a loopback address (use --allow-remote)\n",
                      options_.listenAddress.c_str());
         return 2;
     }
     if (!Listen()) {
         std::fprintf(stderr, "mn128sim: cannot listen on %s:%u: %s\n",
-                     options_.listenAddress.c_str(), options_.listenPort, std::strerror(errno));
+                     options_.listenAddress.c_str(), options_.listenPort, sys::LastErrorText());
         return 1;
     }
     const std::string where = options_.listenAddress + ":" + std::to_string(boundPort_);
-    WriteAll(1, "listening " + where + "\n");
+    sys::WriteAll(1, "listening " + where + "\n");
     Note("note", "listening " + where);
 
-    struct sigaction sa {};
-    sa.sa_handler = OnSignal;
-    sigemptyset(&sa.sa_mask);
-    sigaction(SIGTERM, &sa, nullptr);
-    sigaction(SIGINT, &sa, nullptr);
-    std::signal(SIGPIPE, SIG_IGN);
+    sys::OnStopRequest(OnSignal);
     controlOpen_ = !options_.detach;
 
     nextTickMs_ = Now() + options_.tickMs;
@@ -675,46 +633,42 @@ int Server::Run() {
                 if (options_.verbose) std::fprintf(stderr, "mn128sim: listening again\n");
             } else {
                 // The port may be taken for a moment: try again, once a second.
-                Note("note", std::string("cannot listen again: ") + std::strerror(errno));
+                Note("note", std::string("cannot listen again: ") + sys::LastErrorText());
                 relistenMs_ = Now() + 1000;
             }
         }
         if (session_ >= 0) WriteSession();
         if (quit_) break;
 
-        pollfd fds[3];
+        sys::Watch watches[3];
         int count = 0;
         int iListen = -1, iSession = -1, iControl = -1;
         if (listen_ >= 0) {
-            fds[count] = {listen_, POLLIN, 0};
+            watches[count] = {listen_, true};
             iListen = count++;
         }
         if (session_ >= 0) {
             size_t queued = 0;
             for (const Chunk& ch : out_) queued += ch.bytes.size() - ch.off + ch.inFlight.size();
-            short events = queued < kMaxQueued ? POLLIN : 0;
-            if (int64_t ready = OutputReadyMs(); ready >= 0 && ready <= Now()) events |= POLLOUT;
-            fds[count] = {session_, events, 0};
+            const int64_t ready = OutputReadyMs();
+            watches[count] = {session_, queued < kMaxQueued, ready >= 0 && ready <= Now()};
             iSession = count++;
         }
         if (controlOpen_) {
-            fds[count] = {0, POLLIN, 0};
+            watches[count] = {sys::ControlInput(), true};
             iControl = count++;
         }
         int64_t wait = std::max<int64_t>(0, NextWakeMs() - Now());
-        int r = ::poll(fds, static_cast<nfds_t>(count),
-                       static_cast<int>(std::min<int64_t>(wait, 60000)));
-        if (r < 0) {
-            if (errno == EINTR) continue;
-            std::fprintf(stderr, "mn128sim: poll: %s\n", std::strerror(errno));
+        if (!sys::Wait(watches, count, static_cast<int>(std::min<int64_t>(wait, 60000)))) {
+            std::fprintf(stderr, "mn128sim: poll: %s\n", sys::LastErrorText());
             return 1;
         }
-        if (iControl >= 0 && (fds[iControl].revents & (POLLIN | POLLHUP | POLLERR))) ReadControl();
+        if (iControl >= 0 && watches[iControl].readable) ReadControl();
         if (iSession >= 0 && session_ >= 0) {
-            if (fds[iSession].revents & (POLLIN | POLLHUP | POLLERR)) ReadSession();
-            if (session_ >= 0 && (fds[iSession].revents & POLLOUT)) WriteSession();
+            if (watches[iSession].readable) ReadSession();
+            if (session_ >= 0 && watches[iSession].writable) WriteSession();
         }
-        if (iListen >= 0 && listen_ >= 0 && (fds[iListen].revents & POLLIN)) Accept();
+        if (iListen >= 0 && listen_ >= 0 && watches[iListen].readable) Accept();
     }
     CloseSession(g_stop ? "signal" : "quit");
     Note("note", "exit");

@@ -28,11 +28,12 @@
 #include "app/ui/shutdown_signals.h"
 #include "common/data_file.h"
 #include "common/licence.h"
+#include "common/terminal.h"
 #include "logview/ui/frm_log.h"
 #include "platform/qt_event_loop.h"
 #include "platform/autostart.h"
 #include "platform/qt_paths.h"
-#include "platform/qt_settings_store.h"
+#include "platform/system_settings_store.h"
 #include "platform/qt_translation.h"
 #include "platform/socket_transport.h"
 #include "settings/ui/frm_setup.h"
@@ -81,6 +82,9 @@ const char* const kHelpText =
 int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
+        if (arg == "--help" || arg == "--version" || arg == "--check-totals" ||
+            arg == "--repair-totals")
+            kv::UseParentConsole();
         // Said and done at once: no window, no router.
         if (arg == "--help" || arg == "--version") {
             std::fputs(arg == "--help" ? kHelpText
@@ -94,7 +98,7 @@ int main(int argc, char** argv) {
         if (arg != "--check-totals" && arg != "--repair-totals") continue;
         QCoreApplication core(argc, argv);
         kv::SystemClock clock;
-        kv::QtSettingsStore store;
+        kv::SystemSettingsStore store;
         const std::string data =
             kv::datafile::ChooseDataFolder(QCoreApplication::applicationDirPath().toStdString(),
                                            kv::PerUserDataFolder(), /*create=*/false)
@@ -112,7 +116,7 @@ int main(int argc, char** argv) {
 
     kv::SystemClock clock;
     kv::QtTimerFactory timers;
-    kv::QtSettingsStore store;
+    kv::SystemSettingsStore store;
     // A router on the local network answers a connect at once; an address that does not
     // answer costs at most this, also for each attempt to log in again.
     kv::SocketTransport transport(10000);
