@@ -3,6 +3,7 @@
 // Windows only: the settings in the user's registry,
 // HKEY_CURRENT_USER\Software\Qel\Kestrovan\Setup,
 // ...\Variant and ...\FormPos, one string value (REG_SZ) per key.
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -26,6 +27,9 @@ class RegistrySettingsStore : public SettingsStore {
     bool WriteAll(const std::string& application, const std::vector<Value>& values) override;
     bool DeleteAppKey(const std::string& application, const std::string& appKey) override;
     bool HasAppKey(const std::string& application, const std::string& appKey) override;
+    // What a settings file edited by hand makes the store note; the registry holds no such
+    // text, so there is nothing to note.
+    void SetNoteHandler(std::function<void(const std::string&)> /*note*/) {}
     // "HKEY_CURRENT_USER\Software\Qel\Kestrovan", for messages and the single-instance name.
     std::string Location(const std::string& application, const std::string& appKey) const;
 
