@@ -170,8 +170,9 @@ check "reg.exe reads the settings back" \
 step "uninstalling"
 $wine "$instdir/uninstall.exe" /S </dev/null >/dev/null 2>&1
 check "the program is gone" waitfor 60 eval "! test -e '$instdir/kestrovan.exe'"
+# The uninstaller removes the programs first, the shortcuts and its entry after them.
 check "so are the shortcuts and the programs-list entry" \
-  eval "! test -e '$menu' && ! reg query '$uninstall_key' >/dev/null"
+  waitfor 30 eval "! test -e '$menu' && ! reg query '$uninstall_key' >/dev/null"
 check "the call log, the totals and the settings stay" \
   eval "test -f '$log' -a -f '$instdir/Kestrovan.dat' &&
         reg query '$setup_key' /v sohoip | grep -q '127.0.0.1'"

@@ -31,7 +31,7 @@ std::optional<bool> AskOnTerminal(const std::string& question) {
 }
 
 // Kestrovan's one-instance lock for these settings, looked at without knocking.
-std::function<bool()> KestrovanRunning(kv::QtSettingsStore& store) {
+std::function<bool()> KestrovanRunning(kv::SystemSettingsStore& store) {
     return [&store] {
         return kv::InstanceRunning(kv::InstanceName(store.Location(kv::kApplication, kv::kAppKey)));
     };
