@@ -13,24 +13,11 @@
 #include <cstdio>
 #include <cstring>
 
+#include "common/instance_probe.h"
+
 namespace kv {
 
 namespace {
-
-// The socket address of a name: in the abstract namespace where there is one (Linux); a file
-// socket under /tmp elsewhere.
-socklen_t Address(const std::string& name, sockaddr_un& addr) {
-    std::memset(&addr, 0, sizeof addr);
-    addr.sun_family = AF_UNIX;
-#ifdef __linux__
-    const std::string path = std::string(1, '\0') + name;
-#else
-    const std::string path = "/tmp/" + name;
-#endif
-    const size_t n = std::min(path.size(), sizeof addr.sun_path - 1);
-    std::memcpy(addr.sun_path, path.data(), n);
-    return static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + n);
-}
 
 int NewSocket() {
     const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
@@ -74,7 +61,7 @@ InstanceLock::~InstanceLock() {
 InstanceLock::Result InstanceLock::Acquire(const std::string& name, std::string& error) {
     if (fd_ >= 0) return Result::Acquired;
     sockaddr_un addr{};
-    const socklen_t len = Address(name, addr);
+    const socklen_t len = InstanceAddress(name, addr);
     for (int attempt = 0; attempt < 3; ++attempt) {
         const int fd = NewSocket();
         if (fd < 0) {

@@ -27,10 +27,8 @@ std::string InstanceName(const std::string& settingsFolder) {
     return text;
 }
 
-bool InstanceRunning(const std::string& name) {
-    // The holder binds the name (see InstanceLock): a name that cannot be bound is held. Bound
-    // here for a moment, it is let go at once.
-    sockaddr_un addr{};
+socklen_t InstanceAddress(const std::string& name, sockaddr_un& addr) {
+    std::memset(&addr, 0, sizeof addr);
     addr.sun_family = AF_UNIX;
 #ifdef __linux__
     const std::string path = std::string(1, '\0') + name;
@@ -39,7 +37,14 @@ bool InstanceRunning(const std::string& name) {
 #endif
     const size_t n = std::min(path.size(), sizeof addr.sun_path - 1);
     std::memcpy(addr.sun_path, path.data(), n);
-    const auto len = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + n);
+    return static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + n);
+}
+
+bool InstanceRunning(const std::string& name) {
+    // The holder binds the name (see InstanceLock): a name that cannot be bound is held. Bound
+    // here for a moment, it is let go at once.
+    sockaddr_un addr{};
+    const socklen_t len = InstanceAddress(name, addr);
     const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0) return false;
     const bool held =
