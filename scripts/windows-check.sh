@@ -9,17 +9,8 @@ cd "$(dirname "$0")/.."
 if [ "${KV_WINDOWS_CHECK:-}" = gui ]; then exec bash scripts/windows-gui-check.sh; fi
 start=$SECONDS
 
-packages=(g++-mingw-w64-x86-64-posix wine64 googletest cmake ninja-build)
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  SUDO=""; [ "$(id -u)" -ne 0 ] && SUDO="sudo"
-  $SUDO apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends \
-    "${missing[@]}" >/dev/null
-fi
+. scripts/lib/ensure_packages.sh
+ensure_packages g++-mingw-w64-x86-64-posix wine64 googletest cmake ninja-build
 
 build=build-windows
 jobs=$(nproc)

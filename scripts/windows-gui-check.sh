@@ -11,17 +11,8 @@ cd "$(dirname "$0")/.."
 here=$PWD
 start=$SECONDS
 
-packages=(g++-mingw-w64-x86-64-posix wine64 xvfb xauth nsis zip googletest cmake ninja-build)
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  SUDO=""; [ "$(id -u)" -ne 0 ] && SUDO="sudo"
-  $SUDO apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends \
-    "${missing[@]}" >/dev/null
-fi
+. scripts/lib/ensure_packages.sh
+ensure_packages g++-mingw-w64-x86-64-posix wine64 xvfb xauth nsis zip googletest cmake ninja-build
 
 step() { echo "== $(date -u +%T) $*"; }
 winpath() { echo "Z:${1//\//\\}"; }

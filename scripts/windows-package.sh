@@ -12,17 +12,8 @@ cd "$(dirname "$0")/.."
 here=$PWD
 start=$SECONDS
 
-packages=(nsis zip)
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  SUDO=""; [ "$(id -u)" -ne 0 ] && SUDO="sudo"
-  $SUDO apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends \
-    "${missing[@]}" >/dev/null
-fi
+. scripts/lib/ensure_packages.sh
+ensure_packages nsis zip
 
 qt=$(bash scripts/windows-qt.sh | tail -n 1)
 build=build-windows-qt
