@@ -15,13 +15,7 @@ if [ -z "${KV_IN_SESSION:-}" ]; then
 fi
 
 work=$(mktemp -d /tmp/kestrovan-panel.XXXXXX)
-pids=()
-cleanup() {
-    for ((i = ${#pids[@]} - 1; i >= 0; i--)); do kill "${pids[i]}" 2>/dev/null; done
-    wait 2>/dev/null
-    rm -rf "$work"
-}
-trap cleanup EXIT
+. "$(dirname "$0")/lib.sh"
 fail() {
     echo "FAIL: $*"
     echo "-- trace"; iconv -f CP932 -t UTF-8 "$work/program/Kestrovan.dbg" 2>/dev/null | tail -20
@@ -29,13 +23,6 @@ fail() {
     echo "-- log"; iconv -f CP932 -t UTF-8 "$work/program/Kestrovan.log" 2>/dev/null
     echo "-- notes"; cat "$work/notes" 2>/dev/null; echo "-- router"; cat "$work/sim.out"
     exit 1
-}
-# Waits up to $1 tenths of a second for the command after it to succeed.
-within() {
-    local tenths=$1
-    shift
-    for _ in $(seq 1 "$tenths"); do "$@" && return 0; sleep 0.1; done
-    return 1
 }
 
 "$build/tests/app/desktop/notification_service" "$work/notes" >"$work/service.out" &
@@ -63,20 +50,9 @@ port=$(sed -n 's/^listening 127\.0\.0\.1:\([0-9]*\).*/\1/p' "$work/sim.out")
 
 mkdir -p "$work/program" "$work/config/Qel"
 cp "$build/src/app/ui/kestrovan" "$work/program/"
-cat >"$work/config/Qel/Kestrovan.conf" <<CONF
-[Setup]
-sohoip=127.0.0.1
-seca=180
-secb=180
-secc=240
-ctanni=10
-cnctno=1
-atcuttm=30
-atcutmode=0
-atcutdly=3
-sohoint=1000
-soho2int=1000
-dspint=1000
+{
+    program_settings
+    cat <<CONF
 winmodes=1
 winmodec=1
 winmodedc=1
@@ -85,6 +61,7 @@ debuglog=1
 [Extra]
 notify=1
 CONF
+} >"$work/config/Qel/Kestrovan.conf"
 XDG_CONFIG_HOME="$work/config" XDG_CACHE_HOME="$work/cache" QT_QPA_PLATFORM=xcb \
     KESTROVAN_CONSOLE_PORT=$port KESTROVAN_MESSAGEBOX_LOG="$work/boxes.log" \
     "$work/program/kestrovan" >"$work/kestrovan.out" 2>&1 &

@@ -12,23 +12,11 @@ plugin=$(find /usr/lib /usr/local/lib -path '*platforms/libqwayland-generic.so' 
 
 work=$(mktemp -d /tmp/kestrovan-wayland.XXXXXX)
 chmod 700 "$work"
-pids=()
-cleanup() {
-    for ((i = ${#pids[@]} - 1; i >= 0; i--)); do kill "${pids[i]}" 2>/dev/null; done
-    wait 2>/dev/null
-    rm -rf "$work"
-}
-trap cleanup EXIT
+. "$(dirname "$0")/lib.sh"
 fail() {
     echo "FAIL: $*"
     tail -5 "$work/weston.log" "$work/kestrovan.out" 2>/dev/null
     exit 1
-}
-within() {
-    local tenths=$1
-    shift
-    for _ in $(seq 1 "$tenths"); do "$@" && return 0; sleep 0.1; done
-    return 1
 }
 
 export XDG_RUNTIME_DIR="$work"
@@ -46,23 +34,13 @@ port=$(sed -n 's/^listening 127\.0\.0\.1:\([0-9]*\).*/\1/p' "$work/sim.out")
 mkdir -p "$work/program" "$work/config/Qel"
 cp "$build/src/app/ui/kestrovan" "$work/program/"
 conf="$work/config/Qel/Kestrovan.conf"
-cat >"$conf" <<CONF
-[Setup]
-sohoip=127.0.0.1
-seca=180
-secb=180
-secc=240
-ctanni=10
-cnctno=1
-atcuttm=30
-atcutmode=0
-atcutdly=3
-sohoint=1000
-soho2int=1000
-dspint=1000
+{
+    program_settings
+    cat <<CONF
 winmodes=0
 debuglog=1
 CONF
+} >"$conf"
 sizes=()
 for start in 1 2 3; do
     seen=$(stat -c %s "$work/transcript" 2>/dev/null || echo 0)
